@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+    std::puts("tesselctl");
+    return 0;
+}

@@ -1,0 +1,28 @@
+// snapshot.json and its backup previous.json in the shared container.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+#include "model/snapshot.h"
+
+namespace tessel {
+
+class SnapshotStore {
+public:
+    // The store of the shared container.
+    SnapshotStore();
+    explicit SnapshotStore(std::optional<std::filesystem::path> directory);
+
+    // Never fails: snapshot.json, else previous.json, else the empty snapshot.
+    Snapshot load() const;
+    // Throws std::system_error (or DecodingError-free encoding errors); atomic per file.
+    void save(const Snapshot& snapshot) const;
+
+    const std::optional<std::filesystem::path>& directory() const { return directory_; }
+
+private:
+    std::optional<std::filesystem::path> directory_;
+};
+
+} // namespace tessel
