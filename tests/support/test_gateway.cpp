@@ -1,0 +1,220 @@
+#include "support/test_gateway.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace tessel::test {
+
+namespace {
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+// httplib adds these to the request itself; they were never on the wire.
+bool isServerAnnotation(const std::string& name) {
+    return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
+           name == "LOCAL_PORT";
+}
+
+constexpr std::size_t chunkSize = 64 * 1024;
+
+} // namespace
+
+std::optional<std::string> RecordedRequest::header(std::string_view name) const {
+    for (const auto& [key, value] : headers) {
+        if (equalsIgnoringCase(key, name))
+            return value;
+    }
+    return std::nullopt;
+}
+
+std::string RecordedRequest::param(const std::string& name) const {
+    auto it = params.find(name);
+    return it == params.end() ? std::string() : it->second;
+}
+
+Route Route::json(std::string body, int status) {
+    Route route;
+    route.status = status;
+    route.body = std::move(body);
+    return route;
+}
+
+Route Route::redirect(std::string location, int status) {
+    Route route;
+    route.status = status;
+    route.contentType = "text/plain";
+    route.headers.emplace_back("Location", std::move(location));
+    return route;
+}
+
+struct TestGateway::State {
+    httplib::Server server;
+    std::thread thread;
+    std::atomic<bool> stopping{false};
+    mutable std::mutex mutex;
+    std::map<std::string, Handler> routes;
+    std::vector<RecordedRequest> requests;
+
+    // Sleeps in short steps so that a stopping server never waits for a scripted pause.
+    void pause(std::chrono::milliseconds total) const {
+        const auto until = std::chrono::steady_clock::now() + total;
+        while (!stopping && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+
+    void answer(const httplib::Request& req, httplib::Response& res);
+};
+
+void TestGateway::State::answer(const httplib::Request& req, httplib::Response& res) {
+    RecordedRequest rec;
+    rec.method = req.method;
+    rec.path = req.path;
+    if (auto q = req.target.find('?'); q != std::string::npos) {
+        rec.hasQuery = true;
+        rec.query = req.target.substr(q + 1);
+    }
+    rec.params.insert(req.params.begin(), req.params.end());
+    for (const auto& [name, value] : req.headers) {
+        if (!isServerAnnotation(name))
+            rec.headers.emplace_back(name, value);
+    }
+
+    Handler handler;
+    {
+        std::lock_guard lock(mutex);
+        requests.push_back(rec);
+        auto it = routes.find(req.path.empty() ? std::string() : req.path.substr(1));
+        if (it != routes.end())
+            handler = it->second;
+    }
+    if (!handler) {
+        res.status = 404;
+        res.set_content("{\"error\":\"not found\"}", "application/json");
+        return;
+    }
+
+    const Route route = handler(rec);
+    pause(route.delay);
+    res.status = route.status;
+    for (const auto& [name, value] : route.headers)
+        res.set_header(name, value);
+
+    const bool shaped = route.bodySize || route.endless || route.stallAfter || route.closeAfter;
+    if (!shaped) {
+        res.set_content(route.body, route.contentType);
+        return;
+    }
+
+    // Shared by the provider calls of this one answer.
+    auto body = std::make_shared<std::string>(route.body);
+    auto stalled = std::make_shared<bool>(false);
+    auto byteAt = [body, filler = route.bodySize || route.endless](std::size_t offset) {
+        return filler ? ' ' : (*body)[offset];
+    };
+    // Writes from `offset` up to the next stall or close mark; false drops the connection.
+    auto step = [this, route, stalled, byteAt](std::size_t offset, std::size_t limit,
+                                               httplib::DataSink& sink) {
+        if (stopping)
+            return false;
+        if (route.stallAfter && !*stalled && offset >= *route.stallAfter) {
+            *stalled = true;
+            pause(route.stallFor);
+        }
+        if (route.closeAfter && offset >= *route.closeAfter)
+            return false;
+        std::size_t n = std::min(limit, chunkSize);
+        if (route.stallAfter && !*stalled && offset < *route.stallAfter)
+            n = std::min(n, *route.stallAfter - offset);
+        if (route.closeAfter)
+            n = std::min(n, *route.closeAfter - offset);
+        std::string chunk(n, ' ');
+        for (std::size_t i = 0; i < n; ++i)
+            chunk[i] = byteAt(offset + i);
+        return sink.write(chunk.data(), chunk.size());
+    };
+
+    if (route.endless) {
+        auto sent = std::make_shared<std::size_t>(0);
+        res.set_chunked_content_provider(route.contentType,
+                                         [step, sent](std::size_t, httplib::DataSink& sink) {
+                                             if (!step(*sent, chunkSize, sink))
+                                                 return false;
+                                             *sent += chunkSize;
+                                             return true;
+                                         });
+        return;
+    }
+    const std::size_t length = route.bodySize ? *route.bodySize : body->size();
+    res.set_content_provider(length, route.contentType,
+                             [step](std::size_t offset, std::size_t limit,
+                                    httplib::DataSink& sink) { return step(offset, limit, sink); });
+}
+
+TestGateway::TestGateway() : state_(std::make_shared<State>()) {
+    auto* state = state_.get();
+    state->server.Get(".*", [state](const httplib::Request& req, httplib::Response& res) {
+        state->answer(req, res);
+    });
+    port_ = state->server.bind_to_any_port("127.0.0.1");
+    if (port_ <= 0)
+        throw std::runtime_error("test gateway: cannot bind 127.0.0.1");
+    state->thread = std::thread([state] { state->server.listen_after_bind(); });
+}
+
+TestGateway::~TestGateway() {
+    state_->stopping = true;
+    state_->server.stop();
+    if (state_->thread.joinable())
+        state_->thread.join();
+}
+
+std::string TestGateway::endpoint() const {
+    return "http://127.0.0.1:" + std::to_string(port_);
+}
+
+void TestGateway::on(const std::string& path, Route route) {
+    on(path, Handler([route = std::move(route)](const RecordedRequest&) { return route; }));
+}
+
+void TestGateway::on(const std::string& path, Handler handler) {
+    std::lock_guard lock(state_->mutex);
+    state_->routes[path] = std::move(handler);
+}
+
+void TestGateway::serveHello(const std::string& version) {
+    on("api/hello", Route::json(R"({"name":"tessel","version":")" + version + "\"}"));
+}
+
+std::vector<RecordedRequest> TestGateway::requests() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->requests;
+}
+
+std::size_t TestGateway::requestCount() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->requests.size();
+}
+
+std::size_t TestGateway::requestCount(const std::string& path) const {
+    std::lock_guard lock(state_->mutex);
+    return std::count_if(state_->requests.begin(), state_->requests.end(),
+                         [&](const RecordedRequest& r) { return r.path == "/" + path; });
+}
+
+void TestGateway::clearRequests() {
+    std::lock_guard lock(state_->mutex);
+    state_->requests.clear();
+}
+
+} // namespace tessel::test

@@ -1,0 +1,80 @@
+// An HTTP server on 127.0.0.1 with a free port, in this process, scripted per path.
+// Unscripted paths answer 404. Every request is recorded. The destructor stops and joins.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tessel::test {
+
+struct RecordedRequest {
+    std::string method;
+    std::string path;  // decoded, with the leading "/"
+    std::string query; // raw text after "?", empty when none
+    bool hasQuery = false;
+    std::multimap<std::string, std::string> params;           // decoded query items
+    std::vector<std::pair<std::string, std::string>> headers; // as received, in order
+
+    // First value of a header (case-insensitive name), or nullopt.
+    std::optional<std::string> header(std::string_view name) const;
+    std::string param(const std::string& name) const;
+};
+
+// One scripted answer.
+struct Route {
+    int status = 200;
+    std::string body;
+    std::string contentType = "application/json";
+    std::vector<std::pair<std::string, std::string>> headers;
+
+    std::chrono::milliseconds delay{0}; // before anything is sent
+
+    // Body shaping; `body` is used when bodySize is unset.
+    std::optional<std::size_t> bodySize;   // send this many filler bytes instead
+    bool endless = false;                  // chunked filler that never ends
+    std::optional<std::size_t> stallAfter; // bytes sent before a pause of stallFor
+    std::chrono::milliseconds stallFor{0};
+    std::optional<std::size_t> closeAfter; // bytes sent before the connection is dropped
+
+    static Route json(std::string body, int status = 200);
+    static Route redirect(std::string location, int status = 302);
+};
+
+class TestGateway {
+public:
+    using Handler = std::function<Route(const RecordedRequest&)>;
+
+    TestGateway();
+    ~TestGateway();
+    TestGateway(const TestGateway&) = delete;
+    TestGateway& operator=(const TestGateway&) = delete;
+
+    int port() const { return port_; }
+    // "http://127.0.0.1:<port>"
+    std::string endpoint() const;
+
+    // `path` without the leading "/", e.g. "api/hello". Replaces an earlier script.
+    void on(const std::string& path, Route route);
+    void on(const std::string& path, Handler handler);
+    // The handshake answer of a genuine gateway.
+    void serveHello(const std::string& version = "1.4.2");
+
+    std::vector<RecordedRequest> requests() const;
+    std::size_t requestCount() const;
+    std::size_t requestCount(const std::string& path) const; // path without leading "/"
+    void clearRequests();
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+    int port_ = 0;
+};
+
+} // namespace tessel::test
