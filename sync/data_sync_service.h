@@ -1,0 +1,116 @@
+// The application's single state holder about the gateway. Lives on the GUI thread; only the
+// network requests run elsewhere, one after another.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QSettings>
+#include <QString>
+
+#include <QCoro/QCoroTask>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "gateway/client.h"
+#include "model/snapshot.h"
+#include "storage/container.h"
+#include "storage/snapshot_store.h"
+#include "storage/widget_preferences.h"
+
+namespace tessel {
+
+class DataSyncService : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(tessel::Snapshot snapshot READ snapshot NOTIFY snapshotChanged)
+    Q_PROPERTY(bool syncing READ syncing NOTIFY syncingChanged)
+    Q_PROPERTY(QString storageIssue READ storageIssue NOTIFY storageIssueChanged)
+    Q_PROPERTY(QString screen READ screen WRITE setScreen NOTIFY screenChanged)
+    Q_PROPERTY(QString endpoint READ endpoint NOTIFY endpointChanged)
+    Q_PROPERTY(int interval READ interval NOTIFY intervalChanged)
+    Q_PROPERTY(tessel::WidgetPreferences widgetPreferences READ widgetPreferences WRITE
+                   setWidgetPreferences NOTIFY widgetPreferencesChanged)
+
+public:
+    static constexpr const char* storageMessage =
+        "无法写入 App Group。请检查签名团队和共享容器配置。";
+    static constexpr const char* preferencesMessage = "无法保存小组件设置，请检查 App Group 配置。";
+
+    // Pieces the application takes from the desktop; tests put their own in.
+    struct Options {
+        // Shared container; nullopt means there is none (every write fails).
+        std::optional<std::filesystem::path> container = SharedContainer::directory();
+        QString settingsPath; // empty: AppSettings::defaultPath()
+        ClientOptions client;
+        // Length of one "second" of the polling loop's wait; tests shorten it.
+        std::chrono::milliseconds second{1000};
+    };
+
+    // What the application does: the shared container, the user's settings, no request sent.
+    explicit DataSyncService(QObject* parent = nullptr);
+    explicit DataSyncService(Options options, QObject* parent = nullptr);
+    ~DataSyncService() override;
+
+    const Snapshot& snapshot() const { return snapshot_; }
+    bool syncing() const { return syncing_; }
+    // Empty when the last write went well.
+    QString storageIssue() const { return storageIssue_; }
+    QString screen() const { return screen_; }
+    void setScreen(const QString& screen);
+    QString endpoint() const { return endpoint_; }
+    int interval() const { return interval_; } // seconds, at least 30
+    const WidgetPreferences& widgetPreferences() const { return widgetPreferences_; }
+    // Saves the whole value; on success asks the widgets to reload.
+    void setWidgetPreferences(const WidgetPreferences& preferences);
+    int failures() const { return failures_; }
+
+    // Starts the polling loop once; later calls do nothing.
+    void start();
+
+    // One sync cycle; never fails. Returns at once while another cycle runs. The task ends
+    // when the cycle (and a replacement cycle after an endpoint change) has committed.
+    QCoro::Task<> refresh(bool reloadWidget);
+
+    // Validates, stores the key (empty deletes it), applies and saves the settings, then
+    // starts a refresh with a widget reload and returns its task. Throws GatewayError or
+    // KeychainError, having changed nothing.
+    QCoro::Task<> configure(const QString& endpoint, int interval, const QString& token);
+
+signals:
+    void snapshotChanged();
+    void syncingChanged();
+    void storageIssueChanged();
+    void screenChanged();
+    void endpointChanged();
+    void intervalChanged();
+    void widgetPreferencesChanged();
+    // After every cycle's commit (also one that only discarded a stale result).
+    void cycleFinished();
+
+private:
+    QCoro::Task<> runCycle(bool reloadWidget);
+    static QCoro::Task<> pollingLoop(QPointer<DataSyncService> service);
+    void persist(bool reloadWidget);
+    void setSnapshot(Snapshot snapshot);
+    void setSyncing(bool syncing);
+    void setStorageIssue(const QString& issue);
+
+    Options options_;
+    std::unique_ptr<QSettings> settings_;
+    SnapshotStore store_;
+    Snapshot snapshot_;
+    bool syncing_ = false;
+    QString storageIssue_;
+    QString screen_ = QStringLiteral("overview");
+    QString endpoint_;
+    int interval_ = 60;
+    WidgetPreferences widgetPreferences_;
+    bool loopStarted_ = false;
+    int failures_ = 0;
+    // Bumped by configure(); a cycle that sees it change re-runs with the new key.
+    unsigned generation_ = 0;
+};
+
+} // namespace tessel

@@ -1,0 +1,15 @@
+// The short text beside the tray icon.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "model/snapshot.h"
+
+namespace tessel {
+
+// "42%" for the chosen quota's first window, else "Tessel". `menuQuota` is the "menuQuota"
+// setting: empty picks the first quota, anything else must match a Quota::id() exactly.
+std::string menuBarTitle(const Snapshot& snapshot, std::string_view menuQuota);
+
+} // namespace tessel

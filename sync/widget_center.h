@@ -1,0 +1,15 @@
+// Reload requests for the desktop widget host, sent as a session-bus signal.
+#pragma once
+
+#include <string_view>
+
+namespace tessel::WidgetCenter {
+
+inline constexpr char objectPath[] = "/net/quorvane/TesselWidget";
+inline constexpr char interfaceName[] = "net.quorvane.TesselWidget.WidgetCenter";
+inline constexpr char reloadSignal[] = "ReloadTimelines"; // one argument: the kind (s)
+
+// Fire and forget: without a session bus nothing happens and nothing fails.
+void reloadTimelines(std::string_view kind);
+
+} // namespace tessel::WidgetCenter
