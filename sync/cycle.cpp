@@ -1,0 +1,81 @@
+#include "sync/cycle.h"
+
+#include <stdexcept>
+
+#include "gateway/errors.h"
+
+namespace tessel::Cycle {
+
+namespace {
+
+std::string message(const std::exception_ptr& error) {
+    // An answer that was never asked for still must not read as a success.
+    if (!error)
+        return safeError(std::make_exception_ptr(std::runtime_error("no answer")));
+    return safeError(error);
+}
+
+template <class T> const T* value(const std::optional<Outcome<T>>& outcome) {
+    return outcome ? std::get_if<T>(&*outcome) : nullptr;
+}
+
+template <class T> std::exception_ptr error(const std::optional<Outcome<T>>& outcome) {
+    if (!outcome)
+        return {};
+    const auto* e = std::get_if<std::exception_ptr>(&*outcome);
+    return e ? *e : std::exception_ptr{};
+}
+
+} // namespace
+
+Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant attemptedAt) {
+    Snapshot next = previous.endpoint == endpoint ? previous : Snapshot{};
+    next.endpoint = std::string(endpoint);
+    next.attemptedAt = attemptedAt;
+    return next;
+}
+
+Result merge(Snapshot next, const Answers& answers, Instant now) {
+    if (const auto* failure = std::get_if<std::exception_ptr>(&answers.handshake)) {
+        next.issue = message(*failure);
+        return {std::move(next), true};
+    }
+    next.version = std::get<std::string>(answers.handshake);
+
+    std::string lines;
+    auto addLine = [&lines](std::string_view head, const std::string& text) {
+        if (!lines.empty())
+            lines += '\n';
+        lines.append(head).append(text);
+    };
+
+    if (const auto* quotas = value(answers.quotas)) {
+        next.quotas = *quotas;
+        next.quotaUpdatedAt = now;
+    } else {
+        addLine(quotasPrefix, message(error(answers.quotas)));
+    }
+
+    bool usageComplete = true;
+    for (std::size_t i = 0; i < periods.size(); ++i) {
+        const std::string key(periods[i].key);
+        if (const auto* usage = value(answers.usage[i])) {
+            next.usage[key] = *usage;
+        } else {
+            usageComplete = false;
+            addLine(key + std::string(periodSeparator), message(error(answers.usage[i])));
+        }
+    }
+    if (usageComplete)
+        next.usageUpdatedAt = now;
+
+    if (lines.empty()) {
+        next.updatedAt = now;
+        next.issue.reset();
+        return {std::move(next), false};
+    }
+    next.issue = std::move(lines);
+    return {std::move(next), true};
+}
+
+} // namespace tessel::Cycle

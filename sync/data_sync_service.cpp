@@ -1,0 +1,218 @@
+#include "sync/data_sync_service.h"
+
+#include <QCoro/QCoroFuture>
+#include <QCoro/QCoroSignal>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include "gateway/endpoint.h"
+#include "gateway/keychain.h"
+#include "model/display.h"
+#include "sync/boot_timer.h"
+#include "sync/cycle.h"
+#include "sync/schedule.h"
+#include "sync/settings.h"
+#include "sync/widget_center.h"
+
+namespace tessel {
+
+namespace {
+
+constexpr char endpointKey[] = "endpoint";
+constexpr char intervalKey[] = "interval";
+
+Instant now() {
+    return std::chrono::system_clock::now();
+}
+
+// Runs one blocking request on the thread pool; its exception comes back as a value, since
+// QFuture would turn a non-Qt exception into QUnhandledException.
+template <class F> auto offThread(F request) -> QCoro::Task<Cycle::Outcome<decltype(request())>> {
+    using T = decltype(request());
+    co_return co_await QtConcurrent::run([request = std::move(request)]() -> Cycle::Outcome<T> {
+        try {
+            return request();
+        } catch (...) {
+            return std::current_exception();
+        }
+    });
+}
+
+} // namespace
+
+DataSyncService::DataSyncService(QObject* parent) : DataSyncService(Options{}, parent) {}
+
+DataSyncService::DataSyncService(Options options, QObject* parent)
+    : QObject(parent), options_(std::move(options)),
+      settings_(AppSettings::open(options_.settingsPath)), store_(options_.container) {
+    snapshot_ = store_.load();
+    widgetPreferences_ = WidgetPreferencesStore(options_.container).load();
+    const QString stored = settings_->value(endpointKey).toString();
+    endpoint_ = stored.isEmpty() ? QString::fromStdString(Endpoint::detect()) : stored;
+    interval_ = Schedule::intervalFrom(settings_->value(intervalKey));
+}
+
+DataSyncService::~DataSyncService() = default;
+
+void DataSyncService::setScreen(const QString& screen) {
+    if (screen_ == screen)
+        return;
+    screen_ = screen;
+    emit screenChanged();
+}
+
+void DataSyncService::setWidgetPreferences(const WidgetPreferences& preferences) {
+    if (preferences == widgetPreferences_)
+        return;
+    widgetPreferences_ = preferences;
+    emit widgetPreferencesChanged();
+    try {
+        WidgetPreferencesStore(options_.container).save(widgetPreferences_);
+    } catch (...) {
+        setStorageIssue(QString::fromUtf8(preferencesMessage));
+        return;
+    }
+    WidgetCenter::reloadTimelines(DesktopWidget::kind);
+}
+
+void DataSyncService::start() {
+    if (loopStarted_)
+        return;
+    loopStarted_ = true;
+    pollingLoop(QPointer<DataSyncService>(this));
+}
+
+QCoro::Task<> DataSyncService::pollingLoop(QPointer<DataSyncService> service) {
+    bool first = true;
+    while (service) {
+        co_await service->refresh(first);
+        first = false;
+        if (!service)
+            co_return;
+        const auto wait = Schedule::wait(service->interval_, service->failures_);
+        // The timer belongs to the loop, not to the service, so that a vanished service
+        // still lets the loop wake up and end.
+        BootClockTimer timer;
+        timer.start(wait.count() * service->options_.second);
+        co_await qCoro(&timer, &BootClockTimer::timeout);
+    }
+}
+
+QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
+    if (syncing_)
+        co_return;
+    setSyncing(true);
+    QPointer<DataSyncService> self(this);
+    const QString endpoint = endpoint_;
+    const unsigned generation = generation_;
+    const std::string e = endpoint.toStdString();
+
+    Snapshot next = Cycle::start(snapshot_, e, now());
+    Cycle::Answers answers;
+    // Read every cycle: a keyring that was locked at login may have been opened since.
+    std::optional<std::string> key = GatewayKeychain::load(e);
+    std::shared_ptr<const TesselClient> client;
+    try {
+        client = std::make_shared<const TesselClient>(e, std::move(key), options_.client);
+    } catch (...) {
+        answers.handshake = std::current_exception();
+    }
+    if (client) {
+        auto hello = co_await offThread([client] { return client->hello().version; });
+        if (!self)
+            co_return;
+        answers.handshake = std::move(hello);
+    }
+    if (client && std::holds_alternative<std::string>(answers.handshake)) {
+        answers.quotas = co_await offThread([client] { return client->quotas(); });
+        if (!self)
+            co_return;
+        for (std::size_t i = 0; i < Cycle::periods.size(); ++i) {
+            const std::string wire(Cycle::periods[i].wire);
+            answers.usage[i] = co_await offThread([client, wire] { return client->usage(wire); });
+            if (!self)
+                co_return;
+        }
+    }
+
+    const bool reconfigured = generation_ != generation;
+    if (endpoint_ != endpoint) {
+        // Another gateway's answers must never be shown or written; the new one is asked.
+        setSyncing(false);
+        emit cycleFinished();
+        co_await refresh(reloadWidget || reconfigured);
+        co_return;
+    }
+    Cycle::Result result = Cycle::merge(std::move(next), answers, now());
+    failures_ = result.failed ? failures_ + 1 : 0;
+    setSnapshot(std::move(result.snapshot));
+    persist(reloadWidget);
+    setSyncing(false);
+    emit cycleFinished();
+    if (reconfigured) {
+        // configure() ran meanwhile for this endpoint: its new key deserves its own cycle.
+        co_await refresh(true);
+    }
+}
+
+QCoro::Task<> DataSyncService::configure(const QString& endpoint, int interval,
+                                         const QString& token) {
+    const std::string text = endpoint.toStdString();
+    Endpoint::validate(text);
+    GatewayKeychain::save(token.toStdString(), text);
+
+    ++generation_;
+    if (endpoint_ != endpoint) {
+        endpoint_ = endpoint;
+        emit endpointChanged();
+    }
+    const int clamped = Schedule::clampInterval(interval);
+    if (interval_ != clamped) {
+        interval_ = clamped;
+        emit intervalChanged();
+    }
+    settings_->setValue(endpointKey, endpoint);
+    settings_->setValue(intervalKey, clamped);
+    settings_->sync();
+
+    if (snapshot_.endpoint != text) {
+        Snapshot empty;
+        empty.endpoint = text;
+        setSnapshot(std::move(empty));
+        persist(false);
+    }
+    failures_ = 0;
+    return refresh(true);
+}
+
+void DataSyncService::persist(bool reloadWidget) {
+    try {
+        store_.save(snapshot_);
+    } catch (...) {
+        setStorageIssue(QString::fromUtf8(storageMessage));
+        return;
+    }
+    setStorageIssue({});
+    if (reloadWidget)
+        WidgetCenter::reloadTimelines(DesktopWidget::kind);
+}
+
+void DataSyncService::setSnapshot(Snapshot snapshot) {
+    snapshot_ = std::move(snapshot);
+    emit snapshotChanged();
+}
+
+void DataSyncService::setSyncing(bool syncing) {
+    if (syncing_ == syncing)
+        return;
+    syncing_ = syncing;
+    emit syncingChanged();
+}
+
+void DataSyncService::setStorageIssue(const QString& issue) {
+    if (storageIssue_ == issue)
+        return;
+    storageIssue_ = issue;
+    emit storageIssueChanged();
+}
+
+} // namespace tessel
