@@ -11,6 +11,7 @@
 
 #include "endpoint.h"
 #include "model/records.h"
+#include "model/wire.h"
 
 namespace tessel {
 
@@ -37,9 +38,12 @@ public:
     std::vector<Quota> quotas() const;
     Usage usage(std::string_view period) const;
 
-    // Raw body of a 200 answer.
+    // Raw body of a 200 answer. `path` is relative to the endpoint, e.g. "api/hello".
     std::string fetch(std::string_view path, const Query& query = {}) const;
-    template <class T> T get(std::string_view path, const Query& query = {}) const;
+    // fetch, then Wire::decode into T.
+    template <class T> T get(std::string_view path, const Query& query = {}) const {
+        return Wire::decode<T>(fetch(path, query));
+    }
 
     const EndpointUrl& base() const { return base_; }
 
@@ -48,5 +52,10 @@ private:
     std::optional<std::string> token_;
     ClientOptions options_;
 };
+
+// Hello is the client's own record, decoded by the client.
+template <>
+TesselClient::Hello TesselClient::get<TesselClient::Hello>(std::string_view path,
+                                                           const Query& query) const;
 
 } // namespace tessel

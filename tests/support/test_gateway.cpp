@@ -170,6 +170,9 @@ TestGateway::TestGateway() : state_(std::make_shared<State>()) {
     if (port_ <= 0)
         throw std::runtime_error("test gateway: cannot bind 127.0.0.1");
     state->thread = std::thread([state] { state->server.listen_after_bind(); });
+    // stop() is a no-op until the accept loop runs, so a destructor racing ahead would hang.
+    for (int i = 0; i < 5000 && !state->server.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 TestGateway::~TestGateway() {
