@@ -1,5 +1,7 @@
 #include "support/test_gateway.h"
 
+#include "tools/sample-gateway/sample_data.h"
+
 #include <httplib.h>
 
 #include <algorithm>
@@ -197,6 +199,16 @@ void TestGateway::on(const std::string& path, Handler handler) {
 
 void TestGateway::serveHello(const std::string& version) {
     on("api/hello", Route::json(R"({"name":"tessel","version":")" + version + "\"}"));
+}
+
+void TestGateway::serveSample() {
+    on("api/hello", Route::json(sample::hello()));
+    on("v1/tessel/quotas",
+       Handler([](const RecordedRequest&) { return Route::json(sample::quotas()); }));
+    on("v1/tessel/usage", Handler([](const RecordedRequest& request) {
+           auto body = sample::usage(request.param("period"));
+           return body ? Route::json(*body) : Route::json(R"({"error":"unknown period"})", 400);
+       }));
 }
 
 std::vector<RecordedRequest> TestGateway::requests() const {
