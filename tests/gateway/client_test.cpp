@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "gateway/client.h"
+#include "gateway/errors.h"
+#include "support/temp_dir.h"
+#include "support/test_gateway.h"
+
+using namespace tessel;
+using namespace std::chrono_literals;
+using tessel::test::Route;
+using tessel::test::ScopedEnv;
+using tessel::test::TestGateway;
+
+namespace {
+
+// Short limits so that the time-out cases take about a second.
+ClientOptions quick() {
+    return {.requestTimeout = 1s, .resourceTimeout = 5s, .maxBodyBytes = 1 << 20};
+}
+
+std::string errorOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (...) {
+        return safeError(std::current_exception());
+    }
+    return "no error";
+}
+
+std::string lost(int code) {
+    return "网络连接失败（" + std::to_string(code) + "），请确认 Tessel 正在运行。";
+}
+
+// A loopback peer that answers one connection with bytes that are not HTTP.
+class RawPeer {
+public:
+    explicit RawPeer(std::string reply) {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        bind(fd_, reinterpret_cast<sockaddr*>(&addr), len);
+        listen(fd_, 1);
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this, reply] {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 5000) != 1)
+                return;
+            const int c = accept(fd_, nullptr, nullptr);
+            char buffer[4096];
+            (void)!read(c, buffer, sizeof buffer);
+            (void)!write(c, reply.data(), reply.size());
+            close(c);
+        });
+    }
+    ~RawPeer() {
+        thread_.join();
+        close(fd_);
+    }
+    std::string endpoint() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+} // namespace
+
+TEST(Client, SendsOnlyItsTwoHeadersToOneJoinedUrl) {
+    TestGateway gw;
+    gw.serveHello();
+    TesselClient(gw.endpoint(), std::nullopt).hello();
+    TesselClient(gw.endpoint() + "/", "").hello();
+    TesselClient(gw.endpoint(), " ").hello();
+    TesselClient(gw.endpoint(), "k-1/+=").hello();
+
+    const auto seen = gw.requests();
+    ASSERT_EQ(seen.size(), 4u);
+    for (const auto& r : seen) {
+        EXPECT_EQ(r.method, "GET");
+        EXPECT_EQ(r.path, "/api/hello"); // a trailing "/" on the endpoint adds no second slash
+        EXPECT_FALSE(r.hasQuery);
+        EXPECT_EQ(r.header("User-Agent"), "TesselWidget/1.0");
+        EXPECT_EQ(r.header("Accept"), std::nullopt);
+        EXPECT_EQ(r.header("Cookie"), std::nullopt);
+        EXPECT_EQ(r.header("Accept-Encoding"), std::nullopt);
+    }
+    EXPECT_EQ(seen[0].header("Authorization"), std::nullopt);
+    EXPECT_EQ(seen[1].header("Authorization"), std::nullopt);
+    // A key of one space is still a key (the server trims the trailing space off the line).
+    EXPECT_EQ(seen[2].header("Authorization"), "Bearer");
+    EXPECT_EQ(seen[3].header("Authorization"), "Bearer k-1/+=");
+}
+
+TEST(Client, EncodesQueryItemsSoTheyKeepTheirMeaning) {
+    TestGateway gw;
+    gw.on("v1/tessel/usage", Route::json("{}"));
+    const TesselClient client(gw.endpoint(), std::nullopt);
+    client.fetch("v1/tessel/usage", {{"period", "7d"}});
+    client.fetch("v1/tessel/usage", {{"period", "a b&c=d+e#f"}, {"x", "中"}});
+
+    const auto seen = gw.requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].query, "period=7d");
+    EXPECT_EQ(seen[1].param("period"), "a b&c=d+e#f");
+    EXPECT_EQ(seen[1].param("x"), "中");
+    EXPECT_EQ(seen[1].params.size(), 2u);
+}
+
+TEST(Client, RefusesKeysThatWouldSplitTheRequest) {
+    TestGateway gw;
+    gw.serveHello();
+    const TesselClient client(gw.endpoint(), "key\r\nX-Injected: 1");
+    EXPECT_THROW(client.hello(), UrlLoadingError);
+    EXPECT_EQ(gw.requestCount(), 0u);
+}
+
+TEST(Client, EveryStatusButOkFailsWithItsCode) {
+    TestGateway gw, target;
+    target.serveHello();
+    gw.on("api/hello", Route::redirect(target.endpoint() + "/api/hello"));
+    gw.on("v1/tessel/quotas", Route::json(R"({"error":"forbidden"})", 403));
+    gw.on("empty", Route::json("", 204));
+    gw.on("boom", Route::json(std::string(3 << 20, 'x'), 500)); // larger than the body limit
+    const TesselClient client(gw.endpoint(), "secret", quick());
+
+    EXPECT_EQ(errorOf([&] { client.hello(); }), "Gateway HTTP 302");
+    EXPECT_EQ(target.requestCount(), 0u); // the key never reaches the redirect target
+    EXPECT_EQ(errorOf([&] { client.fetch("v1/tessel/quotas"); }),
+              "Gateway HTTP 403：网关密钥无权读取这些统计。");
+    EXPECT_EQ(errorOf([&] { client.fetch("missing"); }),
+              "Gateway HTTP 404：该 Tessel 版本不支持此接口。");
+    EXPECT_EQ(errorOf([&] { client.fetch("empty"); }), "Gateway HTTP 204");
+    EXPECT_EQ(errorOf([&] { client.fetch("boom"); }), "Gateway HTTP 500");
+}
+
+TEST(Client, HandshakeAcceptsOnlyTheGateway) {
+    TestGateway gw;
+    const TesselClient client(gw.endpoint(), std::nullopt);
+    auto answer = [&](std::string body) {
+        gw.on("api/hello", Route::json(std::move(body)));
+        return errorOf([&] { EXPECT_EQ(client.hello().version, "2.0.1-beta"); });
+    };
+    EXPECT_EQ(answer(R"({"name":"tessel","version":"2.0.1-beta","extra":[1]})"), "no error");
+    EXPECT_EQ(answer(R"({"name":"Tessel","version":"1"})"), "该服务不是 Tessel。");
+    EXPECT_EQ(answer(R"({"name":"nginx","version":"1"})"), "该服务不是 Tessel。");
+    const std::string incompatible = "响应格式不兼容，保留上次有效数据。";
+    EXPECT_EQ(answer(R"({"name":"tessel"})"), incompatible);
+    EXPECT_EQ(answer(R"({"name":"tessel","version":2})"), incompatible);
+    EXPECT_EQ(answer(R"(["tessel"])"), incompatible);
+    EXPECT_EQ(answer("<html>gateway</html>"), incompatible);
+
+    RawPeer peer("SSH-2.0-OpenSSH_9.2\r\n");
+    EXPECT_EQ(errorOf([&] { TesselClient(peer.endpoint(), std::nullopt).hello(); }),
+              "该服务不是 Tessel。");
+}
+
+TEST(Client, TransportFailuresCarryTheirLoadingCodes) {
+    int freePort;
+    {
+        TestGateway gone;
+        freePort = gone.port();
+    }
+    const std::string closed = "http://127.0.0.1:" + std::to_string(freePort);
+    EXPECT_EQ(errorOf([&] { TesselClient(closed, std::nullopt, quick()).hello(); }), lost(-1004));
+
+    TestGateway gw;
+    Route slow = Route::json(R"({"name":"tessel","version":"1"})");
+    slow.delay = 3s;
+    gw.on("slow", slow);
+    Route stall = Route::json(std::string(4000, ' '));
+    stall.stallAfter = 100;
+    stall.stallFor = 3s;
+    gw.on("stall", stall);
+    Route cut = Route::json(std::string(4000, ' '));
+    cut.closeAfter = 1000;
+    gw.on("cut", cut);
+    Route silent = Route::json("{}");
+    silent.closeAfter = 0;
+    gw.on("silent", silent);
+
+    const TesselClient client(gw.endpoint(), std::nullopt, quick());
+    EXPECT_EQ(errorOf([&] { client.fetch("slow"); }), lost(-1001));
+    EXPECT_EQ(errorOf([&] { client.fetch("stall"); }), lost(-1001));
+    EXPECT_EQ(errorOf([&] { client.fetch("cut"); }), lost(-1005));
+    EXPECT_EQ(errorOf([&] { client.fetch("silent"); }), lost(-1005));
+
+    // Steady data within the stall limit is still cut by the limit of the whole exchange.
+    const TesselClient patient(gw.endpoint(), std::nullopt,
+                               {.requestTimeout = 10s, .resourceTimeout = 1s});
+    EXPECT_EQ(errorOf([&] { patient.fetch("stall"); }), lost(-1001));
+}
+
+TEST(Client, OversizedAnswersAreCutOffAtTheLimit) {
+    TestGateway gw;
+    Route declared;
+    declared.bodySize = 3u << 20;
+    gw.on("declared", declared);
+    Route endless; // no length up front: only the write side can stop it
+    endless.endless = true;
+    gw.on("endless", endless);
+    Route exact;
+    exact.bodySize = 1u << 20;
+    gw.on("exact", exact);
+
+    const TesselClient client(gw.endpoint(), std::nullopt, quick());
+    EXPECT_EQ(errorOf([&] { client.fetch("declared"); }), lost(-1103));
+    EXPECT_EQ(errorOf([&] { client.fetch("endless"); }), lost(-1103));
+    EXPECT_EQ(client.fetch("exact").size(), 1u << 20);
+}
+
+TEST(Client, LocalGatewaysBypassAnyProxy) {
+    TestGateway gw, proxy;
+    gw.serveHello();
+    proxy.serveHello();
+    const std::string via = proxy.endpoint();
+    ScopedEnv a("http_proxy", via), b("HTTP_PROXY", via), c("ALL_PROXY", via), d("all_proxy", via),
+        e("no_proxy", std::nullopt), f("NO_PROXY", std::nullopt);
+    for (const auto& endpoint : {gw.endpoint(), "http://localhost:" + std::to_string(gw.port())})
+        EXPECT_NO_THROW(TesselClient(endpoint, "secret").hello()) << endpoint;
+    EXPECT_EQ(gw.requestCount(), 2u);
+    EXPECT_EQ(proxy.requestCount(), 0u);
+}
+
+TEST(Client, ReadsTheSampleGatewayThroughTheRecords) {
+    TestGateway gw;
+    gw.serveSample();
+    const TesselClient client(gw.endpoint(), "k");
+    EXPECT_EQ(client.hello().name, "tessel");
+
+    const auto quotas = client.quotas();
+    ASSERT_GE(quotas.size(), 4u);
+    EXPECT_TRUE(std::any_of(quotas.begin(), quotas.end(), [](const Quota& q) {
+        return q.kind == "balance" && q.balance.has_value();
+    }));
+    EXPECT_TRUE(std::any_of(quotas.begin(), quotas.end(),
+                            [](const Quota& q) { return q.error.has_value(); }));
+
+    // The caller's period names are mapped; others go out unchanged.
+    const std::pair<const char*, const char*> periods[] = {
+        {"today", "today"}, {"week", "7d"}, {"month", "30d"}, {"7d", "7d"}};
+    for (const auto& [asked, sent] : periods) {
+        EXPECT_EQ(client.usage(asked).period, sent);
+        EXPECT_EQ(gw.requests().back().query, std::string("period=") + sent);
+    }
+    EXPECT_EQ(client.usage("week").series->size(), 7u);
+    EXPECT_EQ(errorOf([&] { client.usage("year"); }), "Gateway HTTP 400");
+}
