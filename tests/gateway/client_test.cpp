@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 
 #include "gateway/client.h"
@@ -196,6 +197,11 @@ TEST(Client, TransportFailuresCarryTheirLoadingCodes) {
     EXPECT_EQ(errorOf([&] { client.fetch("cut"); }), lost(-1005));
     EXPECT_EQ(errorOf([&] { client.fetch("silent"); }), lost(-1005));
 
+    // A plain HTTP peer behind an https endpoint fails the TLS handshake.
+    const std::string tls = "https://127.0.0.1:" + std::to_string(gw.port());
+    EXPECT_EQ(errorOf([&] { TesselClient(tls, std::nullopt, quick()).fetch("slow"); }),
+              lost(-1200));
+
     // Steady data within the stall limit is still cut by the limit of the whole exchange.
     const TesselClient patient(gw.endpoint(), std::nullopt,
                                {.requestTimeout = 10s, .resourceTimeout = 1s});
@@ -256,4 +262,21 @@ TEST(Client, ReadsTheSampleGatewayThroughTheRecords) {
     }
     EXPECT_EQ(client.usage("week").series->size(), 7u);
     EXPECT_EQ(errorOf([&] { client.usage("year"); }), "Gateway HTTP 400");
+}
+
+TEST(Client, WorkerThreadsEachUseTheirOwnClient) {
+    TestGateway gw;
+    gw.serveHello();
+    std::atomic<int> passed{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t)
+        workers.emplace_back([&] {
+            const TesselClient client(gw.endpoint(), "k");
+            for (int i = 0; i < 5; ++i)
+                passed += client.hello().name == "tessel";
+        });
+    for (auto& w : workers)
+        w.join();
+    EXPECT_EQ(passed, 20);
+    EXPECT_EQ(gw.requestCount("api/hello"), 20u);
 }
