@@ -1,7 +1,7 @@
 #include "sync/data_sync_service.h"
 
-#include <QCoro/QCoroFuture>
 #include <QCoro/QCoroSignal>
+#include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "gateway/endpoint.h"
@@ -25,16 +25,20 @@ Instant now() {
 }
 
 // Runs one blocking request on the thread pool; its exception comes back as a value, since
-// QFuture would turn a non-Qt exception into QUnhandledException.
+// QFuture would turn a non-Qt exception into QUnhandledException. The wait goes through a
+// watcher's signal, which arrives on this thread.
 template <class F> auto offThread(F request) -> QCoro::Task<Cycle::Outcome<decltype(request())>> {
-    using T = decltype(request());
-    co_return co_await QtConcurrent::run([request = std::move(request)]() -> Cycle::Outcome<T> {
+    using Result = Cycle::Outcome<decltype(request())>;
+    QFutureWatcher<Result> watcher;
+    watcher.setFuture(QtConcurrent::run([request = std::move(request)]() -> Result {
         try {
             return request();
         } catch (...) {
             return std::current_exception();
         }
-    });
+    }));
+    co_await qCoro(&watcher, &QFutureWatcher<Result>::finished);
+    co_return watcher.future().result();
 }
 
 } // namespace
@@ -116,19 +120,24 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
     } catch (...) {
         answers.handshake = std::current_exception();
     }
+    // Each request is a named value: temporaries with destructors inside a co_await
+    // expression are destroyed twice by the GCC 12 coroutine lowering.
     if (client) {
-        auto hello = co_await offThread([client] { return client->hello().version; });
+        auto ask = [client] { return client->hello().version; };
+        auto hello = co_await offThread(std::move(ask));
         if (!self)
             co_return;
         answers.handshake = std::move(hello);
     }
     if (client && std::holds_alternative<std::string>(answers.handshake)) {
-        answers.quotas = co_await offThread([client] { return client->quotas(); });
+        auto ask = [client] { return client->quotas(); };
+        answers.quotas = co_await offThread(std::move(ask));
         if (!self)
             co_return;
         for (std::size_t i = 0; i < Cycle::periods.size(); ++i) {
-            const std::string wire(Cycle::periods[i].wire);
-            answers.usage[i] = co_await offThread([client, wire] { return client->usage(wire); });
+            const std::string_view wire = Cycle::periods[i].wire;
+            auto askUsage = [client, wire] { return client->usage(wire); };
+            answers.usage[i] = co_await offThread(std::move(askUsage));
             if (!self)
                 co_return;
         }

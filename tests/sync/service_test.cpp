@@ -1,0 +1,323 @@
+// Real cycles against the test gateway over loopback, real files, the private session bus.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QElapsedTimer>
+#include <QSettings>
+
+#include <QCoro/QCoroTask>
+
+#include <fstream>
+
+#include "gateway/endpoint.h"
+#include "gateway/errors.h"
+#include "gateway/keychain.h"
+#include "model/display.h"
+#include "storage/snapshot_store.h"
+#include "support/temp_dir.h"
+#include "support/test_gateway.h"
+#include "sync/data_sync_service.h"
+#include "sync/widget_center.h"
+#include "tools/sample-gateway/sample_data.h"
+
+using namespace std::chrono_literals;
+using namespace tessel;
+namespace fs = std::filesystem;
+
+namespace {
+
+QCoreApplication& app() {
+    static int argc = 1;
+    static char name[] = "service_test";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication instance(argc, argv);
+    return instance;
+}
+
+template <class F> bool spin(F done, int limitMs = 5000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < limitMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    return done();
+}
+
+// Collects reload requests from the bus; flush() waits until everything sent so far arrived.
+class ReloadListener : public QObject {
+    Q_OBJECT
+public:
+    ReloadListener() {
+        connected = QDBusConnection::sessionBus().connect(
+            {}, WidgetCenter::objectPath, WidgetCenter::interfaceName, WidgetCenter::reloadSignal,
+            this, SLOT(received(QString)));
+    }
+    QStringList flush() {
+        WidgetCenter::reloadTimelines("marker");
+        spin([this] { return kinds.contains("marker"); });
+        QStringList seen = kinds;
+        seen.removeAll("marker");
+        kinds.clear();
+        return seen;
+    }
+    bool connected = false;
+public slots:
+    void received(const QString& kind) { kinds << kind; }
+
+private:
+    QStringList kinds;
+};
+
+void serveAll(test::TestGateway& gateway, const std::string& version = "1.4.2") {
+    gateway.serveHello(version);
+    gateway.on("v1/tessel/quotas", test::Route::json(sample::quotas()));
+    gateway.on("v1/tessel/usage", [](const test::RecordedRequest& r) {
+        auto body = sample::usage(r.param("period"));
+        return body ? test::Route::json(*body) : test::Route::json("{}", 400);
+    });
+}
+
+test::Route delayed(std::string body, std::chrono::milliseconds delay) {
+    test::Route route = test::Route::json(std::move(body));
+    route.delay = delay;
+    return route;
+}
+
+class Sync : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app();
+        if (!bus.connected)
+            GTEST_SKIP() << "no session bus";
+        serveAll(gateway);
+        QSettings(settingsPath(), QSettings::IniFormat)
+            .setValue("endpoint", QString::fromStdString(gateway.endpoint()));
+    }
+    QString settingsPath() const {
+        return QString::fromStdString((dir.path() / "quorvane/TesselWidget.ini").string());
+    }
+    DataSyncService::Options options() const {
+        DataSyncService::Options o;
+        o.container = container;
+        o.settingsPath = settingsPath();
+        o.client.requestTimeout = 400ms;
+        o.client.resourceTimeout = 1500ms;
+        o.second = 5ms;
+        return o;
+    }
+    DataSyncService& service() {
+        if (!service_)
+            service_ = std::make_unique<DataSyncService>(options());
+        return *service_;
+    }
+    void refresh(bool reload = true) { QCoro::waitFor(service().refresh(reload)); }
+    static bool keyring() { return qEnvironmentVariableIsSet("TESSEL_SECRET_SERVICE"); }
+
+    test::TempDir dir;
+    test::ScopedEnv config{"XDG_CONFIG_HOME", (dir.path() / "gateway-config").string()};
+    fs::path container = dir.path() / "container";
+    test::TestGateway gateway;
+    ReloadListener bus;
+    std::unique_ptr<DataSyncService> service_;
+};
+
+const std::string badFormat = "响应格式不兼容，保留上次有效数据。";
+
+} // namespace
+
+TEST_F(Sync, FullCycleAsksInOrderWritesAndReloads) {
+    refresh(true);
+    const Snapshot& s = service().snapshot();
+    EXPECT_FALSE(s.issue) << *s.issue;
+    EXPECT_EQ(s.endpoint, gateway.endpoint());
+    EXPECT_EQ(s.version, "1.4.2");
+    EXPECT_FALSE(s.quotas.empty());
+    EXPECT_EQ(s.usage.size(), 3u);
+    EXPECT_TRUE(s.updatedAt && s.quotaUpdatedAt && s.usageUpdatedAt && s.attemptedAt);
+    EXPECT_EQ(service().failures(), 0);
+    EXPECT_FALSE(service().syncing());
+    EXPECT_EQ(SnapshotStore(container).load().quotas.size(), s.quotas.size());
+    EXPECT_EQ(bus.flush(), QStringList{"TesselDesktopWidget"});
+
+    std::vector<std::string> asked;
+    for (const auto& r : gateway.requests())
+        asked.push_back(r.path + "?" + r.param("period"));
+    EXPECT_EQ(asked, (std::vector<std::string>{"/api/hello?", "/v1/tessel/quotas?",
+                                               "/v1/tessel/usage?today", "/v1/tessel/usage?7d",
+                                               "/v1/tessel/usage?30d"}));
+
+    refresh(false); // a periodic cycle writes but does not reload
+    EXPECT_TRUE(bus.flush().isEmpty());
+    EXPECT_TRUE(fs::exists(container / "previous.json"));
+}
+
+TEST_F(Sync, PartialAnswersKeepGoodData) {
+    refresh();
+    const Snapshot good = service().snapshot();
+
+    gateway.on("v1/tessel/quotas", test::Route::json("{}", 404));
+    refresh();
+    Snapshot s = service().snapshot();
+    EXPECT_EQ(s.issue, "额度：" + GatewayError::http(404).errorDescription());
+    EXPECT_EQ(s.quotas, good.quotas);
+    EXPECT_EQ(s.quotaUpdatedAt, good.quotaUpdatedAt);
+    EXPECT_EQ(s.updatedAt, good.updatedAt);
+    EXPECT_GE(s.usageUpdatedAt, good.usageUpdatedAt);
+    EXPECT_EQ(service().failures(), 1);
+    const Snapshot before = s;
+
+    serveAll(gateway);
+    gateway.on("v1/tessel/usage", [](const test::RecordedRequest& r) {
+        if (r.param("period") == "7d")
+            return test::Route::json("{\"period\":");
+        if (r.param("period") == "30d") // stops answering until the client gives up
+            return delayed(*sample::usage("30d"), 1500ms);
+        return test::Route::json(*sample::usage(r.param("period")));
+    });
+    refresh();
+    s = service().snapshot();
+    EXPECT_EQ(s.issue,
+              "week：" + badFormat + "\nmonth：网络连接失败（-1001），请确认 Tessel 正在运行。");
+    EXPECT_EQ(s.usage.at("week").calls, good.usage.at("week").calls);
+    EXPECT_EQ(s.usage.at("month").calls, good.usage.at("month").calls);
+    EXPECT_EQ(s.usageUpdatedAt, before.usageUpdatedAt);
+    EXPECT_EQ(s.updatedAt, good.updatedAt);
+    EXPECT_GT(s.quotaUpdatedAt, good.quotaUpdatedAt);
+    EXPECT_EQ(service().failures(), 2);
+}
+
+TEST_F(Sync, GatewayGoneOrForeign) {
+    refresh();
+    const Snapshot good = service().snapshot();
+    gateway.on("api/hello", test::Route::json(R"({"name":"other","version":"1"})"));
+    gateway.clearRequests();
+    refresh();
+    EXPECT_EQ(service().snapshot().issue, "该服务不是 Tessel。");
+    EXPECT_EQ(gateway.requestCount(), 1u); // nothing asked after a failed handshake
+
+    // A port nobody listens on any more: the previous gateway's port of this test.
+    int port = 0;
+    {
+        test::TestGateway gone;
+        port = gone.port();
+    }
+    QSettings(settingsPath(), QSettings::IniFormat)
+        .setValue("endpoint", QString("http://127.0.0.1:%1").arg(port));
+    service_.reset();
+    SnapshotStore(container).save(good); // stored data of another endpoint
+    refresh();
+    const Snapshot& s = service().snapshot();
+    EXPECT_EQ(s.issue, "网络连接失败（-1004），请确认 Tessel 正在运行。");
+    EXPECT_TRUE(s.quotas.empty()); // nothing of the other gateway survives
+    EXPECT_TRUE(s.usage.empty());
+    EXPECT_EQ(service().failures(), 1);
+}
+
+TEST_F(Sync, SecondRefreshWhileOneRunsReturnsAtOnce) {
+    gateway.on("v1/tessel/quotas", delayed(sample::quotas(), 200ms));
+    QCoro::Task<> first = service().refresh(true);
+    EXPECT_TRUE(service().syncing());
+    QCoro::Task<> second = service().refresh(true);
+    EXPECT_TRUE(second.isReady());
+    QCoro::waitFor(first);
+    EXPECT_EQ(gateway.requestCount("api/hello"), 1u);
+    EXPECT_EQ(bus.flush().size(), 1);
+}
+
+TEST_F(Sync, UnwritableContainerStillPublishes) {
+    std::ofstream(dir.path() / "blocker") << "file";
+    container = dir.path() / "blocker" / "container";
+    refresh();
+    EXPECT_FALSE(service().snapshot().quotas.empty());
+    EXPECT_EQ(service().storageIssue(), DataSyncService::storageMessage);
+    EXPECT_TRUE(bus.flush().isEmpty());
+    EXPECT_EQ(service().failures(), 0);
+
+    WidgetPreferences p = service().widgetPreferences();
+    p.showCost = !p.showCost;
+    service().setWidgetPreferences(p);
+    EXPECT_EQ(service().storageIssue(), DataSyncService::preferencesMessage);
+    EXPECT_EQ(service().widgetPreferences(), p);
+    EXPECT_TRUE(bus.flush().isEmpty());
+
+    fs::remove(dir.path() / "blocker");
+    refresh();
+    EXPECT_TRUE(service().storageIssue().isEmpty());
+    EXPECT_EQ(bus.flush().size(), 1);
+    p.quotaCount = 5;
+    service().setWidgetPreferences(p);
+    EXPECT_EQ(WidgetPreferencesStore(container).load(), p);
+    EXPECT_EQ(bus.flush().size(), 1);
+}
+
+TEST_F(Sync, LoopReloadsOnlyOnItsFirstCycleAndHoldsServiceWeakly) {
+    service().start();
+    service().start();
+    // interval 60 in 5 ms "seconds": about 300 ms between cycles.
+    ASSERT_TRUE(spin([&] { return gateway.requestCount("api/hello") >= 3; }));
+    EXPECT_EQ(bus.flush().size(), 1);
+    EXPECT_LE(gateway.requestCount("api/hello"), 4u); // one loop, not two
+
+    service_.reset();
+    const auto asked = gateway.requestCount();
+    spin([] { return false; }, 700);
+    EXPECT_LE(gateway.requestCount(), asked + 1); // at most the request already on its way
+}
+
+TEST_F(Sync, SettingsAtConstruction) {
+    QSettings(settingsPath(), QSettings::IniFormat).clear();
+    fs::remove(settingsPath().toStdString());
+    EXPECT_EQ(service().endpoint(), QString::fromStdString(std::string(Endpoint::defaultEndpoint)));
+    EXPECT_EQ(service().interval(), 60);
+    EXPECT_FALSE(fs::exists(settingsPath().toStdString()));
+
+    service_.reset();
+    QSettings(settingsPath(), QSettings::IniFormat).setValue("interval", 10);
+    EXPECT_EQ(service().interval(), 30);
+}
+
+TEST_F(Sync, ConfigureSwitchesGatewayWhileAnAnswerIsPending) {
+    if (!keyring())
+        GTEST_SKIP() << "needs the Secret Service of scripts/test";
+    test::TestGateway other;
+    serveAll(other, "9.9");
+    refresh();
+    gateway.on("v1/tessel/quotas", delayed(sample::quotas(), 300ms));
+    const QString next = QString::fromStdString(other.endpoint());
+
+    std::vector<Snapshot> published;
+    QObject::connect(&service(), &DataSyncService::snapshotChanged,
+                     [&] { published.push_back(service().snapshot()); });
+    QCoro::Task<> pending = service().refresh(false);
+    ASSERT_TRUE(spin([&] { return gateway.requestCount("v1/tessel/quotas") == 2; }));
+
+    EXPECT_THROW(service().configure("not a url", 60, ""), GatewayError);
+    EXPECT_EQ(service().endpoint(), QString::fromStdString(gateway.endpoint()));
+
+    QCoro::Task<> configured = service().configure(next, 5, "k-1");
+    ASSERT_FALSE(published.empty());
+    EXPECT_EQ(published.front().endpoint, other.endpoint());
+    EXPECT_TRUE(published.front().quotas.empty()); // the old gateway's data is gone at once
+    QCoro::waitFor(pending);
+    ASSERT_TRUE(spin([&] { return !service().syncing(); }));
+    for (const Snapshot& s : published)
+        EXPECT_EQ(s.endpoint, other.endpoint());
+    EXPECT_EQ(service().snapshot().version, "9.9");
+    EXPECT_EQ(SnapshotStore(container).load().version, "9.9");
+    EXPECT_EQ(other.requests().front().header("Authorization"), "Bearer k-1");
+    QSettings stored(settingsPath(), QSettings::IniFormat);
+    EXPECT_EQ(stored.value("endpoint").toString(), next);
+    EXPECT_EQ(stored.value("interval").toInt(), 30);
+    EXPECT_FALSE(bus.flush().isEmpty());
+
+    // An empty key deletes the stored one; a key saved later is read by the next cycle.
+    QCoro::waitFor(service().configure(next, 60, ""));
+    EXPECT_FALSE(GatewayKeychain::load(other.endpoint()));
+    EXPECT_FALSE(other.requests().back().header("Authorization"));
+    GatewayKeychain::save("k-2", other.endpoint());
+    refresh();
+    EXPECT_EQ(other.requests().back().header("Authorization"), "Bearer k-2");
+    GatewayKeychain::save("", other.endpoint());
+}
+
+#include "service_test.moc"
