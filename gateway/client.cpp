@@ -179,10 +179,6 @@ bool isLocalHost(const std::string& host) {
     return host == "localhost" || host == "127.0.0.1" || host == "::1";
 }
 
-DecodingError helloError(DecodingError::Kind kind, std::string path, std::string what) {
-    return DecodingError(kind, std::move(path), std::move(what));
-}
-
 } // namespace
 
 TesselClient::TesselClient(std::string_view endpoint, std::optional<std::string> token,
@@ -272,15 +268,15 @@ TesselClient::Hello TesselClient::get<TesselClient::Hello>(std::string_view path
     const std::string body = fetch(path, query);
     const auto json = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
     if (json.is_discarded())
-        throw helloError(Kind::DataCorrupted, "", "The given data was not valid JSON.");
+        throw DecodingError(Kind::DataCorrupted, "", "The given data was not valid JSON.");
     if (!json.is_object())
-        throw helloError(Kind::TypeMismatch, "", "Expected an object.");
+        throw DecodingError(Kind::TypeMismatch, "", "Expected an object.");
     auto text = [&json](const char* key) {
         const auto it = json.find(key);
         if (it == json.end() || it->is_null())
-            throw helloError(Kind::KeyNotFound, key, std::string("No value for key ") + key);
+            throw DecodingError(Kind::KeyNotFound, key, std::string("No value for key ") + key);
         if (!it->is_string())
-            throw helloError(Kind::TypeMismatch, key, "Expected a string.");
+            throw DecodingError(Kind::TypeMismatch, key, "Expected a string.");
         return it->get<std::string>();
     };
     Hello hello;
