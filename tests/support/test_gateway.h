@@ -20,7 +20,7 @@ struct RecordedRequest {
     std::string query; // raw text after "?", empty when none
     bool hasQuery = false;
     std::multimap<std::string, std::string> params;           // decoded query items
-    std::vector<std::pair<std::string, std::string>> headers; // as received, in order
+    std::vector<std::pair<std::string, std::string>> headers; // as received, sorted by name
 
     // First value of a header (case-insensitive name), or nullopt.
     std::optional<std::string> header(std::string_view name) const;
