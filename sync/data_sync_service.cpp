@@ -165,9 +165,19 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
 
 QCoro::Task<> DataSyncService::configure(const QString& endpoint, int interval,
                                          const QString& token) {
+    return apply(endpoint, interval, &token);
+}
+
+QCoro::Task<> DataSyncService::configure(const QString& endpoint, int interval) {
+    return apply(endpoint, interval, nullptr);
+}
+
+// Not a coroutine: validation and key errors must reach the caller before anything changed.
+QCoro::Task<> DataSyncService::apply(const QString& endpoint, int interval, const QString* token) {
     const std::string text = endpoint.toStdString();
     Endpoint::validate(text);
-    GatewayKeychain::save(token.toStdString(), text);
+    if (token)
+        GatewayKeychain::save(token->toStdString(), text);
 
     ++generation_;
     if (endpoint_ != endpoint) {

@@ -77,6 +77,8 @@ public:
     // starts a refresh with a widget reload and returns its task. Throws GatewayError or
     // KeychainError, having changed nothing.
     QCoro::Task<> configure(const QString& endpoint, int interval, const QString& token);
+    // The same, leaving the key store as it is.
+    QCoro::Task<> configure(const QString& endpoint, int interval);
 
 signals:
     void snapshotChanged();
@@ -90,7 +92,7 @@ signals:
     void cycleFinished();
 
 private:
-    QCoro::Task<> runCycle(bool reloadWidget);
+    QCoro::Task<> apply(const QString& endpoint, int interval, const QString* token);
     static QCoro::Task<> pollingLoop(QPointer<DataSyncService> service);
     void persist(bool reloadWidget);
     void setSnapshot(Snapshot snapshot);

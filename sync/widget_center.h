@@ -12,4 +12,7 @@ inline constexpr char reloadSignal[] = "ReloadTimelines"; // one argument: the k
 // Fire and forget: without a session bus nothing happens and nothing fails.
 void reloadTimelines(std::string_view kind);
 
+// Blocks until the bus has taken every request sent so far; for processes about to exit.
+void flush();
+
 } // namespace tessel::WidgetCenter

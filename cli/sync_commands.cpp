@@ -1,0 +1,157 @@
+// tesselctl refresh | configure | status: the application's own sync service, from a shell.
+#include <QCoreApplication>
+
+#include <QCoro/QCoroTask>
+
+#include <istream>
+#include <iterator>
+#include <ostream>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/command.h"
+#include "gateway/errors.h"
+#include "gateway/keychain.h"
+#include "storage/snapshot_store.h"
+#include "sync/data_sync_service.h"
+#include "sync/menu_title.h"
+#include "sync/settings.h"
+#include "sync/widget_center.h"
+
+namespace tessel::cli {
+
+namespace {
+
+// The service's tasks and the reload signal need an event loop and a bus connection.
+QCoreApplication& application() {
+    static int argc = 1;
+    static char name[] = "tesselctl";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app =
+        QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
+    return app ? *app : *QCoreApplication::instance();
+}
+
+// Prints the outcome; 1 when the cycle left a problem, so that scripts notice.
+int report(const DataSyncService& service, Io& io) {
+    const Snapshot& snapshot = service.snapshot();
+    io.out << snapshot.status() << '\n';
+    if (snapshot.issue)
+        io.out << *snapshot.issue << '\n';
+    if (!service.storageIssue().isEmpty())
+        io.err << service.storageIssue().toStdString() << '\n';
+    return snapshot.issue || !service.storageIssue().isEmpty() ? 1 : 0;
+}
+
+int refresh(const Args& args, Io& io) {
+    if (!args.empty()) {
+        io.err << "用法：tesselctl refresh\n";
+        return 2;
+    }
+    application();
+    DataSyncService service;
+    QCoro::waitFor(service.refresh(true));
+    WidgetCenter::flush();
+    return report(service, io);
+}
+
+std::string trimmed(std::string text) {
+    const auto space = " \t\r\n";
+    text.erase(0, text.find_first_not_of(space));
+    text.erase(text.find_last_not_of(space) + 1);
+    return text;
+}
+
+int configure(const Args& args, Io& io) {
+    std::optional<std::string> endpoint;
+    std::optional<int> interval;
+    bool tokenFromInput = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const bool hasValue = i + 1 < args.size();
+        if (args[i] == "--endpoint" && hasValue) {
+            endpoint = args[++i];
+        } else if (args[i] == "--interval" && hasValue) {
+            try {
+                std::size_t used = 0;
+                interval = std::stoi(args[++i], &used);
+                if (used != args[i].size())
+                    throw std::invalid_argument("trailing text");
+            } catch (const std::logic_error&) {
+                io.err << "tesselctl：间隔必须是秒数\n";
+                return 2;
+            }
+        } else if (args[i] == "--token-stdin") {
+            tokenFromInput = true;
+        } else {
+            endpoint.reset();
+            break;
+        }
+    }
+    if (!endpoint) {
+        io.err << "用法：tesselctl configure --endpoint 地址 [--interval 秒] [--token-stdin]\n";
+        return 2;
+    }
+
+    application();
+    DataSyncService service;
+    const QString text = QString::fromStdString(trimmed(*endpoint));
+    const int seconds = interval.value_or(service.interval());
+    std::optional<QCoro::Task<>> started;
+    try {
+        if (tokenFromInput) {
+            const std::string token(std::istreambuf_iterator<char>(io.in), {});
+            started.emplace(
+                service.configure(text, seconds, QString::fromStdString(trimmed(token))));
+        } else {
+            started.emplace(service.configure(text, seconds));
+        }
+    } catch (const GatewayError& e) {
+        io.err << e.errorDescription() << '\n';
+        return 1;
+    } catch (const std::exception& e) {
+        io.err << "无法保存网关密钥：" << e.what() << '\n';
+        return 1;
+    }
+    QCoro::waitFor(std::move(*started));
+    WidgetCenter::flush();
+    report(service, io);
+    return 0;
+}
+
+int status(const Args& args, Io& io) {
+    const bool json = args.size() == 1 && args[0] == "--json";
+    if (!args.empty() && !json) {
+        io.err << "用法：tesselctl status [--json]\n";
+        return 2;
+    }
+    const Snapshot snapshot = SnapshotStore().load();
+    const std::string menuQuota = AppSettings::open()->value("menuQuota").toString().toStdString();
+    const auto now = std::chrono::system_clock::now();
+    const std::string title = menuBarTitle(snapshot, menuQuota);
+    if (!json) {
+        io.out << title << '\n' << snapshot.status(now) << '\n';
+        if (snapshot.issue)
+            io.out << *snapshot.issue << '\n';
+        return 0;
+    }
+    const char* kind = snapshot.issue ? "issue" : snapshot.stale(now) ? "stale" : "ok";
+    const nlohmann::ordered_json line = {
+        {"text", title}, {"tooltip", snapshot.status(now)}, {"class", kind}};
+    // Gateway texts are not trusted to be valid UTF-8; a status bar must still get a line.
+    io.out << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    return 0;
+}
+
+const bool registered =
+    registerCommand(
+        {"refresh", "refresh                      一次同步并请求小组件刷新", &refresh}) &&
+    registerCommand({"configure",
+                     "configure --endpoint 地址 [--interval 秒] [--token-stdin]  保存网关设置",
+                     &configure}) &&
+    registerCommand({"status",
+                     "status [--json]              已保存快照的状态（--json 供状态栏使用）",
+                     &status});
+
+} // namespace
+
+} // namespace tessel::cli
