@@ -24,19 +24,34 @@ Instant now() {
     return std::chrono::system_clock::now();
 }
 
-// Runs one blocking request on the thread pool; its exception comes back as a value, since
-// QFuture would turn a non-Qt exception into QUnhandledException. The wait goes through a
-// watcher's signal, which arrives on this thread.
-template <class F> auto offThread(F request) -> QCoro::Task<Cycle::Outcome<decltype(request())>> {
-    using Result = Cycle::Outcome<decltype(request())>;
+template <class F> auto attempt(F request) -> Cycle::Outcome<decltype(request())> {
+    try {
+        return request();
+    } catch (...) {
+        return std::current_exception();
+    }
+}
+
+// The blocking part of a cycle: the requests strictly one after another, nothing after a
+// failed handshake. Errors come back as values, since QFuture would turn a non-Qt exception
+// into QUnhandledException.
+Cycle::Answers ask(const TesselClient& client) {
+    Cycle::Answers answers;
+    answers.handshake = attempt([&] { return client.hello().version; });
+    if (!std::holds_alternative<std::string>(answers.handshake))
+        return answers;
+    answers.quotas = attempt([&] { return client.quotas(); });
+    for (std::size_t i = 0; i < Cycle::periods.size(); ++i)
+        answers.usage[i] = attempt([&] { return client.usage(Cycle::periods[i].wire); });
+    return answers;
+}
+
+// Runs `work` on the thread pool; the result arrives through a watcher's signal on this
+// thread. One hop per cycle: every hop costs two thread wake-ups.
+template <class F> auto offThread(F work) -> QCoro::Task<decltype(work())> {
+    using Result = decltype(work());
     QFutureWatcher<Result> watcher;
-    watcher.setFuture(QtConcurrent::run([request = std::move(request)]() -> Result {
-        try {
-            return request();
-        } catch (...) {
-            return std::current_exception();
-        }
-    }));
+    watcher.setFuture(QtConcurrent::run(std::move(work)));
     co_await qCoro(&watcher, &QFutureWatcher<Result>::finished);
     co_return watcher.future().result();
 }
@@ -120,27 +135,14 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
     } catch (...) {
         answers.handshake = std::current_exception();
     }
-    // Each request is a named value: temporaries with destructors inside a co_await
-    // expression are destroyed twice by the GCC 12 coroutine lowering.
     if (client) {
-        auto ask = [client] { return client->hello().version; };
-        auto hello = co_await offThread(std::move(ask));
+        // A named value: temporaries with destructors inside a co_await expression are
+        // destroyed twice by the GCC 12 coroutine lowering.
+        auto work = [client] { return ask(*client); };
+        Cycle::Answers answered = co_await offThread(std::move(work));
         if (!self)
             co_return;
-        answers.handshake = std::move(hello);
-    }
-    if (client && std::holds_alternative<std::string>(answers.handshake)) {
-        auto ask = [client] { return client->quotas(); };
-        answers.quotas = co_await offThread(std::move(ask));
-        if (!self)
-            co_return;
-        for (std::size_t i = 0; i < Cycle::periods.size(); ++i) {
-            const std::string_view wire = Cycle::periods[i].wire;
-            auto askUsage = [client, wire] { return client->usage(wire); };
-            answers.usage[i] = co_await offThread(std::move(askUsage));
-            if (!self)
-                co_return;
-        }
+        answers = std::move(answered);
     }
 
     const bool reconfigured = generation_ != generation;
