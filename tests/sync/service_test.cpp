@@ -13,7 +13,6 @@
 #include "gateway/endpoint.h"
 #include "gateway/errors.h"
 #include "gateway/keychain.h"
-#include "model/display.h"
 #include "storage/snapshot_store.h"
 #include "support/temp_dir.h"
 #include "support/test_gateway.h"
@@ -68,15 +67,6 @@ private:
     QStringList kinds;
 };
 
-void serveAll(test::TestGateway& gateway, const std::string& version = "1.4.2") {
-    gateway.serveHello(version);
-    gateway.on("v1/tessel/quotas", test::Route::json(sample::quotas()));
-    gateway.on("v1/tessel/usage", [](const test::RecordedRequest& r) {
-        auto body = sample::usage(r.param("period"));
-        return body ? test::Route::json(*body) : test::Route::json("{}", 400);
-    });
-}
-
 test::Route delayed(std::string body, std::chrono::milliseconds delay) {
     test::Route route = test::Route::json(std::move(body));
     route.delay = delay;
@@ -89,7 +79,7 @@ protected:
         app();
         if (!bus.connected)
             GTEST_SKIP() << "no session bus";
-        serveAll(gateway);
+        gateway.serveSample();
         QSettings(settingsPath(), QSettings::IniFormat)
             .setValue("endpoint", QString::fromStdString(gateway.endpoint()));
     }
@@ -166,7 +156,7 @@ TEST_F(Sync, PartialAnswersKeepGoodData) {
     EXPECT_EQ(service().failures(), 1);
     const Snapshot before = s;
 
-    serveAll(gateway);
+    gateway.serveSample();
     gateway.on("v1/tessel/usage", [](const test::RecordedRequest& r) {
         if (r.param("period") == "7d")
             return test::Route::json("{\"period\":");
@@ -284,7 +274,8 @@ TEST_F(Sync, ConfigureSwitchesGatewayWhileAnAnswerIsPending) {
     if (!keyring())
         GTEST_SKIP() << "needs the Secret Service of scripts/test";
     test::TestGateway other;
-    serveAll(other, "9.9");
+    other.serveSample();
+    other.serveHello("9.9");
     refresh();
     gateway.on("v1/tessel/quotas", delayed(sample::quotas(), 300ms));
     const QString next = QString::fromStdString(other.endpoint());
