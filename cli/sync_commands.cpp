@@ -108,8 +108,11 @@ int configure(const Args& args, Io& io) {
     } catch (const GatewayError& e) {
         io.err << e.errorDescription() << '\n';
         return 1;
-    } catch (const std::exception& e) {
+    } catch (const KeychainError& e) {
         io.err << "无法保存网关密钥：" << e.what() << '\n';
+        return 1;
+    } catch (const std::exception& e) {
+        io.err << e.what() << '\n';
         return 1;
     }
     QCoro::waitFor(std::move(*started));

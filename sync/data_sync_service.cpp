@@ -136,8 +136,8 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
         answers.handshake = std::current_exception();
     }
     if (client) {
-        // A named value: temporaries with destructors inside a co_await expression are
-        // destroyed twice by the GCC 12 coroutine lowering.
+        // A named value: a lambda temporary passed to a coroutine inside a co_await expression
+        // is destroyed twice by GCC 12.
         auto work = [client] { return ask(*client); };
         Cycle::Answers answered = co_await offThread(std::move(work));
         if (!self)
@@ -178,6 +178,10 @@ QCoro::Task<> DataSyncService::configure(const QString& endpoint, int interval) 
 QCoro::Task<> DataSyncService::apply(const QString& endpoint, int interval, const QString* token) {
     const std::string text = endpoint.toStdString();
     Endpoint::validate(text);
+    // Checked before the key is touched: a setting that silently stays old would make the
+    // next start talk to the previous gateway.
+    if (!settings_->isWritable())
+        throw AppSettings::SettingsError();
     if (token)
         GatewayKeychain::save(token->toStdString(), text);
 

@@ -74,8 +74,8 @@ public:
     QCoro::Task<> refresh(bool reloadWidget);
 
     // Validates, stores the key (empty deletes it), applies and saves the settings, then
-    // starts a refresh with a widget reload and returns its task. Throws GatewayError or
-    // KeychainError, having changed nothing.
+    // starts a refresh with a widget reload and returns its task. Throws GatewayError,
+    // AppSettings::SettingsError or KeychainError, having changed nothing.
     QCoro::Task<> configure(const QString& endpoint, int interval, const QString& token);
     // The same, leaving the key store as it is.
     QCoro::Task<> configure(const QString& endpoint, int interval);

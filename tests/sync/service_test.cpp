@@ -17,6 +17,7 @@
 #include "support/temp_dir.h"
 #include "support/test_gateway.h"
 #include "sync/data_sync_service.h"
+#include "sync/settings.h"
 #include "sync/widget_center.h"
 #include "tools/sample-gateway/sample_data.h"
 
@@ -258,6 +259,17 @@ TEST_F(Sync, FirstLaunchWritesNoSettings) {
     EXPECT_EQ(service().endpoint(), QString::fromStdString(std::string(Endpoint::defaultEndpoint)));
     EXPECT_EQ(service().interval(), 60);
     EXPECT_FALSE(fs::exists(settingsPath().toStdString()));
+
+    // A settings file that cannot be written refuses before the key or the endpoint change.
+    std::ofstream(dir.path() / "blocker") << "file";
+    DataSyncService::Options blocked = options();
+    blocked.settingsPath = QString::fromStdString((dir.path() / "blocker/s.ini").string());
+    DataSyncService refusing(blocked);
+    const QString before = refusing.endpoint();
+    EXPECT_THROW(refusing.configure(gateway.endpoint().c_str(), 60, "k"),
+                 AppSettings::SettingsError);
+    EXPECT_EQ(refusing.endpoint(), before);
+    EXPECT_FALSE(GatewayKeychain::load(gateway.endpoint()));
 }
 
 TEST_F(Sync, ConfigureSwitchesGatewayWhileAnAnswerIsPending) {
