@@ -42,8 +42,10 @@ TEST(Tesselctl, RefreshBesideARunningServiceStatusAndExitCodes) {
     };
     auto finish = [](QProcess& process) {
         // waitForFinished spins no event loop of ours; the in-process cycle needs none here.
-        if (!process.waitForFinished(10000))
-            process.kill(), process.waitForFinished(2000);
+        if (!process.waitForFinished(10000)) {
+            process.kill();
+            process.waitForFinished(2000);
+        }
         return std::pair{process.exitCode(), process.readAllStandardOutput().toStdString()};
     };
     auto run = [&](const QStringList& args) {
