@@ -1,4 +1,7 @@
 // tesselctl refresh | configure | status: the application's own sync service, from a shell.
+// Built only with the Qt sync library (TESSEL_BUILD_GUI).
+#ifdef TESSEL_HAVE_SYNC
+
 #include <QCoreApplication>
 
 #include <QCoro/QCoroTask>
@@ -146,15 +149,15 @@ int status(const Args& args, Io& io) {
 }
 
 const bool registered =
-    registerCommand(
-        {"refresh", "refresh                      一次同步并请求小组件刷新", &refresh}) &&
+    registerCommand({"refresh", "refresh                一次同步并请求小组件刷新", &refresh}) &&
     registerCommand({"configure",
-                     "configure --endpoint 地址 [--interval 秒] [--token-stdin]  保存网关设置",
+                     "configure --endpoint 地址 [--interval 秒] [--token-stdin] 保存网关设置",
                      &configure}) &&
-    registerCommand({"status",
-                     "status [--json]              已保存快照的状态（--json 供状态栏使用）",
-                     &status});
+    registerCommand(
+        {"status", "status [--json]        已保存快照的状态（--json 供状态栏使用）", &status});
 
 } // namespace
 
 } // namespace tessel::cli
+
+#endif // TESSEL_HAVE_SYNC
