@@ -1,0 +1,47 @@
+// tesselctl snapshot (and status without the sync library): what the stores hold, from a shell.
+#include <ostream>
+
+#include "cli/command.h"
+#include "model/snapshot.h"
+#include "model/wire.h"
+#include "storage/snapshot_store.h"
+
+namespace tessel::cli {
+
+namespace {
+
+// As the widgets see it: the store's fallbacks applied, the empty snapshot when nothing is usable.
+int snapshot(const Args& args, Io& io) {
+    if (!args.empty()) {
+        io.err << "用法：tesselctl snapshot\n";
+        return 2;
+    }
+    io.out << Wire::encode(SnapshotStore().load()) << '\n';
+    return 0;
+}
+
+#ifndef TESSEL_HAVE_SYNC
+void printStatus(const Snapshot& stored, std::ostream& out) {
+    out << stored.status() << '\n';
+}
+
+int status(const Args& args, Io& io) {
+    if (!args.empty()) {
+        io.err << "tesselctl：status 不支持参数 " << args.front() << "\n用法：tesselctl status\n";
+        return 2;
+    }
+    printStatus(SnapshotStore().load(), io.out);
+    return 0;
+}
+#endif
+
+const bool registered =
+    registerCommand({"snapshot", "snapshot               打印已保存的快照（JSON）", &snapshot})
+#ifndef TESSEL_HAVE_SYNC
+    && registerCommand({"status", "status                 已保存快照的状态", &status})
+#endif
+    ;
+
+} // namespace
+
+} // namespace tessel::cli

@@ -1,0 +1,153 @@
+#include "storage/file_io.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tessel::FileIO {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void fail(int code, const char* what) {
+    throw std::system_error(code, std::generic_category(), what);
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    // close() can report a deferred write error (NFS, quota); it must not be lost.
+    void close() {
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0 && errno != EINTR)
+            fail(errno, "close");
+    }
+
+private:
+    int fd_;
+};
+
+// Temporary names start with the target's name so that leftovers of a killed writer can be
+// found and removed by the next write.
+std::string temporaryPrefix(const fs::path& file) {
+    return "." + file.filename().string() + ".tmp-";
+}
+
+void removeLeftovers(const fs::path& file) {
+    std::error_code ec;
+    const std::string prefix = temporaryPrefix(file);
+    for (fs::directory_iterator it(file.parent_path(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0)
+            ::unlink(it->path().c_str());
+    }
+}
+
+} // namespace
+
+std::string read(const fs::path& file, std::size_t limit) {
+    Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0)
+        fail(errno, "open");
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        fail(errno, "fstat");
+    if (!S_ISREG(info.st_mode))
+        fail(EINVAL, "not a regular file");
+    if (static_cast<std::uintmax_t>(info.st_size) > limit)
+        fail(EFBIG, "file too large");
+
+    // The size may change under us; read until end of file but never past the limit.
+    std::string bytes;
+    bytes.resize(static_cast<std::size_t>(info.st_size) + 1);
+    std::size_t used = 0;
+    for (;;) {
+        if (used == bytes.size()) {
+            if (bytes.size() > limit)
+                fail(EFBIG, "file too large");
+            bytes.resize(std::min(limit + 1, bytes.size() * 2));
+        }
+        const ssize_t n = ::read(fd.get(), bytes.data() + used, bytes.size() - used);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(errno, "read");
+        }
+        if (n == 0)
+            break;
+        used += static_cast<std::size_t>(n);
+    }
+    if (used > limit)
+        fail(EFBIG, "file too large");
+    bytes.resize(used);
+    return bytes;
+}
+
+void makeDirectory(const fs::path& directory) {
+    fs::path partial;
+    for (const auto& part : directory) {
+        partial /= part;
+        if (::mkdir(partial.c_str(), 0700) == 0 || errno == EEXIST)
+            continue;
+        fail(errno, "mkdir");
+    }
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0)
+        fail(errno, "stat");
+    if (!S_ISDIR(info.st_mode))
+        fail(ENOTDIR, "not a directory");
+}
+
+void writeAtomically(const fs::path& file, std::string_view bytes) {
+    const fs::path directory = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    removeLeftovers(file);
+
+    std::string name = (directory / (temporaryPrefix(file) + "XXXXXX")).string();
+    // mkostemp opens with O_CREAT | O_EXCL and mode 0600.
+    Fd fd(::mkostemp(name.data(), O_CLOEXEC));
+    if (fd.get() < 0)
+        fail(errno, "mkostemp");
+    try {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                fail(errno, "write");
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        if (::fsync(fd.get()) != 0)
+            fail(errno, "fsync");
+        fd.close();
+        if (::rename(name.c_str(), file.c_str()) != 0)
+            fail(errno, "rename");
+    } catch (...) {
+        ::unlink(name.c_str());
+        throw;
+    }
+    // The rename is durable only once the directory entry is on disk; the new file is in place
+    // already, so a failure here is reported but nothing is undone.
+    Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0)
+        fail(errno, "open directory");
+    if (::fsync(dir.get()) != 0 && errno != EINVAL)
+        fail(errno, "fsync directory");
+}
+
+} // namespace tessel::FileIO

@@ -1,0 +1,26 @@
+// Whole-file reads and atomic replacement, shared by every store of the container.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tessel::FileIO {
+
+// Shared files are small; anything larger is damage or an attack, not data.
+inline constexpr std::size_t readLimit = 64u << 20;
+
+// Reads a regular file whole. Throws std::system_error: errno of the failing call, EFBIG above
+// `limit`, EINVAL for anything that is not a regular file (a FIFO must not block a reader).
+std::string read(const std::filesystem::path& file, std::size_t limit = readLimit);
+
+// Creates `directory` and any missing parents with mode 0700. Throws std::system_error.
+void makeDirectory(const std::filesystem::path& directory);
+
+// Replaces `file` so that readers see the old or the new bytes, never a mix, even across a
+// crash: complete 0600 temporary file beside it, fsync, rename, fsync of the directory.
+// Throws std::system_error and leaves no temporary file behind.
+void writeAtomically(const std::filesystem::path& file, std::string_view bytes);
+
+} // namespace tessel::FileIO

@@ -1,0 +1,105 @@
+#include "storage/snapshot_store.h"
+
+#include <cerrno>
+#include <system_error>
+
+#include "model/wire.h"
+#include "storage/container.h"
+#include "storage/file_io.h"
+#include "storage/log.h"
+
+namespace tessel {
+
+namespace {
+
+constexpr const char* currentName = "snapshot.json";
+constexpr const char* previousName = "previous.json";
+
+// Domains: "POSIX" with errno for reads; "JSON" with 1 key not found, 2 type mismatch,
+// 3 data corrupted for decoding.
+long jsonCode(DecodingError::Kind kind) {
+    switch (kind) {
+    case DecodingError::Kind::KeyNotFound:
+        return 1;
+    case DecodingError::Kind::TypeMismatch:
+        return 2;
+    case DecodingError::Kind::DataCorrupted:
+        return 3;
+    }
+    return 3;
+}
+
+void logReadFailure(const char* file, const char* domain, long code) {
+    std::string message = "Snapshot read failed: file=";
+    message += file;
+    message += ", domain=";
+    message += domain;
+    message += ", code=" + std::to_string(code);
+    message += ", group=" + SharedContainer::groupID();
+    Log::error("Snapshot", std::move(message));
+}
+
+// A usable schema-1 snapshot, or nothing (logged unless it was only another schema).
+std::optional<Snapshot> readSnapshot(const std::filesystem::path& directory, const char* name) {
+    std::string bytes;
+    try {
+        bytes = FileIO::read(directory / name);
+    } catch (const std::system_error& e) {
+        logReadFailure(name, "POSIX", e.code().value());
+        return std::nullopt;
+    }
+    try {
+        Snapshot snapshot = Wire::decode<Snapshot>(bytes);
+        if (snapshot.schema == Snapshot::currentSchema)
+            return snapshot;
+    } catch (const DecodingError& e) {
+        logReadFailure(name, "JSON", jsonCode(e.kind()));
+    }
+    return std::nullopt;
+}
+
+bool isValidSnapshot(const std::string& bytes) {
+    try {
+        return Wire::decode<Snapshot>(bytes).schema == Snapshot::currentSchema;
+    } catch (const DecodingError&) {
+        return false;
+    }
+}
+
+} // namespace
+
+SnapshotStore::SnapshotStore() : directory_(SharedContainer::directory()) {}
+
+SnapshotStore::SnapshotStore(std::optional<std::filesystem::path> directory)
+    : directory_(std::move(directory)) {}
+
+Snapshot SnapshotStore::load() const {
+    if (!directory_)
+        return Snapshot{};
+    for (const char* name : {currentName, previousName}) {
+        if (auto snapshot = readSnapshot(*directory_, name))
+            return std::move(*snapshot);
+    }
+    return Snapshot{};
+}
+
+void SnapshotStore::save(const Snapshot& snapshot) const {
+    if (!directory_)
+        throw std::system_error(ENOENT, std::generic_category());
+    FileIO::makeDirectory(*directory_);
+
+    // Only a good current file becomes the backup: damage must never spread to previous.json.
+    std::string current;
+    bool readable = true;
+    try {
+        current = FileIO::read(*directory_ / currentName);
+    } catch (const std::system_error&) {
+        readable = false;
+    }
+    if (readable && isValidSnapshot(current))
+        FileIO::writeAtomically(*directory_ / previousName, current);
+
+    FileIO::writeAtomically(*directory_ / currentName, Wire::encode(snapshot));
+}
+
+} // namespace tessel
