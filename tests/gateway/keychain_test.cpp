@@ -1,0 +1,171 @@
+// Runs against the Secret Service of scripts/test (TESSEL_SECRET_SERVICE=1), against a keyring
+// of its own, and without any bus (TESSEL_KEYCHAIN_UNAVAILABLE=1); see CMakeLists.txt.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include <libsecret/secret.h>
+#include <unistd.h>
+
+#include "gateway/keychain.h"
+#include "model/snapshot.h"
+#include "storage/snapshot_store.h"
+#include "storage/widget_preferences.h"
+#include "support/temp_dir.h"
+
+using namespace tessel;
+
+namespace {
+
+bool flagSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value && std::string(value) == "1";
+}
+
+// Tests run in parallel against one keyring; every test has endpoints of its own.
+std::string endpointFor(const std::string& test) {
+    return "http://127.0.0.1:3425/" + test + "-" + std::to_string(::getpid());
+}
+
+const SecretSchema* itemSchema() {
+    static const SecretSchema s = {"net.quorvane.TesselWidget.gateway",
+                                   SECRET_SCHEMA_DONT_MATCH_NAME,
+                                   {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                    {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                    {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
+                                   0,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr};
+    return &s;
+}
+
+// The labels of all items for an account, straight from the service.
+std::vector<std::string> itemLabels(const std::string& account) {
+    GError* error = nullptr;
+    GList* items = secret_password_search_sync(
+        itemSchema(), SECRET_SEARCH_ALL, nullptr, &error, "service",
+        std::string(GatewayKeychain::service).c_str(), "account", account.c_str(), nullptr);
+    EXPECT_EQ(error, nullptr) << (error ? error->message : "");
+    std::vector<std::string> labels;
+    for (GList* it = items; it; it = it->next) {
+        gchar* label = secret_retrievable_get_label(SECRET_RETRIEVABLE(it->data));
+        labels.emplace_back(label ? label : "");
+        g_free(label);
+    }
+    g_list_free_full(items, g_object_unref);
+    if (error)
+        g_error_free(error);
+    return labels;
+}
+
+class KeychainService : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!flagSet("TESSEL_SECRET_SERVICE"))
+            GTEST_SKIP() << "no Secret Service (run through scripts/test)";
+        if (!hasDefaultCollection())
+            GTEST_SKIP() << "this keyring has no default collection; keychain_test_private_keyring "
+                            "covers these cases";
+    }
+
+    // A keyring unlocked with an empty password has none, and storing would need a prompt.
+    static bool hasDefaultCollection() {
+        SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, nullptr);
+        if (!service)
+            return false;
+        SecretCollection* collection = secret_collection_for_alias_sync(
+            service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, nullptr);
+        g_object_unref(service);
+        if (!collection)
+            return false;
+        g_object_unref(collection);
+        return true;
+    }
+};
+
+} // namespace
+
+TEST_F(KeychainService, KeysRoundTripExactlyPerEndpointText) {
+    const std::string endpoint = endpointFor("roundtrip");
+    const std::string key = "  sk-密钥\twith spaces  ";
+    GatewayKeychain::save(key, endpoint);
+    EXPECT_EQ(GatewayKeychain::load(endpoint), key);
+    // Endpoint texts are compared as written: a trailing "/" is another account.
+    EXPECT_EQ(GatewayKeychain::load(endpoint + "/"), std::nullopt);
+    GatewayKeychain::save("other", endpoint + "/");
+    EXPECT_EQ(GatewayKeychain::load(endpoint), key);
+
+    GatewayKeychain::save("newer", endpoint);
+    EXPECT_EQ(GatewayKeychain::load(endpoint), "newer");
+    EXPECT_EQ(itemLabels(endpoint),
+              std::vector<std::string>{"Tessel Gateway 密钥 (" + endpoint + ")"});
+
+    GatewayKeychain::save("", endpoint);
+    EXPECT_EQ(GatewayKeychain::load(endpoint), std::nullopt);
+    EXPECT_TRUE(itemLabels(endpoint).empty());
+    EXPECT_EQ(GatewayKeychain::load(endpoint + "/"), "other");
+    // Deleting what is not there is what was asked for.
+    EXPECT_NO_THROW(GatewayKeychain::save("", endpoint));
+    GatewayKeychain::save("", endpoint + "/");
+}
+
+TEST_F(KeychainService, DataThatIsNotUtf8LoadsAsAbsent) {
+    const std::string endpoint = endpointFor("binary");
+    SecretValue* value = secret_value_new("\xff\xfe\x80", 3, "application/octet-stream");
+    GError* error = nullptr;
+    ASSERT_TRUE(secret_password_store_binary_sync(
+        itemSchema(), SECRET_COLLECTION_DEFAULT, "binary", value, nullptr, &error, "service",
+        std::string(GatewayKeychain::service).c_str(), "account", endpoint.c_str(), nullptr))
+        << (error ? error->message : "");
+    secret_value_unref(value);
+    EXPECT_EQ(GatewayKeychain::load(endpoint), std::nullopt);
+    GatewayKeychain::save("", endpoint);
+}
+
+TEST_F(KeychainService, KeyNeverReachesTheSharedContainer) {
+    test::TempDir tmp;
+    const std::string endpoint = endpointFor("container");
+    const std::string key = "tessel-secret-" + std::to_string(::getpid());
+    GatewayKeychain::save(key, endpoint);
+    Snapshot snapshot;
+    snapshot.endpoint = endpoint;
+    SnapshotStore(tmp.path()).save(snapshot);
+    SnapshotStore(tmp.path()).save(snapshot);
+    WidgetPreferencesStore(tmp.path()).save({});
+    int files = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(tmp.path())) {
+        if (!entry.is_regular_file())
+            continue;
+        ++files;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+        EXPECT_EQ(bytes.find(key), std::string::npos) << entry.path();
+    }
+    EXPECT_EQ(files, 3);
+    GatewayKeychain::save("", endpoint);
+}
+
+TEST(KeychainUnavailable, LoadIsAbsentAndSaveFailsClearlyWithoutHanging) {
+    if (!flagSet("TESSEL_KEYCHAIN_UNAVAILABLE"))
+        GTEST_SKIP() << "runs only in the registration without a session bus";
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(GatewayKeychain::load("http://127.0.0.1:3425"), std::nullopt);
+    for (const std::string key : {"sk-1", ""}) {
+        try {
+            GatewayKeychain::save(key, "http://127.0.0.1:3425");
+            ADD_FAILURE() << "save without a Secret Service succeeded";
+        } catch (const KeychainError& e) {
+            EXPECT_STREQ(e.what(), "系统钥匙串不可用：无法保存 Gateway 密钥。");
+        }
+    }
+    // Not a speed limit: a hang would take the whole test time-out instead.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+}
