@@ -2,6 +2,7 @@
 
 #include <QCoro/QCoroSignal>
 #include <QFutureWatcher>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "gateway/endpoint.h"
@@ -48,10 +49,12 @@ Cycle::Answers ask(const TesselClient& client) {
 
 // Runs `work` on the thread pool; the result arrives through a watcher's signal on this
 // thread. One hop per cycle: every hop costs two thread wake-ups.
-template <class F> auto offThread(F work) -> QCoro::Task<decltype(work())> {
+template <class F>
+auto offThread(F work, QThreadPool* pool = QThreadPool::globalInstance())
+    -> QCoro::Task<decltype(work())> {
     using Result = decltype(work());
     QFutureWatcher<Result> watcher;
-    watcher.setFuture(QtConcurrent::run(std::move(work)));
+    watcher.setFuture(QtConcurrent::run(pool, std::move(work)));
     co_await qCoro(&watcher, &QFutureWatcher<Result>::finished);
     co_return watcher.future().result();
 }
@@ -63,6 +66,9 @@ DataSyncService::DataSyncService(QObject* parent) : DataSyncService(Options{}, p
 DataSyncService::DataSyncService(Options options, QObject* parent)
     : QObject(parent), options_(std::move(options)),
       settings_(AppSettings::open(options_.settingsPath)), store_(options_.container) {
+    // One writer thread: files are synced to disk, which can take long on a busy disk, and
+    // writes must land in the order they were made.
+    writer_.setMaxThreadCount(1);
     snapshot_ = store_.load();
     widgetPreferences_ = WidgetPreferencesStore(options_.container).load();
     const QString stored = settings_->value(endpointKey).toString();
@@ -84,11 +90,25 @@ void DataSyncService::setWidgetPreferences(const WidgetPreferences& preferences)
         return;
     widgetPreferences_ = preferences;
     emit widgetPreferencesChanged();
-    try {
-        WidgetPreferencesStore(options_.container).save(widgetPreferences_);
-    } catch (...) {
+    savePreferences();
+}
+
+QCoro::Task<> DataSyncService::savePreferences() {
+    QPointer<DataSyncService> self(this);
+    auto work = [store = WidgetPreferencesStore(options_.container), value = widgetPreferences_] {
+        try {
+            store.save(value);
+            return true;
+        } catch (...) {
+            return false;
+        }
+    };
+    const bool saved = co_await offThread(std::move(work), &writer_);
+    if (!self)
+        co_return;
+    if (!saved) {
         setStorageIssue(QString::fromUtf8(preferencesMessage));
-        return;
+        co_return;
     }
     WidgetCenter::reloadTimelines(DesktopWidget::kind);
 }
@@ -156,7 +176,9 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
     Cycle::Result result = Cycle::merge(std::move(next), answers, now());
     failures_ = result.failed ? failures_ + 1 : 0;
     setSnapshot(std::move(result.snapshot));
-    persist(reloadWidget);
+    co_await persist(reloadWidget);
+    if (!self)
+        co_return;
     setSyncing(false);
     emit cycleFinished();
     if (reconfigured) {
@@ -209,12 +231,22 @@ QCoro::Task<> DataSyncService::apply(const QString& endpoint, int interval, cons
     return refresh(true);
 }
 
-void DataSyncService::persist(bool reloadWidget) {
-    try {
-        store_.save(snapshot_);
-    } catch (...) {
+QCoro::Task<> DataSyncService::persist(bool reloadWidget) {
+    QPointer<DataSyncService> self(this);
+    auto work = [store = store_, snapshot = snapshot_] {
+        try {
+            store.save(snapshot);
+            return true;
+        } catch (...) {
+            return false;
+        }
+    };
+    const bool saved = co_await offThread(std::move(work), &writer_);
+    if (!self)
+        co_return;
+    if (!saved) {
         setStorageIssue(QString::fromUtf8(storageMessage));
-        return;
+        co_return;
     }
     setStorageIssue({});
     if (reloadWidget)

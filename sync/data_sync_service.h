@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QSettings>
 #include <QString>
+#include <QThreadPool>
 
 #include <QCoro/QCoroTask>
 
@@ -94,7 +95,9 @@ signals:
 private:
     QCoro::Task<> apply(const QString& endpoint, int interval, const QString* token);
     static QCoro::Task<> pollingLoop(QPointer<DataSyncService> service);
-    void persist(bool reloadWidget);
+    // Both write on writer_, off the GUI thread, in call order.
+    QCoro::Task<> persist(bool reloadWidget);
+    QCoro::Task<> savePreferences();
     void setSnapshot(Snapshot snapshot);
     void setSyncing(bool syncing);
     void setStorageIssue(const QString& issue);
@@ -113,6 +116,8 @@ private:
     int failures_ = 0;
     // Bumped by configure(); a cycle that sees it change re-runs with the new key.
     unsigned generation_ = 0;
+    // Last member, so destroyed first: waits for writes still queued, nothing is lost.
+    QThreadPool writer_;
 };
 
 } // namespace tessel

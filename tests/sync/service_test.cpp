@@ -60,6 +60,7 @@ public:
         kinds.clear();
         return seen;
     }
+    qsizetype pending() const { return kinds.size(); }
     bool connected = false;
 public slots:
     void received(const QString& kind) { kinds << kind; }
@@ -232,8 +233,9 @@ TEST_F(Sync, UnwritableContainerStillPublishes) {
 
     WidgetPreferences p = service().widgetPreferences();
     p.showCost = !p.showCost;
-    service().setWidgetPreferences(p);
-    EXPECT_EQ(service().storageIssue(), DataSyncService::preferencesMessage);
+    service().setWidgetPreferences(p); // written off the GUI thread
+    EXPECT_TRUE(
+        spin([&] { return service().storageIssue() == DataSyncService::preferencesMessage; }));
     EXPECT_EQ(service().widgetPreferences(), p);
     EXPECT_TRUE(bus.flush().isEmpty());
 
@@ -243,6 +245,7 @@ TEST_F(Sync, UnwritableContainerStillPublishes) {
     EXPECT_EQ(bus.flush().size(), 1);
     p.quotaCount = 5;
     service().setWidgetPreferences(p);
+    EXPECT_TRUE(spin([&] { return bus.pending() == 1; })); // the reload follows the write
     EXPECT_EQ(WidgetPreferencesStore(container).load(), p);
     EXPECT_EQ(bus.flush().size(), 1);
 }
