@@ -13,15 +13,15 @@ using Instant = std::chrono::system_clock::time_point;
 
 struct QuotaWindow {
     std::string name;
-    std::optional<double> used;
-    std::optional<double> remaining;
-    std::optional<bool> unlimited;
-    std::optional<Instant> resetsAt;
-    std::optional<std::string> display;
-    std::optional<double> amount;
-    std::optional<double> limit;
-    std::optional<std::string> unit;
-    std::optional<std::string> pool;
+    std::optional<double> used{};
+    std::optional<double> remaining{};
+    std::optional<bool> unlimited{};
+    std::optional<Instant> resetsAt{};
+    std::optional<std::string> display{};
+    std::optional<double> amount{};
+    std::optional<double> limit{};
+    std::optional<std::string> unit{};
+    std::optional<std::string> pool{};
 
     // Remaining share in percent; absent for unlimited windows or when nothing is known.
     std::optional<double> remainingPercent() const;
@@ -32,17 +32,17 @@ struct QuotaWindow {
 struct Quota {
     std::string provider;
     std::string name;
-    std::optional<std::string> kind;
-    std::optional<std::string> user;
-    std::optional<std::string> alias;
-    std::optional<std::string> plan;
-    std::optional<std::string> from;
-    std::optional<std::vector<QuotaWindow>> windows;
-    std::optional<std::string> balance;
-    std::optional<std::string> error;
-    std::optional<Instant> readAt;
-    std::optional<Instant> asOf;
-    std::optional<bool> readDeferred;
+    std::optional<std::string> kind{};
+    std::optional<std::string> user{};
+    std::optional<std::string> alias{};
+    std::optional<std::string> plan{};
+    std::optional<std::string> from{};
+    std::optional<std::vector<QuotaWindow>> windows{};
+    std::optional<std::string> balance{};
+    std::optional<std::string> error{};
+    std::optional<Instant> readAt{};
+    std::optional<Instant> asOf{};
+    std::optional<bool> readDeferred{};
 
     // Identity of a subscription everywhere: from|provider|kind|user.
     std::string id() const;
@@ -59,9 +59,9 @@ struct QuotaEnvelope {
 struct UsagePoint {
     std::string label;
     Instant time;
-    std::optional<std::int64_t> input;
-    std::optional<std::int64_t> output;
-    std::optional<double> cost;
+    std::optional<std::int64_t> input{};
+    std::optional<std::int64_t> output{};
+    std::optional<double> cost{};
 
     std::int64_t tokens() const;
     Instant id() const { return time; }
@@ -69,28 +69,28 @@ struct UsagePoint {
 
 struct UsageGroup {
     std::string id;
-    std::optional<std::string> name;
-    std::optional<std::string> provider;
-    std::optional<std::string> sub;
-    std::optional<std::int64_t> calls;
-    std::optional<std::int64_t> input;
-    std::optional<std::int64_t> output;
-    std::optional<double> cost;
+    std::optional<std::string> name{};
+    std::optional<std::string> provider{};
+    std::optional<std::string> sub{};
+    std::optional<std::int64_t> calls{};
+    std::optional<std::int64_t> input{};
+    std::optional<std::int64_t> output{};
+    std::optional<double> cost{};
 };
 
 struct Usage {
     std::string period;
-    std::optional<Instant> since;
-    std::optional<std::int64_t> calls;
-    std::optional<std::int64_t> input;
-    std::optional<std::int64_t> output;
-    std::optional<std::int64_t> cache_read;
-    std::optional<std::int64_t> cache_write;
-    std::optional<double> cost;
-    std::optional<std::int64_t> unpriced;
-    std::optional<std::vector<UsagePoint>> series;
-    std::optional<std::vector<UsageGroup>> agents;
-    std::optional<std::vector<UsageGroup>> models;
+    std::optional<Instant> since{};
+    std::optional<std::int64_t> calls{};
+    std::optional<std::int64_t> input{};
+    std::optional<std::int64_t> output{};
+    std::optional<std::int64_t> cache_read{};
+    std::optional<std::int64_t> cache_write{};
+    std::optional<double> cost{};
+    std::optional<std::int64_t> unpriced{};
+    std::optional<std::vector<UsagePoint>> series{};
+    std::optional<std::vector<UsageGroup>> agents{};
+    std::optional<std::vector<UsageGroup>> models{};
 
     std::optional<std::int64_t> tokens() const;
     // Per-provider roll-up of `models`, most calls first.

@@ -59,6 +59,7 @@ TEST(SnapshotStoreProcesses, WriterKilledAtAnyInstantLeavesWholeFiles) {
     SnapshotStore store(tmp.path());
     // Large enough that a save spans many write calls.
     store.save(snapshotOf("seed", 1 << 20));
+    store.save(snapshotOf("seed", 1 << 20)); // so previous.json exists from the start
     std::mt19937 random(12345);
     std::uniform_int_distribution<int> delay(0, 30000);
     for (int round = 0; round < 40; ++round) {

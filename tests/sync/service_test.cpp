@@ -48,9 +48,11 @@ class ReloadListener : public QObject {
     Q_OBJECT
 public:
     ReloadListener() {
-        connected = QDBusConnection::sessionBus().connect(
-            {}, WidgetCenter::objectPath, WidgetCenter::interfaceName, WidgetCenter::reloadSignal,
-            this, SLOT(received(QString)));
+        // Only this process's signals: other test programs share the bus.
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        connected =
+            bus.connect(bus.baseService(), WidgetCenter::objectPath, WidgetCenter::interfaceName,
+                        WidgetCenter::reloadSignal, this, SLOT(received(QString)));
     }
     QStringList flush() {
         WidgetCenter::reloadTimelines("marker");

@@ -1,0 +1,566 @@
+#include "wire.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include <nlohmann/json.hpp>
+
+#include "snapshot.h"
+
+namespace tessel {
+
+DecodingError::DecodingError(Kind kind, std::string codingPath, std::string description)
+    : std::runtime_error(codingPath.empty() ? description : codingPath + ": " + description),
+      kind_(kind), path_(std::move(codingPath)), description_(std::move(description)) {}
+
+namespace {
+
+using json = nlohmann::json;
+using ojson = nlohmann::ordered_json;
+using Kind = DecodingError::Kind;
+
+// Deeper than any record goes; keeps a hostile document from costing gigabytes of nodes.
+constexpr int maxDepth = 256;
+
+// Coding path as a chain on the stack; rendered only when something fails.
+struct Path {
+    const Path* parent = nullptr;
+    const char* key = nullptr;
+    std::size_t index = 0;
+
+    Path child(const char* k) const { return Path{this, k, 0}; }
+    Path element(std::size_t i) const { return Path{this, nullptr, i}; }
+
+    std::string render() const {
+        std::vector<const Path*> chain;
+        for (const Path* p = this; p && p->parent; p = p->parent)
+            chain.push_back(p);
+        std::string out;
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            if ((*it)->key) {
+                if (!out.empty())
+                    out += '.';
+                out += (*it)->key;
+            } else {
+                out += '[' + std::to_string((*it)->index) + ']';
+            }
+        }
+        return out;
+    }
+};
+
+[[noreturn]] void fail(Kind kind, const Path& path, std::string description) {
+    throw DecodingError(kind, path.render(), std::move(description));
+}
+
+[[noreturn]] void mismatch(const Path& path, const char* expected) {
+    fail(Kind::TypeMismatch, path, std::string("Expected to decode ") + expected + ".");
+}
+
+// Nesting depth outside strings, without building anything.
+bool tooDeep(std::string_view text) {
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maxDepth)
+                return true;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+json parse(std::string_view text) {
+    if (tooDeep(text))
+        throw DecodingError(Kind::DataCorrupted, "", "The given data is nested too deeply.");
+    json doc = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+    if (doc.is_discarded())
+        throw DecodingError(Kind::DataCorrupted, "", "The given data was not valid JSON.");
+    return doc;
+}
+
+const json& object(const json& value, const Path& path) {
+    if (!value.is_object())
+        mismatch(path, "a dictionary");
+    return value;
+}
+
+// Absent and null are the same: nothing.
+const json* find(const json& obj, const char* key) {
+    const auto it = obj.find(key);
+    if (it == obj.end() || it->is_null())
+        return nullptr;
+    return &*it;
+}
+
+std::string readText(const json& v, const Path& path) {
+    if (!v.is_string())
+        mismatch(path, "a string");
+    return v.get_ref<const std::string&>();
+}
+
+double readNumber(const json& v, const Path& path) {
+    if (!v.is_number())
+        mismatch(path, "a number");
+    return v.get<double>();
+}
+
+std::int64_t readInteger(const json& v, const Path& path) {
+    if (v.is_number_integer() && !v.is_number_unsigned())
+        return v.get<std::int64_t>();
+    if (v.is_number_unsigned()) {
+        const auto u = v.get<std::uint64_t>();
+        if (u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            return static_cast<std::int64_t>(u);
+    } else if (v.is_number_float()) {
+        // 3.0 and 1e3 are whole numbers written another way; 2.5 is not an integer.
+        const double d = v.get<double>();
+        if (std::trunc(d) == d && d >= -9.2233720368547758e18 && d < 9.2233720368547758e18)
+            return static_cast<std::int64_t>(d);
+    }
+    mismatch(path, "an integer");
+}
+
+bool readFlag(const json& v, const Path& path) {
+    if (!v.is_boolean())
+        mismatch(path, "a boolean");
+    return v.get<bool>();
+}
+
+Instant readInstant(const json& v, const Path& path) {
+    if (!v.is_string())
+        mismatch(path, "a string");
+    if (auto instant = Wire::parseInstant(v.get_ref<const std::string&>()))
+        return *instant;
+    fail(Kind::DataCorrupted, path, "Invalid timestamp");
+}
+
+template <class T> T readValue(const json& v, const Path& path);
+
+template <class T> std::vector<T> readList(const json& v, const Path& path) {
+    if (!v.is_array())
+        mismatch(path, "an array");
+    std::vector<T> out;
+    out.reserve(v.size());
+    std::size_t i = 0;
+    for (const auto& element : v)
+        out.push_back(readValue<T>(element, path.element(i++)));
+    return out;
+}
+
+// Field access of one object being decoded.
+struct Fields {
+    const json& obj;
+    const Path& path;
+
+    template <class T> T required(const char* key) const {
+        const Path at = path.child(key);
+        const json* v = find(obj, key);
+        if (!v)
+            fail(Kind::KeyNotFound, at,
+                 std::string("No value associated with key \"") + key + "\".");
+        return readValue<T>(*v, at);
+    }
+    template <class T> std::optional<T> optional(const char* key) const {
+        const json* v = find(obj, key);
+        if (!v)
+            return std::nullopt;
+        return readValue<T>(*v, path.child(key));
+    }
+};
+
+template <> std::string readValue<std::string>(const json& v, const Path& p) {
+    return readText(v, p);
+}
+template <> double readValue<double>(const json& v, const Path& p) {
+    return readNumber(v, p);
+}
+template <> std::int64_t readValue<std::int64_t>(const json& v, const Path& p) {
+    return readInteger(v, p);
+}
+template <> bool readValue<bool>(const json& v, const Path& p) {
+    return readFlag(v, p);
+}
+template <> Instant readValue<Instant>(const json& v, const Path& p) {
+    return readInstant(v, p);
+}
+
+template <> QuotaWindow readValue<QuotaWindow>(const json& v, const Path& p) {
+    const Fields f{object(v, p), p};
+    QuotaWindow w;
+    w.name = f.required<std::string>("name");
+    w.used = f.optional<double>("used");
+    w.remaining = f.optional<double>("remaining");
+    w.unlimited = f.optional<bool>("unlimited");
+    w.resetsAt = f.optional<Instant>("resetsAt");
+    w.display = f.optional<std::string>("display");
+    w.amount = f.optional<double>("amount");
+    w.limit = f.optional<double>("limit");
+    w.unit = f.optional<std::string>("unit");
+    w.pool = f.optional<std::string>("pool");
+    return w;
+}
+
+template <>
+std::vector<QuotaWindow> readValue<std::vector<QuotaWindow>>(const json& v, const Path& p) {
+    return readList<QuotaWindow>(v, p);
+}
+
+template <> Quota readValue<Quota>(const json& v, const Path& p) {
+    const Fields f{object(v, p), p};
+    Quota q;
+    q.provider = f.required<std::string>("provider");
+    q.name = f.required<std::string>("name");
+    q.kind = f.optional<std::string>("kind");
+    q.user = f.optional<std::string>("user");
+    q.alias = f.optional<std::string>("alias");
+    q.plan = f.optional<std::string>("plan");
+    q.from = f.optional<std::string>("from");
+    q.windows = f.optional<std::vector<QuotaWindow>>("windows");
+    q.balance = f.optional<std::string>("balance");
+    q.error = f.optional<std::string>("error");
+    q.readAt = f.optional<Instant>("readAt");
+    q.asOf = f.optional<Instant>("asOf");
+    q.readDeferred = f.optional<bool>("readDeferred");
+    return q;
+}
+
+template <> std::vector<Quota> readValue<std::vector<Quota>>(const json& v, const Path& p) {
+    return readList<Quota>(v, p);
+}
+
+template <> QuotaEnvelope readValue<QuotaEnvelope>(const json& v, const Path& p) {
+    const Fields f{object(v, p), p};
+    return QuotaEnvelope{f.required<std::vector<Quota>>("data")};
+}
+
+template <> UsagePoint readValue<UsagePoint>(const json& v, const Path& p) {
+    const Fields f{object(v, p), p};
+    UsagePoint u;
+    u.label = f.required<std::string>("label");
+    u.time = f.required<Instant>("time");
+    u.input = f.optional<std::int64_t>("input");
+    u.output = f.optional<std::int64_t>("output");
+    u.cost = f.optional<double>("cost");
+    return u;
+}
+
+template <>
+std::vector<UsagePoint> readValue<std::vector<UsagePoint>>(const json& v, const Path& p) {
+    return readList<UsagePoint>(v, p);
+}
+
+template <> UsageGroup readValue<UsageGroup>(const json& v, const Path& p) {
+    const Fields f{object(v, p), p};
+    UsageGroup g;
+    g.id = f.required<std::string>("id");
+    g.name = f.optional<std::string>("name");
+    g.provider = f.optional<std::string>("provider");
+    g.sub = f.optional<std::string>("sub");
+    g.calls = f.optional<std::int64_t>("calls");
+    g.input = f.optional<std::int64_t>("input");
+    g.output = f.optional<std::int64_t>("output");
+    g.cost = f.optional<double>("cost");
+    return g;
+}
+
+template <>
+std::vector<UsageGroup> readValue<std::vector<UsageGroup>>(const json& v, const Path& p) {
+    return readList<UsageGroup>(v, p);
+}
+
+template <> Usage readValue<Usage>(const json& v, const Path& p) {
+    const Fields f{object(v, p), p};
+    Usage u;
+    u.period = f.required<std::string>("period");
+    u.since = f.optional<Instant>("since");
+    u.calls = f.optional<std::int64_t>("calls");
+    u.input = f.optional<std::int64_t>("input");
+    u.output = f.optional<std::int64_t>("output");
+    u.cache_read = f.optional<std::int64_t>("cache_read");
+    u.cache_write = f.optional<std::int64_t>("cache_write");
+    u.cost = f.optional<double>("cost");
+    u.unpriced = f.optional<std::int64_t>("unpriced");
+    u.series = f.optional<std::vector<UsagePoint>>("series");
+    u.agents = f.optional<std::vector<UsageGroup>>("agents");
+    u.models = f.optional<std::vector<UsageGroup>>("models");
+    return u;
+}
+
+template <>
+std::map<std::string, Usage> readValue<std::map<std::string, Usage>>(const json& v, const Path& p) {
+    std::map<std::string, Usage> out;
+    for (const auto& [key, value] : object(v, p).items())
+        out.emplace(key, readValue<Usage>(value, p.child(key.c_str())));
+    return out;
+}
+
+template <> Snapshot readValue<Snapshot>(const json& v, const Path& p) {
+    const Fields f{object(v, p), p};
+    Snapshot s;
+    s.schema = f.required<std::int64_t>("schema");
+    s.updatedAt = f.optional<Instant>("updatedAt");
+    s.attemptedAt = f.optional<Instant>("attemptedAt");
+    s.quotaUpdatedAt = f.optional<Instant>("quotaUpdatedAt");
+    s.usageUpdatedAt = f.optional<Instant>("usageUpdatedAt");
+    s.endpoint = f.required<std::string>("endpoint");
+    s.version = f.optional<std::string>("version");
+    s.issue = f.optional<std::string>("issue");
+    s.quotas = f.required<std::vector<Quota>>("quotas");
+    s.usage = f.required<std::map<std::string, Usage>>("usage");
+    return s;
+}
+
+// Encoding: field order kept, optional fields only when they hold a value.
+
+ojson toJson(const std::string& v) {
+    return v;
+}
+ojson toJson(double v) {
+    return v;
+}
+ojson toJson(std::int64_t v) {
+    return v;
+}
+ojson toJson(bool v) {
+    return v;
+}
+ojson toJson(Instant v) {
+    return Wire::formatInstant(v);
+}
+
+template <class T> ojson toJson(const std::vector<T>& list);
+
+struct Writer {
+    ojson out = ojson::object();
+    template <class T> void put(const char* key, const T& value) { out[key] = toJson(value); }
+    template <class T> void put(const char* key, const std::optional<T>& value) {
+        if (value)
+            out[key] = toJson(*value);
+    }
+};
+
+ojson toJson(const QuotaWindow& w) {
+    Writer o;
+    o.put("name", w.name);
+    o.put("used", w.used);
+    o.put("remaining", w.remaining);
+    o.put("unlimited", w.unlimited);
+    o.put("resetsAt", w.resetsAt);
+    o.put("display", w.display);
+    o.put("amount", w.amount);
+    o.put("limit", w.limit);
+    o.put("unit", w.unit);
+    o.put("pool", w.pool);
+    return std::move(o.out);
+}
+
+ojson toJson(const Quota& q) {
+    Writer o;
+    o.put("provider", q.provider);
+    o.put("name", q.name);
+    o.put("kind", q.kind);
+    o.put("user", q.user);
+    o.put("alias", q.alias);
+    o.put("plan", q.plan);
+    o.put("from", q.from);
+    o.put("windows", q.windows);
+    o.put("balance", q.balance);
+    o.put("error", q.error);
+    o.put("readAt", q.readAt);
+    o.put("asOf", q.asOf);
+    o.put("readDeferred", q.readDeferred);
+    return std::move(o.out);
+}
+
+ojson toJson(const UsagePoint& u) {
+    Writer o;
+    o.put("label", u.label);
+    o.put("time", u.time);
+    o.put("input", u.input);
+    o.put("output", u.output);
+    o.put("cost", u.cost);
+    return std::move(o.out);
+}
+
+ojson toJson(const UsageGroup& g) {
+    Writer o;
+    o.put("id", g.id);
+    o.put("name", g.name);
+    o.put("provider", g.provider);
+    o.put("sub", g.sub);
+    o.put("calls", g.calls);
+    o.put("input", g.input);
+    o.put("output", g.output);
+    o.put("cost", g.cost);
+    return std::move(o.out);
+}
+
+ojson toJson(const Usage& u) {
+    Writer o;
+    o.put("period", u.period);
+    o.put("since", u.since);
+    o.put("calls", u.calls);
+    o.put("input", u.input);
+    o.put("output", u.output);
+    o.put("cache_read", u.cache_read);
+    o.put("cache_write", u.cache_write);
+    o.put("cost", u.cost);
+    o.put("unpriced", u.unpriced);
+    o.put("series", u.series);
+    o.put("agents", u.agents);
+    o.put("models", u.models);
+    return std::move(o.out);
+}
+
+template <class T> ojson toJson(const std::vector<T>& list) {
+    ojson out = ojson::array();
+    for (const auto& element : list)
+        out.push_back(toJson(element));
+    return out;
+}
+
+ojson toJson(const Snapshot& s) {
+    Writer o;
+    o.put("schema", s.schema);
+    o.put("updatedAt", s.updatedAt);
+    o.put("attemptedAt", s.attemptedAt);
+    o.put("quotaUpdatedAt", s.quotaUpdatedAt);
+    o.put("usageUpdatedAt", s.usageUpdatedAt);
+    o.put("endpoint", s.endpoint);
+    o.put("version", s.version);
+    o.put("issue", s.issue);
+    o.put("quotas", s.quotas);
+    ojson usage = ojson::object();
+    for (const auto& [period, record] : s.usage)
+        usage[period] = toJson(record);
+    o.out["usage"] = std::move(usage);
+    return std::move(o.out);
+}
+
+// Texts we did not parse ourselves (a typed endpoint) may hold broken UTF-8; never throw.
+std::string dump(const ojson& value) {
+    return value.dump(-1, ' ', false, ojson::error_handler_t::replace);
+}
+
+// Fixed-width decimal field; false unless exactly `n` digits.
+bool digits(std::string_view s, std::size_t at, std::size_t n, int& out) {
+    if (at + n > s.size())
+        return false;
+    int v = 0;
+    for (std::size_t i = at; i < at + n; ++i) {
+        if (s[i] < '0' || s[i] > '9')
+            return false;
+        v = v * 10 + (s[i] - '0');
+    }
+    out = v;
+    return true;
+}
+
+} // namespace
+
+namespace Wire {
+
+template <class T> T decode(std::string_view text) {
+    const json doc = parse(text);
+    return readValue<T>(doc, Path{});
+}
+
+template <class T> std::string encode(const T& value) {
+    return dump(toJson(value));
+}
+
+template QuotaWindow decode<QuotaWindow>(std::string_view);
+template Quota decode<Quota>(std::string_view);
+template QuotaEnvelope decode<QuotaEnvelope>(std::string_view);
+template UsagePoint decode<UsagePoint>(std::string_view);
+template UsageGroup decode<UsageGroup>(std::string_view);
+template Usage decode<Usage>(std::string_view);
+template Snapshot decode<Snapshot>(std::string_view);
+
+template std::string encode<QuotaWindow>(const QuotaWindow&);
+template std::string encode<Quota>(const Quota&);
+template std::string encode<UsagePoint>(const UsagePoint&);
+template std::string encode<UsageGroup>(const UsageGroup&);
+template std::string encode<Usage>(const Usage&);
+template std::string encode<Snapshot>(const Snapshot&);
+
+// YYYY-MM-DDTHH:MM:SS[.f+](Z|±HH:MM), upper-case T and Z, fields in range.
+std::optional<Instant> parseInstant(std::string_view s) {
+    using namespace std::chrono;
+    int y, mo, d, h, mi, sec;
+    if (!digits(s, 0, 4, y) || s.size() < 20 || s[4] != '-' || !digits(s, 5, 2, mo) ||
+        s[7] != '-' || !digits(s, 8, 2, d) || s[10] != 'T' || !digits(s, 11, 2, h) ||
+        s[13] != ':' || !digits(s, 14, 2, mi) || s[16] != ':' || !digits(s, 17, 2, sec))
+        return std::nullopt;
+    std::size_t at = 19;
+    nanoseconds fraction{0};
+    if (s[at] == '.') {
+        const std::size_t start = ++at;
+        std::int64_t scale = 100'000'000;
+        while (at < s.size() && s[at] >= '0' && s[at] <= '9') {
+            fraction += nanoseconds((s[at] - '0') * scale);
+            scale /= 10;
+            ++at;
+        }
+        if (at == start)
+            return std::nullopt;
+    }
+    if (at >= s.size())
+        return std::nullopt;
+    minutes offset{0};
+    if (s[at] == 'Z') {
+        ++at;
+    } else if (s[at] == '+' || s[at] == '-') {
+        int oh, om;
+        if (!digits(s, at + 1, 2, oh) || at + 3 >= s.size() || s[at + 3] != ':' ||
+            !digits(s, at + 4, 2, om) || oh > 23 || om > 59)
+            return std::nullopt;
+        offset = hours(oh) + minutes(om);
+        if (s[at] == '-')
+            offset = -offset;
+        at += 6;
+    } else {
+        return std::nullopt;
+    }
+    if (at != s.size())
+        return std::nullopt;
+    const year_month_day date{year(y), month(static_cast<unsigned>(mo)),
+                              day(static_cast<unsigned>(d))};
+    if (!date.ok() || h > 23 || mi > 59 || sec > 59)
+        return std::nullopt;
+    const auto local = sys_days(date) + hours(h) + minutes(mi) + seconds(sec) + fraction;
+    return time_point_cast<system_clock::duration>(local - offset);
+}
+
+std::string formatInstant(Instant instant) {
+    using namespace std::chrono;
+    const auto secs = floor<seconds>(instant);
+    const auto days = floor<std::chrono::days>(secs);
+    const year_month_day date{days};
+    const hh_mm_ss time{secs - days};
+    std::array<char, 40> buf{};
+    std::snprintf(buf.data(), buf.size(), "%04d-%02u-%02uT%02ld:%02ld:%02ldZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<long>(time.hours().count()),
+                  static_cast<long>(time.minutes().count()),
+                  static_cast<long>(time.seconds().count()));
+    return buf.data();
+}
+
+} // namespace Wire
+
+} // namespace tessel

@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "model/snapshot.h"
+#include "model/wire.h"
+
+using namespace tessel;
+using namespace std::chrono_literals;
+using Kind = DecodingError::Kind;
+
+namespace {
+
+Instant at(std::string_view text) {
+    return Wire::parseInstant(text).value();
+}
+
+// Decodes and expects a failure of this kind at this path.
+template <class T> void expectFailure(std::string_view json, Kind kind, const std::string& path) {
+    try {
+        Wire::decode<T>(json);
+        ADD_FAILURE() << "decoded: " << json;
+    } catch (const DecodingError& e) {
+        EXPECT_EQ(e.kind(), kind) << json;
+        EXPECT_EQ(e.codingPath(), path) << json;
+    }
+}
+
+} // namespace
+
+TEST(Instant, AcceptsInternetDateTimesWithAndWithoutFraction) {
+    EXPECT_EQ(at("2025-03-01T08:00:00Z"), at("2025-03-01T16:00:00+08:00"));
+    EXPECT_EQ(at("2025-03-01T08:00:00.250Z") - at("2025-03-01T08:00:00Z"), 250ms);
+    EXPECT_EQ(at("2025-03-01T08:00:00.123456Z") - at("2025-03-01T08:00:00Z"), 123456us);
+    EXPECT_EQ(at("2025-03-01T00:30:00-01:30"), at("2025-03-01T02:00:00Z"));
+    EXPECT_EQ(at("2024-02-29T23:59:59Z") + 1s, at("2024-03-01T00:00:00Z"));
+    EXPECT_EQ(Wire::formatInstant(at("1970-01-01T00:00:00Z")), "1970-01-01T00:00:00Z");
+}
+
+TEST(Instant, RejectsEverythingElse) {
+    for (const char* text :
+         {"2025-03-01", "2025-03-01 08:00:00Z", "2025-03-01T08:00:00", "1740816000",
+          "2025-03-01T08:00:00+0800", "2025-03-01T08:00:00.Z", "2025-02-30T08:00:00Z",
+          "2025-03-01T24:00:00Z", "2025-13-01T08:00:00Z", "2025-03-01t08:00:00z",
+          "2025-03-01T08:00:00Z ", "", "2025-03-01T08:00:00+08"})
+        EXPECT_FALSE(Wire::parseInstant(text)) << text;
+}
+
+TEST(Decoding, FailuresAreTypedAndCarryTheirPath) {
+    expectFailure<QuotaEnvelope>(R"({"data":[{"provider":"a","name":"x"},{"provider":"b"}]})",
+                                 Kind::KeyNotFound, "data[1].name");
+    expectFailure<QuotaEnvelope>(
+        R"({"data":[{"provider":"a","name":"x","windows":[{"name":"w","resetsAt":"2025-03-01"}]}]})",
+        Kind::DataCorrupted, "data[0].windows[0].resetsAt");
+    expectFailure<QuotaEnvelope>(R"({"data":[{"provider":"a","name":"x","readAt":1740816000}]})",
+                                 Kind::TypeMismatch, "data[0].readAt");
+    expectFailure<Usage>(R"({"period":"7d","calls":2.5})", Kind::TypeMismatch, "calls");
+    expectFailure<Usage>(R"({"period":"7d","cost":"1.5"})", Kind::TypeMismatch, "cost");
+    expectFailure<Usage>(R"({"period":"7d","calls":18446744073709551615})", Kind::TypeMismatch,
+                         "calls");
+    expectFailure<Usage>(R"({"period":"7d","series":[{"label":"a","time":null}]})",
+                         Kind::KeyNotFound, "series[0].time");
+    expectFailure<Snapshot>(R"({"schema":1,"endpoint":"","quotas":[],"usage":{"7d":{}}})",
+                            Kind::KeyNotFound, "usage.7d.period");
+    expectFailure<Snapshot>(R"({"schema":1,"endpoint":"","quotas":[]})", Kind::KeyNotFound,
+                            "usage");
+    expectFailure<QuotaEnvelope>(R"([])", Kind::TypeMismatch, "");
+    expectFailure<QuotaEnvelope>(R"({"data":[)", Kind::DataCorrupted, "");
+    expectFailure<QuotaEnvelope>("{\"data\":[{\"provider\":\"\xff\",\"name\":\"x\"}]}",
+                                 Kind::DataCorrupted, "");
+    expectFailure<QuotaEnvelope>(std::string(100000, '[') + std::string(100000, ']'),
+                                 Kind::DataCorrupted, "");
+    try {
+        Wire::decode<Quota>(R"({"provider":"a","name":"x","asOf":"yesterday"})");
+    } catch (const DecodingError& e) {
+        EXPECT_EQ(e.description(), "Invalid timestamp");
+    }
+}
+
+TEST(Decoding, NullIsAbsentUnknownKeysIgnoredWholeNumbersAccepted) {
+    const auto usage = Wire::decode<Usage>(
+        R"({"period":"today","calls":3.0,"input":1e3,"output":null,"extra":{"deep":[1,2]}})");
+    EXPECT_EQ(usage.calls, 3);
+    EXPECT_EQ(usage.input, 1000);
+    EXPECT_FALSE(usage.output);
+    EXPECT_EQ(Wire::encode(usage), R"({"period":"today","calls":3,"input":1000})");
+}
+
+TEST(Encoding, RoundTripsASnapshotInWholeUtcSeconds) {
+    Snapshot s;
+    EXPECT_EQ(Wire::encode(s), R"({"schema":1,"endpoint":"","quotas":[],"usage":{}})");
+    const auto empty = Wire::decode<Snapshot>(Wire::encode(s));
+    EXPECT_EQ(empty.schema, 1);
+    EXPECT_TRUE(empty.quotas.empty() && empty.usage.empty() && !empty.updatedAt);
+
+    s.updatedAt = at("2025-03-01T16:00:00.750+08:00");
+    s.endpoint = "http://127.0.0.1:3425";
+    s.issue = "第一行\n第二行";
+    Quota q{.provider = "p", .name = "名字"};
+    q.windows = std::vector<QuotaWindow>{{.name = "5h", .used = 12.5, .resetsAt = s.updatedAt}};
+    q.readDeferred = false;
+    s.quotas = {q, Quota{.provider = "b", .name = "n", .error = ""}};
+    s.usage["7d"] = Usage{.period = "7d", .cost = 0.0};
+    s.usage["7d"].series = std::vector<UsagePoint>{{.label = "a", .time = *s.updatedAt}};
+
+    const std::string text = Wire::encode(s);
+    EXPECT_NE(text.find(R"("updatedAt":"2025-03-01T08:00:00Z")"), std::string::npos) << text;
+    const auto back = Wire::decode<Snapshot>(text);
+    EXPECT_EQ(back.quotas[1].error, "");
+    EXPECT_EQ(back.quotas[0].windows->at(0).resetsAt, at("2025-03-01T08:00:00Z"));
+    EXPECT_EQ(back.quotas[0].name, "名字");
+    EXPECT_EQ(back.issue, s.issue);
+    EXPECT_EQ(Wire::encode(back), text);
+}
+
+TEST(Encoding, NeverThrowsOnBrokenText) {
+    Snapshot s;
+    s.endpoint = "http://\xff\xfe";
+    EXPECT_NO_THROW(Wire::encode(s));
+}
