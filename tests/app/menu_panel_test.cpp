@@ -1,0 +1,228 @@
+// The real MenuPanel over a real sync service: stored snapshots in a temporary container, real
+// refreshes against the test gateway on loopback.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLayout>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/menu_panel.h"
+#include "app/quota_card.h"
+#include "app/symbols.h"
+#include "storage/snapshot_store.h"
+#include "support/temp_dir.h"
+#include "support/test_gateway.h"
+#include "sync/data_sync_service.h"
+#include "tools/sample-gateway/sample_data.h"
+
+using namespace std::chrono_literals;
+using namespace tessel;
+
+namespace {
+
+QApplication& app() {
+    static int argc = 1;
+    static char name[] = "menu_panel_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication instance(argc, argv);
+    return instance;
+}
+
+template <class F> bool spin(F done, int limitMs = 5000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < limitMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    return done();
+}
+
+Quota named(const std::string& name) {
+    Quota q;
+    q.provider = name;
+    q.name = name;
+    QuotaWindow w;
+    w.name = "5 小时";
+    w.remaining = 50;
+    q.windows = std::vector<QuotaWindow>{w};
+    return q;
+}
+
+// The rows of the panel's stack that the user sees, by object name, top to bottom.
+QStringList visibleRows(MenuPanel& panel) {
+    QStringList rows;
+    for (int i = 0; i < panel.layout()->count(); ++i)
+        if (QWidget* w = panel.layout()->itemAt(i)->widget(); w && !w->isHidden())
+            rows << w->objectName();
+    return rows;
+}
+
+QList<QuotaCard*> cards(MenuPanel& panel) {
+    QList<QuotaCard*> shown;
+    QLayout* layout = panel.findChild<QWidget*>("cards")->layout();
+    for (int i = 0; i < layout->count(); ++i)
+        shown << qobject_cast<QuotaCard*>(layout->itemAt(i)->widget());
+    return shown;
+}
+
+QPushButton* button(MenuPanel& panel, const char* name) {
+    return panel.findChild<QPushButton*>(name);
+}
+
+class Panel : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app();
+        gateway.serveSample();
+        QSettings(settingsPath(), QSettings::IniFormat)
+            .setValue("endpoint", QString::fromStdString(gateway.endpoint()));
+    }
+    QString settingsPath() const {
+        return QString::fromStdString((dir.path() / "quorvane/TesselWidget.ini").string());
+    }
+    // The service loads whatever was stored before it was made.
+    DataSyncService& service(const Snapshot& stored = {}) {
+        if (!service_) {
+            if (!stored.quotas.empty() || stored.updatedAt) {
+                Snapshot s = stored;
+                s.endpoint = gateway.endpoint();
+                SnapshotStore(container).save(s);
+            }
+            DataSyncService::Options o;
+            o.container = container;
+            o.settingsPath = settingsPath();
+            o.client.requestTimeout = 2s;
+            o.second = 5ms;
+            service_ = std::make_unique<DataSyncService>(o);
+        }
+        return *service_;
+    }
+
+    test::TempDir dir;
+    test::ScopedEnv config{"XDG_CONFIG_HOME", (dir.path() / "gateway-config").string()};
+    test::ScopedEnv zone{"TZ", "UTC"};
+    std::filesystem::path container = dir.path() / "container";
+    test::TestGateway gateway;
+    std::unique_ptr<DataSyncService> service_;
+};
+
+TEST_F(Panel, NothingKnownShowsHeaderStatusAndButtonsOnly) {
+    MenuPanel panel(&service());
+    panel.show();
+    EXPECT_EQ(visibleRows(panel),
+              QStringList({"header", "status", "primaryButtons", "secondaryButtons"}));
+    EXPECT_EQ(panel.findChild<QLabel*>("status")->text(), "等待同步");
+    EXPECT_TRUE(cards(panel).isEmpty());
+    EXPECT_EQ(panel.width(), MenuPanel::panelWidth);
+    EXPECT_EQ(panel.layout()->spacing(), 14);
+    EXPECT_EQ(panel.layout()->contentsMargins(), QMargins(18, 18, 18, 18));
+
+    QStringList labels;
+    for (const char* name : {"refresh", "overview", "settings", "updates", "quit"})
+        labels << button(panel, name)->text();
+    EXPECT_EQ(labels, QStringList({"刷新", "打开概览", "设置", "检查更新…", "退出"}));
+    EXPECT_TRUE(button(panel, "refresh")->isEnabled());
+    // The quit button sits at the trailing edge of its row.
+    const QRect row = panel.findChild<QWidget*>("secondaryButtons")->rect();
+    EXPECT_EQ(button(panel, "quit")->geometry().right(), row.right());
+    EXPECT_LT(button(panel, "updates")->geometry().right(), button(panel, "quit")->x());
+}
+
+TEST_F(Panel, FirstThreeQuotasAsCompactCardsAndTheSyncTime) {
+    Snapshot stored;
+    for (const char* name : {"a", "b", "c", "d", "e"})
+        stored.quotas.push_back(named(name));
+    stored.updatedAt =
+        std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
+    MenuPanel panel(&service(stored));
+    panel.show();
+
+    QStringList titles;
+    for (QuotaCard* card : cards(panel)) {
+        EXPECT_TRUE(card->compact());
+        titles << QString::fromStdString(card->quota().title());
+    }
+    EXPECT_EQ(titles, QStringList({"a", "b", "c"}));
+    EXPECT_EQ(panel.findChild<QLabel*>("status")->text(), "已同步");
+    EXPECT_EQ(panel.findChild<QLabel*>("syncedAt")->text(),
+              "同步于 " + LocalTime::time(*stored.updatedAt));
+    EXPECT_EQ(visibleRows(panel), QStringList({"header", "status", "cards", "syncedAt",
+                                               "primaryButtons", "secondaryButtons"}));
+    // The height follows the content.
+    EXPECT_GE(panel.height(), panel.findChild<QWidget*>("cards")->height() + 4 * 14 + 36);
+}
+
+TEST_F(Panel, RefreshDoesNotBlockAndTheButtonFollowsSyncing) {
+    gateway.on("v1/tessel/quotas", [](const test::RecordedRequest&) {
+        test::Route r = test::Route::json(sample::quotas());
+        r.delay = 300ms;
+        return r;
+    });
+    MenuPanel panel(&service());
+    panel.show();
+    QPushButton* refresh = button(panel, "refresh");
+
+    refresh->click();
+    // Back here while the gateway still holds its answer.
+    EXPECT_TRUE(service().syncing());
+    EXPECT_FALSE(refresh->isEnabled());
+    refresh->click(); // a disabled button starts nothing
+    ASSERT_TRUE(spin([&] { return !service().syncing(); }));
+    EXPECT_TRUE(refresh->isEnabled());
+    EXPECT_EQ(gateway.requestCount("v1/tessel/quotas"), 1u);
+
+    // Redrawn without reopening: the new snapshot's cards and sync line.
+    const auto& quotas = service().snapshot().quotas;
+    ASSERT_FALSE(quotas.empty());
+    ASSERT_EQ(cards(panel).size(), std::min<qsizetype>(3, qsizetype(quotas.size())));
+    EXPECT_EQ(cards(panel).front()->quota(), quotas.front());
+    EXPECT_FALSE(panel.findChild<QWidget*>("syncedAt")->isHidden());
+    EXPECT_EQ(panel.findChild<QLabel*>("status")->text(), "已同步");
+}
+
+TEST_F(Panel, SectionButtonsSetTheScreenBeforeAskingForTheDashboard) {
+    MenuPanel panel(&service());
+    QStringList seen;
+    QObject::connect(&panel, &MenuPanel::dashboardRequested, [&] { seen << service().screen(); });
+    QSignalSpy updates(&panel, &MenuPanel::checkForUpdatesRequested);
+    QSignalSpy quit(&panel, &MenuPanel::quitRequested);
+
+    button(panel, "settings")->click();
+    button(panel, "overview")->click();
+    button(panel, "settings")->click();
+    EXPECT_EQ(seen, QStringList({"settings", "overview", "settings"}));
+    button(panel, "updates")->click();
+    EXPECT_EQ(updates.count(), 1);
+    EXPECT_EQ(quit.count(), 0);
+    button(panel, "quit")->click();
+    EXPECT_EQ(quit.count(), 1);
+    EXPECT_EQ(gateway.requestCount(), 0u);
+}
+
+// Renders the panel and both card densities; with TESSEL_SCREENSHOTS set, writes them there.
+TEST_F(Panel, Renders) {
+    QCoro::waitFor(service().refresh(false));
+    MenuPanel panel(&service());
+    panel.show();
+    QuotaCard full(service().snapshot().quotas.front(), false);
+    full.resize(320, full.heightForWidth(320));
+    QuotaCard compact(service().snapshot().quotas.front(), true);
+    compact.resize(294, compact.heightForWidth(294));
+    const QString out = qEnvironmentVariable("TESSEL_SCREENSHOTS");
+    for (auto [widget, name] : {std::pair<QWidget*, const char*>{&panel, "panel"},
+                                {&full, "card-full"},
+                                {&compact, "card-compact"}}) {
+        const QImage image = widget->grab().toImage();
+        EXPECT_FALSE(image.isNull());
+        if (!out.isEmpty()) {
+            EXPECT_TRUE(image.save(out + "/" + name + ".png"));
+        }
+    }
+}
+
+} // namespace

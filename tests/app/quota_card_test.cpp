@@ -1,0 +1,292 @@
+// The real QuotaCard on the offscreen platform: what each density shows, in which order.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QLayout>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "app/quota_card.h"
+#include "app/symbols.h"
+#include "support/temp_dir.h"
+
+using namespace std::chrono_literals;
+using namespace tessel;
+
+namespace {
+
+QApplication& app() {
+    static int argc = 1;
+    static char name[] = "quota_card_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication instance(argc, argv);
+    return instance;
+}
+
+// 2025-03-01T08:00:00Z
+const Instant march1 = Instant(std::chrono::seconds(1740816000));
+
+QuotaWindow window(std::string name, std::optional<double> remaining = {},
+                   std::optional<double> used = {}) {
+    QuotaWindow w;
+    w.name = std::move(name);
+    w.remaining = remaining;
+    w.used = used;
+    return w;
+}
+
+Quota quota(std::vector<QuotaWindow> windows = {}) {
+    Quota q;
+    q.provider = "anthropic";
+    q.name = "Claude Max";
+    if (!windows.empty())
+        q.windows = std::move(windows);
+    return q;
+}
+
+// Texts of every label, depth first in layout order: the order the user reads them.
+void collect(QLayout* layout, QStringList& out) {
+    for (int i = 0; layout && i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        if (QWidget* w = item->widget()) {
+            if (auto* label = qobject_cast<QLabel*>(w))
+                out << label->text();
+            else
+                collect(w->layout(), out);
+        } else if (item->layout()) {
+            collect(item->layout(), out);
+        }
+    }
+}
+
+QStringList texts(QWidget& card) {
+    QStringList out;
+    collect(card.layout(), out);
+    return out;
+}
+
+template <class T = QWidget> T* part(QWidget& card, const char* name) {
+    return card.findChild<T*>(name);
+}
+
+QList<QWidget*> windows(QWidget& card) {
+    QList<QWidget*> rows;
+    for (QWidget* w : card.findChildren<QWidget*>("window", Qt::FindDirectChildrenOnly))
+        rows << w;
+    return rows;
+}
+
+class Card : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app();
+        QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    }
+    test::ScopedEnv zone{"TZ", "UTC"};
+};
+
+TEST_F(Card, HeaderSymbolFollowsTheExactKindAndAnyErrorShowsTheWarning) {
+    Quota q = quota();
+    q.kind = "balance";
+    q.balance = "$12.40";
+    QuotaCard balance(q, false);
+    EXPECT_EQ(part<SymbolView>(balance, "kindSymbol")->symbol(), "creditcard");
+    EXPECT_EQ(part<SymbolView>(balance, "kindSymbol")->tint(), Style::Tint::Mint);
+    EXPECT_EQ(part<QLabel>(balance, "balance")->text(), "$12.40");
+    EXPECT_EQ(part(balance, "state"), nullptr);
+    EXPECT_EQ(part(balance, "errorSymbol"), nullptr);
+
+    q.kind = "Balance";
+    q.error = "";
+    q.alias = "";
+    QuotaCard other(q, true);
+    EXPECT_EQ(part<SymbolView>(other, "kindSymbol")->symbol(), "sparkles");
+    auto* warning = part<SymbolView>(other, "errorSymbol");
+    ASSERT_NE(warning, nullptr);
+    EXPECT_EQ(warning->symbol(), "exclamationmark.triangle.fill");
+    EXPECT_EQ(warning->tint(), Style::Tint::Orange);
+    EXPECT_EQ(warning->toolTip(), "提供商暂不可用，可能显示缓存数据");
+    EXPECT_EQ(part<QLabel>(other, "title")->text(), "Claude Max");
+
+    q.kind.reset();
+    q.alias = "工作账号";
+    QuotaCard unnamed(q, false);
+    EXPECT_EQ(part<SymbolView>(unnamed, "kindSymbol")->symbol(), "sparkles");
+    EXPECT_EQ(part<QLabel>(unnamed, "title")->text(), "工作账号");
+}
+
+TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
+    QuotaWindow five = window("5 小时", 72.4);
+    five.display = "28 / 100 次";
+    five.resetsAt = march1;
+    QuotaWindow week = window("每周", std::nullopt, 10);
+    Quota q = quota({five, week});
+    q.plan = "Max 20x";
+    q.balance = "$3.00";
+    q.asOf = march1 + 1h;
+    q.readAt = march1 + 2h;
+    q.readDeferred = true;
+    const QString reset = "重置于 " + LocalTime::dateTime(march1);
+
+    QuotaCard full(q, false);
+    EXPECT_EQ(texts(full),
+              QStringList({"Claude Max", "Max 20x", "$3.00", "5 小时", "剩余 72%", "28 / 100 次",
+                           reset, "每周", "剩余 90%", "源数据 " + LocalTime::dateTime(march1 + 1h),
+                           "· 延后读取"}));
+    EXPECT_EQ(full.layout()->spacing(), 12);
+
+    QuotaCard compact(q, true);
+    EXPECT_EQ(texts(compact), QStringList({"Claude Max", "$3.00", "5 小时", "剩余 72%", reset,
+                                           "每周", "剩余 90%"}));
+    EXPECT_EQ(compact.layout()->spacing(), 5);
+    EXPECT_GT(part<QLabel>(full, "balance")->font().pointSizeF(),
+              part<QLabel>(compact, "balance")->font().pointSizeF());
+
+    // readAt stands in when asOf is absent; the deferred marker lives only inside that row.
+    q.asOf.reset();
+    q.readDeferred = false;
+    QuotaCard readOnly(q, false);
+    EXPECT_EQ(part<QLabel>(readOnly, "sourceTime")->text(),
+              "源数据 " + LocalTime::dateTime(march1 + 2h));
+    EXPECT_EQ(part(readOnly, "deferred"), nullptr);
+    q.readAt.reset();
+    q.readDeferred = true;
+    QuotaCard noSource(q, false);
+    EXPECT_EQ(part(noSource, "source"), nullptr);
+    EXPECT_EQ(part(noSource, "deferred"), nullptr);
+}
+
+TEST_F(Card, ValueTextAndBarUseTheUnclampedPercentage) {
+    struct Case {
+        QuotaWindow window;
+        QString text;
+        std::optional<int> bar; // in QuotaBar::scale steps; nullopt: no bar
+        bool low = false;
+    };
+    QuotaWindow unlimited = window("无限", 40);
+    unlimited.unlimited = true;
+    const Case cases[] = {
+        {unlimited, "无限制", std::nullopt},
+        {window("空"), "未获取", std::nullopt},
+        {window("超额", std::nullopt, 130), "剩余 0%", 0, true},
+        {window("负", -5), "剩余 -5%", 0, true},
+        {window("超出", 150), "剩余 150%", 1000, false},
+        {window("临界下", 14.6), "剩余 15%", 146, true},
+        {window("临界", 15), "剩余 15%", 150, false},
+        {window("已用", std::nullopt, 40), "剩余 60%", 600, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.window.name);
+        QuotaCard card(quota({c.window}), false);
+        EXPECT_EQ(part<QLabel>(card, "windowValue")->text(), c.text);
+        auto* bar = part<QuotaBar>(card, "windowBar");
+        ASSERT_EQ(bar != nullptr, c.bar.has_value());
+        if (!bar)
+            continue;
+        EXPECT_EQ(bar->maximum(), QuotaBar::scale);
+        EXPECT_EQ(bar->value(), *c.bar);
+        EXPECT_EQ(bar->low(), c.low);
+        const QPalette p = bar->palette();
+        EXPECT_EQ(p.color(QPalette::Highlight), c.low ? Style::orange(p) : Style::mint(p));
+    }
+}
+
+TEST_F(Card, BarPaintsItsTintUpToTheValue) {
+    QuotaBar low(14.6);
+    QuotaBar full(150);
+    for (QuotaBar* bar : {&low, &full}) {
+        bar->resize(200, 6);
+        const QImage image = bar->grab().toImage();
+        const QColor tint = bar->palette().color(QPalette::Highlight);
+        EXPECT_EQ(image.pixelColor(10, 3).rgb(), tint.rgb());
+        // 14.6 % of 200 pixels ends near x = 29; the rest is the groove.
+        EXPECT_EQ(image.pixelColor(150, 3).rgb() == tint.rgb(), bar == &full);
+    }
+}
+
+TEST_F(Card, WindowsAreCutToTwentyOrTwoInStoredOrder) {
+    std::vector<QuotaWindow> many;
+    for (int i = 0; i < 25; ++i)
+        many.push_back(window("w" + std::to_string(i), i));
+    Quota q = quota(many);
+    QuotaCard full(q, false);
+    QuotaCard compact(q, true);
+    ASSERT_EQ(windows(full).size(), QuotaCard::fullWindowLimit);
+    ASSERT_EQ(windows(compact).size(), QuotaCard::compactWindowLimit);
+    for (int i = 0; i < QuotaCard::fullWindowLimit; ++i)
+        EXPECT_EQ(windows(full)[i]->findChild<QLabel*>("windowName")->text(),
+                  QString("w%1").arg(i));
+    EXPECT_EQ(windows(compact)[1]->findChild<QLabel*>("windowName")->text(), "w1");
+    EXPECT_EQ(part(full, "state"), nullptr);
+}
+
+TEST_F(Card, StateLineOnlyWithoutBalanceAndWindows) {
+    Quota broken = quota();
+    broken.error = "upstream 502";
+    QuotaCard card(broken, true);
+    EXPECT_NE(part(card, "errorSymbol"), nullptr);
+    EXPECT_EQ(part<QLabel>(card, "state")->text(), "提供商暂不可用");
+
+    Quota none = quota();
+    none.kind = "balance";
+    none.windows = std::vector<QuotaWindow>{};
+    QuotaCard empty(none, false);
+    EXPECT_EQ(part<QLabel>(empty, "state")->text(), "不支持或尚未提供余额");
+    EXPECT_EQ(texts(empty), QStringList({"Claude Max", "不支持或尚未提供余额"}));
+}
+
+TEST_F(Card, HostileRecordsStayInsideTheirWidth) {
+    const std::string endless(200000, 'x');
+    QuotaWindow huge = window(std::string(20000, 'n'), 1e300);
+    huge.display = std::string(5000, 'y') + "\n" + std::string(20000, 'z');
+    huge.resetsAt = march1;
+    Quota q = quota(std::vector<QuotaWindow>(400, huge));
+    q.name = endless + "\n第二行";
+    q.plan = "";
+    q.balance = endless;
+
+    for (bool compact : {true, false}) {
+        QuotaCard card(q, compact);
+        card.resize(294, card.heightForWidth(294));
+        card.show();
+        QApplication::processEvents();
+        EXPECT_LE(card.minimumSizeHint().width(), 294);
+        auto* title = part<TextLabel>(card, "title");
+        EXPECT_TRUE(title->isElided());
+        EXPECT_EQ(title->visibleLines().size(), 1);
+        EXPECT_TRUE(title->visibleLines()[0].endsWith(QChar(0x2026)));
+        EXPECT_LE(title->toolTip().size(), 2000);
+        // An absurd figure gets elided instead of pushing the name out of the card.
+        auto* value = part<TextLabel>(card, "windowValue");
+        EXPECT_LE(value->geometry().right(), 294);
+        EXPECT_TRUE(value->isElided());
+        EXPECT_LE(part<TextLabel>(card, "balance")->visibleLines().size(), 2);
+        // Wrapped lines break inside a word longer than the line, instead of running off.
+        for (const QString& line : part<TextLabel>(card, "balance")->visibleLines())
+            EXPECT_LE(QFontMetrics(part<QLabel>(card, "balance")->font()).horizontalAdvance(line),
+                      294);
+        EXPECT_FALSE(card.grab().isNull());
+    }
+}
+
+TEST(LocalTimeText, FollowsLocaleAndZone) {
+    app();
+    test::ScopedEnv utc{"TZ", "UTC"};
+    const QLocale zh(QLocale::Chinese, QLocale::China);
+    const QLocale en(QLocale::English, QLocale::UnitedStates);
+    EXPECT_EQ(LocalTime::dateTime(march1, zh), "2025年3月1日 08:00");
+    EXPECT_EQ(LocalTime::time(march1, zh), "08:00");
+    const QString english = LocalTime::dateTime(march1, en);
+    EXPECT_TRUE(english.startsWith("Mar 1, 2025")) << english.toStdString();
+    EXPECT_TRUE(english.contains("8:00") && english.endsWith("AM")) << english.toStdString();
+    {
+        test::ScopedEnv shanghai{"TZ", "Asia/Shanghai"};
+        EXPECT_EQ(LocalTime::time(march1, zh), "16:00");
+    }
+    EXPECT_EQ(LocalTime::time(march1, zh), "08:00");
+}
+
+} // namespace
