@@ -9,12 +9,10 @@
 #include <QSettings>
 #include <QSignalSpy>
 
-#include <cstdlib>
 #include <filesystem>
 
 #include "app/menu_panel.h"
 #include "app/quota_card.h"
-#include "app/symbols.h"
 #include "storage/snapshot_store.h"
 #include "support/temp_dir.h"
 #include "support/test_gateway.h"
@@ -119,8 +117,6 @@ TEST_F(Panel, NothingKnownShowsHeaderStatusAndButtonsOnly) {
     EXPECT_EQ(panel.findChild<QLabel*>("status")->text(), "等待同步");
     EXPECT_TRUE(cards(panel).isEmpty());
     EXPECT_EQ(panel.width(), MenuPanel::panelWidth);
-    EXPECT_EQ(panel.layout()->spacing(), 14);
-    EXPECT_EQ(panel.layout()->contentsMargins(), QMargins(18, 18, 18, 18));
 
     QStringList labels;
     for (const char* name : {"refresh", "overview", "settings", "updates", "quit"})
@@ -183,6 +179,15 @@ TEST_F(Panel, RefreshDoesNotBlockAndTheButtonFollowsSyncing) {
     EXPECT_EQ(cards(panel).front()->quota(), quotas.front());
     EXPECT_FALSE(panel.findChild<QWidget*>("syncedAt")->isHidden());
     EXPECT_EQ(panel.findChild<QLabel*>("status")->text(), "已同步");
+
+    // With TESSEL_SCREENSHOTS set, the panel and both card densities go there to be looked at.
+    if (const QString out = qEnvironmentVariable("TESSEL_SCREENSHOTS"); !out.isEmpty()) {
+        QuotaCard full(quotas.front(), false);
+        full.resize(320, full.heightForWidth(320));
+        EXPECT_TRUE(panel.grab().save(out + "/panel.png"));
+        EXPECT_TRUE(full.grab().save(out + "/card-full.png"));
+        EXPECT_TRUE(cards(panel).front()->grab().save(out + "/card-compact.png"));
+    }
 }
 
 TEST_F(Panel, SectionButtonsSetTheScreenBeforeAskingForTheDashboard) {
@@ -202,27 +207,6 @@ TEST_F(Panel, SectionButtonsSetTheScreenBeforeAskingForTheDashboard) {
     button(panel, "quit")->click();
     EXPECT_EQ(quit.count(), 1);
     EXPECT_EQ(gateway.requestCount(), 0u);
-}
-
-// Renders the panel and both card densities; with TESSEL_SCREENSHOTS set, writes them there.
-TEST_F(Panel, Renders) {
-    QCoro::waitFor(service().refresh(false));
-    MenuPanel panel(&service());
-    panel.show();
-    QuotaCard full(service().snapshot().quotas.front(), false);
-    full.resize(320, full.heightForWidth(320));
-    QuotaCard compact(service().snapshot().quotas.front(), true);
-    compact.resize(294, compact.heightForWidth(294));
-    const QString out = qEnvironmentVariable("TESSEL_SCREENSHOTS");
-    for (auto [widget, name] : {std::pair<QWidget*, const char*>{&panel, "panel"},
-                                {&full, "card-full"},
-                                {&compact, "card-compact"}}) {
-        const QImage image = widget->grab().toImage();
-        EXPECT_FALSE(image.isNull());
-        if (!out.isEmpty()) {
-            EXPECT_TRUE(image.save(out + "/" + name + ".png"));
-        }
-    }
 }
 
 } // namespace
