@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLayout>
 #include <QPushButton>
 #include <QSettings>
@@ -28,8 +29,9 @@ QApplication& app() {
     static int argc = 1;
     static char name[] = "menu_panel_test";
     static char* argv[] = {name, nullptr};
-    static QApplication instance(argc, argv);
-    return instance;
+    // Never destroyed: Qt's own statics are gone by the time a static QApplication would be.
+    static QApplication* instance = new QApplication(argc, argv);
+    return *instance;
 }
 
 template <class F> bool spin(F done, int limitMs = 5000) {

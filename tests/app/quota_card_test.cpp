@@ -20,8 +20,9 @@ QApplication& app() {
     static int argc = 1;
     static char name[] = "quota_card_test";
     static char* argv[] = {name, nullptr};
-    static QApplication instance(argc, argv);
-    return instance;
+    // Never destroyed: Qt's own statics are gone by the time a static QApplication would be.
+    static QApplication* instance = new QApplication(argc, argv);
+    return *instance;
 }
 
 // 2025-03-01T08:00:00Z
