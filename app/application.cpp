@@ -1,0 +1,108 @@
+#include "app/application.h"
+
+#include <QApplication>
+
+#include "app/dashboard_window.h"
+#include "app/shell_settings.h"
+#include "app/tray.h"
+#include "app/tray_popup.h"
+#include "app/update_controller.h"
+#include "app/url_router.h"
+
+namespace tessel {
+
+TesselWidgetApp::TesselWidgetApp() : TesselWidgetApp(Options{}) {}
+
+TesselWidgetApp::TesselWidgetApp(Options options, QObject* parent)
+    : QObject(parent), sync_(std::make_unique<DataSyncService>(std::move(options.sync))),
+      updates_(new UpdateController(this)),
+      settings_(new ShellSettings(options.settingsPath, this)),
+      tray_(new Tray(sync_.get(), settings_, this)) {
+    connect(tray_, &Tray::panelRequested, this, &TesselWidgetApp::showPanel);
+    connect(tray_, &Tray::dashboardRequested, this, &TesselWidgetApp::showDashboard);
+    connect(tray_, &Tray::checkForUpdatesRequested, updates_, [this] {
+        updates_->setDialogParent(dashboard_ && dashboard_->isVisible() ? dashboard_ : nullptr);
+        updates_->checkForUpdates();
+    });
+    connect(tray_, &Tray::quitRequested, this, &TesselWidgetApp::quitRequested);
+    connect(tray_, &Tray::visibilityChanged, this, &TesselWidgetApp::trayVisibilityChanged);
+}
+
+TesselWidgetApp::~TesselWidgetApp() {
+    // Windows first: they refer to the service.
+    delete popup_;
+    delete dashboard_;
+}
+
+DashboardWindow* TesselWidgetApp::dashboard() const {
+    return dashboard_;
+}
+TrayPopup* TesselWidgetApp::popup() const {
+    return popup_;
+}
+
+void TesselWidgetApp::start() {
+    if (tray_->isVisible()) {
+        // The tray shows live figures, so the loop runs even before the dashboard is opened.
+        sync_->start();
+        qApp->setQuitOnLastWindowClosed(false);
+    } else {
+        showDashboard();
+        qApp->setQuitOnLastWindowClosed(true);
+    }
+}
+
+void TesselWidgetApp::trayVisibilityChanged(bool visible) {
+    qApp->setQuitOnLastWindowClosed(!visible);
+    // Never leave a running program with nothing on screen to reach it by.
+    if (!visible && !(dashboard_ && dashboard_->isVisible()))
+        showDashboard();
+    if (!visible && popup_)
+        popup_->hide();
+}
+
+bool TesselWidgetApp::openUrl(const QString& url) {
+    if (!UrlRouter::open(*sync_, url))
+        return false;
+    showDashboard();
+    return true;
+}
+
+void TesselWidgetApp::handleMessage(const QString& message) {
+    if (message.isEmpty())
+        showDashboard();
+    else
+        openUrl(message);
+}
+
+DashboardWindow* TesselWidgetApp::showDashboard() {
+    if (!dashboard_) {
+        dashboard_ = new DashboardWindow(sync_.get(), updates_, settings_);
+        dashboard_->setAttribute(Qt::WA_DeleteOnClose, false);
+        connect(dashboard_, &DashboardWindow::quitRequested, this, &TesselWidgetApp::quitRequested);
+    }
+    if (popup_)
+        popup_->hide();
+    dashboard_->bringForward();
+    return dashboard_;
+}
+
+void TesselWidgetApp::showPanel(QPoint anchor) {
+    if (!popup_) {
+        popup_ = new TrayPopup(sync_.get());
+        connect(popup_, &TrayPopup::dashboardRequested, this, &TesselWidgetApp::showDashboard);
+        connect(popup_, &TrayPopup::checkForUpdatesRequested, updates_, [this] {
+            updates_->setDialogParent(nullptr);
+            updates_->checkForUpdates();
+        });
+        connect(popup_, &TrayPopup::quitRequested, this, &TesselWidgetApp::quitRequested);
+    }
+    // A second click on the icon closes it again.
+    if (popup_->isVisible()) {
+        popup_->hide();
+        return;
+    }
+    popup_->popUp(anchor);
+}
+
+} // namespace tessel

@@ -1,0 +1,66 @@
+// The application: one sync service and one update controller for the program's life, the
+// tray entry with its popup, and the one dashboard window, created on first use.
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+#include "sync/data_sync_service.h"
+
+namespace tessel {
+
+class DashboardWindow;
+class ShellSettings;
+class Tray;
+class TrayPopup;
+class UpdateController;
+
+class TesselWidgetApp : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        DataSyncService::Options sync;
+        QString settingsPath; // empty: AppSettings::defaultPath()
+    };
+
+    TesselWidgetApp();
+    explicit TesselWidgetApp(Options options, QObject* parent = nullptr);
+    ~TesselWidgetApp() override;
+
+    DataSyncService& sync() { return *sync_; }
+    UpdateController& updates() { return *updates_; }
+    ShellSettings& settings() { return *settings_; }
+    Tray& tray() { return *tray_; }
+    DashboardWindow* dashboard() const;
+    TrayPopup* popup() const;
+
+    // Shows the tray entry, or the dashboard when there is no tray to show.
+    void start();
+    // A URL of our scheme selects its section, maybe refreshes, and brings the dashboard
+    // forward; any other text changes nothing. Returns whether the URL was ours.
+    bool openUrl(const QString& url);
+    // What a second start handed over: its URL, or nothing (then the dashboard comes forward).
+    void handleMessage(const QString& message);
+
+    DashboardWindow* showDashboard();
+    void showPanel(QPoint anchor);
+
+signals:
+    void quitRequested();
+
+private:
+    void trayVisibilityChanged(bool visible);
+
+    std::unique_ptr<DataSyncService> sync_;
+    UpdateController* updates_;
+    ShellSettings* settings_;
+    Tray* tray_;
+    QPointer<TrayPopup> popup_;
+    QPointer<DashboardWindow> dashboard_;
+};
+
+} // namespace tessel

@@ -1,0 +1,147 @@
+// TesselWidget [URL]: the tray application. A start while another instance runs hands the URL
+// (or nothing) to it and exits.
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QStringList>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "app/application.h"
+#include "app/screenshots.h"
+#include "app/single_instance.h"
+#include "app/tray_icon.h"
+
+using namespace tessel;
+using namespace std::chrono_literals;
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = write(signalPipe[1], &byte, 1);
+}
+
+// A session ending sends SIGTERM: leave through the event loop so queued writes finish.
+void quitOnSignals(QApplication& app) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = read(signalPipe[0], &byte, 1);
+        app.quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+struct Arguments {
+    std::string url;
+    std::string screenshots;
+    bool ok = true;
+    bool version = false;
+};
+
+Arguments parse(int argc, char** argv) {
+    Arguments a;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--screenshots" && i + 1 < argc)
+            a.screenshots = argv[++i];
+        else if (arg == "--version")
+            a.version = true;
+        else if (arg.starts_with("-") || !a.url.empty())
+            a.ok = false;
+        else
+            a.url = arg;
+    }
+    return a;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Arguments args = parse(argc, argv);
+    if (!args.ok) {
+        std::fputs("用法：TesselWidget [tesselwidget://URL]\n", stderr);
+        return 2;
+    }
+    if (args.version) {
+        std::puts("TesselWidget " TESSEL_VERSION);
+        return 0;
+    }
+    if (args.url.size() > SingleInstance::maxMessage) {
+        std::fputs("TesselWidget：URL 过长，已忽略。\n", stderr);
+        args.url.clear();
+    }
+
+    // Screenshots run beside a normal instance, so they skip the channel.
+    const SingleInstance::Channel channel =
+        args.screenshots.empty() ? SingleInstance::channel() : SingleInstance::Channel{};
+    if (channel.valid()) {
+        // Another instance may be starting at this moment: it holds the lock before it listens.
+        int lock = -1;
+        for (int attempt = 0; attempt < 100 && lock < 0; ++attempt) {
+            switch (SingleInstance::send(channel, args.url, 5s)) {
+            case SingleInstance::Handover::Delivered:
+                return 0;
+            case SingleInstance::Handover::Failed:
+                std::fputs("TesselWidget：正在运行的实例没有应答。\n", stderr);
+                return 1;
+            case SingleInstance::Handover::NoInstance:
+                break;
+            }
+            lock = SingleInstance::tryLock(channel);
+            if (lock < 0)
+                std::this_thread::sleep_for(50ms);
+        }
+        if (lock < 0) {
+            std::fputs("TesselWidget：正在运行的实例没有应答。\n", stderr);
+            return 1;
+        }
+    } else if (args.screenshots.empty()) {
+        std::fputs("TesselWidget：没有可用的运行目录，无法保证只运行一个实例。\n", stderr);
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("TesselWidget"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Tessel Widget"));
+    QApplication::setOrganizationName(QStringLiteral("quorvane"));
+    QApplication::setApplicationVersion(QStringLiteral(TESSEL_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("net.quorvane.TesselWidget"));
+    QApplication::setWindowIcon(TrayIcon::bird());
+    quitOnSignals(app);
+
+    TesselWidgetApp shell;
+    QObject::connect(&shell, &TesselWidgetApp::quitRequested, &app, &QApplication::quit,
+                     Qt::QueuedConnection);
+    SingleInstance::Server server;
+    if (channel.valid()) {
+        if (!server.listen(channel))
+            std::fputs("TesselWidget：无法监听实例通道，后续启动将另开实例。\n", stderr);
+        QObject::connect(&server, &SingleInstance::Server::received, &shell,
+                         &TesselWidgetApp::handleMessage);
+    }
+    if (!args.screenshots.empty()) {
+        takeScreenshots(shell, QString::fromLocal8Bit(args.screenshots));
+        return app.exec();
+    }
+    shell.start();
+    if (!args.url.empty())
+        shell.openUrl(QString::fromLocal8Bit(args.url.data(), qsizetype(args.url.size())));
+    return app.exec();
+}

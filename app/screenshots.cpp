@@ -1,0 +1,82 @@
+#include "app/screenshots.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "app/application.h"
+#include "app/dashboard_window.h"
+#include "app/tray.h"
+#include "app/tray_icon.h"
+#include "app/tray_popup.h"
+
+namespace tessel {
+
+namespace {
+
+QImage trayStrip(const QString& title) {
+    const int sizes[] = {16, 22, 24, 32, 48};
+    const QColor panels[] = {QColor(0x24, 0x24, 0x24), QColor(0xf0, 0xf0, 0xf0)};
+    QImage strip(360, 2 * 64, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&strip);
+    for (int row = 0; row < 2; ++row) {
+        painter.fillRect(0, row * 64, strip.width(), 64, panels[row]);
+        int x = 8;
+        for (const int size : sizes) {
+            for (const qreal ratio : {1.0, 2.0}) {
+                const QImage icon = TrayIcon::render(title, size, ratio);
+                painter.drawImage(QPointF(x, row * 64 + (64 - icon.height()) / 2.0), [&] {
+                    QImage i = icon;
+                    i.setDevicePixelRatio(1);
+                    return i;
+                }());
+                x += icon.width() + 6;
+            }
+        }
+    }
+    return strip;
+}
+
+bool save(const QImage& image, const QString& path) {
+    const bool ok = image.save(path);
+    std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+
+} // namespace
+
+void takeScreenshots(TesselWidgetApp& app, const QString& dir) {
+    QDir().mkpath(dir);
+    auto shoot = [&app, dir] {
+        DashboardWindow* dashboard = app.showDashboard();
+        QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
+        app.showPanel(QPoint(area.right() - 40, area.top()));
+        // Two paints' worth of events before grabbing, so fonts and layouts have settled.
+        QTimer::singleShot(800, &app, [&app, dashboard, dir] {
+            bool ok = save(dashboard->grab().toImage(), dir + QStringLiteral("/dashboard.png"));
+            if (TrayPopup* popup = app.popup())
+                ok = save(popup->grab().toImage(), dir + QStringLiteral("/panel.png")) && ok;
+            ok = save(trayStrip(app.tray().title()), dir + QStringLiteral("/tray.png")) && ok;
+            ok = save(trayStrip(QStringLiteral("100%")), dir + QStringLiteral("/tray-100.png")) &&
+                 ok;
+            QCoreApplication::exit(ok ? 0 : 1);
+        });
+    };
+    auto done = std::make_shared<bool>(false);
+    auto once = [shoot, done] {
+        if (!std::exchange(*done, true))
+            shoot();
+    };
+    QObject::connect(&app.sync(), &DataSyncService::cycleFinished, &app, once);
+    app.sync().start();
+    QTimer::singleShot(8000, &app, once);
+}
+
+} // namespace tessel

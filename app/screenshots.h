@@ -1,0 +1,15 @@
+// Pictures of the real windows for looking at them: the panel, the dashboard and the tray icon
+// on a dark and a light panel. Started by the hidden option --screenshots DIR.
+#pragma once
+
+#include <QString>
+
+namespace tessel {
+
+class TesselWidgetApp;
+
+// Waits for the first sync cycle (at most a few seconds), shows the windows, writes
+// DIR/panel.png, DIR/dashboard.png and DIR/tray.png, then quits the application.
+void takeScreenshots(TesselWidgetApp& app, const QString& dir);
+
+} // namespace tessel

@@ -1,0 +1,103 @@
+#include "app/tray.h"
+
+#include <QCursor>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include "app/shell_settings.h"
+#include "app/symbols.h"
+#include "app/tray_icon.h"
+#include "sync/data_sync_service.h"
+#include "sync/menu_title.h"
+
+namespace tessel {
+
+Tray::Tray(DataSyncService* sync, ShellSettings* settings, QObject* parent)
+    : QObject(parent), sync_(sync), settings_(settings), icon_(new QSystemTrayIcon(this)),
+      menu_(new QMenu) {
+    QAction* panel = add(QStringLiteral("打开面板"), QStringLiteral("bird.fill"));
+    connect(panel, &QAction::triggered, this, [this] { emit panelRequested(QCursor::pos()); });
+    menu_->addSeparator();
+    refresh_ = add(QStringLiteral("刷新"), QStringLiteral("arrow.clockwise"));
+    connect(refresh_, &QAction::triggered, this, [this] { sync_->refresh(true); });
+    QAction* overview = add(QStringLiteral("打开概览"), QStringLiteral("square.grid.2x2"));
+    connect(overview, &QAction::triggered, this, [this] {
+        sync_->setScreen(QStringLiteral("overview"));
+        emit dashboardRequested();
+    });
+    QAction* settingsAction = add(QStringLiteral("设置"), QStringLiteral("gearshape"));
+    connect(settingsAction, &QAction::triggered, this, [this] {
+        sync_->setScreen(QStringLiteral("settings"));
+        emit dashboardRequested();
+    });
+    menu_->addSeparator();
+    connect(add(QStringLiteral("检查更新…"), {}), &QAction::triggered, this,
+            &Tray::checkForUpdatesRequested);
+    menu_->addSeparator();
+    connect(add(QStringLiteral("退出"), {}), &QAction::triggered, this, &Tray::quitRequested);
+    icon_->setContextMenu(menu_);
+
+    connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+        if (r != QSystemTrayIcon::Trigger && r != QSystemTrayIcon::DoubleClick)
+            return;
+        const QRect where = icon_->geometry();
+        emit panelRequested(where.isValid() && !where.isEmpty() ? where.center() : QCursor::pos());
+    });
+    connect(sync_, &DataSyncService::snapshotChanged, this, &Tray::update);
+    connect(sync_, &DataSyncService::syncingChanged, this,
+            [this] { refresh_->setEnabled(!sync_->syncing()); });
+    connect(settings_, &ShellSettings::changed, this, [this] {
+        update();
+        updateVisibility();
+    });
+    update();
+    updateVisibility();
+    // A tray host that appears after login (a panel restarting) is picked up.
+    auto* probe = new QTimer(this);
+    probe->setInterval(5000);
+    connect(probe, &QTimer::timeout, this, &Tray::updateVisibility);
+    probe->start();
+}
+
+Tray::~Tray() {
+    delete menu_;
+}
+
+QAction* Tray::add(const QString& text, const QString& symbol) {
+    QAction* action = menu_->addAction(text);
+    if (!symbol.isEmpty())
+        action->setIcon(Symbols::icon(symbol));
+    return action;
+}
+
+bool Tray::isVisible() const {
+    return visible_;
+}
+
+QString Tray::toolTip() const {
+    const QString status = QString::fromStdString(sync_->snapshot().status());
+    return title_ == u"Tessel" ? QStringLiteral("Tessel\n") + status
+                               : QStringLiteral("Tessel %1\n%2").arg(title_, status);
+}
+
+void Tray::update() {
+    const QString title = QString::fromStdString(
+        menuBarTitle(sync_->snapshot(), settings_->menuQuota().toStdString()));
+    if (title != title_ || icon_->icon().isNull()) {
+        title_ = title;
+        icon_->setIcon(TrayIcon::icon(title_));
+    }
+    icon_->setToolTip(toolTip());
+}
+
+void Tray::updateVisibility() {
+    const bool visible = settings_->showMenuBar() && QSystemTrayIcon::isSystemTrayAvailable();
+    if (visible == visible_)
+        return;
+    visible_ = visible;
+    icon_->setVisible(visible);
+    emit visibilityChanged(visible);
+}
+
+} // namespace tessel

@@ -1,0 +1,52 @@
+// The tray entry: icon with the menu-bar title, tooltip, and a menu that holds every action of
+// the panel (some desktops show only the menu, never the panel).
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <QString>
+
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+
+namespace tessel {
+
+class DataSyncService;
+class ShellSettings;
+
+class Tray : public QObject {
+    Q_OBJECT
+public:
+    Tray(DataSyncService* sync, ShellSettings* settings, QObject* parent = nullptr);
+    ~Tray() override;
+
+    // Shown while "showMenuBar" is on and the desktop has a tray.
+    bool isVisible() const;
+    QString title() const { return title_; }
+    QString toolTip() const;
+    QMenu* menu() const { return menu_; }
+
+signals:
+    // `anchor`: where the icon is, in global coordinates (the cursor when the tray won't say).
+    void panelRequested(QPoint anchor);
+    void dashboardRequested();
+    void checkForUpdatesRequested();
+    void quitRequested();
+    void visibilityChanged(bool visible);
+
+private:
+    void update();
+    void updateVisibility();
+    QAction* add(const QString& text, const QString& symbol);
+
+    DataSyncService* sync_;
+    ShellSettings* settings_;
+    QSystemTrayIcon* icon_;
+    QMenu* menu_;
+    QAction* refresh_ = nullptr;
+    QString title_;
+    bool visible_ = false;
+};
+
+} // namespace tessel
