@@ -65,6 +65,19 @@ QHBoxLayout* row(QWidget* owner) {
 
 namespace LocalTime {
 
+QLocale userLocale() {
+    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+        const QByteArray value = qgetenv(variable);
+        if (value.isEmpty())
+            continue;
+        const QByteArray tag = value.split('.').front().split('@').front();
+        if (tag == "C" || tag == "POSIX")
+            break;
+        return QLocale(QString::fromLatin1(tag));
+    }
+    return QLocale(QLocale::English, QLocale::UnitedStates);
+}
+
 QString dateTime(Instant at, const QLocale& locale) {
     return formatIcu(at, locale, icu::DateFormat::kMedium);
 }

@@ -73,11 +73,9 @@ QList<QWidget*> windows(QWidget& card) {
 
 class Card : public ::testing::Test {
 protected:
-    void SetUp() override {
-        app();
-        QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
-    }
+    void SetUp() override { app(); }
     test::ScopedEnv zone{"TZ", "UTC"};
+    test::ScopedEnv locale{"LC_ALL", "zh_CN.UTF-8"};
 };
 
 TEST_F(Card, HeaderSymbolWarningAndStateLine) {
@@ -285,6 +283,14 @@ TEST(LocalTimeText, FollowsLocaleAndZone) {
         EXPECT_EQ(LocalTime::time(march1, zh), "16:00");
     }
     EXPECT_EQ(LocalTime::time(march1, zh), "08:00");
+
+    // The user's locale: LC_ALL, then LC_TIME, then LANG; "C" means en_US.
+    test::ScopedEnv all{"LC_ALL", std::nullopt};
+    test::ScopedEnv time{"LC_TIME", "zh_CN.UTF-8"};
+    test::ScopedEnv lang{"LANG", "de_DE.UTF-8"};
+    EXPECT_EQ(LocalTime::time(march1), "08:00");
+    test::ScopedEnv plain{"LC_TIME", "C"};
+    EXPECT_TRUE(LocalTime::time(march1).endsWith("AM"));
 }
 
 } // namespace
