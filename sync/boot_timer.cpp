@@ -36,10 +36,10 @@ void BootClockTimer::start(std::chrono::milliseconds duration) {
         });
         return;
     }
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(ms / 1000);
-    spec.it_value.tv_nsec = static_cast<long>((ms % 1000) * 1'000'000);
-    ::timerfd_settime(fd_, 0, &spec, nullptr);
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(ms / 1000);
+    when.it_value.tv_nsec = static_cast<long>((ms % 1000) * 1'000'000);
+    ::timerfd_settime(fd_, 0, &when, nullptr);
 }
 
 void BootClockTimer::stop() {
