@@ -134,9 +134,6 @@ void MenuPanel::redraw() {
         syncedAt_->setText(QStringLiteral("同步于 ") + LocalTime::time(*snapshot.updatedAt));
     syncedAt_->setVisible(snapshot.updatedAt.has_value());
 
-    // A window that holds the panel grows with it: layouts never shrink a widget below this.
-    layout()->invalidate();
-    setMinimumHeight(sizeHint().height());
     updateGeometry();
     // adjustSize() would take the height for the layout's preferred width, not for ours.
     if (isWindow())

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QVBoxLayout>
 
 #include <filesystem>
 
@@ -161,8 +162,14 @@ TEST_F(Panel, RefreshDoesNotBlockAndTheButtonFollowsSyncing) {
         r.delay = 300ms;
         return r;
     });
-    MenuPanel panel(&service());
-    panel.show();
+    // Held like the tray popup holds it: the window must grow when the cards arrive.
+    QWidget popup;
+    auto* holder = new QVBoxLayout(&popup);
+    holder->setContentsMargins(0, 0, 0, 0);
+    MenuPanel& panel = *new MenuPanel(&service(), &popup);
+    holder->addWidget(&panel);
+    popup.adjustSize();
+    popup.show();
     QPushButton* refresh = button(panel, "refresh");
 
     refresh->click();
@@ -181,6 +188,9 @@ TEST_F(Panel, RefreshDoesNotBlockAndTheButtonFollowsSyncing) {
     EXPECT_EQ(cards(panel).front()->quota(), quotas.front());
     EXPECT_FALSE(panel.findChild<QWidget*>("syncedAt")->isHidden());
     EXPECT_EQ(panel.findChild<QLabel*>("status")->text(), "已同步");
+    QApplication::processEvents();
+    EXPECT_GE(popup.height(), panel.sizeHint().height());
+    EXPECT_GT(panel.sizeHint().height(), panel.findChild<QWidget*>("cards")->sizeHint().height());
 
     // With TESSEL_SCREENSHOTS set, the panel and both card densities go there to be looked at.
     if (const QString out = qEnvironmentVariable("TESSEL_SCREENSHOTS"); !out.isEmpty()) {
