@@ -32,6 +32,10 @@ UpdateController::~UpdateController() {
         reply_->abort();
 }
 
+void UpdateController::setDialogParent(QWidget* parent) {
+    dialogParent_ = parent;
+}
+
 void UpdateController::checkForUpdates() {
     interactive_ = true;
     check();

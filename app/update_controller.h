@@ -43,7 +43,7 @@ public:
     QString currentVersion() const { return current_; }
     void setTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
     // Parent of the dialogs (the dashboard window when it is open).
-    void setDialogParent(QWidget* parent) { dialogParent_ = parent; }
+    void setDialogParent(QWidget* parent);
 
 public slots:
     // User-initiated check: the result appears in a dialog.
@@ -71,3 +71,5 @@ private:
 };
 
 } // namespace tessel
+
+Q_DECLARE_METATYPE(tessel::UpdateController::Result)

@@ -1,0 +1,105 @@
+// The autostart entry on a temporary XDG_CONFIG_HOME: register, status, unregister, failures.
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/login_item.h"
+#include "support/temp_dir.h"
+
+using namespace tessel;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string read(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class LoginItemTest : public ::testing::Test {
+protected:
+    fs::path entry() const { return dir.path() / "config/autostart" / LoginItem::fileName; }
+
+    test::TempDir dir;
+    test::ScopedEnv config{"XDG_CONFIG_HOME", (dir.path() / "config").string()};
+};
+
+TEST_F(LoginItemTest, RegisterWritesAnEnabledEntryAndUnregisterRemovesIt) {
+    EXPECT_EQ(LoginItem::status(), LoginItem::Status::NotRegistered);
+    LoginItem::registerItem(QStringLiteral("/opt/tessel/bin/TesselWidget"));
+    const std::string text = read(entry());
+    EXPECT_NE(text.find("Exec=\"/opt/tessel/bin/TesselWidget\"\n"), std::string::npos);
+    EXPECT_NE(text.find("Type=Application\n"), std::string::npos);
+    EXPECT_EQ(fs::status(entry()).permissions() & fs::perms::others_write, fs::perms::none);
+    EXPECT_EQ(LoginItem::status(), LoginItem::Status::Enabled);
+
+    LoginItem::unregisterItem();
+    EXPECT_FALSE(fs::exists(entry()));
+    EXPECT_EQ(LoginItem::status(), LoginItem::Status::NotRegistered);
+    EXPECT_NO_THROW(LoginItem::unregisterItem()); // already gone counts as done
+}
+
+TEST_F(LoginItemTest, ProgramPathIsQuotedForTheExecLine) {
+    LoginItem::registerItem(QStringLiteral("/home/a b/100%/x\"$`\\y/TesselWidget"));
+    const std::string text = read(entry());
+    // Exec quoting escapes " $ ` \, then the string level doubles every backslash; % doubles.
+    EXPECT_NE(text.find("Exec=\"/home/a b/100%%/x\\\\\"\\\\$\\\\`\\\\\\\\y/TesselWidget\"\n"),
+              std::string::npos)
+        << text;
+    EXPECT_THROW(LoginItem::registerItem(QStringLiteral("/bin/x\nHidden=true")), LoginItem::Error);
+}
+
+TEST_F(LoginItemTest, DisabledOrHiddenEntriesAreNotEnabled) {
+    dir.write("config/autostart/net.quorvane.TesselWidget.desktop",
+              "[Desktop Entry]\nType=Application\nExec=x\nHidden=true\n");
+    EXPECT_EQ(LoginItem::status(), LoginItem::Status::NotRegistered);
+    dir.write("config/autostart/net.quorvane.TesselWidget.desktop",
+              "[Desktop Entry]\nExec=x\nX-GNOME-Autostart-enabled=false\n");
+    EXPECT_EQ(LoginItem::status(), LoginItem::Status::NotRegistered);
+    // Keys of an action group do not count for the entry.
+    dir.write("config/autostart/net.quorvane.TesselWidget.desktop",
+              "[Desktop Entry]\nExec=x\n[Desktop Action a]\nHidden=true\n");
+    EXPECT_EQ(LoginItem::status(), LoginItem::Status::Enabled);
+}
+
+TEST_F(LoginItemTest, FailuresGiveTheMessageAndTheRealState) {
+    // A file where the directory should be: no user (root included) can create the entry.
+    dir.write("config/autostart", "not a directory");
+    QString message;
+    EXPECT_FALSE(LoginItem::apply(true, QStringLiteral("/usr/bin/TesselWidget"), message));
+    EXPECT_TRUE(message.startsWith(QStringLiteral("登录项设置失败："))) << message.toStdString();
+    EXPECT_GT(message.size(), QStringLiteral("登录项设置失败：").size());
+
+    fs::remove(dir.path() / "config/autostart");
+    message.clear();
+    EXPECT_TRUE(LoginItem::apply(true, QStringLiteral("/usr/bin/TesselWidget"), message));
+    EXPECT_TRUE(message.isEmpty());
+
+    // An entry that cannot be removed: the switch stays on, because the status still says so.
+    if (geteuid() != 0) {
+        fs::permissions(dir.path() / "config/autostart",
+                        fs::perms::owner_read | fs::perms::owner_exec);
+        EXPECT_TRUE(LoginItem::apply(false, {}, message));
+        EXPECT_TRUE(message.startsWith(QStringLiteral("登录项设置失败：")));
+        fs::permissions(dir.path() / "config/autostart", fs::perms::owner_all);
+    }
+    EXPECT_FALSE(LoginItem::apply(false, {}, message));
+}
+
+TEST(LoginItemWithoutHome, RefusesWithAReason) {
+    test::ScopedEnv config{"XDG_CONFIG_HOME", std::nullopt};
+    test::ScopedEnv home{"HOME", std::nullopt};
+    EXPECT_TRUE(LoginItem::entryPath().isEmpty());
+    EXPECT_EQ(LoginItem::status(), LoginItem::Status::NotRegistered);
+    QString message;
+    EXPECT_FALSE(LoginItem::apply(true, QStringLiteral("/usr/bin/TesselWidget"), message));
+    EXPECT_TRUE(message.startsWith(QStringLiteral("登录项设置失败：")));
+}
+
+} // namespace

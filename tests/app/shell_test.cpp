@@ -1,0 +1,269 @@
+// The shell over a real sync service (temporary container and settings, the test gateway on
+// loopback): URL routing, the tray's title and menu, the dashboard window and its appearance.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+
+#include <QCoro/QCoroTask>
+
+#include "app/application.h"
+#include "app/dashboard_window.h"
+#include "app/menu_panel.h"
+#include "app/shell_settings.h"
+#include "app/tray.h"
+#include "app/tray_popup.h"
+#include "app/url_router.h"
+#include "support/temp_dir.h"
+#include "support/test_gateway.h"
+#include "sync/data_sync_service.h"
+
+using namespace std::chrono_literals;
+using namespace tessel;
+
+namespace {
+
+QApplication& app() {
+    static int argc = 1;
+    static char name[] = "shell_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* instance = new QApplication(argc, argv);
+    return *instance;
+}
+
+template <class F> bool spin(F done, int limitMs = 5000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < limitMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    return done();
+}
+
+QStringList texts(const QList<QAction*>& actions) {
+    QStringList out;
+    for (QAction* a : actions)
+        out << (a->isSeparator() ? QStringLiteral("|") : a->text());
+    return out;
+}
+
+class Shell : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app();
+        gateway.serveSample();
+        QSettings settings(settingsPath(), QSettings::IniFormat);
+        settings.setValue("endpoint", QString::fromStdString(gateway.endpoint()));
+    }
+    QString settingsPath() const {
+        return QString::fromStdString((dir.path() / "config/quorvane/TesselWidget.ini").string());
+    }
+    TesselWidgetApp::Options options() const {
+        TesselWidgetApp::Options o;
+        o.sync.container = dir.path() / "container";
+        o.sync.settingsPath = settingsPath();
+        o.sync.client.requestTimeout = 400ms;
+        o.sync.client.resourceTimeout = 1500ms;
+        o.settingsPath = settingsPath();
+        return o;
+    }
+    TesselWidgetApp& shell() {
+        if (!shell_)
+            shell_ = std::make_unique<TesselWidgetApp>(options());
+        return *shell_;
+    }
+    void setSetting(const char* key, const QVariant& value) {
+        QSettings(settingsPath(), QSettings::IniFormat).setValue(key, value);
+        shell().settings().reload();
+    }
+    bool waitForCycles(std::size_t hellos) {
+        return spin([&] { return gateway.requestCount("api/hello") >= hellos; }) &&
+               spin([&] { return !shell().sync().syncing(); });
+    }
+
+    test::TestGateway gateway;
+    test::TempDir dir;
+    test::ScopedEnv config{"XDG_CONFIG_HOME", (dir.path() / "gateway-config").string()};
+    std::unique_ptr<TesselWidgetApp> shell_;
+};
+
+TEST_F(Shell, UrlsSelectSectionsAndOnlyRefreshRefreshes) {
+    DataSyncService& sync = shell().sync();
+    struct Case {
+        const char* url;
+        const char* screen;
+        bool refreshes;
+    };
+    const Case cases[] = {
+        {"tesselwidget://usage", "usage", false},
+        {"tesselwidget://settings", "settings", false},
+        {"tesselwidget://widgets", "overview", false},
+        {"tesselwidget://usage/any/path?q=1#f", "usage", false},
+        {"tesselwidget://me@settings:99", "settings", false},
+        {"tesselwidget:usage", "overview", false},
+        {"tesselwidget://", "overview", false},
+        {"tesselwidget://Refresh", "overview", false},
+        {"tesselwidget://refresh", "overview", true},
+        {"tesselwidget://refresh?x#y", "overview", true},
+    };
+    std::size_t hellos = 0;
+    for (const Case& c : cases) {
+        sync.setScreen(QStringLiteral("widgets"));
+        EXPECT_TRUE(UrlRouter::open(sync, QString::fromUtf8(c.url))) << c.url;
+        EXPECT_EQ(sync.screen(), QString::fromUtf8(c.screen)) << c.url;
+        if (c.refreshes) {
+            ++hellos;
+            ASSERT_TRUE(waitForCycles(hellos)) << c.url;
+        }
+        EXPECT_EQ(gateway.requestCount("api/hello"), hellos) << c.url;
+    }
+    EXPECT_TRUE(sync.snapshot().updatedAt.has_value());
+}
+
+TEST_F(Shell, ForeignAndOddUrlsChangeNothing) {
+    DataSyncService& sync = shell().sync();
+    sync.setScreen(QStringLiteral("usage"));
+    const QString odd[] = {
+        QStringLiteral("https://refresh"),
+        QStringLiteral("TESSELWIDGET://settings"),
+        QStringLiteral("tesselwidgets://settings"),
+        QStringLiteral("//refresh"),
+        QStringLiteral(""),
+        QString(200000, u'\u00ff'),
+        QString::fromUtf8("\x01\x02\xff\xfe:refresh", 9),
+    };
+    for (const QString& url : odd) {
+        EXPECT_FALSE(shell().openUrl(url));
+        EXPECT_EQ(sync.screen(), QStringLiteral("usage"));
+    }
+    EXPECT_EQ(shell().dashboard(), nullptr);
+    // A huge host of our scheme only selects the overview.
+    EXPECT_TRUE(shell().openUrl(QStringLiteral("tesselwidget://") + QString(200000, u'x')));
+    EXPECT_EQ(sync.screen(), QStringLiteral("overview"));
+    EXPECT_EQ(gateway.requestCount("api/hello"), 0u);
+}
+
+TEST_F(Shell, UrlBringsTheOneDashboardForwardAndStartsTheLoop) {
+    EXPECT_TRUE(shell().openUrl(QStringLiteral("tesselwidget://usage")));
+    DashboardWindow* window = shell().dashboard();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tessel Widget"));
+    EXPECT_EQ(window->size(), QSize(1030, 740));
+    // Showing the window starts the polling loop: its first cycle reaches the gateway.
+    EXPECT_TRUE(waitForCycles(1));
+
+    window->close();
+    EXPECT_TRUE(shell().openUrl(QStringLiteral("tesselwidget://settings")));
+    EXPECT_EQ(shell().dashboard(), window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(shell().sync().screen(), QStringLiteral("settings"));
+
+    // The application menu: About, then the update check right after it.
+    const QList<QAction*> menus = window->menuBar()->actions();
+    ASSERT_FALSE(menus.isEmpty());
+    const QStringList items = texts(menus.first()->menu()->actions());
+    ASSERT_GE(items.size(), 2);
+    EXPECT_EQ(items[0], QStringLiteral("关于 Tessel Widget"));
+    EXPECT_EQ(items[1], QStringLiteral("检查更新…"));
+}
+
+TEST_F(Shell, TrayTitleFollowsSnapshotAndMenuQuota) {
+    EXPECT_EQ(shell().tray().title(), QStringLiteral("Tessel"));
+    QCoro::waitFor(shell().sync().refresh(false));
+    const auto& quotas = shell().sync().snapshot().quotas;
+    ASSERT_GE(quotas.size(), 2u);
+    const auto percent = [](const Quota& q) {
+        return QStringLiteral("%1%").arg(qint64(q.windows->front().remainingPercent().value()));
+    };
+    EXPECT_EQ(shell().tray().title(), percent(quotas[0]));
+    EXPECT_TRUE(shell().tray().toolTip().contains(percent(quotas[0])));
+
+    setSetting("menuQuota", QString::fromStdString(quotas[1].id()));
+    EXPECT_EQ(shell().tray().title(), percent(quotas[1]));
+    setSetting("menuQuota", QStringLiteral("gone|gone|gone|gone"));
+    EXPECT_EQ(shell().tray().title(), QStringLiteral("Tessel"));
+}
+
+TEST_F(Shell, TrayMenuHoldsEveryPanelAction) {
+    Tray& tray = shell().tray();
+    EXPECT_EQ(texts(tray.menu()->actions()), (QStringList{"打开面板", "|", "刷新", "打开概览",
+                                                          "设置", "|", "检查更新…", "|", "退出"}));
+    QAction* settings = tray.menu()->actions()[4];
+    settings->trigger();
+    ASSERT_NE(shell().dashboard(), nullptr);
+    EXPECT_EQ(shell().sync().screen(), QStringLiteral("settings"));
+
+    // Refresh is disabled while a cycle runs, and back afterwards.
+    QAction* refresh = tray.menu()->actions()[2];
+    spin([&] { return !shell().sync().syncing(); });
+    refresh->trigger();
+    EXPECT_TRUE(shell().sync().syncing());
+    EXPECT_FALSE(refresh->isEnabled());
+    EXPECT_TRUE(spin([&] { return refresh->isEnabled(); }));
+}
+
+TEST_F(Shell, PanelOpensTheSameDashboardAtItsSection) {
+    shell().showPanel(QPoint(10, 10));
+    TrayPopup* popup = shell().popup();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_TRUE(popup->isVisible());
+    auto* panel = qobject_cast<MenuPanel*>(popup->panel());
+    ASSERT_NE(panel, nullptr);
+
+    QPushButton* settings = nullptr;
+    for (QPushButton* b : panel->findChildren<QPushButton*>())
+        if (b->text() == QStringLiteral("设置"))
+            settings = b;
+    ASSERT_NE(settings, nullptr);
+    settings->click();
+    DashboardWindow* first = shell().dashboard();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_FALSE(popup->isVisible());
+    EXPECT_EQ(shell().sync().screen(), QStringLiteral("settings"));
+
+    shell().showPanel(QPoint(10, 10));
+    emit panel->dashboardRequested();
+    EXPECT_EQ(shell().dashboard(), first);
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    EXPECT_EQ(std::count_if(windows.begin(), windows.end(),
+                            [](QWidget* w) { return qobject_cast<DashboardWindow*>(w); }),
+              1);
+}
+
+TEST_F(Shell, WithoutTrayStartOpensTheDashboard) {
+    ASSERT_FALSE(shell().tray().isVisible()); // the offscreen platform has no tray
+    shell().start();
+    ASSERT_NE(shell().dashboard(), nullptr);
+    EXPECT_TRUE(shell().dashboard()->isVisible());
+    EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
+}
+
+TEST_F(Shell, AppearanceColoursTheDashboardOnly) {
+    DashboardWindow* window = shell().showDashboard();
+    const QColor desktop = QApplication::palette().color(QPalette::Window);
+    setSetting("appearance", "dark");
+    EXPECT_LT(window->palette().color(QPalette::Window).lightness(), 80);
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), desktop);
+    setSetting("appearance", "light");
+    EXPECT_GT(window->palette().color(QPalette::Window).lightness(), 200);
+    setSetting("appearance", "auto");
+    EXPECT_EQ(window->palette().color(QPalette::Window), desktop);
+}
+
+TEST(PopupPlacement, StaysOnTheScreenBesideTheIcon) {
+    const QRect screen(0, 0, 1920, 1080);
+    const QSize size(330, 480);
+    // Top panel: below the icon, pulled in from the right edge.
+    EXPECT_EQ(TrayPopup::placement({1900, 10}, size, screen), QPoint(1590, 16));
+    // Bottom panel: above the icon.
+    EXPECT_EQ(TrayPopup::placement({100, 1070}, size, screen), QPoint(0, 584));
+    // Taller than the screen: pinned to its top.
+    EXPECT_EQ(TrayPopup::placement({500, 900}, {330, 2000}, screen).y(), 0);
+}
+
+} // namespace
