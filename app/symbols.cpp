@@ -479,10 +479,9 @@ QSize SymbolView::sizeHint() const {
 
 void SymbolView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    const QColor colour = tint_ == Style::Tint::Text && !Symbols::themeNames(symbol_).isEmpty()
-                              ? QColor()
-                              : Style::color(tint_, palette());
-    Symbols::icon(symbol_, colour)
+    // Always tinted from this widget's palette: a window with its own (dark) palette would
+    // otherwise get glyphs in the application's text colour.
+    Symbols::icon(symbol_, Style::color(tint_, palette()))
         .paint(&painter, rect(), Qt::AlignCenter, isEnabled() ? QIcon::Normal : QIcon::Disabled);
 }
 

@@ -218,6 +218,20 @@ TEST_F(Card, BarAndSymbolsPaintInTheirTintAtDevicePixels) {
         EXPECT_EQ(foreign, 0);
     }
     EXPECT_TRUE(Symbols::icon("no.such.symbol").isNull());
+
+    // A window with its own dark palette gets light glyphs, not the application's dark text.
+    SymbolView view("arrow.clockwise");
+    QPalette dark;
+    dark.setColor(QPalette::Window, Qt::black);
+    dark.setColor(QPalette::WindowText, Qt::white);
+    view.setPalette(dark);
+    view.resize(24, 24);
+    const QImage glyph = view.grab().toImage();
+    int light = 0; // on black, edges blend to grey; black glyphs would leave none light
+    for (int y = 0; y < glyph.height(); ++y)
+        for (int x = 0; x < glyph.width(); ++x)
+            light += glyph.pixelColor(x, y).lightness() > 200;
+    EXPECT_GT(light, 10);
 }
 
 TEST_F(Card, WindowsAreCutToTwentyOrTwoInStoredOrder) {
