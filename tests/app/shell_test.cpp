@@ -188,6 +188,22 @@ TEST_F(Shell, TrayTitleFollowsSnapshotAndMenuQuota) {
     EXPECT_EQ(shell().tray().title(), QStringLiteral("Tessel"));
 }
 
+TEST_F(Shell, SettingsWrittenElsewhereApplyWithoutReload) {
+    ShellSettings& settings = shell().settings();
+    // QSettings replaces the file by renaming, which ends a plain file watch after one change.
+    for (const char* value : {"dark", "light", "auto"}) {
+        QSettings other(settingsPath(), QSettings::IniFormat);
+        other.setValue("appearance", value);
+        other.sync();
+        EXPECT_TRUE(spin([&] { return settings.appearanceText() == QLatin1StringView(value); }))
+            << value;
+    }
+    EXPECT_EQ(settings.appearance(), ShellSettings::Appearance::System);
+    EXPECT_TRUE(settings.showMenuBar());
+    settings.setShowMenuBar(false);
+    EXPECT_FALSE(ShellSettings(settingsPath()).showMenuBar());
+}
+
 TEST_F(Shell, TrayMenuHoldsEveryPanelAction) {
     Tray& tray = shell().tray();
     EXPECT_EQ(texts(tray.menu()->actions()), (QStringList{"打开面板", "|", "刷新", "打开概览",
