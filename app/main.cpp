@@ -96,8 +96,8 @@ int main(int argc, char** argv) {
     if (channel.valid()) {
         // Another instance may be starting at this moment: it holds the lock before it listens.
         int lock = -1;
-        for (int attempt = 0; attempt < 100 && lock < 0; ++attempt) {
-            switch (SingleInstance::send(channel, args.url, 5s)) {
+        for (int attempt = 0; attempt < 200 && lock < 0; ++attempt) {
+            switch (SingleInstance::send(channel, args.url, 15s)) {
             case SingleInstance::Handover::Delivered:
                 return 0;
             case SingleInstance::Handover::Failed:
