@@ -35,7 +35,7 @@ Snapshot realistic() {
         q.from = "pool";
         q.readAt = now;
         std::vector<QuotaWindow> windows;
-        for (const char* name : {"5h", "7d", "opus"}) {
+        for (const char* name : {"5h", "7d", "premium"}) {
             QuotaWindow w;
             w.name = name;
             w.used = 12.5 + i;

@@ -42,11 +42,11 @@ struct Model {
 };
 
 constexpr Model models[] = {
-    {"claude-sonnet-4", "Claude Sonnet 4", "anthropic", "Claude Max", 0.42, 6.2},
-    {"gpt-5", "GPT-5", "openai", "ChatGPT Pro", 0.27, 4.8},
-    {"gemini-2.5-pro", "Gemini 2.5 Pro", "google", "Gemini 团队版", 0.16, 3.9},
-    {"deepseek-chat", "DeepSeek V3", "deepseek", "DeepSeek 余额", 0.10, 0.9},
-    {"claude-haiku-4", "Claude Haiku 4", "anthropic", "Claude Max", 0.05, 1.6},
+    {"corvid-large-4", "Corvid Large 4", "corvid", "Corvid Max", 0.42, 6.2},
+    {"lumen-5", "Lumen 5", "lumen", "Lumen Pro", 0.27, 4.8},
+    {"aster-2.5-pro", "Aster 2.5 Pro", "aster", "Aster 团队版", 0.16, 3.9},
+    {"abyss-chat", "Abyss V3", "abyss", "Abyss 余额", 0.10, 0.9},
+    {"corvid-small-4", "Corvid Small 4", "corvid", "Corvid Max", 0.05, 1.6},
 };
 
 struct Agent {
@@ -82,8 +82,8 @@ std::string hello(std::string_view version) {
 
 std::string quotas(Clock::time_point now) {
     json data = json::array();
-    data.push_back({{"provider", "anthropic"},
-                    {"name", "Claude Max"},
+    data.push_back({{"provider", "corvid"},
+                    {"name", "Corvid Max"},
                     {"kind", "subscription"},
                     {"user", "lin@example.com"},
                     {"alias", "主力订阅"},
@@ -91,11 +91,11 @@ std::string quotas(Clock::time_point now) {
                     {"from", "oauth"},
                     {"windows", json::array({window("5 小时", 37.5, now + 2h + 14min),
                                              window("7 天", 61.0, now + 76h),
-                                             window("7 天 Opus", 88.0, now + 76h)})},
+                                             window("7 天 高级模型", 88.0, now + 76h)})},
                     {"readAt", iso(now - 40s)},
                     {"asOf", iso(now - 35s)}});
-    data.push_back({{"provider", "openai"},
-                    {"name", "ChatGPT Pro"},
+    data.push_back({{"provider", "lumen"},
+                    {"name", "Lumen Pro"},
                     {"kind", "subscription"},
                     {"user", "lin@example.com"},
                     {"plan", "Pro"},
@@ -103,11 +103,11 @@ std::string quotas(Clock::time_point now) {
                     {"windows", json::array({window("5 小时", 12.0, now + 3h + 41min),
                                              window("每周", 45.5, now + 5 * 24h + 6h)})},
                     {"readAt", iso(now - 62s)}});
-    data.push_back({{"provider", "google"},
-                    {"name", "Gemini 团队版"},
+    data.push_back({{"provider", "aster"},
+                    {"name", "Aster 团队版"},
                     {"kind", "subscription"},
                     {"user", "team@example.com"},
-                    {"alias", "团队 Gemini"},
+                    {"alias", "团队 Aster"},
                     {"plan", "Business"},
                     {"from", "apikey"},
                     {"windows", json::array({{{"name", "每日请求"},
@@ -120,14 +120,14 @@ std::string quotas(Clock::time_point now) {
                                               {"unit", "requests"}}})},
                     {"readAt", iso(now - 3min)},
                     {"readDeferred", true}});
-    data.push_back({{"provider", "deepseek"},
-                    {"name", "DeepSeek 余额"},
+    data.push_back({{"provider", "abyss"},
+                    {"name", "Abyss 余额"},
                     {"kind", "balance"},
                     {"from", "apikey"},
                     {"balance", "¥ 86.40"},
                     {"readAt", iso(now - 5min)}});
-    data.push_back({{"provider", "mistral"},
-                    {"name", "Mistral 试用"},
+    data.push_back({{"provider", "zephyr"},
+                    {"name", "Zephyr 试用"},
                     {"kind", "subscription"},
                     {"from", "apikey"},
                     {"error", "上游返回 401：密钥已过期"},
