@@ -2,12 +2,16 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
+#include "app/quota_card.h"
 #include "app/shell_settings.h"
+#include "app/symbols.h"
 #include "app/tray_icon.h"
 #include "app/update_controller.h"
 #include "sync/data_sync_service.h"
@@ -66,10 +70,26 @@ DashboardWindow::DashboardWindow(DataSyncService* sync, UpdateController* update
     section_ = new QLabel;
     status_ = new QLabel;
     status_->setTextFormat(Qt::PlainText);
+    issue_ = new QLabel;
+    issue_->setTextFormat(Qt::PlainText);
+    issue_->setWordWrap(true);
     layout->addWidget(title);
     layout->addWidget(section_);
     layout->addWidget(status_);
-    layout->addStretch();
+    layout->addWidget(issue_);
+
+    // Until the dashboard's own views come: every subscription as a full card.
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* grid = new QWidget;
+    cards_ = new QGridLayout(grid);
+    cards_->setContentsMargins(0, 8, 0, 0);
+    cards_->setHorizontalSpacing(16);
+    cards_->setVerticalSpacing(16);
+    cards_->setAlignment(Qt::AlignTop);
+    scroll->setWidget(grid);
+    layout->addWidget(scroll, 1);
     setCentralWidget(content);
 
     connect(sync_, &DataSyncService::snapshotChanged, this, &DashboardWindow::update);
@@ -100,7 +120,31 @@ void DashboardWindow::applyAppearance() {
 
 void DashboardWindow::update() {
     section_->setText(sectionName(sync_->screen()));
-    status_->setText(QString::fromStdString(sync_->snapshot().status()));
+    const Snapshot& snapshot = sync_->snapshot();
+    status_->setText(QString::fromStdString(snapshot.status()));
+    QPalette tinted = issue_->palette();
+    tinted.setColor(QPalette::WindowText, Style::orange(palette()));
+    issue_->setPalette(tinted);
+    issue_->setText(QString::fromStdString(snapshot.issue.value_or("")));
+    issue_->setVisible(snapshot.issue.has_value());
+    updateCards();
+}
+
+void DashboardWindow::updateCards() {
+    const std::vector<Quota>& quotas = sync_->snapshot().quotas;
+    if (quotas == shown_)
+        return; // a cycle that changed nothing keeps its widgets
+    shown_ = quotas;
+    while (QLayoutItem* item = cards_->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    constexpr int columns = 2;
+    for (std::size_t i = 0; i < quotas.size(); ++i)
+        cards_->addWidget(new QuotaCard(quotas[i], false), static_cast<int>(i) / columns,
+                          static_cast<int>(i) % columns, Qt::AlignTop);
+    for (int c = 0; c < columns; ++c)
+        cards_->setColumnStretch(c, 1);
 }
 
 void DashboardWindow::showAbout() {

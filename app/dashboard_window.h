@@ -4,6 +4,11 @@
 
 #include <QMainWindow>
 
+#include <vector>
+
+#include "model/records.h"
+
+class QGridLayout;
 class QLabel;
 
 namespace tessel {
@@ -34,11 +39,15 @@ private:
     void applyAppearance();
     void showAbout();
     void update();
+    void updateCards();
 
     DataSyncService* sync_;
     ShellSettings* settings_;
     QLabel* status_ = nullptr;
     QLabel* section_ = nullptr;
+    QLabel* issue_ = nullptr;
+    QGridLayout* cards_ = nullptr;
+    std::vector<Quota> shown_;
 };
 
 } // namespace tessel
