@@ -1,4 +1,5 @@
-// tesselctl as a second process beside an in-process service: the same files, own cycles.
+// tesselctl as a real second process on a container in a temporary directory, beside an
+// in-process service that shares its files.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -7,8 +8,11 @@
 
 #include <QCoro/QCoroTask>
 
+#include <fstream>
+
 #include <nlohmann/json.hpp>
 
+#include "model/wire.h"
 #include "storage/container.h"
 #include "storage/snapshot_store.h"
 #include "support/temp_dir.h"
@@ -20,39 +24,63 @@
 using namespace std::chrono_literals;
 using namespace tessel;
 
-TEST(Tesselctl, RefreshBesideARunningServiceStatusAndExitCodes) {
-    int argc = 1;
-    char name[] = "tesselctl_test";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    test::TempDir dir;
-    const auto config = dir.path() / "config", data = dir.path() / "data";
-    const auto container = data / SharedContainer::groupID();
-    const QString ini = QString::fromStdString((config / "quorvane/TesselWidget.ini").string());
-    test::TestGateway gateway;
-    gateway.serveSample();
-    QSettings(ini, QSettings::IniFormat).setValue("endpoint", gateway.endpoint().c_str());
+namespace {
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", config.c_str());
-    env.insert("XDG_DATA_HOME", data.c_str());
-    auto start = [&](QProcess& process, const QStringList& args) {
+class Tesselctl : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "tesselctl_test";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication app(argc, argv);
+        env.insert("XDG_CONFIG_HOME", config.c_str());
+        env.insert("XDG_DATA_HOME", data.c_str());
+    }
+    void start(QProcess& process, const QStringList& args) const {
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(TESSELCTL), args);
-    };
-    auto finish = [](QProcess& process) {
-        // waitForFinished spins no event loop of ours; the in-process cycle needs none here.
+    }
+    // -1 for a crash or a hang.
+    static std::pair<int, std::string> finish(QProcess& process) {
         if (!process.waitForFinished(10000)) {
             process.kill();
             process.waitForFinished(2000);
         }
-        return std::pair{process.exitCode(), process.readAllStandardOutput().toStdString()};
-    };
-    auto run = [&](const QStringList& args) {
+        const bool exited = process.exitStatus() == QProcess::NormalExit;
+        return {exited ? process.exitCode() : -1, process.readAllStandardOutput().toStdString()};
+    }
+    std::pair<int, std::string> run(const QStringList& args) const {
         QProcess process;
         start(process, args);
         return finish(process);
-    };
+    }
+
+    test::TempDir dir;
+    const std::filesystem::path config = dir.path() / "config", data = dir.path() / "data";
+    const std::filesystem::path container = data / SharedContainer::groupID();
+    const QString ini = QString::fromStdString((config / "quorvane/TesselWidget.ini").string());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+};
+
+} // namespace
+
+TEST_F(Tesselctl, SnapshotPrintsWhatTheStoreLoadsAndRejectsArguments) {
+    EXPECT_EQ(run({"snapshot"}), std::pair(0, Wire::encode(Snapshot{}) + "\n"));
+
+    // A damaged current file: the command shows the backup, as the widgets would.
+    Snapshot first;
+    first.endpoint = "http://127.0.0.1:3425";
+    SnapshotStore(container).save(first);
+    SnapshotStore(container).save(first);
+    std::ofstream(container / "snapshot.json", std::ios::trunc) << "{broken";
+    EXPECT_EQ(run({"snapshot"}), std::pair(0, Wire::encode(first) + "\n"));
+    EXPECT_EQ(run({"snapshot", "--all"}).first, 2);
+}
+
+TEST_F(Tesselctl, RefreshBesideARunningServiceStatusAndExitCodes) {
+    test::TestGateway gateway;
+    gateway.serveSample();
+    QSettings(ini, QSettings::IniFormat).setValue("endpoint", gateway.endpoint().c_str());
 
     // The in-process service holds its cycle open while tesselctl runs a whole one.
     test::Route slow = test::Route::json(sample::quotas());

@@ -1,0 +1,256 @@
+// The files of the shared container: where it is, the snapshot with its backup, widget
+// preferences, and the atomic write beneath both.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <system_error>
+
+#include <sys/stat.h>
+
+#include "model/wire.h"
+#include "storage/container.h"
+#include "storage/file_io.h"
+#include "storage/log.h"
+#include "storage/snapshot_store.h"
+#include "storage/widget_preferences.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+using namespace tessel;
+
+namespace {
+
+struct LogCapture {
+    std::vector<std::string> lines;
+    Log::Sink previous;
+    LogCapture() {
+        previous = Log::setSink([this](const Log::Record& r) {
+            EXPECT_EQ(r.subsystem, "net.quorvane.TesselWidget");
+            EXPECT_EQ(r.category, "Snapshot");
+            lines.push_back(r.message);
+        });
+    }
+    ~LogCapture() { Log::setSink(previous); }
+};
+
+std::vector<std::string> failure(const char* file, const char* domain, long code) {
+    return {std::string("Snapshot read failed: file=") + file + ", domain=" + domain +
+            ", code=" + std::to_string(code) + ", group=" + SharedContainer::groupID()};
+}
+
+Snapshot snapshotOf(const std::string& endpoint) {
+    Snapshot s;
+    s.endpoint = endpoint;
+    return s;
+}
+
+mode_t modeOf(const fs::path& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0);
+    return info.st_mode & 07777;
+}
+
+bool hasTemporaryFiles(const fs::path& dir) {
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.path().filename().string().find(".tmp-") != std::string::npos)
+            return true;
+    return false;
+}
+
+template <class F> std::error_code errorOf(F body) {
+    try {
+        body();
+    } catch (const std::system_error& e) {
+        return e.code();
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(SharedContainer, FollowsXdgDataHomeThenHomeElseAbsent) {
+    test::ScopedEnv home("HOME", "/home/u");
+    {
+        test::ScopedEnv data("XDG_DATA_HOME", "/srv/data");
+        EXPECT_EQ(SharedContainer::directory(),
+                  fs::path("/srv/data/group.net.quorvane.TesselWidget"));
+    }
+    {
+        // A relative XDG_DATA_HOME is invalid and must not place files in the cwd.
+        test::ScopedEnv data("XDG_DATA_HOME", "relative/dir");
+        EXPECT_EQ(SharedContainer::directory(),
+                  fs::path("/home/u/.local/share/group.net.quorvane.TesselWidget"));
+    }
+    test::ScopedEnv data("XDG_DATA_HOME", std::nullopt);
+    test::ScopedEnv noHome("HOME", "");
+    EXPECT_EQ(SharedContainer::directory(), std::nullopt);
+}
+
+TEST(Stores, WithoutContainerLoadDefaultsAndSavesFailNotFound) {
+    LogCapture log;
+    const SnapshotStore snapshots(std::nullopt);
+    const WidgetPreferencesStore preferences(std::nullopt);
+    EXPECT_EQ(snapshots.load().endpoint, "");
+    EXPECT_EQ(preferences.load(), WidgetPreferences{});
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_EQ(errorOf([&] { snapshots.save(snapshotOf("a")); }),
+              std::errc::no_such_file_or_directory);
+    EXPECT_EQ(errorOf([&] { preferences.save({}); }), std::errc::no_such_file_or_directory);
+}
+
+TEST(SnapshotStore, SavesCreateThePrivateContainerAndKeepTheFormerFileByteForByte) {
+    test::TempDir tmp;
+    const fs::path dir = tmp.path() / "a" / "group";
+    SnapshotStore store(dir);
+    store.save(snapshotOf("first"));
+    EXPECT_EQ(modeOf(dir), 0700u);
+    EXPECT_EQ(modeOf(dir / "snapshot.json"), 0600u);
+    EXPECT_FALSE(fs::exists(dir / "previous.json"));
+
+    const std::string first = FileIO::read(dir / "snapshot.json");
+    store.save(snapshotOf("second"));
+    EXPECT_EQ(FileIO::read(dir / "previous.json"), first);
+    EXPECT_EQ(modeOf(dir / "previous.json"), 0600u);
+    EXPECT_EQ(store.load().endpoint, "second");
+    EXPECT_FALSE(hasTemporaryFiles(dir));
+}
+
+TEST(SnapshotStore, LoadFallsBackAndLogsEachUnreadableFile) {
+    test::TempDir tmp;
+    SnapshotStore store(tmp.path());
+    {
+        LogCapture log;
+        EXPECT_EQ(store.load().endpoint, "");
+        auto both = failure("snapshot.json", "POSIX", ENOENT);
+        both.push_back(failure("previous.json", "POSIX", ENOENT).front());
+        EXPECT_EQ(log.lines, both);
+    }
+    store.save(snapshotOf("good"));
+    store.save(snapshotOf("newer"));
+    const std::string goodPrevious = FileIO::read(tmp.path() / "previous.json");
+
+    // Each damaged current file is logged once, previous.json is used, and the next save does
+    // not copy the damage into previous.json.
+    const std::pair<std::string, long> damaged[] = {
+        {"", 3},
+        {"{\"schema\":1,\"endpoint\":\"x\",\"usa", 3},
+        {R"({"schema":1,"endpoint":"x","usage":{}})", 1},
+        {R"({"schema":"1","endpoint":"x","quotas":[],"usage":{}})", 2},
+    };
+    for (const auto& [bytes, code] : damaged) {
+        tmp.write("snapshot.json", bytes);
+        LogCapture log;
+        EXPECT_EQ(store.load().endpoint, "good");
+        EXPECT_EQ(log.lines, failure("snapshot.json", "JSON", code));
+        store.save(snapshotOf("replacement"));
+        EXPECT_EQ(FileIO::read(tmp.path() / "previous.json"), goodPrevious);
+    }
+}
+
+TEST(SnapshotStore, OtherSchemaIsSkippedSilentlyAndNeverBackedUp) {
+    test::TempDir tmp;
+    SnapshotStore store(tmp.path());
+    tmp.write("snapshot.json", R"({"schema":2,"endpoint":"future","quotas":[],"usage":{}})");
+    {
+        LogCapture log;
+        EXPECT_EQ(store.load().endpoint, "");
+        EXPECT_EQ(log.lines, failure("previous.json", "POSIX", ENOENT));
+    }
+    store.save(snapshotOf("now"));
+    EXPECT_FALSE(fs::exists(tmp.path() / "previous.json"));
+    EXPECT_EQ(store.load().endpoint, "now");
+}
+
+TEST(SnapshotStore, HugeAndSpecialFilesAreRefusedWithoutBlockingOrExhaustingMemory) {
+    test::TempDir tmp;
+    SnapshotStore store(tmp.path());
+    store.save(snapshotOf("good"));
+    store.save(snapshotOf("good2"));
+    const fs::path current = tmp.path() / "snapshot.json";
+    {
+        // Sparse: costs no disk, but a naive reader would allocate all of it.
+        std::ofstream(current, std::ios::trunc).close();
+        fs::resize_file(current, FileIO::readLimit + 1);
+        LogCapture log;
+        EXPECT_EQ(store.load().endpoint, "good");
+        EXPECT_EQ(log.lines, failure("snapshot.json", "POSIX", EFBIG));
+    }
+    // A FIFO with no writer would block a plain open() forever.
+    fs::remove(current);
+    ASSERT_EQ(::mkfifo(current.c_str(), 0600), 0);
+    LogCapture log;
+    EXPECT_EQ(store.load().endpoint, "good");
+    EXPECT_EQ(log.lines, failure("snapshot.json", "POSIX", EINVAL));
+}
+
+TEST(WidgetPreferencesStore, RoundTripsAnyValuesUnchangedInAPrivateFile) {
+    test::TempDir tmp;
+    const fs::path file = tmp.path() / "group" / "widget-preferences.json";
+    WidgetPreferencesStore store(tmp.path() / "group");
+    store.save({});
+    EXPECT_EQ(store.load(), WidgetPreferences{});
+    EXPECT_NE(FileIO::read(file).find("\"providerIDs\":[]"), std::string::npos);
+    EXPECT_EQ(modeOf(file), 0600u);
+
+    // No clamping or validation: readers decide what an odd value means.
+    WidgetPreferences odd;
+    odd.providerIDs = {WidgetPreferences::noneSelected};
+    odd.quotaCount = 7;
+    odd.metric = "sideways";
+    odd.period = "";
+    odd.showQuotas = false;
+    odd.showReset = true;
+    odd.chartMetric = "价格";
+    odd.showAgents = true;
+    store.save(odd);
+    EXPECT_EQ(store.load(), odd);
+}
+
+TEST(WidgetPreferencesStore, AnyUnusableFileReadsAsCompleteDefaults) {
+    test::TempDir tmp;
+    WidgetPreferencesStore store(tmp.path());
+    WidgetPreferences custom;
+    custom.quotaCount = 1;
+    custom.showAgents = true;
+    store.save(custom);
+    const std::string good = FileIO::read(tmp.path() / "widget-preferences.json");
+    ASSERT_EQ(store.load(), custom);
+
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        const auto at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return text.replace(at, from.size(), to);
+    };
+    // Each is a whole-document failure, never a merge with defaults.
+    for (const std::string& bad : {
+             replaced(",\"showAgents\":true", ""),
+             replaced("\"quotaCount\":1", "\"quotaCount\":\"1\""),
+             replaced("\"quotaCount\":1", "\"quotaCount\":1.5"),
+             replaced("\"showAgents\":true", "\"showAgents\":1"),
+             replaced("\"providerIDs\":[]", "\"providerIDs\":[1]"),
+             good.substr(0, good.size() / 2),
+             std::string("[]"),
+         }) {
+        tmp.write("widget-preferences.json", bad);
+        EXPECT_EQ(store.load(), WidgetPreferences{}) << bad;
+    }
+}
+
+TEST(AtomicWrite, FailureLeavesTheOldFileAndNoTemporaryFile) {
+    test::TempDir tmp;
+    const fs::path file = tmp.path() / "x.json";
+    FileIO::writeAtomically(file, "old");
+    // A directory in the way makes the final rename fail after the temporary file is written.
+    const fs::path blocked = tmp.path() / "dir.json";
+    fs::create_directory(blocked);
+    std::ofstream(blocked / "keep").put('k');
+    EXPECT_THROW(FileIO::writeAtomically(blocked, "new"), std::system_error);
+    EXPECT_FALSE(hasTemporaryFiles(tmp.path()));
+    EXPECT_EQ(FileIO::read(file), "old");
+    // Leftovers of a writer killed mid-way are cleared by the next write.
+    tmp.write(".x.json.tmp-AbC123", "partial");
+    FileIO::writeAtomically(file, "new");
+    EXPECT_FALSE(hasTemporaryFiles(tmp.path()));
+    EXPECT_EQ(FileIO::read(file), "new");
+}
