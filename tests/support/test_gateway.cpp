@@ -3,10 +3,10 @@
 #include "tools/sample-gateway/sample_data.h"
 
 #include <httplib.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -14,27 +14,12 @@
 namespace tessel::test {
 
 namespace {
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
-// httplib adds these to the request itself; they were never on the wire.
-bool isServerAnnotation(const std::string& name) {
-    return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
-           name == "LOCAL_PORT";
-}
-
 constexpr std::size_t chunkSize = 64 * 1024;
-
 } // namespace
 
 std::optional<std::string> RecordedRequest::header(std::string_view name) const {
     for (const auto& [key, value] : headers) {
-        if (equalsIgnoringCase(key, name))
+        if (key.size() == name.size() && strncasecmp(key.data(), name.data(), key.size()) == 0)
             return value;
     }
     return std::nullopt;
@@ -46,18 +31,7 @@ std::string RecordedRequest::param(const std::string& name) const {
 }
 
 Route Route::json(std::string body, int status) {
-    Route route;
-    route.status = status;
-    route.body = std::move(body);
-    return route;
-}
-
-Route Route::redirect(std::string location, int status) {
-    Route route;
-    route.status = status;
-    route.contentType = "text/plain";
-    route.headers.emplace_back("Location", std::move(location));
-    return route;
+    return Route{.status = status, .body = std::move(body)};
 }
 
 struct TestGateway::State {
@@ -87,8 +61,9 @@ void TestGateway::State::answer(const httplib::Request& req, httplib::Response& 
         rec.query = req.target.substr(q + 1);
     }
     rec.params.insert(req.params.begin(), req.params.end());
+    // httplib adds the REMOTE_/LOCAL_ annotations itself; they were never on the wire.
     for (const auto& [name, value] : req.headers) {
-        if (!isServerAnnotation(name))
+        if (!name.starts_with("REMOTE_") && !name.starts_with("LOCAL_"))
             rec.headers.emplace_back(name, value);
     }
 
@@ -96,8 +71,8 @@ void TestGateway::State::answer(const httplib::Request& req, httplib::Response& 
     {
         std::lock_guard lock(mutex);
         requests.push_back(rec);
-        auto it = routes.find(req.path.empty() ? std::string() : req.path.substr(1));
-        if (it != routes.end())
+        if (auto it = routes.find(req.path.substr(std::min<std::size_t>(1, req.path.size())));
+            it != routes.end())
             handler = it->second;
     }
     if (!handler) {
@@ -111,56 +86,40 @@ void TestGateway::State::answer(const httplib::Request& req, httplib::Response& 
     res.status = route.status;
     for (const auto& [name, value] : route.headers)
         res.set_header(name, value);
-
-    const bool shaped = route.bodySize || route.endless || route.stallAfter || route.closeAfter;
-    if (!shaped) {
+    const bool filler = route.bodySize || route.endless;
+    if (!filler && !route.stallAfter && !route.closeAfter) {
         res.set_content(route.body, route.contentType);
         return;
     }
 
-    // Shared by the provider calls of this one answer.
-    auto body = std::make_shared<std::string>(route.body);
-    auto stalled = std::make_shared<bool>(false);
-    auto byteAt = [body, filler = route.bodySize || route.endless](std::size_t offset) {
-        return filler ? ' ' : (*body)[offset];
-    };
     // Writes from `offset` up to the next stall or close mark; false drops the connection.
-    auto step = [this, route, stalled, byteAt](std::size_t offset, std::size_t limit,
+    auto stalled = std::make_shared<bool>(false);
+    auto step = [this, route, filler, stalled](std::size_t offset, std::size_t limit,
                                                httplib::DataSink& sink) {
-        if (stopping)
-            return false;
         if (route.stallAfter && !*stalled && offset >= *route.stallAfter) {
             *stalled = true;
             pause(route.stallFor);
         }
-        if (route.closeAfter && offset >= *route.closeAfter)
+        if (stopping || (route.closeAfter && offset >= *route.closeAfter))
             return false;
         std::size_t n = std::min(limit, chunkSize);
-        if (route.stallAfter && !*stalled && offset < *route.stallAfter)
+        if (route.stallAfter && !*stalled)
             n = std::min(n, *route.stallAfter - offset);
         if (route.closeAfter)
             n = std::min(n, *route.closeAfter - offset);
-        std::string chunk(n, ' ');
-        for (std::size_t i = 0; i < n; ++i)
-            chunk[i] = byteAt(offset + i);
+        const std::string chunk = filler ? std::string(n, ' ') : route.body.substr(offset, n);
         return sink.write(chunk.data(), chunk.size());
     };
-
     if (route.endless) {
         auto sent = std::make_shared<std::size_t>(0);
         res.set_chunked_content_provider(route.contentType,
                                          [step, sent](std::size_t, httplib::DataSink& sink) {
-                                             if (!step(*sent, chunkSize, sink))
-                                                 return false;
                                              *sent += chunkSize;
-                                             return true;
+                                             return step(*sent - chunkSize, chunkSize, sink);
                                          });
         return;
     }
-    const std::size_t length = route.bodySize ? *route.bodySize : body->size();
-    res.set_content_provider(length, route.contentType,
-                             [step](std::size_t offset, std::size_t limit,
-                                    httplib::DataSink& sink) { return step(offset, limit, sink); });
+    res.set_content_provider(route.bodySize.value_or(route.body.size()), route.contentType, step);
 }
 
 TestGateway::TestGateway() : state_(std::make_shared<State>()) {
@@ -216,15 +175,11 @@ std::vector<RecordedRequest> TestGateway::requests() const {
     return state_->requests;
 }
 
-std::size_t TestGateway::requestCount() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->requests.size();
-}
-
 std::size_t TestGateway::requestCount(const std::string& path) const {
     std::lock_guard lock(state_->mutex);
-    return std::count_if(state_->requests.begin(), state_->requests.end(),
-                         [&](const RecordedRequest& r) { return r.path == "/" + path; });
+    return std::count_if(
+        state_->requests.begin(), state_->requests.end(),
+        [&](const RecordedRequest& r) { return path.empty() || r.path == "/" + path; });
 }
 
 void TestGateway::clearRequests() {

@@ -20,32 +20,30 @@ struct RecordedRequest {
     std::string path;  // decoded, with the leading "/"
     std::string query; // raw text after "?", empty when none
     bool hasQuery = false;
-    std::multimap<std::string, std::string> params;           // decoded query items
-    std::vector<std::pair<std::string, std::string>> headers; // as received, sorted by name
+    std::multimap<std::string, std::string> params; // decoded query items
+    std::vector<std::pair<std::string, std::string>> headers;
 
     // First value of a header (case-insensitive name), or nullopt.
     std::optional<std::string> header(std::string_view name) const;
     std::string param(const std::string& name) const;
 };
 
-// One scripted answer.
+// One scripted answer; every member has a default so that designated initializers stay short.
 struct Route {
     int status = 200;
-    std::string body;
+    std::string body{};
     std::string contentType = "application/json";
-    std::vector<std::pair<std::string, std::string>> headers;
-
+    std::vector<std::pair<std::string, std::string>> headers{};
     std::chrono::milliseconds delay{0}; // before anything is sent
 
     // Body shaping; `body` is used when bodySize is unset.
-    std::optional<std::size_t> bodySize;   // send this many filler bytes instead
-    bool endless = false;                  // chunked filler that never ends
-    std::optional<std::size_t> stallAfter; // bytes sent before a pause of stallFor
+    std::optional<std::size_t> bodySize{};   // send this many filler bytes instead
+    bool endless = false;                    // chunked filler that never ends
+    std::optional<std::size_t> stallAfter{}; // bytes sent before a pause of stallFor
     std::chrono::milliseconds stallFor{0};
-    std::optional<std::size_t> closeAfter; // bytes sent before the connection is dropped
+    std::optional<std::size_t> closeAfter{}; // bytes sent before the connection is dropped
 
     static Route json(std::string body, int status = 200);
-    static Route redirect(std::string location, int status = 302);
 };
 
 class TestGateway {
@@ -71,8 +69,8 @@ public:
     void serveSample();
 
     std::vector<RecordedRequest> requests() const;
-    std::size_t requestCount() const;
-    std::size_t requestCount(const std::string& path) const; // path without leading "/"
+    // Requests for `path` (without leading "/"), or all requests when it is empty.
+    std::size_t requestCount(const std::string& path = {}) const;
     void clearRequests();
 
 private:
