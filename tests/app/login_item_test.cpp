@@ -5,7 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "app/login_item.h"
 #include "support/temp_dir.h"
@@ -15,16 +15,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string read(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class LoginItemTest : public ::testing::Test {
 protected:
     fs::path entry() const { return dir.path() / "config/autostart" / LoginItem::fileName; }
+    std::string entryText() const {
+        std::ifstream in(entry());
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
 
     test::TempDir dir;
     test::ScopedEnv config{"XDG_CONFIG_HOME", (dir.path() / "config").string()};
@@ -33,7 +30,7 @@ protected:
 TEST_F(LoginItemTest, RegisterWritesAnEnabledEntryAndUnregisterRemovesIt) {
     EXPECT_EQ(LoginItem::status(), LoginItem::Status::NotRegistered);
     LoginItem::registerItem(QStringLiteral("/opt/tessel/bin/TesselWidget"));
-    const std::string text = read(entry());
+    const std::string text = entryText();
     EXPECT_NE(text.find("Exec=\"/opt/tessel/bin/TesselWidget\"\n"), std::string::npos);
     EXPECT_NE(text.find("Type=Application\n"), std::string::npos);
     EXPECT_EQ(fs::status(entry()).permissions() & fs::perms::others_write, fs::perms::none);
@@ -47,7 +44,7 @@ TEST_F(LoginItemTest, RegisterWritesAnEnabledEntryAndUnregisterRemovesIt) {
 
 TEST_F(LoginItemTest, ProgramPathIsQuotedForTheExecLine) {
     LoginItem::registerItem(QStringLiteral("/home/a b/100%/x\"$`\\y/TesselWidget"));
-    const std::string text = read(entry());
+    const std::string text = entryText();
     // Exec quoting escapes " $ ` \, then the string level doubles every backslash; % doubles.
     EXPECT_NE(text.find("Exec=\"/home/a b/100%%/x\\\\\"\\\\$\\\\`\\\\\\\\y/TesselWidget\"\n"),
               std::string::npos)
@@ -56,16 +53,15 @@ TEST_F(LoginItemTest, ProgramPathIsQuotedForTheExecLine) {
 }
 
 TEST_F(LoginItemTest, DisabledOrHiddenEntriesAreNotEnabled) {
-    dir.write("config/autostart/net.quorvane.TesselWidget.desktop",
-              "[Desktop Entry]\nType=Application\nExec=x\nHidden=true\n");
-    EXPECT_EQ(LoginItem::status(), LoginItem::Status::NotRegistered);
-    dir.write("config/autostart/net.quorvane.TesselWidget.desktop",
-              "[Desktop Entry]\nExec=x\nX-GNOME-Autostart-enabled=false\n");
-    EXPECT_EQ(LoginItem::status(), LoginItem::Status::NotRegistered);
+    const auto status = [&](const std::string& keys) {
+        dir.write(fs::path("config/autostart") / LoginItem::fileName, "[Desktop Entry]\n" + keys);
+        return LoginItem::status();
+    };
+    EXPECT_EQ(status("Type=Application\nExec=x\nHidden=true\n"), LoginItem::Status::NotRegistered);
+    EXPECT_EQ(status("Exec=x\nX-GNOME-Autostart-enabled=false\n"),
+              LoginItem::Status::NotRegistered);
     // Keys of an action group do not count for the entry.
-    dir.write("config/autostart/net.quorvane.TesselWidget.desktop",
-              "[Desktop Entry]\nExec=x\n[Desktop Action a]\nHidden=true\n");
-    EXPECT_EQ(LoginItem::status(), LoginItem::Status::Enabled);
+    EXPECT_EQ(status("Exec=x\n[Desktop Action a]\nHidden=true\n"), LoginItem::Status::Enabled);
 }
 
 TEST_F(LoginItemTest, FailuresGiveTheMessageAndTheRealState) {

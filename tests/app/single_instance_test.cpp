@@ -2,8 +2,6 @@
 // to the first and exits; the first acts on it (seen at the test gateway it polls).
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -12,39 +10,21 @@
 #include <unistd.h>
 
 #include "app/single_instance.h"
-#include "support/temp_dir.h"
-#include "support/test_gateway.h"
+#include "app_fixture.h"
 
 using namespace tessel;
+using test::spin;
 namespace fs = std::filesystem;
 
 namespace {
 
-QCoreApplication& app() {
-    static int argc = 1;
-    static char name[] = "single_instance_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* instance = new QCoreApplication(argc, argv);
-    return *instance;
-}
-
-template <class F> bool spin(F done, int limitMs = 10000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < limitMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    return done();
-}
-
-class Instances : public ::testing::Test {
+class Instances : public test::GatewayTest {
 protected:
     void SetUp() override {
-        app();
-        gateway.serveSample();
+        GatewayTest::SetUp();
+        setting("interval", 3600);
         fs::create_directories(runtime());
         fs::permissions(runtime(), fs::perms::owner_all, fs::perm_options::replace);
-        dir.write("config/quorvane/TesselWidget.ini",
-                  "[General]\nendpoint=" + gateway.endpoint() + "\ninterval=3600\n");
     }
     void TearDown() override {
         for (auto& p : processes)
@@ -54,6 +34,7 @@ protected:
             }
     }
     fs::path runtime() const { return dir.path() / "runtime"; }
+    fs::path socket() const { return runtime() / "net.quorvane.TesselWidget.socket"; }
     fs::path snapshot() const {
         return dir.path() / "data/group.net.quorvane.TesselWidget/snapshot.json";
     }
@@ -84,14 +65,11 @@ protected:
     QProcess& startFirst() {
         QProcess& first = launch({});
         EXPECT_TRUE(spin([&] { return fs::exists(snapshot()); }));
-        EXPECT_TRUE(
-            spin([&] { return fs::exists(runtime() / "net.quorvane.TesselWidget.socket"); }));
+        EXPECT_TRUE(spin([&] { return fs::exists(socket()); }));
         EXPECT_EQ(gateway.requestCount("api/hello"), 1u);
         return first;
     }
 
-    test::TestGateway gateway;
-    test::TempDir dir;
     std::vector<std::unique_ptr<QProcess>> processes;
 };
 
@@ -120,7 +98,7 @@ TEST_F(Instances, CrashedInstanceLeavesNothingInTheWay) {
     QProcess& first = startFirst();
     first.kill(); // SIGKILL: the socket file stays behind
     ASSERT_TRUE(first.waitForFinished(10000));
-    ASSERT_TRUE(fs::exists(runtime() / "net.quorvane.TesselWidget.socket"));
+    ASSERT_TRUE(fs::exists(socket()));
 
     // The next start with a URL finds no one to hand it to and handles it itself.
     QProcess& next = launch({QStringLiteral("tesselwidget://refresh")});
@@ -141,8 +119,7 @@ TEST_F(Instances, NoRuntimeDirectoryOfOthers) {
     if (!hadFallback)
         fs::remove(fallback);
     fs::permissions(runtime(), fs::perms::owner_all, fs::perm_options::replace);
-    EXPECT_EQ(SingleInstance::channel().socketPath,
-              (runtime() / "net.quorvane.TesselWidget.socket").string());
+    EXPECT_EQ(SingleInstance::channel().socketPath, socket().string());
     EXPECT_EQ(SingleInstance::send(SingleInstance::channel(), "x", std::chrono::milliseconds(100)),
               SingleInstance::Handover::NoInstance);
 }

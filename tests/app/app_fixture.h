@@ -1,0 +1,53 @@
+// What the app tests share: one QApplication, waiting on the event loop, and a test gateway
+// serving the sample data with a settings file in a temporary directory that points at it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSettings>
+
+#include "support/temp_dir.h"
+#include "support/test_gateway.h"
+
+namespace tessel::test {
+
+inline QApplication& app() {
+    static int argc = 1;
+    static char name[] = "app_test";
+    static char* argv[] = {name, nullptr};
+    // Never destroyed: Qt's own statics are gone by the time a static QApplication would be.
+    static QApplication* instance = new QApplication(argc, argv);
+    return *instance;
+}
+
+// Runs the event loop until done() holds; the limit only keeps a fault from hanging the run.
+template <class F> bool spin(F done, int limitMs = 10000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < limitMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    return done();
+}
+
+class GatewayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app();
+        gateway.serveSample();
+        setting("endpoint", QString::fromStdString(gateway.endpoint()));
+    }
+    QString settingsPath() const {
+        return QString::fromStdString((dir.path() / "config/quorvane/TesselWidget.ini").string());
+    }
+    void setting(const char* key, const QVariant& value) const {
+        QSettings(settingsPath(), QSettings::IniFormat).setValue(key, value);
+    }
+
+    TempDir dir;
+    ScopedEnv config{"XDG_CONFIG_HOME", (dir.path() / "gateway-config").string()};
+    TestGateway gateway;
+};
+
+} // namespace tessel::test
