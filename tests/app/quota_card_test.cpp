@@ -27,8 +27,8 @@ QuotaWindow window(std::string name, std::optional<double> remaining = {},
 
 Quota quota(std::vector<QuotaWindow> windows = {}) {
     Quota q;
-    q.provider = "anthropic";
-    q.name = "Claude Max";
+    q.provider = "corvid";
+    q.name = "Corvid Max";
     if (!windows.empty())
         q.windows = std::move(windows);
     return q;
@@ -80,7 +80,7 @@ TEST_F(Card, HeaderSymbolWarningAndStateLine) {
     auto* warning = part<SymbolView>(other, "errorSymbol");
     ASSERT_NE(warning, nullptr);
     EXPECT_EQ(warning->toolTip(), "提供商暂不可用，可能显示缓存数据");
-    EXPECT_EQ(part(other, "title")->text(), "Claude Max");
+    EXPECT_EQ(part(other, "title")->text(), "Corvid Max");
     EXPECT_EQ(part(other, "state"), nullptr); // it has a balance
 
     // No balance, no windows: the state line, which names the error first.
@@ -92,7 +92,7 @@ TEST_F(Card, HeaderSymbolWarningAndStateLine) {
     q.kind = "balance";
     q.windows = std::vector<QuotaWindow>{};
     QuotaCard empty(q, false);
-    EXPECT_EQ(texts(empty), QStringList({"Claude Max", "不支持或尚未提供余额"}));
+    EXPECT_EQ(texts(empty), QStringList({"Corvid Max", "不支持或尚未提供余额"}));
 }
 
 TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
@@ -109,11 +109,11 @@ TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
 
     QuotaCard full(q, false);
     EXPECT_EQ(texts(full),
-              QStringList({"Claude Max", "Max 20x", "$3.00", "5 小时", "剩余 72%", "28 / 100 次",
+              QStringList({"Corvid Max", "Max 20x", "$3.00", "5 小时", "剩余 72%", "28 / 100 次",
                            reset, "每周", "剩余 90%", "源数据 " + LocalTime::dateTime(march1 + 1h),
                            "· 延后读取"}));
     QuotaCard compact(q, true);
-    EXPECT_EQ(texts(compact), QStringList({"Claude Max", "$3.00", "5 小时", "剩余 72%", reset,
+    EXPECT_EQ(texts(compact), QStringList({"Corvid Max", "$3.00", "5 小时", "剩余 72%", reset,
                                            "每周", "剩余 90%"}));
 
     // readAt stands in when asOf is absent; the deferred marker lives only inside that row.
