@@ -150,15 +150,28 @@ Instant readInstant(const json& v, const Path& path) {
 
 template <class T> T readValue(const json& v, const Path& path);
 
-template <class T> std::vector<T> readList(const json& v, const Path& path) {
+template <class T> struct IsList : std::false_type {};
+template <class T> struct IsList<std::vector<T>> : std::true_type {};
+
+// Lists of any record; the records and scalars are specialised below.
+template <class T>
+requires IsList<T>::value T readList(const json& v, const Path& path) {
+    using Element = typename T::value_type;
     if (!v.is_array())
         mismatch(path, "an array");
-    std::vector<T> out;
+    T out;
     out.reserve(v.size());
     std::size_t i = 0;
     for (const auto& element : v)
-        out.push_back(readValue<T>(element, path.element(i++)));
+        out.push_back(readValue<Element>(element, path.element(i++)));
     return out;
+}
+
+template <class T> T readAny(const json& v, const Path& path) {
+    if constexpr (IsList<T>::value)
+        return readList<T>(v, path);
+    else
+        return readValue<T>(v, path);
 }
 
 // Field access of one object being decoded.
@@ -172,13 +185,13 @@ struct Fields {
         if (!v)
             fail(Kind::KeyNotFound, at,
                  std::string("No value associated with key \"") + key + "\".");
-        return readValue<T>(*v, at);
+        return readAny<T>(*v, at);
     }
     template <class T> std::optional<T> optional(const char* key) const {
         const json* v = find(obj, key);
         if (!v)
             return std::nullopt;
-        return readValue<T>(*v, path.child(key));
+        return readAny<T>(*v, path.child(key));
     }
 };
 
@@ -214,11 +227,6 @@ template <> QuotaWindow readValue<QuotaWindow>(const json& v, const Path& p) {
     return w;
 }
 
-template <>
-std::vector<QuotaWindow> readValue<std::vector<QuotaWindow>>(const json& v, const Path& p) {
-    return readList<QuotaWindow>(v, p);
-}
-
 template <> Quota readValue<Quota>(const json& v, const Path& p) {
     const Fields f{object(v, p), p};
     Quota q;
@@ -238,10 +246,6 @@ template <> Quota readValue<Quota>(const json& v, const Path& p) {
     return q;
 }
 
-template <> std::vector<Quota> readValue<std::vector<Quota>>(const json& v, const Path& p) {
-    return readList<Quota>(v, p);
-}
-
 template <> QuotaEnvelope readValue<QuotaEnvelope>(const json& v, const Path& p) {
     const Fields f{object(v, p), p};
     return QuotaEnvelope{f.required<std::vector<Quota>>("data")};
@@ -258,11 +262,6 @@ template <> UsagePoint readValue<UsagePoint>(const json& v, const Path& p) {
     return u;
 }
 
-template <>
-std::vector<UsagePoint> readValue<std::vector<UsagePoint>>(const json& v, const Path& p) {
-    return readList<UsagePoint>(v, p);
-}
-
 template <> UsageGroup readValue<UsageGroup>(const json& v, const Path& p) {
     const Fields f{object(v, p), p};
     UsageGroup g;
@@ -275,11 +274,6 @@ template <> UsageGroup readValue<UsageGroup>(const json& v, const Path& p) {
     g.output = f.optional<std::int64_t>("output");
     g.cost = f.optional<double>("cost");
     return g;
-}
-
-template <>
-std::vector<UsageGroup> readValue<std::vector<UsageGroup>>(const json& v, const Path& p) {
-    return readList<UsageGroup>(v, p);
 }
 
 template <> Usage readValue<Usage>(const json& v, const Path& p) {
