@@ -87,7 +87,7 @@ DashboardWindow* TesselWidgetApp::showDashboard() {
     return dashboard_;
 }
 
-void TesselWidgetApp::showPanel(QPoint anchor) {
+void TesselWidgetApp::showPanel(QRect anchor) {
     if (!popup_) {
         popup_ = new TrayPopup(sync_.get());
         connect(popup_, &TrayPopup::dashboardRequested, this, &TesselWidgetApp::showDashboard);

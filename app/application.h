@@ -3,8 +3,8 @@
 #pragma once
 
 #include <QObject>
-#include <QPoint>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 
 #include <memory>
@@ -47,7 +47,7 @@ public:
     void handleMessage(const QString& message);
 
     DashboardWindow* showDashboard();
-    void showPanel(QPoint anchor);
+    void showPanel(QRect anchor);
 
 signals:
     void quitRequested();

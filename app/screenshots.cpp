@@ -57,7 +57,7 @@ void takeScreenshots(TesselWidgetApp& app, const QString& dir) {
         DashboardWindow* dashboard = app.showDashboard();
         QScreen* screen = QGuiApplication::primaryScreen();
         const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
-        app.showPanel(QPoint(area.right() - 40, area.top()));
+        app.showPanel(QRect(area.right() - 40, area.top(), 24, 24));
         // Two paints' worth of events before grabbing, so fonts and layouts have settled.
         QTimer::singleShot(800, &app, [&app, dashboard, dir] {
             bool ok = save(dashboard->grab().toImage(), dir + QStringLiteral("/dashboard.png"));

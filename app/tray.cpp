@@ -17,7 +17,8 @@ Tray::Tray(DataSyncService* sync, ShellSettings* settings, QObject* parent)
     : QObject(parent), sync_(sync), settings_(settings), icon_(new QSystemTrayIcon(this)),
       menu_(new QMenu) {
     QAction* panel = add(QStringLiteral("打开面板"), QStringLiteral("bird.fill"));
-    connect(panel, &QAction::triggered, this, [this] { emit panelRequested(QCursor::pos()); });
+    connect(panel, &QAction::triggered, this,
+            [this] { emit panelRequested(QRect(QCursor::pos(), QSize(1, 1))); });
     menu_->addSeparator();
     refresh_ = add(QStringLiteral("刷新"), QStringLiteral("arrow.clockwise"));
     connect(refresh_, &QAction::triggered, this, [this] { sync_->refresh(true); });
@@ -42,7 +43,8 @@ Tray::Tray(DataSyncService* sync, ShellSettings* settings, QObject* parent)
         if (r != QSystemTrayIcon::Trigger && r != QSystemTrayIcon::DoubleClick)
             return;
         const QRect where = icon_->geometry();
-        emit panelRequested(where.isValid() && !where.isEmpty() ? where.center() : QCursor::pos());
+        emit panelRequested(
+            where.isValid() && !where.isEmpty() ? where : QRect(QCursor::pos(), QSize(1, 1)));
     });
     connect(sync_, &DataSyncService::snapshotChanged, this, &Tray::update);
     connect(sync_, &DataSyncService::syncingChanged, this,

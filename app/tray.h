@@ -3,7 +3,7 @@
 #pragma once
 
 #include <QObject>
-#include <QPoint>
+#include <QRect>
 #include <QString>
 
 class QAction;
@@ -28,8 +28,8 @@ public:
     QMenu* menu() const { return menu_; }
 
 signals:
-    // `anchor`: where the icon is, in global coordinates (the cursor when the tray won't say).
-    void panelRequested(QPoint anchor);
+    // `anchor`: the icon's rectangle in global coordinates (the cursor when the tray won't say).
+    void panelRequested(QRect anchor);
     void dashboardRequested();
     void checkForUpdatesRequested();
     void quitRequested();

@@ -42,19 +42,21 @@ TrayPopup::TrayPopup(DataSyncService* sync, QWidget* parent) : QWidget(parent, p
     connect(panel, &MenuPanel::quitRequested, this, &TrayPopup::quitRequested);
 }
 
-QPoint TrayPopup::placement(QPoint anchor, QSize size, QRect screen) {
-    constexpr int gap = 6;
-    int x = anchor.x() - size.width() / 2;
-    // A panel at the bottom edge gets the popup above the icon, one at the top below it.
-    int y = anchor.y() > screen.center().y() ? anchor.y() - size.height() - gap : anchor.y() + gap;
+QPoint TrayPopup::placement(QRect anchor, QSize size, QRect screen) {
+    constexpr int gap = 4;
+    int x = anchor.center().x() - size.width() / 2;
+    // A panel at the bottom edge gets the popup above the icon, one at the top below it; never
+    // over the icon, so a second click on it still reaches it.
+    int y = anchor.center().y() > screen.center().y() ? anchor.top() - size.height() - gap
+                                                      : anchor.bottom() + 1 + gap;
     x = std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - size.width()));
     y = std::clamp(y, screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
     return {x, y};
 }
 
-void TrayPopup::popUp(QPoint anchor) {
+void TrayPopup::popUp(QRect anchor) {
     adjustSize();
-    QScreen* screen = QGuiApplication::screenAt(anchor);
+    QScreen* screen = QGuiApplication::screenAt(anchor.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (screen)

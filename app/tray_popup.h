@@ -3,7 +3,7 @@
 // tool window, because a popup without a parent window cannot be placed there.
 #pragma once
 
-#include <QPoint>
+#include <QRect>
 #include <QWidget>
 
 namespace tessel {
@@ -16,10 +16,10 @@ public:
     explicit TrayPopup(DataSyncService* sync, QWidget* parent = nullptr);
 
     QWidget* panel() const { return panel_; }
-    // Shows it next to `anchor` (global), kept on the screen that holds the anchor.
-    void popUp(QPoint anchor);
-    // Top-left corner for a popup of `size` next to `anchor` within `screen`.
-    static QPoint placement(QPoint anchor, QSize size, QRect screen);
+    // Shows it beside `anchor` (the icon's rectangle, global), kept on the anchor's screen.
+    void popUp(QRect anchor);
+    // Top-left corner for a popup of `size` beside `anchor` within `screen`.
+    static QPoint placement(QRect anchor, QSize size, QRect screen);
 
 signals:
     void dashboardRequested();

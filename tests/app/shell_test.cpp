@@ -197,7 +197,7 @@ TEST_F(Shell, TrayMenuHoldsEveryPanelAction) {
 }
 
 TEST_F(Shell, PanelOpensTheSameDashboardAtItsSection) {
-    shell().showPanel(QPoint(10, 10));
+    shell().showPanel(QRect(10, 10, 24, 24));
     TrayPopup* popup = shell().popup();
     ASSERT_NE(popup, nullptr);
     EXPECT_TRUE(popup->isVisible());
@@ -213,7 +213,7 @@ TEST_F(Shell, PanelOpensTheSameDashboardAtItsSection) {
     EXPECT_FALSE(popup->isVisible());
     EXPECT_EQ(shell().sync().screen(), QStringLiteral("settings"));
 
-    shell().showPanel(QPoint(10, 10));
+    shell().showPanel(QRect(10, 10, 24, 24));
     emit panel->dashboardRequested();
     EXPECT_EQ(shell().dashboard(), first);
     const QWidgetList windows = QApplication::topLevelWidgets();
@@ -233,12 +233,12 @@ TEST_F(Shell, WithoutTrayStartOpensTheDashboard) {
 TEST(PopupPlacement, StaysOnTheScreenBesideTheIcon) {
     const QRect screen(0, 0, 1920, 1080);
     const QSize size(330, 480);
-    // Top panel: below the icon, pulled in from the right edge.
-    EXPECT_EQ(TrayPopup::placement({1900, 10}, size, screen), QPoint(1590, 16));
+    // Top panel: below the icon (clear of it), pulled in from the right edge.
+    EXPECT_EQ(TrayPopup::placement({1890, 2, 24, 24}, size, screen), QPoint(1590, 30));
     // Bottom panel: above the icon.
-    EXPECT_EQ(TrayPopup::placement({100, 1070}, size, screen), QPoint(0, 584));
+    EXPECT_EQ(TrayPopup::placement({90, 1054, 24, 24}, size, screen), QPoint(0, 570));
     // Taller than the screen: pinned to its top.
-    EXPECT_EQ(TrayPopup::placement({500, 900}, {330, 2000}, screen).y(), 0);
+    EXPECT_EQ(TrayPopup::placement({500, 900, 24, 24}, {330, 2000}, screen).y(), 0);
 }
 
 } // namespace
