@@ -17,6 +17,7 @@
 #include "app/application.h"
 #include "app/screenshots.h"
 #include "app/single_instance.h"
+#include "app/tray.h"
 #include "app/tray_icon.h"
 
 using namespace tessel;
@@ -142,12 +143,20 @@ int main(int argc, char** argv) {
         return app.exec();
     }
     shell.start();
-    // For start-up measurements: one line once the first event-loop turn is through.
-    if (qEnvironmentVariableIsSet("TESSEL_REPORT_READY"))
-        QTimer::singleShot(0, &app, [] {
+    // For start-up measurements: one line once the tray host shows the icon, or without a tray
+    // once the first event-loop turn is through.
+    if (qEnvironmentVariableIsSet("TESSEL_REPORT_READY")) {
+        auto* poll = new QTimer(&app);
+        poll->setInterval(1);
+        QObject::connect(poll, &QTimer::timeout, &app, [poll, &shell] {
+            if (shell.tray().isVisible() && shell.tray().geometry().isEmpty())
+                return;
+            poll->stop();
             std::puts("ready");
             std::fflush(stdout);
         });
+        poll->start();
+    }
     if (!args.url.empty())
         shell.openUrl(QString::fromLocal8Bit(args.url.data(), qsizetype(args.url.size())));
     return app.exec();

@@ -73,6 +73,10 @@ QAction* Tray::add(const QString& text, const QString& symbol) {
     return action;
 }
 
+QRect Tray::geometry() const {
+    return icon_->geometry();
+}
+
 bool Tray::isVisible() const {
     return visible_;
 }

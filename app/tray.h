@@ -23,6 +23,8 @@ public:
 
     // Shown while "showMenuBar" is on and the desktop has a tray.
     bool isVisible() const;
+    // Where the tray host put the icon; empty until it is embedded.
+    QRect geometry() const;
     QString title() const { return title_; }
     QString toolTip() const;
     QMenu* menu() const { return menu_; }
