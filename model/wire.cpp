@@ -211,87 +211,107 @@ template <> Instant readValue<Instant>(const json& v, const Path& p) {
     return readInstant(v, p);
 }
 
-template <> QuotaWindow readValue<QuotaWindow>(const json& v, const Path& p) {
-    const Fields f{object(v, p), p};
-    QuotaWindow w;
-    w.name = f.required<std::string>("name");
-    w.used = f.optional<double>("used");
-    w.remaining = f.optional<double>("remaining");
-    w.unlimited = f.optional<bool>("unlimited");
-    w.resetsAt = f.optional<Instant>("resetsAt");
-    w.display = f.optional<std::string>("display");
-    w.amount = f.optional<double>("amount");
-    w.limit = f.optional<double>("limit");
-    w.unit = f.optional<std::string>("unit");
-    w.pool = f.optional<std::string>("pool");
-    return w;
+// One field list per record, in wire order, for decoding and encoding alike: a plain member
+// is a required key, an optional one may be absent or null.
+template <class R, class T>
+concept Is = std::same_as<std::remove_const_t<R>, T>;
+
+template <class Io, Is<QuotaWindow> R> void fields(Io& io, R& w) {
+    io("name", w.name);
+    io("used", w.used);
+    io("remaining", w.remaining);
+    io("unlimited", w.unlimited);
+    io("resetsAt", w.resetsAt);
+    io("display", w.display);
+    io("amount", w.amount);
+    io("limit", w.limit);
+    io("unit", w.unit);
+    io("pool", w.pool);
 }
 
-template <> Quota readValue<Quota>(const json& v, const Path& p) {
-    const Fields f{object(v, p), p};
-    Quota q;
-    q.provider = f.required<std::string>("provider");
-    q.name = f.required<std::string>("name");
-    q.kind = f.optional<std::string>("kind");
-    q.user = f.optional<std::string>("user");
-    q.alias = f.optional<std::string>("alias");
-    q.plan = f.optional<std::string>("plan");
-    q.from = f.optional<std::string>("from");
-    q.windows = f.optional<std::vector<QuotaWindow>>("windows");
-    q.balance = f.optional<std::string>("balance");
-    q.error = f.optional<std::string>("error");
-    q.readAt = f.optional<Instant>("readAt");
-    q.asOf = f.optional<Instant>("asOf");
-    q.readDeferred = f.optional<bool>("readDeferred");
-    return q;
+template <class Io, Is<Quota> R> void fields(Io& io, R& q) {
+    io("provider", q.provider);
+    io("name", q.name);
+    io("kind", q.kind);
+    io("user", q.user);
+    io("alias", q.alias);
+    io("plan", q.plan);
+    io("from", q.from);
+    io("windows", q.windows);
+    io("balance", q.balance);
+    io("error", q.error);
+    io("readAt", q.readAt);
+    io("asOf", q.asOf);
+    io("readDeferred", q.readDeferred);
 }
 
-template <> QuotaEnvelope readValue<QuotaEnvelope>(const json& v, const Path& p) {
-    const Fields f{object(v, p), p};
-    return QuotaEnvelope{f.required<std::vector<Quota>>("data")};
+template <class Io, Is<QuotaEnvelope> R> void fields(Io& io, R& e) {
+    io("data", e.data);
 }
 
-template <> UsagePoint readValue<UsagePoint>(const json& v, const Path& p) {
-    const Fields f{object(v, p), p};
-    UsagePoint u;
-    u.label = f.required<std::string>("label");
-    u.time = f.required<Instant>("time");
-    u.input = f.optional<std::int64_t>("input");
-    u.output = f.optional<std::int64_t>("output");
-    u.cost = f.optional<double>("cost");
-    return u;
+template <class Io, Is<UsagePoint> R> void fields(Io& io, R& u) {
+    io("label", u.label);
+    io("time", u.time);
+    io("input", u.input);
+    io("output", u.output);
+    io("cost", u.cost);
 }
 
-template <> UsageGroup readValue<UsageGroup>(const json& v, const Path& p) {
-    const Fields f{object(v, p), p};
-    UsageGroup g;
-    g.id = f.required<std::string>("id");
-    g.name = f.optional<std::string>("name");
-    g.provider = f.optional<std::string>("provider");
-    g.sub = f.optional<std::string>("sub");
-    g.calls = f.optional<std::int64_t>("calls");
-    g.input = f.optional<std::int64_t>("input");
-    g.output = f.optional<std::int64_t>("output");
-    g.cost = f.optional<double>("cost");
-    return g;
+template <class Io, Is<UsageGroup> R> void fields(Io& io, R& g) {
+    io("id", g.id);
+    io("name", g.name);
+    io("provider", g.provider);
+    io("sub", g.sub);
+    io("calls", g.calls);
+    io("input", g.input);
+    io("output", g.output);
+    io("cost", g.cost);
 }
 
-template <> Usage readValue<Usage>(const json& v, const Path& p) {
-    const Fields f{object(v, p), p};
-    Usage u;
-    u.period = f.required<std::string>("period");
-    u.since = f.optional<Instant>("since");
-    u.calls = f.optional<std::int64_t>("calls");
-    u.input = f.optional<std::int64_t>("input");
-    u.output = f.optional<std::int64_t>("output");
-    u.cache_read = f.optional<std::int64_t>("cache_read");
-    u.cache_write = f.optional<std::int64_t>("cache_write");
-    u.cost = f.optional<double>("cost");
-    u.unpriced = f.optional<std::int64_t>("unpriced");
-    u.series = f.optional<std::vector<UsagePoint>>("series");
-    u.agents = f.optional<std::vector<UsageGroup>>("agents");
-    u.models = f.optional<std::vector<UsageGroup>>("models");
-    return u;
+template <class Io, Is<Usage> R> void fields(Io& io, R& u) {
+    io("period", u.period);
+    io("since", u.since);
+    io("calls", u.calls);
+    io("input", u.input);
+    io("output", u.output);
+    io("cache_read", u.cache_read);
+    io("cache_write", u.cache_write);
+    io("cost", u.cost);
+    io("unpriced", u.unpriced);
+    io("series", u.series);
+    io("agents", u.agents);
+    io("models", u.models);
+}
+
+template <class Io, Is<Snapshot> R> void fields(Io& io, R& s) {
+    io("schema", s.schema);
+    io("updatedAt", s.updatedAt);
+    io("attemptedAt", s.attemptedAt);
+    io("quotaUpdatedAt", s.quotaUpdatedAt);
+    io("usageUpdatedAt", s.usageUpdatedAt);
+    io("endpoint", s.endpoint);
+    io("version", s.version);
+    io("issue", s.issue);
+    io("quotas", s.quotas);
+    io("usage", s.usage);
+}
+
+struct Reader {
+    Fields f;
+    template <class T> void operator()(const char* key, T& member) const {
+        member = f.required<T>(key);
+    }
+    template <class T> void operator()(const char* key, std::optional<T>& member) const {
+        member = f.optional<T>(key);
+    }
+};
+
+// Every record; the scalars and the usage map are specialised.
+template <class T> T readValue(const json& v, const Path& p) {
+    Reader reader{Fields{object(v, p), p}};
+    T record;
+    fields(reader, record);
+    return record;
 }
 
 template <>
@@ -300,22 +320,6 @@ std::map<std::string, Usage> readValue<std::map<std::string, Usage>>(const json&
     for (const auto& [key, value] : object(v, p).items())
         out.emplace(key, readValue<Usage>(value, p.child(key.c_str())));
     return out;
-}
-
-template <> Snapshot readValue<Snapshot>(const json& v, const Path& p) {
-    const Fields f{object(v, p), p};
-    Snapshot s;
-    s.schema = f.required<std::int64_t>("schema");
-    s.updatedAt = f.optional<Instant>("updatedAt");
-    s.attemptedAt = f.optional<Instant>("attemptedAt");
-    s.quotaUpdatedAt = f.optional<Instant>("quotaUpdatedAt");
-    s.usageUpdatedAt = f.optional<Instant>("usageUpdatedAt");
-    s.endpoint = f.required<std::string>("endpoint");
-    s.version = f.optional<std::string>("version");
-    s.issue = f.optional<std::string>("issue");
-    s.quotas = f.required<std::vector<Quota>>("quotas");
-    s.usage = f.required<std::map<std::string, Usage>>("usage");
-    return s;
 }
 
 // Encoding: field order kept, optional fields only when they hold a value.
@@ -337,87 +341,27 @@ ojson toJson(Instant v) {
 }
 
 template <class T> ojson toJson(const std::vector<T>& list);
+template <class T> ojson toJson(const std::map<std::string, T>& map);
 
 struct Writer {
     ojson out = ojson::object();
-    template <class T> void put(const char* key, const T& value) { out[key] = toJson(value); }
-    template <class T> void put(const char* key, const std::optional<T>& value) {
+    template <class T> void operator()(const char* key, const T& value) {
+        out[key] = toJson(value);
+    }
+    template <class T> void operator()(const char* key, const std::optional<T>& value) {
         if (value)
             out[key] = toJson(*value);
     }
 };
 
-ojson toJson(const QuotaWindow& w) {
-    Writer o;
-    o.put("name", w.name);
-    o.put("used", w.used);
-    o.put("remaining", w.remaining);
-    o.put("unlimited", w.unlimited);
-    o.put("resetsAt", w.resetsAt);
-    o.put("display", w.display);
-    o.put("amount", w.amount);
-    o.put("limit", w.limit);
-    o.put("unit", w.unit);
-    o.put("pool", w.pool);
-    return std::move(o.out);
+template <class T>
+requires requires(Writer& w, const T& record) {
+    fields(w, record);
 }
-
-ojson toJson(const Quota& q) {
-    Writer o;
-    o.put("provider", q.provider);
-    o.put("name", q.name);
-    o.put("kind", q.kind);
-    o.put("user", q.user);
-    o.put("alias", q.alias);
-    o.put("plan", q.plan);
-    o.put("from", q.from);
-    o.put("windows", q.windows);
-    o.put("balance", q.balance);
-    o.put("error", q.error);
-    o.put("readAt", q.readAt);
-    o.put("asOf", q.asOf);
-    o.put("readDeferred", q.readDeferred);
-    return std::move(o.out);
-}
-
-ojson toJson(const UsagePoint& u) {
-    Writer o;
-    o.put("label", u.label);
-    o.put("time", u.time);
-    o.put("input", u.input);
-    o.put("output", u.output);
-    o.put("cost", u.cost);
-    return std::move(o.out);
-}
-
-ojson toJson(const UsageGroup& g) {
-    Writer o;
-    o.put("id", g.id);
-    o.put("name", g.name);
-    o.put("provider", g.provider);
-    o.put("sub", g.sub);
-    o.put("calls", g.calls);
-    o.put("input", g.input);
-    o.put("output", g.output);
-    o.put("cost", g.cost);
-    return std::move(o.out);
-}
-
-ojson toJson(const Usage& u) {
-    Writer o;
-    o.put("period", u.period);
-    o.put("since", u.since);
-    o.put("calls", u.calls);
-    o.put("input", u.input);
-    o.put("output", u.output);
-    o.put("cache_read", u.cache_read);
-    o.put("cache_write", u.cache_write);
-    o.put("cost", u.cost);
-    o.put("unpriced", u.unpriced);
-    o.put("series", u.series);
-    o.put("agents", u.agents);
-    o.put("models", u.models);
-    return std::move(o.out);
+ojson toJson(const T& record) {
+    Writer writer;
+    fields(writer, record);
+    return std::move(writer.out);
 }
 
 template <class T> ojson toJson(const std::vector<T>& list) {
@@ -427,22 +371,11 @@ template <class T> ojson toJson(const std::vector<T>& list) {
     return out;
 }
 
-ojson toJson(const Snapshot& s) {
-    Writer o;
-    o.put("schema", s.schema);
-    o.put("updatedAt", s.updatedAt);
-    o.put("attemptedAt", s.attemptedAt);
-    o.put("quotaUpdatedAt", s.quotaUpdatedAt);
-    o.put("usageUpdatedAt", s.usageUpdatedAt);
-    o.put("endpoint", s.endpoint);
-    o.put("version", s.version);
-    o.put("issue", s.issue);
-    o.put("quotas", s.quotas);
-    ojson usage = ojson::object();
-    for (const auto& [period, record] : s.usage)
-        usage[period] = toJson(record);
-    o.out["usage"] = std::move(usage);
-    return std::move(o.out);
+template <class T> ojson toJson(const std::map<std::string, T>& map) {
+    ojson out = ojson::object();
+    for (const auto& [key, value] : map)
+        out[key] = toJson(value);
+    return out;
 }
 
 // Texts we did not parse ourselves (a typed endpoint) may hold broken UTF-8; never throw.
