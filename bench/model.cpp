@@ -2,11 +2,9 @@
 // what the typed walk, the checks and the timestamp parsing cost on top of the JSON parser.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <map>
-
 #include <nlohmann/json.hpp>
 
+#include "bench/ratio.h"
 #include "model/wire.h"
 
 using namespace tessel;
@@ -68,27 +66,6 @@ void Wire_DecodeUsage(benchmark::State& state) {
         benchmark::DoNotOptimize(Wire::decode<Usage>(usageDocument()));
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        for (const char* what : {"Quotas", "Usage"}) {
-            const double plain = times_[std::string("Plain_Parse") + what];
-            const double wire = times_[std::string("Wire_Decode") + what];
-            if (plain > 0)
-                std::printf("decode %s / plain parse: %.2f\n", what, wire / plain);
-        }
-    }
-
-private:
-    std::map<std::string, double> times_;
-};
-
 } // namespace
 
 BENCHMARK(Plain_ParseQuotas)->Unit(benchmark::kMillisecond);
@@ -97,8 +74,8 @@ BENCHMARK(Plain_ParseUsage)->Unit(benchmark::kMillisecond);
 BENCHMARK(Wire_DecodeUsage)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    return tessel::bench::runWithRatios(
+        argc, argv,
+        {{"decode Quotas / plain parse", "Wire_DecodeQuotas", "Plain_ParseQuotas"},
+         {"decode Usage / plain parse", "Wire_DecodeUsage", "Plain_ParseUsage"}});
 }
