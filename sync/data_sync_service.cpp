@@ -59,6 +59,22 @@ auto offThread(F work, QThreadPool* pool = QThreadPool::globalInstance())
     co_return watcher.future().result();
 }
 
+// Saves `value` through `store` on `writer`; true once it is on disk. Not a coroutine itself,
+// so the copies live only in the lambda.
+template <class Store, class Value>
+QCoro::Task<bool> saveOn(QThreadPool* writer, Store store, Value value) {
+    return offThread(
+        [store = std::move(store), value = std::move(value)] {
+            try {
+                store.save(value);
+                return true;
+            } catch (...) {
+                return false;
+            }
+        },
+        writer);
+}
+
 } // namespace
 
 DataSyncService::DataSyncService(QObject* parent) : DataSyncService(Options{}, parent) {}
@@ -95,15 +111,10 @@ void DataSyncService::setWidgetPreferences(const WidgetPreferences& preferences)
 
 QCoro::Task<> DataSyncService::savePreferences() {
     QPointer<DataSyncService> self(this);
-    auto work = [store = WidgetPreferencesStore(options_.container), value = widgetPreferences_] {
-        try {
-            store.save(value);
-            return true;
-        } catch (...) {
-            return false;
-        }
-    };
-    const bool saved = co_await offThread(std::move(work), &writer_);
+    // The task is made outside the co_await: g++ 12 destroys temporaries of an awaited
+    // expression twice.
+    auto saving = saveOn(&writer_, WidgetPreferencesStore(options_.container), widgetPreferences_);
+    const bool saved = co_await std::move(saving);
     if (!self)
         co_return;
     if (!saved) {
@@ -233,15 +244,8 @@ QCoro::Task<> DataSyncService::apply(const QString& endpoint, int interval, cons
 
 QCoro::Task<> DataSyncService::persist(bool reloadWidget) {
     QPointer<DataSyncService> self(this);
-    auto work = [store = store_, snapshot = snapshot_] {
-        try {
-            store.save(snapshot);
-            return true;
-        } catch (...) {
-            return false;
-        }
-    };
-    const bool saved = co_await offThread(std::move(work), &writer_);
+    auto saving = saveOn(&writer_, store_, snapshot_); // outside the co_await, as above
+    const bool saved = co_await std::move(saving);
     if (!self)
         co_return;
     if (!saved) {
