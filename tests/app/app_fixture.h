@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QSettings>
 
+#include "support/event_loop.h"
 #include "support/temp_dir.h"
 #include "support/test_gateway.h"
 
@@ -20,15 +20,6 @@ inline QApplication& app() {
     // Never destroyed: Qt's own statics are gone by the time a static QApplication would be.
     static QApplication* instance = new QApplication(argc, argv);
     return *instance;
-}
-
-// Runs the event loop until done() holds; the limit only keeps a fault from hanging the run.
-template <class F> bool spin(F done, int limitMs = 10000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < limitMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    return done();
 }
 
 class GatewayTest : public ::testing::Test {

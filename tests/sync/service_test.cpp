@@ -3,7 +3,6 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QElapsedTimer>
 #include <QSettings>
 
 #include <QCoro/QCoroTask>
@@ -14,6 +13,7 @@
 #include "gateway/errors.h"
 #include "gateway/keychain.h"
 #include "storage/snapshot_store.h"
+#include "support/event_loop.h"
 #include "support/temp_dir.h"
 #include "support/test_gateway.h"
 #include "sync/data_sync_service.h"
@@ -24,6 +24,7 @@
 using namespace std::chrono_literals;
 using namespace tessel;
 namespace fs = std::filesystem;
+using test::spin;
 
 namespace {
 
@@ -33,14 +34,6 @@ QCoreApplication& app() {
     static char* argv[] = {name, nullptr};
     static QCoreApplication instance(argc, argv);
     return instance;
-}
-
-template <class F> bool spin(F done, int limitMs = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < limitMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    return done();
 }
 
 // Collects reload requests from the bus; flush() waits until everything sent so far arrived.
