@@ -106,19 +106,21 @@ const json* find(const json& obj, const char* key) {
     return &*it;
 }
 
-std::string readText(const json& v, const Path& path) {
+template <class T> T readValue(const json& v, const Path& path);
+
+template <> std::string readValue<std::string>(const json& v, const Path& path) {
     if (!v.is_string())
         mismatch(path, "a string");
     return v.get_ref<const std::string&>();
 }
 
-double readNumber(const json& v, const Path& path) {
+template <> double readValue<double>(const json& v, const Path& path) {
     if (!v.is_number())
         mismatch(path, "a number");
     return v.get<double>();
 }
 
-std::int64_t readInteger(const json& v, const Path& path) {
+template <> std::int64_t readValue<std::int64_t>(const json& v, const Path& path) {
     if (v.is_number_integer() && !v.is_number_unsigned())
         return v.get<std::int64_t>();
     if (v.is_number_unsigned()) {
@@ -134,13 +136,13 @@ std::int64_t readInteger(const json& v, const Path& path) {
     mismatch(path, "an integer");
 }
 
-bool readFlag(const json& v, const Path& path) {
+template <> bool readValue<bool>(const json& v, const Path& path) {
     if (!v.is_boolean())
         mismatch(path, "a boolean");
     return v.get<bool>();
 }
 
-Instant readInstant(const json& v, const Path& path) {
+template <> Instant readValue<Instant>(const json& v, const Path& path) {
     if (!v.is_string())
         mismatch(path, "a string");
     if (auto instant = Wire::parseInstant(v.get_ref<const std::string&>()))
@@ -148,12 +150,10 @@ Instant readInstant(const json& v, const Path& path) {
     fail(Kind::DataCorrupted, path, "Invalid timestamp");
 }
 
-template <class T> T readValue(const json& v, const Path& path);
-
 template <class T> struct IsList : std::false_type {};
 template <class T> struct IsList<std::vector<T>> : std::true_type {};
 
-// Lists of any record; the records and scalars are specialised below.
+// Lists of any record or scalar.
 template <class T>
 requires IsList<T>::value T readList(const json& v, const Path& path) {
     using Element = typename T::value_type;
@@ -174,42 +174,25 @@ template <class T> T readAny(const json& v, const Path& path) {
         return readValue<T>(v, path);
 }
 
-// Field access of one object being decoded.
-struct Fields {
+// Reads the fields of one object being decoded: a plain member must be there, an optional
+// one may be absent or null.
+struct Reader {
     const json& obj;
     const Path& path;
 
-    template <class T> T required(const char* key) const {
+    template <class T> void operator()(const char* key, T& member) const {
         const Path at = path.child(key);
         const json* v = find(obj, key);
         if (!v)
             fail(Kind::KeyNotFound, at,
                  std::string("No value associated with key \"") + key + "\".");
-        return readAny<T>(*v, at);
+        member = readAny<T>(*v, at);
     }
-    template <class T> std::optional<T> optional(const char* key) const {
+    template <class T> void operator()(const char* key, std::optional<T>& member) const {
         const json* v = find(obj, key);
-        if (!v)
-            return std::nullopt;
-        return readAny<T>(*v, path.child(key));
+        member = v ? std::optional<T>(readAny<T>(*v, path.child(key))) : std::nullopt;
     }
 };
-
-template <> std::string readValue<std::string>(const json& v, const Path& p) {
-    return readText(v, p);
-}
-template <> double readValue<double>(const json& v, const Path& p) {
-    return readNumber(v, p);
-}
-template <> std::int64_t readValue<std::int64_t>(const json& v, const Path& p) {
-    return readInteger(v, p);
-}
-template <> bool readValue<bool>(const json& v, const Path& p) {
-    return readFlag(v, p);
-}
-template <> Instant readValue<Instant>(const json& v, const Path& p) {
-    return readInstant(v, p);
-}
 
 // One field list per record, in wire order, for decoding and encoding alike: a plain member
 // is a required key, an optional one may be absent or null.
@@ -296,19 +279,9 @@ template <class Io, Is<Snapshot> R> void fields(Io& io, R& s) {
     io("usage", s.usage);
 }
 
-struct Reader {
-    Fields f;
-    template <class T> void operator()(const char* key, T& member) const {
-        member = f.required<T>(key);
-    }
-    template <class T> void operator()(const char* key, std::optional<T>& member) const {
-        member = f.optional<T>(key);
-    }
-};
-
 // Every record; the scalars and the usage map are specialised.
 template <class T> T readValue(const json& v, const Path& p) {
-    Reader reader{Fields{object(v, p), p}};
+    const Reader reader{object(v, p), p};
     T record;
     fields(reader, record);
     return record;
