@@ -9,8 +9,8 @@
 
 #include <algorithm>
 
-#include "app/quota_card.h"
-#include "app/symbols.h"
+#include "ui/quota_card.h"
+#include "ui/symbols.h"
 #include "sync/data_sync_service.h"
 
 namespace tessel {

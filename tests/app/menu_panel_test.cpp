@@ -7,8 +7,8 @@
 #include <QVBoxLayout>
 
 #include "app/menu_panel.h"
-#include "app/quota_card.h"
-#include "app_fixture.h"
+#include "ui/quota_card.h"
+#include "support/app_fixture.h"
 #include "storage/snapshot_store.h"
 #include "sync/data_sync_service.h"
 #include "tools/sample-gateway/sample_data.h"

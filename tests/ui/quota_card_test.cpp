@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "app/quota_card.h"
-#include "app/symbols.h"
-#include "app_fixture.h"
+#include "ui/quota_card.h"
+#include "ui/symbols.h"
+#include "support/app_fixture.h"
 
 using namespace std::chrono_literals;
 using namespace tessel;

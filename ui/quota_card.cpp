@@ -1,4 +1,4 @@
-#include "app/quota_card.h"
+#include "ui/quota_card.h"
 
 #include <QDateTime>
 #include <QEvent>
@@ -16,7 +16,7 @@
 #include <cmath>
 #include <memory>
 
-#include "app/symbols.h"
+#include "ui/symbols.h"
 
 namespace tessel {
 

@@ -1,4 +1,4 @@
-#include "app/symbols.h"
+#include "ui/symbols.h"
 
 #include <QApplication>
 #include <QEvent>
