@@ -1,19 +1,14 @@
 #include "ui/symbols.h"
 
-#include <QApplication>
-#include <QEvent>
-#include <QFontMetrics>
-#include <QGuiApplication>
-#include <QIconEngine>
-#include <QPaintDevice>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTextLayout>
+#include <QtMath>
 
-#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <map>
+
+#include "ui/symbol_engine.h"
 
 namespace tessel {
 
@@ -296,97 +291,6 @@ const std::map<QString, Entry>& table() {
     return entries;
 }
 
-QIcon themeIcon(const Entry& entry) {
-    for (const QString& name : entry.theme)
-        if (QIcon::hasThemeIcon(name))
-            return QIcon::fromTheme(name);
-    return {};
-}
-
-class SymbolEngine : public QIconEngine {
-public:
-    SymbolEngine(QString name, QColor tint) : name_(std::move(name)), tint_(std::move(tint)) {}
-
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
-               QIcon::State state) override {
-        const Entry& entry = table().at(name_);
-        const QPalette palette = QGuiApplication::palette();
-        QColor colour = tint_.isValid() ? tint_ : palette.color(QPalette::WindowText);
-        if (mode == QIcon::Disabled)
-            colour.setAlphaF(colour.alphaF() * 0.4);
-        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-
-        if (QIcon theme = themeIcon(entry); !theme.isNull()) {
-            QPixmap pixmap = theme.pixmap(rect.size(), ratio, mode, state);
-            if (tint_.isValid()) {
-                QPainter tinter(&pixmap);
-                tinter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-                tinter.fillRect(QRect(QPoint(), pixmap.size()), colour);
-            }
-            painter->drawPixmap(rect, pixmap);
-            return;
-        }
-        // Our own drawings go straight to the painter, so they are vectors at any scale. They
-        // draw on a layer of their own because holes are punched with DestinationOut.
-        const int side = std::min(rect.width(), rect.height());
-        const QSize pixels = QSize(side, side) * ratio;
-        if (pixels.isEmpty())
-            return;
-        QImage layer(pixels, QImage::Format_ARGB32_Premultiplied);
-        layer.fill(Qt::transparent);
-        {
-            QPainter p(&layer);
-            p.setRenderHint(QPainter::Antialiasing);
-            p.scale(pixels.width() / 24.0, pixels.height() / 24.0);
-            entry.draw(p, colour);
-        }
-        layer.setDevicePixelRatio(ratio);
-        const QRect square(rect.x() + (rect.width() - side) / 2,
-                           rect.y() + (rect.height() - side) / 2, side, side);
-        painter->drawImage(square, layer);
-    }
-
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
-        QPixmap pixmap(size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        paint(&painter, QRect(QPoint(), size), mode, state);
-        return pixmap;
-    }
-
-    QIconEngine* clone() const override { return new SymbolEngine(name_, tint_); }
-    QString key() const override { return QStringLiteral("tessel-symbol"); }
-    QString iconName() override { return name_; }
-    bool isNull() override { return false; }
-
-private:
-    QString name_;
-    QColor tint_;
-};
-
-QFont scaled(qreal factor, QFont::Weight weight = QFont::Normal) {
-    QFont font = QApplication::font();
-    if (font.pointSizeF() > 0)
-        font.setPointSizeF(std::max(7.0, font.pointSizeF() * factor));
-    else if (font.pixelSize() > 0)
-        font.setPixelSize(std::max(9, int(std::lround(font.pixelSize() * factor))));
-    font.setWeight(weight);
-    return font;
-}
-
-// Lines beyond this many characters per allowed line can never be seen in a desktop window.
-constexpr qsizetype charactersPerLine = 1024;
-constexpr qsizetype toolTipLimit = 2000;
-
-QString cut(const QString& text, qsizetype limit) {
-    if (text.size() <= limit)
-        return text;
-    qsizetype end = limit;
-    if (text.at(end - 1).isHighSurrogate())
-        --end;
-    return text.left(end);
-}
-
 } // namespace
 
 namespace Symbols {
@@ -407,6 +311,14 @@ QStringList themeNames(const QString& name) {
     return found == table().end() ? QStringList() : found->second.theme;
 }
 
+bool draw(const QString& name, QPainter& painter, const QColor& colour) {
+    const auto found = table().find(name);
+    if (found == table().end())
+        return false;
+    found->second.draw(painter, colour);
+    return true;
+}
+
 QIcon icon(const QString& name, const QColor& tint) {
     if (!known(name))
         return {};
@@ -414,236 +326,5 @@ QIcon icon(const QString& name, const QColor& tint) {
 }
 
 } // namespace Symbols
-
-namespace Style {
-
-bool isDark(const QPalette& palette) {
-    return palette.color(QPalette::Window).lightness() < 128;
-}
-
-QColor mint(const QPalette& palette) {
-    return isDark(palette) ? QColor(0x63, 0xe6, 0xe2) : QColor(0x00, 0xa8, 0xa0);
-}
-
-QColor orange(const QPalette& palette) {
-    return isDark(palette) ? QColor(0xff, 0x9f, 0x0a) : QColor(0xf0, 0x8a, 0x00);
-}
-
-QColor secondary(const QPalette& palette) {
-    QColor text = palette.color(QPalette::WindowText);
-    text.setAlphaF(0.62);
-    return text;
-}
-
-QColor color(Tint tint, const QPalette& palette) {
-    switch (tint) {
-    case Tint::Secondary:
-        return secondary(palette);
-    case Tint::Mint:
-        return mint(palette);
-    case Tint::Orange:
-        return orange(palette);
-    case Tint::Text:
-        break;
-    }
-    return palette.color(QPalette::WindowText);
-}
-
-QFont headline() {
-    return scaled(1.0, QFont::DemiBold);
-}
-QFont title2() {
-    return scaled(1.35);
-}
-QFont subheadline() {
-    return scaled(0.92);
-}
-QFont caption() {
-    return scaled(0.9);
-}
-QFont caption2() {
-    return scaled(0.84);
-}
-
-} // namespace Style
-
-SymbolView::SymbolView(const QString& symbol, Style::Tint tint, QWidget* parent)
-    : QWidget(parent), symbol_(symbol), tint_(tint) {
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
-
-QSize SymbolView::sizeHint() const {
-    const int side = QFontMetrics(font()).height();
-    return {side, side};
-}
-
-void SymbolView::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    // Always tinted from this widget's palette: a window with its own (dark) palette would
-    // otherwise get glyphs in the application's text colour.
-    Symbols::icon(symbol_, Style::color(tint_, palette()))
-        .paint(&painter, rect(), Qt::AlignCenter, isEnabled() ? QIcon::Normal : QIcon::Disabled);
-}
-
-TextLabel::TextLabel(const QString& text, int maxLines, QWidget* parent)
-    : QLabel(parent), maxLines_(std::max(1, maxLines)) {
-    setTextFormat(Qt::PlainText);
-    setText(text);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-}
-
-void TextLabel::setTint(Style::Tint tint) {
-    tint_ = tint;
-    update();
-}
-
-void TextLabel::setMinimumChars(int chars) {
-    minimumChars_ = std::max(0, chars);
-    updateGeometry();
-}
-
-QString TextLabel::shownText() const {
-    QString shown = cut(text(), charactersPerLine * maxLines_);
-    if (maxLines_ == 1) {
-        for (QChar& c : shown)
-            if (c == u'\n' || c == u'\r' || c == QChar::LineSeparator ||
-                c == QChar::ParagraphSeparator || c == u'\t')
-                c = u' ';
-    } else {
-        shown.replace(u'\n', QChar::LineSeparator);
-    }
-    return shown;
-}
-
-const TextLabel::Lines& TextLabel::linesFor(int width) const {
-    width = std::max(1, width);
-    if (cache_.width == width && cache_.font == font() && cache_.text == text())
-        return cache_;
-    cache_ = Lines{text(), font(), width, {}, text().size() > charactersPerLine * maxLines_};
-    const QString shown = shownText();
-    const QFontMetrics metrics(font());
-    if (maxLines_ == 1) {
-        const QString line = metrics.elidedText(shown, Qt::ElideRight, width);
-        cache_.elided = cache_.elided || line != shown;
-        cache_.lines << line;
-        return cache_;
-    }
-    QTextLayout layout(shown, font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    qsizetype start = 0;
-    for (int i = 0; i < maxLines_; ++i) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid())
-            break;
-        line.setLineWidth(width);
-        start = line.textStart();
-        cache_.lines << shown.mid(start, line.textLength()).trimmed();
-    }
-    const bool more = layout.createLine().isValid();
-    layout.endLayout();
-    if (more || cache_.elided) {
-        QString rest = shown.mid(start);
-        rest.replace(QChar::LineSeparator, u' ');
-        // The ellipsis shows even when the rest happens to fit: more text follows it.
-        const QString ellipsis(QChar(0x2026));
-        QString last = metrics.elidedText(rest, Qt::ElideRight,
-                                          std::max(0, width - metrics.horizontalAdvance(ellipsis)));
-        if (!last.endsWith(ellipsis))
-            last += ellipsis;
-        if (!cache_.lines.isEmpty())
-            cache_.lines.back() = last;
-        cache_.elided = true;
-    }
-    return cache_;
-}
-
-int TextLabel::naturalWidth() const {
-    const QFontMetrics metrics(font());
-    // No layout needs to know that a name is ten thousand pixels long.
-    if (maxLines_ == 1)
-        return std::min(metrics.horizontalAdvance(shownText()) + 1,
-                        metrics.averageCharWidth() * 80);
-    // A wrapped label prefers a comfortable paragraph width, not one endless line.
-    return std::min(metrics.horizontalAdvance(shownText()) + 1, metrics.averageCharWidth() * 40);
-}
-
-bool TextLabel::isElided() const {
-    return linesFor(contentsRect().width()).elided;
-}
-
-QStringList TextLabel::visibleLines() const {
-    return linesFor(contentsRect().width()).lines;
-}
-
-QSize TextLabel::sizeHint() const {
-    const int width = naturalWidth();
-    const QMargins m = contentsMargins();
-    const int lines = std::max<qsizetype>(1, linesFor(width).lines.size());
-    return {width + m.left() + m.right(),
-            QFontMetrics(font()).lineSpacing() * int(lines) + m.top() + m.bottom()};
-}
-
-QSize TextLabel::minimumSizeHint() const {
-    const QFontMetrics metrics(font());
-    const QMargins m = contentsMargins();
-    const int width = std::min(naturalWidth(), metrics.averageCharWidth() * minimumChars_);
-    // Wrapped labels get their real height from heightForWidth; asking for the height at the
-    // narrowest width here would make every layout reserve the worst case.
-    return {width + m.left() + m.right(), metrics.lineSpacing() + m.top() + m.bottom()};
-}
-
-int TextLabel::heightForWidth(int width) const {
-    const QMargins m = contentsMargins();
-    const auto& lines = linesFor(width - m.left() - m.right()).lines;
-    return QFontMetrics(font()).lineSpacing() * int(std::max<qsizetype>(1, lines.size())) +
-           m.top() + m.bottom();
-}
-
-void TextLabel::paintEvent(QPaintEvent*) {
-    updateToolTip();
-    QPainter painter(this);
-    painter.setPen(tint_ == Style::Tint::Text ? palette().color(foregroundRole())
-                                              : Style::color(tint_, palette()));
-    painter.setFont(font());
-    const QRect area = contentsRect();
-    const QFontMetrics metrics(font());
-    int y = area.top();
-    if (maxLines_ == 1 || !(alignment() & Qt::AlignTop))
-        y += std::max(
-            0,
-            (area.height() - metrics.lineSpacing() * int(linesFor(area.width()).lines.size())) / 2);
-    for (const QString& line : linesFor(area.width()).lines) {
-        painter.drawText(QRect(area.left(), y, area.width(), metrics.lineSpacing()),
-                         int(Qt::AlignLeading | Qt::AlignVCenter) | Qt::TextSingleLine, line);
-        y += metrics.lineSpacing();
-    }
-}
-
-void TextLabel::changeEvent(QEvent* event) {
-    QLabel::changeEvent(event);
-    if (event->type() == QEvent::FontChange) {
-        cache_.width = -1;
-        updateGeometry();
-    }
-}
-
-void TextLabel::resizeEvent(QResizeEvent* event) {
-    QLabel::resizeEvent(event);
-    updateToolTip();
-}
-
-void TextLabel::updateToolTip() {
-    const bool elided = isElided();
-    if (elided && (toolTip().isEmpty() || ownToolTip_)) {
-        setToolTip(cut(text(), toolTipLimit));
-        ownToolTip_ = true;
-    } else if (!elided && ownToolTip_) {
-        setToolTip({});
-        ownToolTip_ = false;
-    }
-}
 
 } // namespace tessel
