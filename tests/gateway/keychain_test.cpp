@@ -138,6 +138,23 @@ TEST_F(KeychainService, KeyNeverReachesTheSharedContainer) {
     GatewayKeychain::save("", endpoint);
 }
 
+// Refused before the store is asked: stored, such a key would never come back (NUL) or never
+// be sent (CR, LF).
+TEST(KeychainKey, KeysTheClientCannotSendAreRefused) {
+    const std::string endpoint = endpointFor("unsendable");
+    for (const std::string& key :
+         {std::string("sk\0x", 4), std::string("sk\nx"), std::string("sk\r")}) {
+        try {
+            GatewayKeychain::save(key, endpoint);
+            ADD_FAILURE() << "stored a key with a control character";
+        } catch (const KeychainError& e) {
+            EXPECT_STREQ(e.what(), "Gateway 密钥不能包含换行符或空字符。");
+            EXPECT_EQ(e.code(), GatewayKeychain::invalidKey);
+        }
+    }
+    EXPECT_EQ(GatewayKeychain::load(endpoint), std::nullopt);
+}
+
 TEST(KeychainUnavailable, LoadIsAbsentAndSaveFailsClearlyWithoutHanging) {
     if (!flagSet("TESSEL_KEYCHAIN_UNAVAILABLE"))
         GTEST_SKIP() << "runs only in the registration without a session bus";
