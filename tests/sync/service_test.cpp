@@ -395,7 +395,10 @@ TEST_F(Sync, FollowsSettingsOthersWrite) {
 }
 
 TEST_F(Sync, NewIntervalFromOthersCutsTheRunningWait) {
-    setSetting(settingsPath(), AppSettings::interval, 3600); // 18 s between cycles here
+    setSetting(settingsPath(), AppSettings::interval, 3600);
+    DataSyncService::Options slow = options();
+    slow.second = 20ms; // the longest wait, 900 s, is 18 s here: longer than any spin
+    service_ = std::make_unique<DataSyncService>(slow);
     service().start();
     ASSERT_TRUE(spin([&] { return gateway.requestCount("v1/tessel/usage") == 3; }));
     setSetting(settingsPath(), AppSettings::interval, 30);
