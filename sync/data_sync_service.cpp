@@ -62,6 +62,15 @@ Cycle::Answers ask(const std::string& endpoint, const ClientOptions& options) {
     return answers;
 }
 
+QString endpointFrom(const QSettings& settings) {
+    const QString stored = AppSettings::value(settings, AppSettings::endpoint).toString();
+    return stored.isEmpty() ? QString::fromStdString(Endpoint::detect()) : stored;
+}
+
+int intervalFrom(const QSettings& settings) {
+    return Schedule::intervalFrom(settings.value(AppSettings::interval.key()));
+}
+
 // Runs `work` on the thread pool; the result arrives through a watcher's signal on this
 // thread. One hop per cycle: every hop costs two thread wake-ups.
 template <class F>
@@ -102,9 +111,8 @@ DataSyncService::DataSyncService(Options options, QObject* parent)
     writer_.setMaxThreadCount(1);
     snapshot_ = store_.load();
     widgetPreferences_ = WidgetPreferencesStore(options_.container).load();
-    const QString stored = AppSettings::value(*settings_, AppSettings::endpoint).toString();
-    endpoint_ = stored.isEmpty() ? QString::fromStdString(Endpoint::detect()) : stored;
-    interval_ = Schedule::intervalFrom(settings_->value(AppSettings::interval.key()));
+    endpoint_ = endpointFrom(*settings_);
+    interval_ = intervalFrom(*settings_);
     // The file is replaced by renaming, which ends a watch on the file: the folder is watched
     // too (and its parent while it does not exist yet).
     connect(&watcher_, &QFileSystemWatcher::fileChanged, this, &DataSyncService::followSettings);
@@ -131,9 +139,8 @@ void DataSyncService::watchSettings() {
 void DataSyncService::followSettings() {
     watchSettings();
     settings_->sync(); // re-reads a file that changed on disk
-    const QString stored = AppSettings::value(*settings_, AppSettings::endpoint).toString();
-    const QString endpoint = stored.isEmpty() ? QString::fromStdString(Endpoint::detect()) : stored;
-    const int interval = Schedule::intervalFrom(settings_->value(AppSettings::interval.key()));
+    const QString endpoint = endpointFrom(*settings_);
+    const int interval = intervalFrom(*settings_);
     if (endpoint == endpoint_ && interval == interval_)
         return;
     try {
@@ -141,9 +148,7 @@ void DataSyncService::followSettings() {
     } catch (const GatewayError&) {
         return; // a half-typed address in an editor; the next save will do
     }
-    const bool intervalOnly = endpoint == endpoint_;
-    adopt(endpoint, interval);
-    if (intervalOnly) {
+    if (!adopt(endpoint, interval)) {
         // The running wait was computed from the old interval.
         if (wait_ && wait_->isActive())
             wait_->start(Schedule::wait(interval_, failures_).count() * options_.second);
