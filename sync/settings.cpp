@@ -20,11 +20,18 @@ namespace {
 // replaces; a new file would take 0666 minus the umask.
 bool prepare(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
+    const std::filesystem::path folder = std::filesystem::path(native.toStdString()).parent_path();
     try {
-        FileIO::makeDirectory(std::filesystem::path(native.toStdString()).parent_path());
+        FileIO::makeDirectory(folder);
     } catch (const std::system_error&) {
         return false;
     }
+    // The folder is the application's own (unlike ~/.config above it): one an older build made
+    // under a lax umask is tightened too.
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) == 0 && info.st_uid == ::geteuid() &&
+        (info.st_mode & 07777) != 0700)
+        ::chmod(folder.c_str(), 0700);
     const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return false;
