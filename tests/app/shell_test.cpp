@@ -48,7 +48,7 @@ protected:
             shell_ = std::make_unique<TesselWidgetApp>(options());
         return *shell_;
     }
-    void setSetting(const char* key, const QVariant& value) {
+    void setSetting(const AppSettings::Key& key, const QVariant& value) {
         setting(key, value);
         shell().settings().reload();
     }
@@ -139,9 +139,9 @@ TEST_F(Shell, TrayTitleFollowsSnapshotAndMenuQuota) {
     EXPECT_EQ(shell().tray().title(), percent(quotas[0]));
     EXPECT_TRUE(shell().tray().toolTip().contains(percent(quotas[0])));
 
-    setSetting("menuQuota", QString::fromStdString(quotas[1].id()));
+    setSetting(AppSettings::menuQuota, QString::fromStdString(quotas[1].id()));
     EXPECT_EQ(shell().tray().title(), percent(quotas[1]));
-    setSetting("menuQuota", QStringLiteral("gone|gone|gone|gone"));
+    setSetting(AppSettings::menuQuota, QStringLiteral("gone|gone|gone|gone"));
     EXPECT_EQ(shell().tray().title(), QStringLiteral("Tessel"));
 }
 
@@ -153,7 +153,7 @@ TEST_F(Shell, AppearanceWrittenElsewhereColoursTheDashboardOnly) {
     // QSettings replaces the file by renaming, which ends a plain file watch after one change.
     const auto writeElsewhere = [&](const char* value) {
         QSettings other(settingsPath(), QSettings::IniFormat);
-        other.setValue("appearance", value);
+        other.setValue(AppSettings::appearance.key(), value);
         other.sync();
         return spin([&] { return settings.appearanceText() == QLatin1StringView(value); });
     };

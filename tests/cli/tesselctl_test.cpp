@@ -115,7 +115,7 @@ TEST_F(Tesselctl, SnapshotPrintsWhatTheStoreLoadsAndRejectsArguments) {
 TEST_F(Tesselctl, RefreshBesideARunningServiceStatusAndExitCodes) {
     test::TestGateway gateway;
     gateway.serveSample();
-    QSettings(ini, QSettings::IniFormat).setValue("endpoint", gateway.endpoint().c_str());
+    QSettings(ini, QSettings::IniFormat).setValue(AppSettings::endpoint.key(), gateway.endpoint().c_str());
 
     // The in-process service holds its cycle open while tesselctl runs a whole one.
     test::Route slow = test::Route::json(sample::quotas());
@@ -137,7 +137,7 @@ TEST_F(Tesselctl, RefreshBesideARunningServiceStatusAndExitCodes) {
 
     const Snapshot stored = SnapshotStore(container).load();
     ASSERT_FALSE(stored.quotas.empty()); // a whole file, whichever writer came last
-    QSettings(ini, QSettings::IniFormat).setValue("menuQuota", stored.quotas.back().id().c_str());
+    QSettings(ini, QSettings::IniFormat).setValue(AppSettings::menuQuota.key(), stored.quotas.back().id().c_str());
     auto line = nlohmann::json::parse(run("status --json").out);
     EXPECT_EQ(line.at("text"), menuBarTitle(stored, stored.quotas.back().id()));
     EXPECT_EQ(line.at("tooltip"), "已同步");
@@ -150,6 +150,6 @@ TEST_F(Tesselctl, RefreshBesideARunningServiceStatusAndExitCodes) {
     line = nlohmann::json::parse(run("status --json").out);
     EXPECT_EQ(line.at("class"), "issue");
     EXPECT_EQ(run("configure --endpoint \"http://exa mple\"").status, 1);
-    EXPECT_EQ(QSettings(ini, QSettings::IniFormat).value("endpoint"), gateway.endpoint().c_str());
+    EXPECT_EQ(QSettings(ini, QSettings::IniFormat).value(AppSettings::endpoint.key()), gateway.endpoint().c_str());
     EXPECT_EQ(run("configure --interval x").status, 2);
 }
