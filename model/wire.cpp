@@ -442,8 +442,18 @@ std::optional<Instant> parseInstant(std::string_view s) {
                               day(static_cast<unsigned>(d))};
     if (!date.ok() || h > 23 || mi > 59 || sec > 59)
         return std::nullopt;
-    const auto local = sys_days(date) + hours(h) + minutes(mi) + seconds(sec) + fraction;
-    return time_point_cast<system_clock::duration>(local - offset);
+    // Whole seconds first: years up to 9999 fit easily, the nanosecond count may not.
+    const std::int64_t whole =
+        static_cast<std::int64_t>(sys_days(date).time_since_epoch().count()) * 86400 + h * 3600 +
+        mi * 60 + sec - static_cast<std::int64_t>(offset.count()) * 60;
+    // Refused outside what an Instant holds exactly. The lower bound is the first whole second
+    // inside the range, so that the whole-second text written back reads again.
+    constexpr auto range = Instant::duration::max();
+    constexpr std::int64_t lastSecond = duration_cast<seconds>(range).count();
+    if (whole < -lastSecond || whole > lastSecond ||
+        (whole == lastSecond && fraction > range - seconds(lastSecond)))
+        return std::nullopt;
+    return Instant(duration_cast<Instant::duration>(seconds(whole) + fraction));
 }
 
 std::string formatInstant(Instant instant) {

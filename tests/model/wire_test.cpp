@@ -46,6 +46,27 @@ TEST(Instant, RejectsEverythingElse) {
         EXPECT_FALSE(Wire::parseInstant(text)) << text;
 }
 
+// Beyond what an Instant holds, a time must be refused, never wrapped into another one.
+TEST(Instant, ReadExactlyInsideTheRangeAndRefusedOutside) {
+    for (const char* edge : {"2262-04-11T23:47:16Z", "1677-09-21T00:12:44Z"}) {
+        const auto read =
+            Wire::decode<UsagePoint>(std::string(R"({"label":"","time":")") + edge + "\"}");
+        EXPECT_EQ(Wire::formatInstant(read.time), edge);
+    }
+    EXPECT_TRUE(Wire::parseInstant("2262-04-11T23:47:16.854775807Z"));
+    for (const char* text :
+         {"9999-12-31T23:59:59Z", "0001-01-01T00:00:00Z", "2262-04-11T23:47:16.854775808Z",
+          "2262-04-11T23:47:16-00:01", "1677-09-21T00:12:43.999Z", "0000-01-01T00:00:00+23:59"}) {
+        try {
+            Wire::decode<UsagePoint>(std::string(R"({"label":"","time":")") + text + "\"}");
+            ADD_FAILURE() << text;
+        } catch (const DecodingError& e) {
+            EXPECT_EQ(e.kind(), Kind::DataCorrupted) << text;
+            EXPECT_EQ(e.description(), "Invalid timestamp") << text;
+        }
+    }
+}
+
 TEST(Decoding, FailuresAreTypedAndCarryTheirPath) {
     expectFailure<QuotaEnvelope>(R"({"data":[{"provider":"a","name":"x"},{"provider":"b"}]})",
                                  Kind::KeyNotFound, "data[1].name");
