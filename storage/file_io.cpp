@@ -101,9 +101,15 @@ void makeDirectory(const fs::path& directory) {
     fs::path partial;
     for (const auto& part : directory) {
         partial /= part;
-        if (::mkdir(partial.c_str(), 0700) == 0 || errno == EEXIST)
+        if (::mkdir(partial.c_str(), 0700) == 0) {
+            // mkdir's mode passes through the umask; ours must not (0277 would leave 0500, in
+            // which nothing could be written).
+            if (::chmod(partial.c_str(), 0700) != 0)
+                fail(errno, "chmod");
             continue;
-        fail(errno, "mkdir");
+        }
+        if (errno != EEXIST)
+            fail(errno, "mkdir");
     }
     struct stat info {};
     if (::stat(directory.c_str(), &info) != 0)
@@ -122,6 +128,9 @@ void writeAtomically(const fs::path& file, std::string_view bytes) {
     if (fd.get() < 0)
         fail(errno, "mkostemp");
     try {
+        // The umask applies to mkostemp's 0600 too; the user's files are 0600 whatever it is.
+        if (::fchmod(fd.get(), 0600) != 0)
+            fail(errno, "fchmod");
         std::size_t done = 0;
         while (done < bytes.size()) {
             const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);

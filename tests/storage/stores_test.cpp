@@ -5,7 +5,11 @@
 #include <fstream>
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include "model/wire.h"
 #include "storage/container.h"
@@ -55,6 +59,30 @@ bool hasTemporaryFiles(const fs::path& dir) {
         if (entry.path().filename().string().find(".tmp-") != std::string::npos)
             return true;
     return false;
+}
+
+// What `body` writes to file descriptor 2.
+template <class F> std::string standardErrorOf(const fs::path& scratch, F body) {
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    const int file = ::open(scratch.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ::dup2(file, 2);
+    body();
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    ::close(file);
+    return FileIO::read(scratch);
+}
+
+// A datagram socket bound at `path`, as the journal listens.
+int listenAt(const fs::path& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", path.c_str());
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    return fd;
 }
 
 template <class F> std::error_code errorOf(F body) {
@@ -253,4 +281,53 @@ TEST(AtomicWrite, FailureLeavesTheOldFileAndNoTemporaryFile) {
     FileIO::writeAtomically(file, "new");
     EXPECT_FALSE(hasTemporaryFiles(tmp.path()));
     EXPECT_EQ(FileIO::read(file), "new");
+}
+
+TEST(Log, GoesToTheJournalOnlyWhereItListensElseToStandardError) {
+    test::TempDir tmp;
+    const Log::Record record{"net.quorvane.TesselWidget", "Snapshot", "m\nsecond line"};
+    const std::string line = "net.quorvane.TesselWidget[Snapshot] error: m\nsecond line\n";
+
+    const int journal = listenAt(tmp.path() / "journal");
+    EXPECT_EQ(standardErrorOf(tmp.path() / "err",
+                              [&] { Log::journalOrStandardError(tmp.path() / "journal")(record); }),
+              "");
+    char entry[512];
+    const ssize_t n = ::recv(journal, entry, sizeof entry, MSG_DONTWAIT);
+    ::close(journal);
+    ASSERT_GT(n, 0);
+    const std::string text(entry, static_cast<std::size_t>(n));
+    EXPECT_EQ(text.substr(0, 28), std::string("MESSAGE\n\x0d\0\0\0\0\0\0\0m\nsecond line\n", 28));
+    for (const char* field : {"\nPRIORITY=3\n", "\nSUBSYSTEM=net.quorvane.TesselWidget\n",
+                              "\nCATEGORY=Snapshot\n", "\nSYSLOG_IDENTIFIER=TesselWidget\n"})
+        EXPECT_NE(text.find(field), std::string::npos) << field;
+
+    // No socket, or a socket nobody listens on any more: the line must not vanish.
+    for (const char* name : {"missing", "journal"})
+        EXPECT_EQ(standardErrorOf(tmp.path() / "err",
+                                  [&] { Log::journalOrStandardError(tmp.path() / name)(record); }),
+                  line);
+    // The default sink, where this machine has no journal.
+    if (!fs::exists(Log::journalSocket)) {
+        EXPECT_EQ(
+            standardErrorOf(tmp.path() / "err", [&] { SnapshotStore(tmp.path() / "none").load(); })
+                .find("Snapshot read failed: file=snapshot.json"),
+            std::string("net.quorvane.TesselWidget[Snapshot] error: ").size());
+    }
+}
+
+TEST(Stores, FilesArePrivateWhateverTheUmask) {
+    for (const mode_t mask : {0000, 0277}) {
+        test::TempDir tmp;
+        const fs::path dir = tmp.path() / "new" / "group";
+        const mode_t previous = ::umask(mask);
+        SnapshotStore(dir).save(snapshotOf("a"));
+        SnapshotStore(dir).save(snapshotOf("b"));
+        WidgetPreferencesStore(dir).save({});
+        ::umask(previous);
+        for (const fs::path& folder : {tmp.path() / "new", dir})
+            EXPECT_EQ(modeOf(folder), 0700u) << folder << " umask " << mask;
+        for (const char* name : {"snapshot.json", "previous.json", "widget-preferences.json"})
+            EXPECT_EQ(modeOf(dir / name), 0600u) << name << " umask " << mask;
+    }
 }
