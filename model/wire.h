@@ -5,11 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "records.h"
 
 namespace tessel {
 
 struct Snapshot;
+struct WidgetPreferences;
 
 class DecodingError : public std::runtime_error {
 public:
@@ -30,12 +33,22 @@ private:
 
 namespace Wire {
 
-// Strict decoding: required keys, JSON null as absent, no coercion, unknown keys ignored.
-// Throws DecodingError (also for text that is not JSON at all: DataCorrupted).
+// Every JSON text the program reads goes through one of these two, which share the parser and
+// its limit of 256 levels of nesting. Text that is not JSON, or nested deeper, throws
+// DecodingError (DataCorrupted, empty path).
+
+// Strict decoding straight into the record, without a document tree: required keys, JSON null
+// as absent, no coercion, unknown keys ignored. Throws DecodingError. A large document is
+// followed by handing freed memory back to the system.
 template <class T> T decode(std::string_view json);
 
+// The document as a tree, for the few small documents that have no record (the gateway's
+// handshake answer, its settings file).
+nlohmann::json parse(std::string_view json);
+
 // Compact JSON, fields in declaration order, optional fields left out, instants in
-// whole seconds UTC with "Z".
+// whole seconds UTC with "Z". Texts that are not UTF-8 are replaced, except in
+// WidgetPreferences, where they throw std::system_error (EILSEQ).
 template <class T> std::string encode(const T& value);
 
 // Instant texts: RFC 3339 date-time with or without fractional seconds.

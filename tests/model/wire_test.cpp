@@ -2,7 +2,10 @@
 
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "model/snapshot.h"
+#include "model/widget_preferences.h"
 #include "model/wire.h"
 
 using namespace tessel;
@@ -95,6 +98,30 @@ TEST(Decoding, FailuresAreTypedAndCarryTheirPath) {
         Wire::decode<Quota>(R"({"provider":"a","name":"x","asOf":"yesterday"})");
     } catch (const DecodingError& e) {
         EXPECT_EQ(e.description(), "Invalid timestamp");
+    }
+}
+
+// The handshake answer and the preferences file are read by the same limited parser.
+TEST(Decoding, EveryDocumentHasTheNestingLimit) {
+    const auto nested = [](int depth) {
+        return std::string(static_cast<std::size_t>(depth), '[') +
+               std::string(static_cast<std::size_t>(depth), ']');
+    };
+    EXPECT_TRUE(Wire::parse(nested(256)).is_array());
+    const auto hello = Wire::parse(R"({"name":"tessel","name":"again","version":null})");
+    EXPECT_EQ(hello.at("name"), "again");
+    EXPECT_TRUE(hello.at("version").is_null());
+    for (const std::string& text : {nested(257), std::string(16 << 10, '['), std::string("{")}) {
+        for (const auto& read : {+[](std::string_view t) { Wire::parse(t); },
+                                 +[](std::string_view t) { Wire::decode<WidgetPreferences>(t); }}) {
+            try {
+                read(text);
+                ADD_FAILURE() << text.substr(0, 20);
+            } catch (const DecodingError& e) {
+                EXPECT_EQ(e.kind(), Kind::DataCorrupted);
+                EXPECT_EQ(e.codingPath(), "");
+            }
+        }
     }
 }
 

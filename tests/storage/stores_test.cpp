@@ -255,6 +255,8 @@ TEST(WidgetPreferencesStore, AnyUnusableFileReadsAsCompleteDefaults) {
              replaced(",\"showAgents\":true", ""),
              replaced("\"quotaCount\":1", "\"quotaCount\":\"1\""),
              replaced("\"quotaCount\":1", "\"quotaCount\":1.5"),
+             replaced("\"quotaCount\":1", "\"quotaCount\":1.0"),
+             replaced("\"quotaCount\":1", "\"quotaCount\":null"),
              replaced("\"showAgents\":true", "\"showAgents\":1"),
              replaced("\"providerIDs\":[]", "\"providerIDs\":[1]"),
              good.substr(0, good.size() / 2),
