@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,5 +23,11 @@ void makeDirectory(const std::filesystem::path& directory);
 // crash: complete 0600 temporary file beside it, fsync, rename, fsync of the directory.
 // Throws std::system_error and leaves no temporary file behind.
 void writeAtomically(const std::filesystem::path& file, std::string_view bytes);
+
+// writeAtomically, and with `backup` the file being replaced moves to that name first (a
+// hard link renamed over it). One file sync and one directory sync in all: after a crash at any
+// instant each name holds one whole version, `backup` the former or its own older one.
+void replace(const std::filesystem::path& file, std::string_view bytes,
+             const std::optional<std::filesystem::path>& backup);
 
 } // namespace tessel::FileIO

@@ -96,10 +96,10 @@ void SnapshotStore::save(const Snapshot& snapshot) const {
     } catch (const std::system_error&) {
         readable = false;
     }
-    if (readable && isValidSnapshot(current))
-        FileIO::writeAtomically(*directory_ / previousName, current);
-
-    FileIO::writeAtomically(*directory_ / currentName, Wire::encode(snapshot));
+    const bool backup = readable && isValidSnapshot(current);
+    current = {};
+    FileIO::replace(*directory_ / currentName, Wire::encode(snapshot),
+                    backup ? std::optional(*directory_ / previousName) : std::nullopt);
 }
 
 } // namespace tessel
