@@ -33,6 +33,8 @@ constexpr int maxDepth = 256;
 constexpr std::size_t largeDocument = 1u << 20;
 // Free heap beyond this after a decode is what an earlier large answer left behind.
 constexpr std::size_t idleFreeHeap = 8u << 20;
+// Encoded text handed to a writer in pieces of about this size.
+constexpr std::size_t piece = 256u << 10;
 
 [[noreturn]] void corrupted(const char* description) {
     throw DecodingError(Kind::DataCorrupted, "", description);
@@ -175,6 +177,7 @@ struct Ops {
     const RecordInfo& (*record)() = nullptr;
     const Ops* element = nullptr;                          // List and Map
     void* (*append)(void* list) = nullptr;                 // List
+    void* (*replaceLast)(void* list) = nullptr;            // List, when only checking
     void* (*slot)(void* map, std::string&& key) = nullptr; // Map
 };
 
@@ -297,6 +300,11 @@ template <class T, class Owner = void> const Ops* opsOf() {
                        .element = opsOf<E>(),
                        .append = [](void* list) -> void* {
                            return &static_cast<T*>(list)->emplace_back();
+                       },
+                       .replaceLast = [](void* list) -> void* {
+                           auto& l = *static_cast<T*>(list);
+                           l.clear();
+                           return &l.emplace_back();
                        }};
         } else if constexpr (IsMap<T>::value) {
             using E = typename T::mapped_type;
@@ -461,7 +469,10 @@ template <class R> const RecordInfo& recordInfo() {
 
 class Decoder {
 public:
-    Decoder(void* result, const Ops* ops) : result_(result), resultOps_(ops) {}
+    // `keepLists` false: each list holds only the element being read, so checking a document
+    // costs the memory of one element per level instead of all of them.
+    Decoder(void* result, const Ops* ops, bool keepLists = true)
+        : result_(result), resultOps_(ops), keepLists_(keepLists) {}
 
     // After the whole text was read: the failure that decoding reports, if any.
     const std::optional<Failure>& failure() const { return failure_; }
@@ -535,7 +546,8 @@ private:
         case Ops::List:
             if (f.firstFailure)
                 return {}; // a later element cannot change the outcome
-            return {f.ops->append(f.target), f.ops->element};
+            return {keepLists_ ? f.ops->append(f.target) : f.ops->replaceLast(f.target),
+                    f.ops->element};
         default:
             return {f.ops->slot(f.target, std::string(f.key)), f.ops->element};
         }
@@ -671,6 +683,7 @@ private:
 
     void* result_;
     const Ops* resultOps_;
+    bool keepLists_;
     std::vector<Frame> frames_;
     int skipping_ = 0; // nesting depth inside a value nobody reads
     std::optional<Failure> failure_;
@@ -719,6 +732,8 @@ struct Encoder {
     std::string out;
     // Texts that are not UTF-8: replaced, or (strict) a json type_error.
     bool strict = false;
+    // Given: `out` is handed over in pieces instead of growing to the whole text.
+    const Wire::Write* write = nullptr;
 
     void text(std::string_view v) {
         if (plainText(v)) {
@@ -775,6 +790,10 @@ struct Encoder {
         fields(*this, record);
         out += '}';
         first_ = false;
+        if (write && out.size() >= piece) {
+            (*write)(out);
+            out.clear();
+        }
     }
 
     template <class T> void operator()(const char* key, const T& value) {
@@ -823,6 +842,17 @@ template <class T> T decode(std::string_view text) {
     return result;
 }
 
+template <class T> T check(std::string_view text) {
+    T result{};
+    Decoder decoder(&result, opsOf<T>(), /*keepLists=*/false);
+    read(text, decoder);
+    if (const auto& failure = decoder.failure())
+        throw DecodingError(failure->kind, failure->path, failure->description);
+    return result;
+}
+
+template Snapshot check<Snapshot>(std::string_view);
+
 json parse(std::string_view text) {
     TreeBuilder builder;
     read(text, builder);
@@ -843,6 +873,16 @@ template <class T> std::string encode(const T& value) {
     }
     return std::move(encoder.out);
 }
+
+template <class T> void encode(const T& value, const Write& write) {
+    Encoder encoder;
+    encoder.write = &write;
+    encoder.put(value);
+    if (!encoder.out.empty())
+        write(encoder.out);
+}
+
+template void encode<Snapshot>(const Snapshot&, const Write&);
 
 template QuotaWindow decode<QuotaWindow>(std::string_view);
 template Quota decode<Quota>(std::string_view);

@@ -126,7 +126,7 @@ fs::path directoryOf(const fs::path& file) {
 }
 
 // A complete, synced 0600 temporary file beside `file`; its name is returned.
-std::string writeTemporary(const fs::path& file, std::string_view bytes) {
+std::string writeTemporary(const fs::path& file, const Producer& produce) {
     removeLeftovers(file);
     std::string name = (directoryOf(file) / (temporaryPrefix(file) + "XXXXXX")).string();
     // mkostemp opens with O_CREAT | O_EXCL and mode 0600.
@@ -137,16 +137,18 @@ std::string writeTemporary(const fs::path& file, std::string_view bytes) {
         // The umask applies to mkostemp's 0600 too; the user's files are 0600 whatever it is.
         if (::fchmod(fd.get(), 0600) != 0)
             fail(errno, "fchmod");
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                fail(errno, "write");
+        produce([&fd](std::string_view bytes) {
+            std::size_t done = 0;
+            while (done < bytes.size()) {
+                const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+                if (n < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    fail(errno, "write");
+                }
+                done += static_cast<std::size_t>(n);
             }
-            done += static_cast<std::size_t>(n);
-        }
+        });
         if (::fsync(fd.get()) != 0)
             fail(errno, "fsync");
         fd.close();
@@ -194,7 +196,12 @@ void writeAtomically(const fs::path& file, std::string_view bytes) {
 }
 
 void replace(const fs::path& file, std::string_view bytes, const std::optional<fs::path>& backup) {
-    const std::string temporary = writeTemporary(file, bytes);
+    replace(
+        file, [bytes](const Write& write) { write(bytes); }, backup);
+}
+
+void replace(const fs::path& file, const Producer& produce, const std::optional<fs::path>& backup) {
+    const std::string temporary = writeTemporary(file, produce);
     try {
         if (backup) {
             // The old file's bytes are on disk already: a second name costs no copy and no

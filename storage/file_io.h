@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,12 @@ void writeAtomically(const std::filesystem::path& file, std::string_view bytes);
 // hard link renamed over it). One file sync and one directory sync in all: after a crash at any
 // instant each name holds one whole version, `backup` the former or its own older one.
 void replace(const std::filesystem::path& file, std::string_view bytes,
+             const std::optional<std::filesystem::path>& backup);
+
+// The same with the bytes produced in pieces, handed to the given writer.
+using Write = std::function<void(std::string_view)>;
+using Producer = std::function<void(const Write& write)>;
+void replace(const std::filesystem::path& file, const Producer& produce,
              const std::optional<std::filesystem::path>& backup);
 
 } // namespace tessel::FileIO

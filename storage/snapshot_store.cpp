@@ -60,7 +60,7 @@ std::optional<Snapshot> readSnapshot(const std::filesystem::path& directory, con
 
 bool isValidSnapshot(const std::string& bytes) {
     try {
-        return Wire::decode<Snapshot>(bytes).schema == Snapshot::currentSchema;
+        return Wire::check<Snapshot>(bytes).schema == Snapshot::currentSchema;
     } catch (const DecodingError&) {
         return false;
     }
@@ -97,9 +97,11 @@ void SnapshotStore::save(const Snapshot& snapshot) const {
         readable = false;
     }
     const bool backup = readable && isValidSnapshot(current);
-    current = {};
-    FileIO::replace(*directory_ / currentName, Wire::encode(snapshot),
-                    backup ? std::optional(*directory_ / previousName) : std::nullopt);
+    std::string().swap(current); // a large file need not stay while the new one is encoded
+    FileIO::replace(
+        *directory_ / currentName,
+        [&snapshot](const FileIO::Write& write) { Wire::encode(snapshot, write); },
+        backup ? std::optional(*directory_ / previousName) : std::nullopt);
 }
 
 } // namespace tessel
