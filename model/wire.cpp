@@ -151,6 +151,7 @@ struct Failure {
     std::string description;
 };
 
+// One scalar event; `text` points into the parser's buffer and may be moved from.
 struct Scalar {
     enum Type { Null, Boolean, Integer, Unsigned, Float, String } type;
     bool boolean = false;
@@ -160,7 +161,7 @@ struct Scalar {
     std::string* text = nullptr;
 };
 
-// Outcome of reading one scalar: nullptr, or the failure's description.
+// What is wrong with a scalar; the position is added by the decoder.
 struct Problem {
     Kind kind;
     std::string description;
@@ -168,6 +169,7 @@ struct Problem {
 
 struct RecordInfo;
 
+// How to read into a value of one type, without knowing the type.
 struct Ops {
     enum Shape { Value, Record, List, Map } shape;
     const char* expected; // "a string", for type mismatches
@@ -181,6 +183,7 @@ struct Ops {
     void* (*slot)(void* map, std::string&& key) = nullptr; // Map
 };
 
+// One entry of a record's field list, as an offset into the record.
 struct Field {
     std::string_view name;
     std::ptrdiff_t offset;
