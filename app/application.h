@@ -14,6 +14,7 @@
 namespace tessel {
 
 class DashboardWindow;
+class SettingsWindow;
 class ShellSettings;
 class Tray;
 class TrayPopup;
@@ -47,6 +48,9 @@ public:
     void handleMessage(const QString& message);
 
     DashboardWindow* showDashboard();
+    // The one settings window, created on first use.
+    SettingsWindow* showSettings();
+    SettingsWindow* settingsWindow() const;
     void showPanel(QRect anchor);
 
 signals:
@@ -61,6 +65,7 @@ private:
     Tray* tray_;
     QPointer<TrayPopup> popup_;
     QPointer<DashboardWindow> dashboard_;
+    QPointer<SettingsWindow> settingsWindow_;
 };
 
 } // namespace tessel

@@ -205,18 +205,22 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
         updates_->checkForUpdates();
     });
     connect(appearance_, &QComboBox::activated, this, [this] {
-        const QString wanted = appearance_->currentData().toString();
-        settings_->setAppearance(wanted);
-        written(settings_->appearanceText() == wanted);
+        if (!settings_)
+            return;
+        if (writable())
+            settings_->setAppearance(appearance_->currentData().toString());
     });
     connect(showMenuBar_, &QCheckBox::clicked, this, [this](bool on) {
-        settings_->setShowMenuBar(on);
-        written(settings_->showMenuBar() == on);
+        if (!settings_)
+            return;
+        if (writable())
+            settings_->setShowMenuBar(on);
     });
     connect(menuQuota_, &QComboBox::activated, this, [this] {
-        const QString wanted = menuQuota_->currentData().toString();
-        settings_->setMenuQuota(wanted);
-        written(settings_->menuQuota() == wanted);
+        if (!settings_)
+            return;
+        if (writable())
+            settings_->setMenuQuota(menuQuota_->currentData().toString());
     });
     connect(login_, &QCheckBox::clicked, this, &SettingsView::changeLogin);
     if (settings_)
@@ -304,10 +308,13 @@ void SettingsView::save() {
         if (endpoint.size() > longestEndpoint)
             throw GatewayError::invalidEndpoint();
         Endpoint::validate(endpoint.toStdString());
-        if (settings_ && !AppSettings::open(settings_->path())->isWritable())
-            throw AppSettings::SettingsError();
     } catch (const std::exception& e) {
         setMessage(QString::fromUtf8(e.what()));
+        emit saveFinished();
+        return;
+    }
+    // Before the key is touched, as the service does: a failed save changes nothing.
+    if (!writable()) {
         emit saveFinished();
         return;
     }
@@ -363,11 +370,13 @@ void SettingsView::setMessage(const QString& message) {
     message_->setVisible(!message.isEmpty());
 }
 
-bool SettingsView::written(bool stored) {
-    // The control keeps the user's choice; the message says why it did not last.
-    if (!stored)
-        setMessage(QString::fromUtf8(AppSettings::SettingsError().what()));
-    return stored;
+bool SettingsView::writable() {
+    // Checked before writing: a failed write would linger in QSettings' in-process cache and
+    // read back as if it had been stored. The control keeps the user's choice either way.
+    if (!settings_ || AppSettings::open(settings_->path())->isWritable())
+        return true;
+    setMessage(QString::fromUtf8(AppSettings::SettingsError().what()));
+    return false;
 }
 
 void SettingsView::showShellSettings() {

@@ -56,8 +56,8 @@ private:
     void showQuotaChoices();
     void showDiagnostics();
     void changeLogin(bool on);
-    // Whether the settings file took the value; else the message says why.
-    bool written(bool stored);
+    // Whether the settings file can take a value; else the message says why.
+    bool writable();
 
     QPointer<DataSyncService> sync_;
     QPointer<ShellSettings> settings_;
