@@ -7,7 +7,8 @@
 #include <QLabel>
 #include <QSignalBlocker>
 
-#include "app/symbols.h"
+#include "ui/style.h"
+#include "ui/text_label.h"
 
 namespace tessel::Form {
 

@@ -18,12 +18,10 @@
 #include <optional>
 
 #include "app/login_item.h"
-#include "app/quota_card.h"
 #include "app/settings/form.h"
 #include "app/settings/key_lookup.h"
 #include "app/settings/widget_settings_sections.h"
 #include "app/shell_settings.h"
-#include "app/symbols.h"
 #include "app/update_controller.h"
 #include "gateway/endpoint.h"
 #include "gateway/errors.h"
@@ -31,6 +29,9 @@
 #include "storage/container.h"
 #include "sync/data_sync_service.h"
 #include "sync/settings.h"
+#include "ui/local_time.h"
+#include "ui/style.h"
+#include "ui/text_label.h"
 
 namespace tessel {
 

@@ -16,8 +16,9 @@
 #include <unordered_set>
 
 #include "app/settings/form.h"
-#include "app/symbols.h"
 #include "sync/data_sync_service.h"
+#include "ui/style.h"
+#include "ui/text_label.h"
 
 namespace tessel {
 

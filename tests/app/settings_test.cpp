@@ -22,13 +22,14 @@
 #include "app/settings/settings_view.h"
 #include "app/settings/widget_settings_sections.h"
 #include "app/shell_settings.h"
-#include "app/symbols.h"
 #include "app/update_controller.h"
-#include "app_fixture.h"
 #include "gateway/keychain.h"
 #include "model/display.h"
+#include "support/app_fixture.h"
 #include "sync/data_sync_service.h"
 #include "sync/widget_center.h"
+#include "ui/style.h"
+#include "ui/text_label.h"
 
 using namespace std::chrono_literals;
 using namespace tessel;
@@ -44,8 +45,8 @@ public:
     ReloadListener() {
         QDBusConnection bus = QDBusConnection::sessionBus();
         connected =
-            bus.connect(bus.baseService(), WidgetCenter::objectPath, WidgetCenter::interfaceName,
-                        WidgetCenter::reloadSignal, this, SLOT(received(QString)));
+            bus.connect(bus.baseService(), DesktopWidget::objectPath, DesktopWidget::interfaceName,
+                        DesktopWidget::reloadSignal, this, SLOT(received(QString)));
     }
     // Reloads since the last call once `expected` arrived (and nothing more is on its way).
     int take(int expected) {
