@@ -17,7 +17,7 @@ namespace GatewayKeychain {
 
 namespace {
 
-const char* const unavailable = "系统钥匙串不可用：无法保存 Gateway 密钥。";
+const char* const unavailable = "系统密钥环不可用：无法保存 Gateway 密钥。";
 
 // Items are found by their two attributes alone, whatever schema name an older build wrote.
 const SecretSchema* schema() {
