@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalBlocker>
 
@@ -44,6 +45,18 @@ QCheckBox* toggle(QFormLayout* form, const QString& label, const QString& object
     box->setAccessibleName(label);
     form->addRow(box);
     return box;
+}
+
+void button(QFormLayout* form, QWidget* button, bool underFields) {
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(button);
+    layout->addStretch(1);
+    if (underFields)
+        form->addRow(QString(), row);
+    else
+        form->addRow(row);
 }
 
 TextLabel* note(const QString& text, const QString& objectName) {

@@ -13,6 +13,7 @@ class QComboBox;
 class QFormLayout;
 class QGroupBox;
 class QLayout;
+class QWidget;
 
 namespace tessel {
 
@@ -29,6 +30,8 @@ QComboBox* picker(QFormLayout* form, const QString& label, const Options& option
                   const QString& objectName);
 // A switch row spanning the form.
 QCheckBox* toggle(QFormLayout* form, const QString& label, const QString& objectName);
+// A button row at its natural width, under the fields when `underFields`, else from the left.
+void button(QFormLayout* form, QWidget* button, bool underFields = false);
 // A wrapped text in the caption font and the secondary colour.
 TextLabel* note(const QString& text, const QString& objectName);
 // Selects the option storing `value`, or no option at all when none does.

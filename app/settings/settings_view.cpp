@@ -107,7 +107,7 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     auto* detect = new QPushButton(QStringLiteral("检测本机端口"));
     detect->setObjectName(QStringLiteral("detect"));
     detect->setAccessibleName(detect->text());
-    gateway->addRow(detect);
+    Form::button(gateway, detect, true);
     intervalPicker_ = Form::picker(gateway, QStringLiteral("同步间隔"),
                                    {{QStringLiteral("30 秒"), 30},
                                     {QStringLiteral("60 秒"), 60},
@@ -123,7 +123,7 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
         " border: none; border-radius: 6px; padding: 6px 16px; }"
         "QPushButton#save:focus { border: 2px solid palette(text); }"
         "QPushButton#save:disabled { background: palette(mid); }"));
-    gateway->addRow(save_);
+    Form::button(gateway, save_, true);
     message_ = new TextLabel({}, 6);
     message_->setObjectName(QStringLiteral("message"));
     message_->setFont(Style::caption());
@@ -139,7 +139,7 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     auto* check = new QPushButton(QStringLiteral("检查更新…"));
     check->setObjectName(QStringLiteral("checkForUpdates"));
     check->setAccessibleName(check->text());
-    update->addRow(check);
+    Form::button(update, check);
     update->addRow(Form::note(feedText(updates_ ? updates_->feedUrl() : QString()),
                               QStringLiteral("feedNote")));
 

@@ -247,7 +247,7 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
     auto* reset = new QPushButton(QStringLiteral("恢复默认展示"));
     reset->setObjectName(QStringLiteral("resetPreferences"));
     reset->setAccessibleName(reset->text());
-    filter->addRow(reset);
+    Form::button(filter, reset);
 
     auto pick = [this](QComboBox* picker, auto field) {
         connect(picker, &QComboBox::activated, this, [this, picker, field] {
