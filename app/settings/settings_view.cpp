@@ -83,6 +83,8 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     setObjectName(QStringLiteral("settingsView"));
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
+    // Tab goes straight through the controls; focusing one scrolls it into view.
+    setFocusPolicy(Qt::NoFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* content = new QWidget;
     content->setObjectName(QStringLiteral("settingsForm"));

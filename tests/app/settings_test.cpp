@@ -411,6 +411,34 @@ TEST_F(SettingsForm, ShellChoicesDiagnosticsAndUpdateText) {
     EXPECT_TRUE(noFeed.findChild<QLabel*>("feedNote")->text().contains(u"未配置更新源"));
 }
 
+TEST_F(SettingsForm, TabWalksTheControlsTopToBottom) {
+    view().resize(SettingsView::minimumSide, SettingsView::minimumSide);
+    view().activateWindow();
+    QApplication::setActiveWindow(&view());
+    find<QLineEdit>("endpoint")->setFocus();
+    QStringList names;
+    int lastY = -1;
+    bool ordered = true;
+    for (int i = 0; i < 40; ++i) {
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        names << focused->objectName();
+        if (view().widget()->isAncestorOf(focused)) {
+            const int y = focused->mapTo(view().widget(), QPoint()).y();
+            ordered = ordered && y >= lastY;
+            lastY = y;
+        }
+        QTest::keyClick(focused, Qt::Key_Tab);
+        if (QApplication::focusWidget() == find<QLineEdit>("endpoint"))
+            break;
+    }
+    EXPECT_TRUE(ordered) << names.join(u' ').toStdString();
+    EXPECT_EQ(names.mid(0, 6),
+              (QStringList{"endpoint", "token", "detect", "interval", "save", "metric"}));
+    for (const char* last : {"resetPreferences", "checkForUpdates", "appearance", "login"})
+        EXPECT_TRUE(names.contains(QString::fromLatin1(last))) << last;
+}
+
 TEST_F(SettingsForm, ThousandSubscriptionsAreRowsNotWidgets) {
     std::vector<Quota> many;
     for (int i = 0; i < 1000; ++i)
