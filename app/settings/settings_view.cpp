@@ -119,12 +119,7 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     save_ = new QPushButton(QStringLiteral("保存并连接"));
     save_->setObjectName(QStringLiteral("save"));
     save_->setAccessibleName(save_->text());
-    // The filled style of the form's one prominent button, in the palette's own colours.
-    save_->setStyleSheet(QStringLiteral(
-        "QPushButton#save { background: palette(highlight); color: palette(highlighted-text);"
-        " border: none; border-radius: 6px; padding: 6px 16px; }"
-        "QPushButton#save:focus { border: 2px solid palette(text); }"
-        "QPushButton#save:disabled { background: palette(mid); }"));
+    styleSaveButton();
     Form::button(gateway, save_, true);
     message_ = new TextLabel({}, 6);
     message_->setObjectName(QStringLiteral("message"));
@@ -248,6 +243,24 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     showShellSettings();
     showDiagnostics();
     setMinimumSize(minimumSide, minimumSide);
+}
+
+void SettingsView::styleSaveButton() {
+    // The filled look of the form's one prominent button: the highlight of the palette this
+    // view is painted with (the dashboard's own appearance included), set again on a change.
+    QPalette filled = palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        filled.setColor(group, QPalette::Button, filled.color(group, QPalette::Highlight));
+        filled.setColor(group, QPalette::ButtonText,
+                        filled.color(group, QPalette::HighlightedText));
+    }
+    save_->setPalette(filled);
+}
+
+void SettingsView::changeEvent(QEvent* event) {
+    QScrollArea::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        styleSaveButton();
 }
 
 bool SettingsView::lookingUpKey() const {

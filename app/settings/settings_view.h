@@ -43,9 +43,11 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void load();
+    void styleSaveButton();
     void lookUpKey();
     void keyFound(const QString& endpoint, const QString& key);
     void detect();
