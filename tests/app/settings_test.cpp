@@ -27,6 +27,7 @@
 #include "model/display.h"
 #include "support/app_fixture.h"
 #include "sync/data_sync_service.h"
+#include "sync/settings.h"
 #include "sync/widget_center.h"
 #include "ui/style.h"
 #include "ui/text_label.h"
@@ -120,8 +121,8 @@ protected:
         spin([&] { return store.load() == sync().widgetPreferences(); });
         return store.load();
     }
-    QVariant storedSetting(const char* key) const {
-        return QSettings(settingsPath(), QSettings::IniFormat).value(key);
+    QVariant storedSetting(const AppSettings::Key& key) const {
+        return QSettings(settingsPath(), QSettings::IniFormat).value(key.key());
     }
     void save() {
         QSignalSpy done(&view(), &SettingsView::saveFinished);
@@ -265,7 +266,7 @@ TEST_F(SettingsForm, KeyFieldFollowsTheAddressAndSaveAppliesTrimmedSettings) {
         GTEST_SKIP() << "no Secret Service";
     const QString endpoint = QString::fromStdString(gateway.endpoint());
     GatewayKeychain::save(" k1 ", endpoint.toStdString());
-    setting("interval", 45);
+    setting(AppSettings::interval, 45);
     auto* address = find<QLineEdit>("endpoint");
     auto* token = find<QLineEdit>("token");
     EXPECT_EQ(address->text(), endpoint);
@@ -289,8 +290,8 @@ TEST_F(SettingsForm, KeyFieldFollowsTheAddressAndSaveAppliesTrimmedSettings) {
     type(find<QComboBox>("interval"), QStringLiteral("2"));
     save();
     EXPECT_EQ(message(), QStringLiteral("设置已保存。"));
-    EXPECT_EQ(storedSetting("endpoint").toString(), endpoint);
-    EXPECT_EQ(storedSetting("interval").toInt(), 120);
+    EXPECT_EQ(storedSetting(AppSettings::endpoint).toString(), endpoint);
+    EXPECT_EQ(storedSetting(AppSettings::interval).toInt(), 120);
     EXPECT_EQ(GatewayKeychain::load(endpoint.toStdString()), "k2");
     EXPECT_TRUE(address->text().startsWith(u' '));
 
@@ -319,7 +320,7 @@ TEST_F(SettingsForm, KeyFieldFollowsTheAddressAndSaveAppliesTrimmedSettings) {
         save();
         EXPECT_EQ(message(), expected) << text.left(40).toStdString();
     }
-    EXPECT_EQ(storedSetting("endpoint").toString(), endpoint);
+    EXPECT_EQ(storedSetting(AppSettings::endpoint).toString(), endpoint);
     EXPECT_EQ(sync().endpoint(), endpoint);
     EXPECT_EQ(GatewayKeychain::load(endpoint.toStdString()), "k3");
 
@@ -331,7 +332,7 @@ TEST_F(SettingsForm, KeyFieldFollowsTheAddressAndSaveAppliesTrimmedSettings) {
     EXPECT_EQ(address->text(), QStringLiteral("http://127.0.0.1:4567"));
     EXPECT_TRUE(spin([&] { return !view().lookingUpKey(); }));
     EXPECT_EQ(token->text(), QStringLiteral("k4"));
-    EXPECT_EQ(storedSetting("endpoint").toString(), endpoint);
+    EXPECT_EQ(storedSetting(AppSettings::endpoint).toString(), endpoint);
 
     // Showing the view again drops unsaved edits.
     view().hide();
@@ -358,7 +359,7 @@ TEST_F(SettingsForm, ShellChoicesDiagnosticsAndUpdateText) {
     EXPECT_EQ(find<QLabel>("version")->text(), QStringLiteral("未连接"));
     EXPECT_FALSE(find<QLabel>("attemptedAt")->isVisibleTo(&view()));
 
-    setting("menuQuota", QString::fromStdString(quota("zed").id()));
+    setting(AppSettings::menuQuota, QString::fromStdString(quota("zed").id()));
     shell_->reload();
     refresh();
     auto* menuQuota = find<QComboBox>("menuQuota");
@@ -366,9 +367,10 @@ TEST_F(SettingsForm, ShellChoicesDiagnosticsAndUpdateText) {
     EXPECT_EQ(menuQuota->currentIndex(), -1); // a vanished subscription selects nothing
     menuQuota->setFocus();
     QTest::keyClick(menuQuota, Qt::Key_End);
-    EXPECT_EQ(storedSetting("menuQuota").toString(), QString::fromStdString(quota("cai").id()));
+    EXPECT_EQ(storedSetting(AppSettings::menuQuota).toString(),
+              QString::fromStdString(quota("cai").id()));
     type(find<QComboBox>("appearance"), QStringLiteral("深"));
-    EXPECT_EQ(storedSetting("appearance").toString(), QStringLiteral("dark"));
+    EXPECT_EQ(storedSetting(AppSettings::appearance).toString(), QStringLiteral("dark"));
     find<QCheckBox>("showMenuBar")->click();
     EXPECT_FALSE(shell_->showMenuBar());
 
