@@ -4,6 +4,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "gateway/keychain.h"
+#include "gateway/secret_memory.h"
 
 namespace tessel {
 
@@ -38,7 +39,10 @@ void KeyLookup::run(const QString& endpoint) {
     });
     // The watcher dies with this object; a lookup still running then finishes unheard.
     watcher->setFuture(QtConcurrent::run([text = endpoint.toStdString()] {
-        return QString::fromStdString(GatewayKeychain::load(text).value_or(std::string()));
+        std::optional<std::string> key = GatewayKeychain::load(text);
+        const QString shown = key ? QString::fromStdString(*key) : QString();
+        SecretMemory::wipe(key);
+        return shown;
     }));
 }
 

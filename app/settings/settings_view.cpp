@@ -26,6 +26,7 @@
 #include "gateway/endpoint.h"
 #include "gateway/errors.h"
 #include "gateway/keychain.h"
+#include "gateway/secret_memory.h"
 #include "storage/container.h"
 #include "sync/data_sync_service.h"
 #include "sync/settings.h"
@@ -359,14 +360,17 @@ void SettingsView::save() {
                 apply(endpoint, interval);
             });
     // The store may show an unlock prompt or take its full time limit: never on this thread.
-    watcher->setFuture(QtConcurrent::run([e = endpoint.toStdString(), t = token.toStdString()] {
-        try {
-            GatewayKeychain::save(t, e);
-            return QString();
-        } catch (const std::exception& error) {
-            return QString::fromUtf8(error.what());
-        }
-    }));
+    watcher->setFuture(
+        QtConcurrent::run([e = endpoint.toStdString(), t = token.toStdString()]() mutable {
+            QString failure;
+            try {
+                GatewayKeychain::save(t, e);
+            } catch (const std::exception& error) {
+                failure = QString::fromUtf8(error.what());
+            }
+            SecretMemory::wipe(t);
+            return failure;
+        }));
 }
 
 void SettingsView::apply(const QString& endpoint, int interval) {
@@ -389,7 +393,7 @@ void SettingsView::setMessage(const QString& message) {
 bool SettingsView::writable() {
     // Checked before writing: a failed write would linger in QSettings' in-process cache and
     // read back as if it had been stored. The control keeps the user's choice either way.
-    if (!settings_ || AppSettings::open(settings_->path())->isWritable())
+    if (!settings_ || AppSettings::writable(*AppSettings::open(settings_->path())))
         return true;
     setMessage(QString::fromUtf8(AppSettings::SettingsError().what()));
     return false;
