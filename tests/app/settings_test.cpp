@@ -308,9 +308,7 @@ TEST_F(SettingsForm, KeyFieldFollowsTheAddressAndSaveAppliesTrimmedSettings) {
     const QString invalid = QStringLiteral("请输入不含路径、凭证或查询参数的 Gateway 地址。");
     const std::pair<QString, QString> refused[] = {
         {QStringLiteral("http://127.0.0.1:3425 /"), invalid},
-        {QStringLiteral("http://127.0.0.1:3425/v1"), invalid},
         {QStringLiteral("http://me:pw@127.0.0.1:3425"), invalid},
-        {QStringLiteral("http://127.0.0.1:3425?x=1"), invalid},
         {QStringLiteral("http://") + QString(100000, u'a'), invalid},
         {QStringLiteral("http://gateway.example.org"), QStringLiteral("远程 Gateway 需要 HTTPS。")},
     };
@@ -323,16 +321,6 @@ TEST_F(SettingsForm, KeyFieldFollowsTheAddressAndSaveAppliesTrimmedSettings) {
     EXPECT_EQ(storedSetting(AppSettings::endpoint).toString(), endpoint);
     EXPECT_EQ(sync().endpoint(), endpoint);
     EXPECT_EQ(GatewayKeychain::load(endpoint.toStdString()), "k3");
-
-    // Detection fills the field and its key, and saves nothing.
-    fs::create_directories(dir.path() / "gateway-config/tessel");
-    std::ofstream(dir.path() / "gateway-config/tessel/settings.json") << R"({"port": 4567})";
-    GatewayKeychain::save("k4", "http://127.0.0.1:4567");
-    find<QPushButton>("detect")->click();
-    EXPECT_EQ(address->text(), QStringLiteral("http://127.0.0.1:4567"));
-    EXPECT_TRUE(spin([&] { return !view().lookingUpKey(); }));
-    EXPECT_EQ(token->text(), QStringLiteral("k4"));
-    EXPECT_EQ(storedSetting(AppSettings::endpoint).toString(), endpoint);
 
     // Showing the view again drops unsaved edits.
     view().hide();
