@@ -243,7 +243,8 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     showQuotaChoices();
     showShellSettings();
     showDiagnostics();
-    setMinimumSize(minimumSide, minimumSide);
+    // The height is the window's business: embedded, the form scrolls in what it is given.
+    setMinimumWidth(minimumSide);
 }
 
 void SettingsView::styleSaveButton() {

@@ -26,6 +26,7 @@ class WidgetSettingsSections;
 class SettingsView : public QScrollArea {
     Q_OBJECT
 public:
+    // The form is at least this wide; its window at least this wide and high.
     static constexpr int minimumSide = 520;
 
     SettingsView(DataSyncService* sync, ShellSettings* settings, UpdateController* updates,

@@ -18,6 +18,7 @@ SettingsWindow::SettingsWindow(DataSyncService* sync, ShellSettings* settings,
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view_);
+    setMinimumSize(SettingsView::minimumSide, SettingsView::minimumSide);
     resize(defaultSize);
     auto* close = new QAction(this);
     close->setShortcuts({QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
