@@ -17,7 +17,7 @@ namespace GatewayKeychain {
 
 namespace {
 
-const char* const unavailable = "系统钥匙串不可用：无法保存 Gateway 密钥。";
+const char* const unavailable = "系统密钥环不可用：无法保存 Gateway 密钥。";
 const char* const unsendable = "Gateway 密钥不能包含换行符或空字符。";
 
 // Items are found by their two attributes alone, whatever schema name an older build wrote.
