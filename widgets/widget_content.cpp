@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "model/display.h"
 #include "ui/symbol_view.h"
@@ -417,7 +418,8 @@ void WidgetContent::analytics(QVBoxLayout* stack) {
     }
 }
 
-QList<widget::ViewItem> WidgetContent::items() const {
+QList<widget::ViewItem> WidgetContent::items() {
+    ensureLaidOut();
     QList<widget::ViewItem> out;
     for (const Tracked& t : tracked_) {
         if (!t.widget || !t.widget->isVisibleTo(this) || t.widget->size().isEmpty())
@@ -443,13 +445,24 @@ QUrl WidgetContent::tapUrl() const {
                     : QStringLiteral("tesselwidget://overview"));
 }
 
+// A widget that was never shown has laid out nothing yet; its layouts run here, parents first,
+// so a hidden view renders and lists its items as a shown one does.
+void WidgetContent::ensureLaidOut() {
+    if (isVisible())
+        return;
+    ensurePolished();
+    const std::function<void(QWidget*)> activate = [&activate](QWidget* widget) {
+        if (widget->layout())
+            widget->layout()->activate();
+        for (QObject* child : widget->children())
+            if (child->isWidgetType())
+                activate(static_cast<QWidget*>(child));
+    };
+    activate(this);
+}
+
 QImage WidgetContent::render(qreal devicePixelRatio) {
-    // Hidden widgets lay out their children only when shown; show without mapping a window.
-    const bool hidden = !isVisible() && !parentWidget();
-    if (hidden) {
-        setAttribute(Qt::WA_DontShowOnScreen, true);
-        show();
-    }
+    ensureLaidOut();
     const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1;
     const QSize size = widget::familySize(family_);
     QImage image(QSize(int(std::ceil(size.width() * ratio)), int(std::ceil(size.height() * ratio))),
@@ -459,10 +472,6 @@ QImage WidgetContent::render(qreal devicePixelRatio) {
     rounded_ = true;
     QWidget::render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
     rounded_ = false;
-    if (hidden) {
-        hide();
-        setAttribute(Qt::WA_DontShowOnScreen, false);
-    }
     return image;
 }
 

@@ -30,7 +30,7 @@ public:
     const Entry& entry() const { return entry_; }
     void setEntry(Entry entry);
 
-    QList<widget::ViewItem> items() const;
+    QList<widget::ViewItem> items();
     QUrl tapUrl() const;
     // At the family's size, with rounded corners on a transparent background.
     QImage render(qreal devicePixelRatio);
@@ -53,6 +53,7 @@ private:
     };
 
     void rebuild();
+    void ensureLaidOut();
     void header(QVBoxLayout* stack);
     void small(QVBoxLayout* stack);
     void smallFooter(QVBoxLayout* stack);

@@ -109,7 +109,6 @@ TEST_F(Plugin, TimelineAndViewThroughTheContract) {
     EXPECT_EQ(timeline.entries[0].date.secsTo(timeline.after), 1200);
     std::unique_ptr<widget::WidgetView> view =
         plugin->createView(timeline.entries[0], Family::Small, {});
-    view->widget()->show();
     QStringList texts;
     for (const widget::ViewItem& item : view->items())
         texts << item.text;

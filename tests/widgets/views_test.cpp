@@ -46,7 +46,7 @@ QuotaWindow window(std::string name, std::optional<double> remaining,
 }
 
 // Every item lies inside the widget, and no two overlap.
-void expectLaidOut(const WidgetContent& view) {
+void expectLaidOut(WidgetContent& view) {
     const QList<widget::ViewItem> items = view.items();
     const QRect bounds = view.rect();
     for (int i = 0; i < items.size(); ++i) {

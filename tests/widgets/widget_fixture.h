@@ -56,7 +56,7 @@ protected:
 };
 
 // Texts of the visible items in reading order; links and charts by their accessible names.
-inline QStringList shown(const WidgetContent& view) {
+inline QStringList shown(WidgetContent& view) {
     QStringList out;
     for (const widget::ViewItem& item : view.items())
         out << (item.text.isEmpty() ? item.accessibleName : item.text);
