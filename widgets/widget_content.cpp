@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -77,6 +78,8 @@ WidgetContent::WidgetContent(Family family, Entry entry, widget::ViewActions act
     : QWidget(parent), family_(family), entry_(std::move(entry)), actions_(std::move(actions)) {
     setFixedSize(widget::familySize(family_));
     setCursor(Qt::PointingHandCursor);
+    // The tap target is reachable without a pointer, too.
+    setFocusPolicy(Qt::TabFocus);
     auto* frame = new QVBoxLayout(this);
     const int margin = family_ == Family::Large ? 14 : 12;
     frame->setContentsMargins(margin, margin, margin, margin);
@@ -501,6 +504,14 @@ void WidgetContent::mouseReleaseEvent(QMouseEvent* event) {
         rect().contains(event->position().toPoint()))
         openUrl(tapUrl());
     pressed_ = false;
+}
+
+void WidgetContent::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
+        event->key() == Qt::Key_Space)
+        openUrl(tapUrl());
+    else
+        QWidget::keyPressEvent(event);
 }
 
 void WidgetContent::changeEvent(QEvent* event) {
