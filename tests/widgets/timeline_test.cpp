@@ -22,6 +22,7 @@
 #include "widgets/cycle.h"
 #include "widgets/provider.h"
 #include "widgets/selection_suite.h"
+#include "widgets/widget_text.h"
 
 using namespace tessel;
 namespace fs = std::filesystem;
@@ -307,3 +308,26 @@ TEST_F(Container, CyclingWithoutASuiteStillRequestsTheReload) {
 }
 
 #include "timeline_test.moc"
+
+TEST(WidgetTexts, TwoDigitTwentyFourHourTimesInTheUsersLocaleAndZone) {
+    const Instant march1 = Instant(std::chrono::seconds(1740816300)); // 2025-03-01T08:05:00Z
+    test::ScopedEnv zone("TZ", "Asia/Shanghai");
+    for (const auto& [locale, reset] : {std::pair{"zh_CN.UTF-8", "03/01 16:05"},
+                                        {"en_US.UTF-8", "03/01, 16:05"},
+                                        {"de_DE.UTF-8", "01.03., 16:05"}}) {
+        test::ScopedEnv all("LC_ALL", locale);
+        EXPECT_EQ(WidgetText::clock(march1), "16:05") << locale;
+        EXPECT_EQ(WidgetText::reset(march1), reset) << locale;
+    }
+    test::ScopedEnv utc("TZ", "UTC");
+    EXPECT_EQ(WidgetText::clock(march1), "08:05");
+    QuotaWindow w;
+    EXPECT_EQ(WidgetText::remaining(nullptr), "\u2014");
+    EXPECT_EQ(WidgetText::remaining(&w), "\u2014");
+    w.used = 130;
+    EXPECT_EQ(WidgetText::remaining(&w), "0%");
+    w.remaining = 14.4;
+    EXPECT_EQ(WidgetText::remaining(&w), "14%");
+    w.unlimited = true;
+    EXPECT_EQ(WidgetText::remaining(&w), "无限制");
+}
