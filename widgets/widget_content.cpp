@@ -80,6 +80,7 @@ WidgetContent::WidgetContent(Family family, Entry entry, widget::ViewActions act
     setCursor(Qt::PointingHandCursor);
     // The tap target is reachable without a pointer, too.
     setFocusPolicy(Qt::TabFocus);
+    installAccessibility();
     auto* frame = new QVBoxLayout(this);
     const int margin = family_ == Family::Large ? 14 : 12;
     frame->setContentsMargins(margin, margin, margin, margin);
@@ -291,7 +292,7 @@ void WidgetContent::quotaList(QVBoxLayout* stack) {
 void WidgetContent::quotaRow(QVBoxLayout* stack, const Quota& quota, bool spacious) {
     const WidgetPreferences preferences = entry_.effectivePreferences();
     const QuotaWindow* first = firstWindow(quota);
-    auto* row = new QWidget;
+    auto* row = new QuotaRowView;
     auto* lines = vbox(spacious ? 4 : 2);
     row->setLayout(lines);
     QStringList parts;

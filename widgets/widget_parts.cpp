@@ -1,5 +1,6 @@
 #include "widgets/widget_parts.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QPainter>
@@ -233,6 +234,41 @@ void LinkButton::paintEvent(QPaintEvent*) {
         painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
         painter.drawRect(rect().adjusted(0, 0, -1, -1));
     }
+}
+
+// ---- Accessibility ----
+
+namespace {
+
+// A row reads as one text; its labels are not offered separately.
+class CombinedAccessible : public QAccessibleWidget {
+public:
+    explicit CombinedAccessible(QWidget* widget)
+        : QAccessibleWidget(widget, QAccessible::StaticText) {}
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+};
+
+QAccessibleInterface* accessibleFor(const QString& key, QObject* object) {
+    if (!object || !object->isWidgetType())
+        return nullptr;
+    auto* widget = static_cast<QWidget*>(object);
+    if (key == QLatin1String("tessel::QuotaRowView"))
+        return new CombinedAccessible(widget);
+    if (key == QLatin1String("tessel::TrendChart"))
+        return new QAccessibleWidget(widget, QAccessible::Chart);
+    return nullptr;
+}
+
+} // namespace
+
+void installAccessibility() {
+    static const bool installed = [] {
+        QAccessible::installFactory(accessibleFor);
+        return true;
+    }();
+    (void)installed;
 }
 
 // ---- Dot, ShareBar, Divider ----

@@ -115,6 +115,16 @@ private:
     double percent_;
 };
 
+// One subscription's lines, presented to screen readers as one element named by all its texts.
+class QuotaRowView : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+};
+
+// Gives the rows and the chart their roles for screen readers; once per process.
+void installAccessibility();
+
 // Divider line at half opacity.
 class Divider : public QWidget {
     Q_OBJECT

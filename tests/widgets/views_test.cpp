@@ -1,6 +1,6 @@
 // The three families drawn offscreen from prepared files: what they show, in which order, and
 // what clicks do.
-#include <QSignalSpy>
+#include <QAccessible>
 #include <QTest>
 
 #include "model/display.h"
@@ -182,6 +182,12 @@ TEST_F(Views, MediumAndLargeListUpToThreeRows) {
     EXPECT_EQ(shown(*medium), (QStringList{"TESSEL", "打开应用并刷新", "主力订阅\n62%\n5 小时\n+2",
                                            "同步于 " + clock(now)}));
     EXPECT_EQ(medium->items()[2].accessibleName, "主力订阅，62%，5 小时，+2");
+    QAccessibleInterface* row =
+        QAccessible::queryAccessibleInterface(medium->findChild<QuotaRowView*>());
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->role(), QAccessible::StaticText);
+    EXPECT_EQ(row->text(QAccessible::Name), "主力订阅，62%，5 小时，+2");
+    EXPECT_EQ(row->childCount(), 0);
     p.quotaCount = 1'000'000'000;
     p.showReset = true;
     auto three = shownView(Family::Medium, entryOf(sample, p));
@@ -216,6 +222,8 @@ TEST_F(Views, LargeAddsFiguresChartAndCounts) {
     EXPECT_EQ(texts[10], calls);
     EXPECT_TRUE(texts[11].contains(" 次"));
     EXPECT_EQ(large->items()[9].role, widget::ViewItem::Role::Chart);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(large->findChild<TrendChart*>())->role(),
+              QAccessible::Chart);
     expectLaidOut(*large);
 
     // Without quotas the figures come first; without usage they show the placeholder.
