@@ -5,7 +5,7 @@
 #include "host/config_sheet.h"
 #include "host/gallery.h"
 #include "host/widget_window.h"
-#include "sync/widget_center.h"
+#include "widget_api/desktop_widget.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -31,9 +31,9 @@ Host::Host(QList<LoadedPlugin> plugins, QString settingsPath, QObject* parent)
     saveSoon_.setSingleShot(true);
     saveSoon_.setInterval(400);
     connect(&saveSoon_, &QTimer::timeout, this, &Host::save);
-    QDBusConnection::sessionBus().connect(QString(), QString::fromLatin1(WidgetCenter::objectPath),
-                                          QString::fromLatin1(WidgetCenter::interfaceName),
-                                          QString::fromLatin1(WidgetCenter::reloadSignal), this,
+    QDBusConnection::sessionBus().connect(QString(), QString::fromLatin1(DesktopWidget::objectPath),
+                                          QString::fromLatin1(DesktopWidget::interfaceName),
+                                          QString::fromLatin1(DesktopWidget::reloadSignal), this,
                                           SLOT(reloadSignal(QString)));
     connect(clock_, &ClockWatch::changed, this, [this] {
         for (WidgetWindow* w : std::as_const(windows_))
