@@ -6,12 +6,16 @@
 #include "host/instance.h"
 #include "host/plugins.h"
 #include "host/render.h"
+#include "host/widget_window.h"
 
 #include <QApplication>
+#include <QSet>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -109,5 +113,23 @@ int main(int argc, char** argv) {
     // Nothing placed yet: the gallery is the only thing to show.
     if (!host.restore() || gallery)
         host.showGallery();
+    // For the benchmark: one line once every placed widget shows its first timeline.
+    if (qEnvironmentVariableIsSet("TESSEL_REPORT_READY")) {
+        auto waiting = std::make_shared<QSet<QString>>();
+        for (WidgetWindow* w : host.windows()) {
+            waiting->insert(w->record().id);
+            QObject::connect(w, &WidgetWindow::timelineApplied, &app, [waiting](const QString& id) {
+                if (waiting->remove(id) && waiting->isEmpty()) {
+                    std::puts("ready");
+                    std::fflush(stdout);
+                }
+            });
+        }
+        if (waiting->isEmpty())
+            QTimer::singleShot(0, [] {
+                std::puts("ready");
+                std::fflush(stdout);
+            });
+    }
     return app.exec();
 }

@@ -37,6 +37,8 @@ public:
     widget::Family family() const;
     // How many timelines were asked for; what tests and the benchmark watch.
     int timelineRequests() const { return requests_; }
+    // No timeline asked for or awaited.
+    bool idle() const { return !reloads_.pending() && !watcher_; }
 
     // Coalesced: a burst makes one request.
     void reload();

@@ -1,0 +1,249 @@
+// The real program on a real X server (Xvfb): placed windows with their sizes, positions and
+// desktop states, a second start's hand-over, and clicks that reach the desktop's URL handler.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTextStream>
+
+#include <xcb/xcb.h>
+
+#include <cstring>
+#include <sys/stat.h>
+
+#include "host/host_settings.h"
+#include "host/plugins.h"
+#include "storage/container.h"
+#include "storage/snapshot_store.h"
+#include "support/app_fixture.h"
+
+using namespace tessel;
+using namespace tessel::host;
+
+namespace {
+
+struct Window {
+    xcb_window_t id;
+    QRect geometry;
+    QString name;
+    QList<QByteArray> states;
+    quint32 desktop = 0;
+};
+
+class Display {
+public:
+    explicit Display(const QString& name) {
+        connection_ = xcb_connect(name.toLatin1().constData(), nullptr);
+    }
+    ~Display() { xcb_disconnect(connection_); }
+    bool ok() const { return !xcb_connection_has_error(connection_); }
+
+    // The mapped top-level windows, in stacking order.
+    QList<Window> windows() {
+        QList<Window> out;
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+        auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root), nullptr);
+        if (!tree)
+            return out;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+            auto* attributes = xcb_get_window_attributes_reply(
+                connection_, xcb_get_window_attributes(connection_, children[i]), nullptr);
+            const bool mapped = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+            std::free(attributes);
+            if (!mapped)
+                continue;
+            auto* g = xcb_get_geometry_reply(connection_,
+                                             xcb_get_geometry(connection_, children[i]), nullptr);
+            if (!g)
+                continue;
+            Window w{children[i], QRect(g->x, g->y, g->width, g->height), {}, {}, 0};
+            std::free(g);
+            w.name = QString::fromUtf8(property(w.id, "_NET_WM_NAME"));
+            const QByteArray states = property(w.id, "_NET_WM_STATE");
+            for (qsizetype k = 0; k + 4 <= states.size(); k += 4) {
+                xcb_atom_t a;
+                std::memcpy(&a, states.constData() + k, 4);
+                w.states.append(atomName(a));
+            }
+            const QByteArray desktop = property(w.id, "_NET_WM_DESKTOP");
+            if (desktop.size() == 4)
+                std::memcpy(&w.desktop, desktop.constData(), 4);
+            out.append(w);
+        }
+        std::free(tree);
+        return out;
+    }
+
+private:
+    xcb_atom_t atom(const char* name) {
+        auto* r = xcb_intern_atom_reply(
+            connection_, xcb_intern_atom(connection_, 0, std::uint16_t(std::strlen(name)), name),
+            nullptr);
+        const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(r);
+        return a;
+    }
+    QByteArray atomName(xcb_atom_t a) {
+        auto* r = xcb_get_atom_name_reply(connection_, xcb_get_atom_name(connection_, a), nullptr);
+        QByteArray name =
+            r ? QByteArray(xcb_get_atom_name_name(r), xcb_get_atom_name_name_length(r))
+              : QByteArray();
+        std::free(r);
+        return name;
+    }
+    QByteArray property(xcb_window_t w, const char* name) {
+        auto* r = xcb_get_property_reply(
+            connection_,
+            xcb_get_property(connection_, 0, w, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+            nullptr);
+        QByteArray value;
+        if (r)
+            value = QByteArray(static_cast<const char*>(xcb_get_property_value(r)),
+                               xcb_get_property_value_length(r));
+        std::free(r);
+        return value;
+    }
+
+    xcb_connection_t* connection_;
+};
+
+class DesktopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::app();
+        xvfb.setProgram("Xvfb");
+        xvfb.setArguments({"-displayfd", "1", "-screen", "0", "1280x900x24", "-nolisten", "tcp"});
+        xvfb.start();
+        ASSERT_TRUE(xvfb.waitForStarted());
+        ASSERT_TRUE(test::spin([&] { return xvfb.canReadLine(); }, 20000));
+        display = ":" + QString::fromLatin1(xvfb.readLine()).trimmed();
+
+        const QString root = QString::fromStdString(dir.path().string());
+        QDir().mkpath(root + "/runtime");
+        ::chmod((root + "/runtime").toLocal8Bit().constData(), 0700);
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", display);
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("XDG_CONFIG_HOME", root + "/config");
+        env.insert("XDG_DATA_HOME", root + "/data");
+        env.insert("XDG_RUNTIME_DIR", root + "/runtime");
+        env.insert("TESSEL_WIDGET_PLUGIN_PATH", PLUGIN_DIR);
+        env.remove("XDG_CURRENT_DESKTOP");
+        env.remove("DESKTOP_SESSION");
+
+        // A URL handler of our own, found the way any desktop program finds one.
+        opened = root + "/opened.txt";
+        write(root + "/handler.sh", "#!/bin/sh\necho \"$1\" >> '" + opened + "'\n");
+        ::chmod((root + "/handler.sh").toLocal8Bit().constData(), 0700);
+        write(root + "/data/applications/tessel-test-handler.desktop",
+              "[Desktop Entry]\nType=Application\nName=Handler\nNoDisplay=true\n"
+              "MimeType=x-scheme-handler/tesselwidget;\nExec=" +
+                  root + "/handler.sh %u\n");
+        write(
+            root + "/config/mimeapps.list",
+            "[Default Applications]\nx-scheme-handler/tesselwidget=tessel-test-handler.desktop\n");
+
+        Snapshot s;
+        s.updatedAt = std::chrono::system_clock::now();
+        Quota q{.provider = "alpha", .name = "Alpha"};
+        q.windows = std::vector<QuotaWindow>{{.name = "5h", .remaining = 64}};
+        s.quotas = {q};
+        SnapshotStore(std::filesystem::path((root + "/data").toStdString()) /
+                      SharedContainer::groupID())
+            .save(s);
+    }
+    void TearDown() override {
+        for (QProcess* p : {&host, &xvfb}) {
+            p->terminate();
+            if (!p->waitForFinished(5000))
+                p->kill();
+            p->waitForFinished();
+        }
+    }
+    static void write(const QString& path, const QString& text) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text.toUtf8());
+    }
+    QList<Window> hostWindows(Display& x) {
+        QList<Window> out;
+        for (const Window& w : x.windows())
+            if (w.name.startsWith("Tessel Widget"))
+                out.append(w);
+        return out;
+    }
+    QStringList openedUrls() const {
+        QFile f(opened);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+    int xdotool(const QStringList& arguments) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start("xdotool", arguments);
+        p.waitForFinished(10000);
+        return p.exitCode();
+    }
+
+    test::TempDir dir;
+    QProcess xvfb;
+    QProcess host;
+    QString display;
+    QString opened;
+    QProcessEnvironment env;
+};
+
+TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
+    const QString settings =
+        QString::fromStdString(dir.path().string()) + "/config/quorvane/tessel-widget-host.ini";
+    ASSERT_TRUE(
+        HostSettings::save(settings, {{"s", "TesselDesktopWidget", "small", {20, 30}, "", {}},
+                                      {"m", "TesselDesktopWidget", "medium", {220, 30}, "", {}},
+                                      {"l", "TesselDesktopWidget", "large", {620, 30}, "", {}}}));
+    host.setProcessEnvironment(env);
+    host.start(HOST_BINARY, {});
+    Display x(display);
+    ASSERT_TRUE(x.ok());
+    ASSERT_TRUE(test::spin([&] { return hostWindows(x).size() == 3; }, 30000));
+    QList<QRect> geometries;
+    for (const Window& w : hostWindows(x)) {
+        geometries.append(w.geometry);
+        for (const char* state : {"_NET_WM_STATE_BELOW", "_NET_WM_STATE_STICKY",
+                                  "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"})
+            EXPECT_TRUE(w.states.contains(state)) << state;
+        EXPECT_EQ(w.desktop, 0xFFFFFFFFu);
+    }
+    std::sort(geometries.begin(), geometries.end(),
+              [](const QRect& a, const QRect& b) { return a.x() < b.x(); });
+    EXPECT_EQ(geometries, QList<QRect>({QRect(20, 30, 170, 170), QRect(220, 30, 364, 170),
+                                        QRect(620, 30, 364, 382)}));
+
+    // A second start hands "gallery" over and leaves; the gallery opens in the first.
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(HOST_BINARY, {"--gallery"});
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitCode(), 0);
+    ASSERT_TRUE(test::spin(
+        [&] {
+            const QList<Window> all = x.windows();
+            return std::any_of(all.begin(), all.end(),
+                               [](const Window& w) { return w.name.startsWith("添加小组件"); });
+        },
+        20000));
+    EXPECT_EQ(host.state(), QProcess::Running);
+
+    // The large widget's refresh link sits at the right end of its header; below the header
+    // is the widget's tap target.
+    ASSERT_EQ(xdotool({"mousemove", "970", "46", "click", "1"}), 0);
+    ASSERT_TRUE(test::spin([&] { return openedUrls().size() == 1; }, 20000));
+    ASSERT_EQ(xdotool({"mousemove", "800", "380", "click", "1"}), 0);
+    ASSERT_TRUE(test::spin([&] { return openedUrls().size() == 2; }, 20000));
+    EXPECT_EQ(openedUrls(), QStringList({"tesselwidget://refresh", "tesselwidget://overview"}));
+}
+
+} // namespace
