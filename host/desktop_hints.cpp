@@ -26,7 +26,8 @@ void keepOnDesktop(QWidget* window) {
                            Qt::WindowDoesNotAcceptFocus);
     window->setAttribute(Qt::WA_ShowWithoutActivating);
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11)
+    // The offscreen platform answers this interface too, without a connection.
+    if (!x11 || !x11->connection())
         return;
     xcb_connection_t* c = x11->connection();
     const auto id = static_cast<xcb_window_t>(window->winId());
@@ -49,7 +50,7 @@ bool compositing() {
     if (QGuiApplication::platformName() == u"wayland")
         return true;
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11)
+    if (!x11 || !x11->connection())
         return false;
     xcb_connection_t* c = x11->connection();
     // EWMH: a compositing manager owns the selection _NET_WM_CM_S<screen>.

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QScreen>
 #include <QUuid>
 
@@ -76,6 +77,8 @@ bool Host::restore() {
     }
     if (!problems.isEmpty())
         save();
+    else if (QFileInfo::exists(Autostart::entryPath()) != !records.isEmpty())
+        Autostart::set(!records.isEmpty(), QCoreApplication::applicationFilePath());
     return !windows_.isEmpty();
 }
 

@@ -60,13 +60,19 @@ bool Instance::claim() {
         lock_ = -1;
         return false;
     }
+    socket_ = socket;
+    return true;
+}
+
+void Instance::listen() {
+    if (socket_.isEmpty() || server_)
+        return;
     server_ = new QLocalServer(this);
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server_, &QLocalServer::newConnection, this, &Instance::accept);
     // We hold the lock, so a socket still there is a crashed host's.
-    QLocalServer::removeServer(socket);
-    server_->listen(socket);
-    return true;
+    QLocalServer::removeServer(socket_);
+    server_->listen(socket_);
 }
 
 bool Instance::handOver(const QString& request, int waitMs) {

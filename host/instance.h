@@ -20,8 +20,10 @@ public:
     ~Instance() override;
 
     // True when this process is (now) the one host. Without a private runtime directory every
-    // start runs on its own, which is better than none starting.
+    // start runs on its own, which is better than none starting. Needs no application object.
     bool claim();
+    // After claim() won, once the application object exists: take later starts' requests.
+    void listen();
 
     // From a start that found the lock held: delivers `request` and waits for the receipt.
     // Needs a QCoreApplication. False when nobody took it in time.
@@ -36,6 +38,7 @@ private:
     void read(QLocalSocket* socket);
 
     QLocalServer* server_ = nullptr;
+    QString socket_;
     int lock_ = -1;
 };
 

@@ -109,6 +109,7 @@ int main(int argc, char** argv) {
 
     Host host(Plugins::load(Plugins::searchPath()), HostSettings::path());
     QObject::connect(&instance, &Instance::received, &host, &Host::handle);
+    instance.listen();
     QObject::connect(&host, &Host::idle, &app, &QCoreApplication::quit);
     // Nothing placed yet: the gallery is the only thing to show.
     if (!host.restore() || gallery)
