@@ -23,6 +23,8 @@
 #include <memory>
 #include <optional>
 
+#include "widget_api/desktop_widget.h"
+
 namespace tessel::widget {
 
 // Sizes of the three families in logical pixels; drawn at the screen's device pixel ratio.

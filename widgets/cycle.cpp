@@ -6,9 +6,8 @@
 
 #include <limits>
 
-#include "model/display.h"
 #include "storage/container.h"
-#include "sync/widget_center.h"
+#include "widget_api/desktop_widget.h"
 #include "widgets/selection_suite.h"
 
 namespace tessel {
@@ -39,9 +38,9 @@ void requestReload() {
     if (!bus.isConnected())
         return;
     QDBusMessage message =
-        QDBusMessage::createSignal(QString::fromLatin1(WidgetCenter::objectPath),
-                                   QString::fromLatin1(WidgetCenter::interfaceName),
-                                   QString::fromLatin1(WidgetCenter::reloadSignal));
+        QDBusMessage::createSignal(QString::fromLatin1(DesktopWidget::objectPath),
+                                   QString::fromLatin1(DesktopWidget::interfaceName),
+                                   QString::fromLatin1(DesktopWidget::reloadSignal));
     message << QString::fromUtf8(DesktopWidget::kind.data(), qsizetype(DesktopWidget::kind.size()));
     bus.send(message);
 }

@@ -2,9 +2,9 @@
 
 #include <unordered_set>
 
-#include "model/display.h"
 #include "storage/container.h"
 #include "storage/snapshot_store.h"
+#include "widget_api/desktop_widget.h"
 #include "widgets/selection_suite.h"
 
 namespace tessel {
