@@ -11,8 +11,10 @@
 #include <QDBusConnection>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QScreen>
 #include <QUuid>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace tessel::host {
 
@@ -111,12 +113,18 @@ WidgetWindow* Host::open(const PlacedWidget& stored) {
     record.position = repaired(record.position, size, record.screen);
     widget::ViewActions actions;
     actions.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    // An intent may wait on a file lock another process holds: never on the GUI thread.
     actions.runIntent = [this, kind = record.kind](const widget::Intent& intent) {
-        if (intent.perform)
-            intent.perform();
-        // The plug-in's own reload request travels on the bus; without one, reload here.
-        if (!busConnected())
-            reloadKind(kind);
+        if (!intent.perform)
+            return;
+        auto* watcher = new QFutureWatcher<void>(this);
+        connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher, kind] {
+            watcher->deleteLater();
+            // The plug-in's own reload request travels on the bus; without one, reload here.
+            if (!busConnected())
+                reloadKind(kind);
+        });
+        watcher->setFuture(QtConcurrent::run(intent.perform));
     };
     auto* window = new WidgetWindow(record, *plugin, actions);
     windows_.insert(record.id, window);
