@@ -110,9 +110,7 @@ bool readConfiguration(const QByteArray& text, const QList<widget::Parameter>& p
     const QJsonDocument doc = QJsonDocument::fromJson(text, &parse);
     if (parse.error != QJsonParseError::NoError || !doc.isObject()) {
         error = parse.error != QJsonParseError::NoError
-                    ? QStringLiteral("不是有效的 JSON（位置 %1：%2）")
-                          .arg(parse.offset)
-                          .arg(parse.errorString())
+                    ? QStringLiteral("不是有效的 JSON（第 %1 个字节附近）").arg(parse.offset)
                     : QStringLiteral("应是一个 JSON 对象");
         return false;
     }
@@ -187,8 +185,8 @@ int render(const RenderOptions& o, const QList<LoadedPlugin>& plugins, FILE* out
     if (!o.configFile.isEmpty()) {
         QFile file(o.configFile);
         if (!file.open(QIODevice::ReadOnly)) {
-            std::fprintf(err, "tessel-widget-host: 无法读取配置文件 %s：%s\n",
-                         qPrintable(o.configFile), qPrintable(file.errorString()));
+            std::fprintf(err, "tessel-widget-host: 无法读取配置文件 %s：文件不存在或没有读取权限\n",
+                         qPrintable(o.configFile));
             return 2;
         }
         QString error;
@@ -220,8 +218,8 @@ int render(const RenderOptions& o, const QList<LoadedPlugin>& plugins, FILE* out
         QSaveFile file(o.out);
         const QImage image = view->render(o.scale);
         if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
-            std::fprintf(err, "tessel-widget-host: 无法写入 %s：%s\n", qPrintable(o.out),
-                         qPrintable(file.errorString()));
+            std::fprintf(err, "tessel-widget-host: 无法写入 %s：请检查目录是否存在、是否可写\n",
+                         qPrintable(o.out));
             return 2;
         }
     }
