@@ -100,6 +100,7 @@ void ConfigSheet::addChoice(const widget::Parameter& p) {
 // configuration (the entity may come back) but are not listed.
 void ConfigSheet::addEntities(const widget::Parameter& p) {
     auto* list = new QListWidget;
+    list->setSpacing(2);
     QStringList chosen;
     const QJsonValue stored = configuration_.value(p.key);
     for (const QJsonValue& v : stored.toArray())
@@ -118,8 +119,8 @@ void ConfigSheet::addEntities(const widget::Parameter& p) {
         auto* empty = new QListWidgetItem(QStringLiteral("暂无可选订阅"), list);
         empty->setFlags(Qt::NoItemFlags);
     }
-    list->setFixedHeight(std::clamp(int(list->count()), 2, 6) * (list->fontMetrics().height() + 8) +
-                         4);
+    list->setFixedHeight(
+        std::clamp(int(list->count()), 2, 6) * (list->fontMetrics().height() + 10) + 8);
     connect(list, &QListWidget::itemChanged, this,
             [this, key = p.key, chosen](QListWidgetItem* item) mutable {
                 const QString id = item->data(Qt::UserRole).toString();

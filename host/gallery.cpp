@@ -2,9 +2,12 @@
 
 #include "host/host.h"
 
+#include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -47,7 +50,13 @@ Gallery::Gallery(Host* host) {
         text->setAccessibleName(text->text());
         layout->addWidget(name);
         layout->addWidget(text);
-        auto* row = new QHBoxLayout;
+        // The previews stand on a darker stage, so that their own background shows as a card.
+        auto* stage = new QFrame;
+        stage->setObjectName(QStringLiteral("stage"));
+        stage->setStyleSheet(QStringLiteral("#stage { background: %1; border-radius: 12px; }")
+                                 .arg(palette().color(QPalette::Window).darker(112).name()));
+        auto* row = new QHBoxLayout(stage);
+        row->setContentsMargins(20, 20, 20, 16);
         row->setSpacing(20);
         for (widget::Family family : plugin.description.families) {
             auto* column = new QVBoxLayout;
@@ -56,8 +65,11 @@ Gallery::Gallery(Host* host) {
             std::unique_ptr<widget::WidgetView> view =
                 plugin.plugin->createView(entry, family, {}, this);
             if (view) {
-                // A preview shows; clicks in it open and run nothing.
+                // A preview shows; clicks in it open and run nothing, and it takes no focus.
                 view->widget()->setAttribute(Qt::WA_TransparentForMouseEvents);
+                view->widget()->setFocusPolicy(Qt::NoFocus);
+                for (QWidget* child : view->widget()->findChildren<QWidget*>())
+                    child->setFocusPolicy(Qt::NoFocus);
                 view->widget()->setFixedSize(widget::familySize(family));
                 column->addWidget(view->widget(), 0, Qt::AlignTop | Qt::AlignHCenter);
             }
@@ -73,9 +85,16 @@ Gallery::Gallery(Host* host) {
             previews_.push_back({&plugin, family, std::move(view)});
         }
         row->addStretch(1);
-        layout->addLayout(row);
+        layout->addWidget(stage);
     }
     layout->addStretch(1);
+    // Centred on the screen the user works on, not wherever the window manager starts.
+    adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
 }
 
 Gallery::~Gallery() = default;
