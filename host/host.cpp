@@ -220,9 +220,10 @@ void Host::reloadSignal(const QString& kind) {
     reloadKind(kind);
 }
 
-void Host::handle(const QString& request) {
-    if (request == u"gallery" || windows_.isEmpty())
-        showGallery();
+// Started again from the menu or with --gallery: the widgets are already on the desktop, so
+// the gallery is what there is to show.
+void Host::handle(const QString&) {
+    showGallery();
 }
 
 void Host::menuAction(const QString& id, const QString& action) {

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 #include <QTextStream>
 
 #include <xcb/xcb.h>
@@ -132,6 +133,8 @@ protected:
         env.insert("TESSEL_WIDGET_PLUGIN_PATH", PLUGIN_DIR);
         env.remove("XDG_CURRENT_DESKTOP");
         env.remove("DESKTOP_SESSION");
+        // No session bus: the host still runs, and a button's reload stays in the process.
+        env.remove("DBUS_SESSION_BUS_ADDRESS");
 
         // A URL handler of our own, found the way any desktop program finds one.
         opened = root + "/opened.txt";
@@ -147,12 +150,10 @@ protected:
 
         Snapshot s;
         s.updatedAt = std::chrono::system_clock::now();
-        Quota q{.provider = "alpha", .name = "Alpha"};
-        q.windows = std::vector<QuotaWindow>{{.name = "5h", .remaining = 64}};
-        s.quotas = {q};
-        SnapshotStore(std::filesystem::path((root + "/data").toStdString()) /
-                      SharedContainer::groupID())
-            .save(s);
+        Quota a{.provider = "alpha", .name = "Alpha"}, b{.provider = "beta", .name = "Beta"};
+        a.windows = std::vector<QuotaWindow>{{.name = "5h", .remaining = 64}};
+        s.quotas = {a, b};
+        SnapshotStore(SharedContainer::directory()).save(s);
     }
     void TearDown() override {
         for (QProcess* p : {&host, &xvfb}) {
@@ -190,6 +191,8 @@ protected:
     }
 
     test::TempDir dir;
+    // This process reads the same shared files, to find where the views put their items.
+    test::ScopedEnv data{"XDG_DATA_HOME", (dir.path() / "data").string()};
     QProcess xvfb;
     QProcess host;
     QString display;
@@ -222,26 +225,38 @@ TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
     EXPECT_EQ(geometries, QList<QRect>({QRect(20, 30, 170, 170), QRect(220, 30, 364, 170),
                                         QRect(620, 30, 364, 382)}));
 
-    // The refresh link where the plug-in's own layout puts it; below the header is the
-    // widget's tap target. Both reach the URL handler registered above.
+    // Items where the plug-in's own layout puts them: the large widget's refresh link, the
+    // small one's cycling button; a click elsewhere is the widget's tap.
     const QList<LoadedPlugin> plugins = Plugins::load({PLUGIN_DIR});
     ASSERT_EQ(plugins.size(), 1);
-    const auto view = plugins[0].plugin->createView(
-        plugins[0].plugin->placeholder({widget::Family::Large, false}), widget::Family::Large, {});
-    view->widget()->setFixedSize(widget::familySize(widget::Family::Large));
-    view->widget()->show();
-    QPoint link;
-    for (const widget::ViewItem& item : view->items())
-        if (item.role == widget::ViewItem::Role::Link)
-            link = QPoint(620, 30) + item.rect.center();
-    ASSERT_FALSE(link.isNull());
-    ASSERT_EQ(
-        xdotool({"mousemove", QString::number(link.x()), QString::number(link.y()), "click", "1"}),
-        0);
+    auto centre = [&](widget::Family family, widget::ViewItem::Role role, QPoint origin) {
+        const auto view =
+            plugins[0].plugin->createView(plugins[0].plugin->snapshot({}, {family}), family, {});
+        view->widget()->show();
+        for (const widget::ViewItem& item : view->items())
+            if (item.role == role)
+                return origin + item.rect.center();
+        return QPoint();
+    };
+    auto click = [&](QPoint at) {
+        ASSERT_FALSE(at.isNull());
+        ASSERT_EQ(
+            xdotool({"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"}),
+            0);
+    };
+    click(centre(widget::Family::Large, widget::ViewItem::Role::Link, {620, 30}));
     ASSERT_TRUE(test::spin([&] { return openedUrls().size() == 1; }, 20000));
-    ASSERT_EQ(xdotool({"mousemove", "800", "300", "click", "1"}), 0);
+    click({800, 300});
     ASSERT_TRUE(test::spin([&] { return openedUrls().size() == 2; }, 20000));
     EXPECT_EQ(openedUrls(), QStringList({"tesselwidget://refresh", "tesselwidget://overview"}));
+
+    click(centre(widget::Family::Small, widget::ViewItem::Role::Button, {20, 30}));
+    const QString suite =
+        QString::fromStdString((*SharedContainer::directory() / "selection.ini").string());
+    ASSERT_TRUE(test::spin(
+        [&] { return QSettings(suite, QSettings::IniFormat).value("selection.all").toInt() == 1; },
+        20000));
+    EXPECT_EQ(openedUrls().size(), 2);
 
     // A second start hands "gallery" over and leaves; the gallery opens in the first.
     QProcess second;
