@@ -1,5 +1,8 @@
 // The contract between the widget host and a widget plug-in. The host includes only this
-// folder; a plug-in is a Qt plug-in whose root object implements WidgetPlugin.
+// folder; a plug-in is a Qt plug-in whose root object implements WidgetPlugin. Its metadata
+// (QPluginLoader::metaData()["MetaData"]) names "kind", "displayName" and "families", so a host
+// can list plug-ins without instantiating them. A host keeps a loaded plug-in for the life of
+// its process (QLibrary::PreventUnloadHint): per-thread caches of the plug-in live in its code.
 //
 // Threads: description(), parameters(), the entity queries and the three provider requests may
 // be called from any thread, also at the same time; they keep no state between calls. Views are
@@ -155,7 +158,7 @@ struct ViewItem {
     QString accessibleName; // what a screen reader says
     bool enabled = true;
     QUrl url;                     // Link: the URL the host opens
-    std::optional<Intent> intent; // Button: what a click runs
+    std::optional<Intent> intent; // Button: what a click runs (never while disabled)
     QRect rect;                   // in the view widget's coordinates
 };
 

@@ -201,6 +201,15 @@ TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBack) {
 
     writeSuite("[General]\nselection.all=1\n");
     EXPECT_EQ(Provider::snapshot({}).selectedIndex, 1);
+
+    // Files a reader could block on count as unusable.
+    for (const char* name : {"snapshot.json", "previous.json", "widget-preferences.json"}) {
+        fs::remove(directory() / name);
+        ASSERT_EQ(::mkfifo((directory() / name).c_str(), 0600), 0);
+    }
+    e = Provider::snapshot({});
+    EXPECT_TRUE(e.snapshot.quotas.empty());
+    EXPECT_EQ(e.preferences, WidgetPreferences{});
 }
 
 TEST_F(Container, BadSuitesReadZero) {
