@@ -28,6 +28,8 @@ QList<LoadedPlugin> load(const QStringList& folders) {
             QDir(folder).entryInfoList({QStringLiteral("*.so")}, QDir::Files, QDir::Name);
         for (const QFileInfo& file : files) {
             QPluginLoader loader(file.absoluteFilePath());
+            // Per-thread caches of a plug-in live in its code: it stays for the process's life.
+            loader.setLoadHints(QLibrary::PreventUnloadHint);
             // The metadata is read without running the library's code.
             if (loader.metaData().value(QStringLiteral("IID")).toString() !=
                 QLatin1StringView(TesselWidgetPlugin_iid)) {
