@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
@@ -285,6 +286,27 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
     for (QLabel* l : empty.gallery()->findChildren<QLabel*>())
         none.append(l->text());
     EXPECT_EQ(none, QStringList({"未找到桌面小组件。请确认已安装 Tessel 小组件插件。"}));
+}
+
+QStringList warnings;
+
+TEST_F(HostTest, PluginFoldersSkipWhatIsNoWidgetWithOneLineEach) {
+    const std::filesystem::path folder = dir.path() / "plugins";
+    dir.write("plugins/libbroken.so", "\x7f"
+                                      "ELF but not really");
+    std::filesystem::copy_file(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() +
+                                   "/platforms/libqminimal.so",
+                               folder / "libqminimal.so");
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { warnings.append(text); });
+    const QList<LoadedPlugin> loaded =
+        Plugins::load({QString::fromStdString(folder.string()), PLUGIN_DIR, PLUGIN_DIR});
+    qInstallMessageHandler(previous);
+    ASSERT_EQ(loaded.size(), 1);
+    EXPECT_EQ(loaded[0].description.kind, kind);
+    // The broken file, the foreign plug-in and the second copy of the kind.
+    EXPECT_EQ(warnings.size(), 3) << warnings.join('\n').toStdString();
 }
 
 } // namespace
