@@ -25,7 +25,7 @@ QString familyTitle(widget::Family family) {
     return {};
 }
 
-Gallery::Gallery(Host* host) {
+Gallery::Gallery(Host* host) : refreshes_(std::chrono::milliseconds(500), [this] { reread(); }) {
     setWindowTitle(QStringLiteral("添加小组件"));
     setAttribute(Qt::WA_DeleteOnClose);
     auto* layout = new QVBoxLayout(this);
@@ -99,7 +99,7 @@ Gallery::Gallery(Host* host) {
 
 Gallery::~Gallery() = default;
 
-void Gallery::refresh() {
+void Gallery::reread() {
     for (Preview& p : previews_)
         if (p.view)
             p.view->setEntry(p.plugin->plugin->snapshot({}, {p.family, true}));

@@ -2,6 +2,7 @@
 // family, and a button per family that places one.
 #pragma once
 
+#include "host/coalescer.h"
 #include "host/plugins.h"
 
 #include <QWidget>
@@ -19,8 +20,8 @@ public:
     explicit Gallery(Host* host);
     ~Gallery() override;
 
-    // New previews from the plug-ins' current data.
-    void refresh();
+    // New previews from the plug-ins' current data; coalesced like a widget's reloads.
+    void refresh() { refreshes_.request(); }
 
 private:
     struct Preview {
@@ -28,7 +29,10 @@ private:
         widget::Family family;
         std::unique_ptr<widget::WidgetView> view;
     };
+    void reread();
+
     std::vector<Preview> previews_;
+    Coalescer refreshes_;
 };
 
 // "小号", "中号", "大号".
