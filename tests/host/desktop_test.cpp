@@ -6,11 +6,11 @@
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
-#include <QTextStream>
 
 #include <xcb/xcb.h>
 
 #include <cstring>
+#include <memory>
 #include <sys/stat.h>
 
 #include "host/host_settings.h"
@@ -24,90 +24,65 @@ using namespace tessel::host;
 
 namespace {
 
+template <class T> std::unique_ptr<T, decltype(&std::free)> own(T* reply) {
+    return {reply, &std::free};
+}
+
 struct Window {
-    xcb_window_t id;
     QRect geometry;
     QString name;
-    QList<QByteArray> states;
-    quint32 desktop = 0;
+    QList<quint32> states; // atoms
+    QList<quint32> desktop;
 };
 
 class Display {
 public:
-    explicit Display(const QString& name) {
-        connection_ = xcb_connect(name.toLatin1().constData(), nullptr);
-    }
-    ~Display() { xcb_disconnect(connection_); }
-    bool ok() const { return !xcb_connection_has_error(connection_); }
+    explicit Display(const QString& name) : c_(xcb_connect(name.toLatin1().constData(), nullptr)) {}
+    ~Display() { xcb_disconnect(c_); }
+    bool ok() const { return !xcb_connection_has_error(c_); }
 
-    // The mapped top-level windows, in stacking order.
+    xcb_atom_t atom(const char* name) {
+        const auto r = own(xcb_intern_atom_reply(
+            c_, xcb_intern_atom(c_, 0, std::uint16_t(std::strlen(name)), name), nullptr));
+        return r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+    }
+
+    // The mapped top-level windows.
     QList<Window> windows() {
         QList<Window> out;
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-        auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root), nullptr);
-        if (!tree)
-            return out;
-        const xcb_window_t* children = xcb_query_tree_children(tree);
-        for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
-            auto* attributes = xcb_get_window_attributes_reply(
-                connection_, xcb_get_window_attributes(connection_, children[i]), nullptr);
-            const bool mapped = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-            std::free(attributes);
-            if (!mapped)
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+        const auto tree = own(xcb_query_tree_reply(c_, xcb_query_tree(c_, root), nullptr));
+        for (int i = 0; tree && i < xcb_query_tree_children_length(tree.get()); ++i) {
+            const xcb_window_t id = xcb_query_tree_children(tree.get())[i];
+            const auto a = own(
+                xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, id), nullptr));
+            const auto g = own(xcb_get_geometry_reply(c_, xcb_get_geometry(c_, id), nullptr));
+            if (!a || a->map_state != XCB_MAP_STATE_VIEWABLE || !g)
                 continue;
-            auto* g = xcb_get_geometry_reply(connection_,
-                                             xcb_get_geometry(connection_, children[i]), nullptr);
-            if (!g)
-                continue;
-            Window w{children[i], QRect(g->x, g->y, g->width, g->height), {}, {}, 0};
-            std::free(g);
-            w.name = QString::fromUtf8(property(w.id, "_NET_WM_NAME"));
-            const QByteArray states = property(w.id, "_NET_WM_STATE");
-            for (qsizetype k = 0; k + 4 <= states.size(); k += 4) {
-                xcb_atom_t a;
-                std::memcpy(&a, states.constData() + k, 4);
-                w.states.append(atomName(a));
-            }
-            const QByteArray desktop = property(w.id, "_NET_WM_DESKTOP");
-            if (desktop.size() == 4)
-                std::memcpy(&w.desktop, desktop.constData(), 4);
-            out.append(w);
+            const QByteArray name = property(id, "_NET_WM_NAME");
+            out.append({QRect(g->x, g->y, g->width, g->height), QString::fromUtf8(name),
+                        values(property(id, "_NET_WM_STATE")),
+                        values(property(id, "_NET_WM_DESKTOP"))});
         }
-        std::free(tree);
         return out;
     }
 
 private:
-    xcb_atom_t atom(const char* name) {
-        auto* r = xcb_intern_atom_reply(
-            connection_, xcb_intern_atom(connection_, 0, std::uint16_t(std::strlen(name)), name),
-            nullptr);
-        const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(r);
-        return a;
-    }
-    QByteArray atomName(xcb_atom_t a) {
-        auto* r = xcb_get_atom_name_reply(connection_, xcb_get_atom_name(connection_, a), nullptr);
-        QByteArray name =
-            r ? QByteArray(xcb_get_atom_name_name(r), xcb_get_atom_name_name_length(r))
-              : QByteArray();
-        std::free(r);
-        return name;
-    }
     QByteArray property(xcb_window_t w, const char* name) {
-        auto* r = xcb_get_property_reply(
-            connection_,
-            xcb_get_property(connection_, 0, w, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
-            nullptr);
-        QByteArray value;
-        if (r)
-            value = QByteArray(static_cast<const char*>(xcb_get_property_value(r)),
-                               xcb_get_property_value_length(r));
-        std::free(r);
-        return value;
+        const auto r = own(xcb_get_property_reply(
+            c_, xcb_get_property(c_, 0, w, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+            nullptr));
+        return r ? QByteArray(static_cast<const char*>(xcb_get_property_value(r.get())),
+                              xcb_get_property_value_length(r.get()))
+                 : QByteArray();
+    }
+    static QList<quint32> values(const QByteArray& bytes) {
+        QList<quint32> out(bytes.size() / 4);
+        std::memcpy(out.data(), bytes.constData(), size_t(out.size()) * 4);
+        return out;
     }
 
-    xcb_connection_t* connection_;
+    xcb_connection_t* c_;
 };
 
 class DesktopTest : public ::testing::Test {
@@ -217,8 +192,8 @@ TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
         geometries.append(w.geometry);
         for (const char* state : {"_NET_WM_STATE_BELOW", "_NET_WM_STATE_STICKY",
                                   "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"})
-            EXPECT_TRUE(w.states.contains(state)) << state;
-        EXPECT_EQ(w.desktop, 0xFFFFFFFFu);
+            EXPECT_TRUE(w.states.contains(x.atom(state))) << state;
+        EXPECT_EQ(w.desktop, QList<quint32>{0xFFFFFFFF});
     }
     std::sort(geometries.begin(), geometries.end(),
               [](const QRect& a, const QRect& b) { return a.x() < b.x(); });

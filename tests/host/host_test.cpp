@@ -206,6 +206,8 @@ TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
     QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(125, 170));
     EXPECT_EQ(a->pos(), QPoint(40, 20));
     EXPECT_EQ(sink.opened.size(), 2);
+    ASSERT_TRUE(test::spin(
+        [&] { return HostSettings::load(settingsPath())[0].position == QPoint(40, 20); }));
     QDesktopServices::unsetUrlHandler("tesselwidget");
 }
 
