@@ -1,5 +1,5 @@
-// The selection integers of the widgets' groups: selection.ini, a QSettings INI file in the
-// shared container, read and written only by the plug-in.
+// The selection integers of the widgets' groups: selection.ini, an INI file in QSettings'
+// format in the shared container, read and written only by the plug-in.
 #pragma once
 
 #include <cstdint>

@@ -102,9 +102,13 @@ QWidget* WidgetContent::text(QBoxLayout* into, const QString& shown, const QFont
 
 void WidgetContent::rebuild() {
     tracked_.clear();
-    delete body_;
+    if (body_) {
+        // A host may set the next entry from inside the click of a button of this one.
+        body_->hide();
+        layout()->removeWidget(body_);
+        body_->deleteLater();
+    }
     body_ = new QWidget(this);
-    body_->setAttribute(Qt::WA_TransparentForMouseEvents, false);
     layout()->addWidget(body_);
     auto* stack = vbox(family_ == Family::Large ? 10 : 6);
     body_->setLayout(stack);

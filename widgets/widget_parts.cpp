@@ -35,8 +35,10 @@ QTextOption leftToRight() {
     return option;
 }
 
-// Lines of `text` in `font` at `width`; at most `maxLines + 1` are laid out.
-QStringList wrap(const QString& text, const QFont& font, qreal width, int maxLines) {
+// Lines of `text` in `font` at `width`; at most `maxLines + 1` are laid out. `starts` gets
+// where each line begins in `text`.
+QStringList wrap(const QString& text, const QFont& font, qreal width, int maxLines,
+                 QList<int>& starts) {
     QTextLayout layout(text, font);
     layout.setTextOption(leftToRight());
     QStringList lines;
@@ -47,6 +49,7 @@ QStringList wrap(const QString& text, const QFont& font, qreal width, int maxLin
             break;
         line.setLineWidth(width);
         lines << text.mid(line.textStart(), line.textLength());
+        starts << line.textStart();
     }
     layout.endLayout();
     return lines;
@@ -102,29 +105,35 @@ const FitLabel::Fit& FitLabel::fitFor(int width) const {
         std::max(1, base.pixelSize() > 0 ? base.pixelSize() : QFontMetrics(base).height());
     // Whole pixel steps down to the smallest allowed size: the first that fits wins.
     const int smallest = std::max(1, int(std::ceil(basePixels * minimumScale_)));
+    int lastStart = 0;
     for (int pixels = basePixels; pixels >= smallest; --pixels) {
         QFont font = base;
         font.setPixelSize(pixels);
         QStringList lines;
+        QList<int> starts{0};
         bool fits;
         if (maxLines_ == 1) {
             fits = QFontMetricsF(font).horizontalAdvance(shown_) <= width;
             lines = {shown_};
         } else {
-            lines = wrap(shown_, font, width, maxLines_);
+            starts.clear();
+            lines = wrap(shown_, font, width, maxLines_, starts);
             fits = lines.size() <= maxLines_;
         }
         fit_.font = font;
         fit_.scale = qreal(pixels) / basePixels;
         fit_.lines = lines;
+        lastStart = maxLines_ <= starts.size() ? starts[maxLines_ - 1] : 0;
         if (fits)
             return fit_;
     }
     // Still too long at the smallest size: elide the last line.
     while (fit_.lines.size() > maxLines_)
         fit_.lines.removeLast();
+    if (fit_.lines.isEmpty())
+        fit_.lines << QString();
     QString& last = fit_.lines.last();
-    const QString rest = maxLines_ == 1 ? shown_ : shown_.mid(shown_.indexOf(last));
+    const QString rest = shown_.mid(lastStart);
     last = QFontMetricsF(fit_.font).elidedText(rest, Qt::ElideRight, width);
     fit_.elided = true;
     return fit_;

@@ -259,6 +259,13 @@ TEST_F(Container, CyclingAdvancesTheSharedGroupAndKeepsIdsApart) {
     CycleSubscriptionIntent{"selection.a//b", 5}.perform();
     EXPECT_EQ(SelectionSuite().integer("selection.a/b"), 1);
     EXPECT_EQ(SelectionSuite().integer("selection.a//b"), 2);
+
+    // The file stays in QSettings' format.
+    CycleSubscriptionIntent{"selection.|订阅 1||;b|x||", 3}.perform();
+    const QSettings suite(QString::fromStdString((directory() / "selection.ini").string()),
+                          QSettings::IniFormat);
+    EXPECT_EQ(suite.value("selection.all").toLongLong(), 1);
+    EXPECT_EQ(suite.value("selection.|订阅 1||;b|x||").toLongLong(), 1);
 }
 
 TEST_F(Container, InterleavedClicksOfTwoProcessesAreBothCounted) {
