@@ -11,7 +11,9 @@
 #include <cstdio>
 
 #include "app/application.h"
+#include "app/dashboard/dashboard_view.h"
 #include "app/dashboard_window.h"
+#include "app/shell_settings.h"
 #include "app/tray.h"
 #include "app/tray_icon.h"
 #include "app/tray_popup.h"
@@ -49,6 +51,35 @@ bool save(const QImage& image, const QString& path) {
     return ok;
 }
 
+// The overview and the usage section, light and dark, at the default and the minimum size:
+// DIR/dashboard-<section>-<light|dark>-<width>.png.
+bool shootDashboard(TesselWidgetApp& app, DashboardWindow* dashboard, const QString& dir) {
+    bool ok = true;
+    const QString screen = app.sync().screen();
+    for (const auto appearance :
+         {ShellSettings::Appearance::Light, ShellSettings::Appearance::Dark}) {
+        dashboard->setPalette(*ShellSettings::palette(appearance));
+        for (const QSize size : {DashboardWindow::defaultSize, DashboardWindow::minimumSize}) {
+            dashboard->resize(size);
+            for (const char* section : {"overview", "usage"}) {
+                app.sync().setScreen(QString::fromLatin1(section));
+                for (int i = 0; i < 5; ++i)
+                    QCoreApplication::processEvents();
+                const QString name =
+                    QStringLiteral("%1/dashboard-%2-%3-%4.png")
+                        .arg(dir, QLatin1StringView(section),
+                             appearance == ShellSettings::Appearance::Dark ? u"dark" : u"light")
+                        .arg(size.width());
+                ok = save(dashboard->grab().toImage(), name) && ok;
+            }
+        }
+    }
+    dashboard->resize(DashboardWindow::defaultSize);
+    dashboard->setPalette(QPalette());
+    app.sync().setScreen(screen);
+    return ok;
+}
+
 } // namespace
 
 void takeScreenshots(TesselWidgetApp& app, const QString& dir) {
@@ -66,6 +97,9 @@ void takeScreenshots(TesselWidgetApp& app, const QString& dir) {
             ok = save(trayStrip(app.tray().title()), dir + QStringLiteral("/tray.png")) && ok;
             ok = save(trayStrip(QStringLiteral("100%")), dir + QStringLiteral("/tray-100.png")) &&
                  ok;
+            if (TrayPopup* popup = app.popup())
+                popup->hide();
+            ok = shootDashboard(app, dashboard, dir) && ok;
             QCoreApplication::exit(ok ? 0 : 1);
         });
     };
