@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "app/symbols.h"
+#include "ui/style.h"
 
 namespace tessel {
 

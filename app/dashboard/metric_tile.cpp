@@ -4,7 +4,9 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
-#include "app/symbols.h"
+#include "ui/style.h"
+#include "ui/symbol_view.h"
+#include "ui/text_label.h"
 
 namespace tessel {
 

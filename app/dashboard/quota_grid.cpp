@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "app/dashboard/surface.h"
-#include "app/quota_card.h"
-#include "app/symbols.h"
+#include "ui/style.h"
+#include "ui/quota_card.h"
 
 namespace tessel {
 

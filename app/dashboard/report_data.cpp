@@ -1,7 +1,5 @@
 #include "app/dashboard/report_data.h"
 
-#include <QByteArray>
-#include <QList>
 
 #include <unicode/datefmt.h>
 #include <unicode/locid.h>
@@ -11,6 +9,7 @@
 #include <memory>
 
 #include "model/display.h"
+#include "ui/local_time.h"
 
 namespace tessel::Report {
 
@@ -20,18 +19,9 @@ QString fromStd(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// The time locale as Display and the cards read it: LC_ALL, LC_TIME, LANG; "C" means en_US.
+// The cards' time locale ("C" becomes en_US there).
 icu::Locale timeLocale() {
-    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
-        const QByteArray value = qgetenv(variable);
-        if (value.isEmpty())
-            continue;
-        const QByteArray tag = value.split('.').front().split('@').front();
-        if (tag == "C" || tag == "POSIX")
-            break;
-        return icu::Locale(tag.constData());
-    }
-    return icu::Locale("en_US");
+    return icu::Locale(LocalTime::userLocale().name().toLatin1().constData());
 }
 
 // Abbreviated date and standard time with seconds, in the host's zone at the moment of the call.

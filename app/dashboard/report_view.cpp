@@ -14,7 +14,9 @@
 #include "app/dashboard/segmented_picker.h"
 #include "app/dashboard/surface.h"
 #include "app/dashboard/trend_chart.h"
-#include "app/symbols.h"
+#include "ui/style.h"
+#include "ui/symbol_view.h"
+#include "ui/text_label.h"
 #include "sync/data_sync_service.h"
 
 namespace tessel {

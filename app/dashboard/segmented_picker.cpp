@@ -6,7 +6,7 @@
 #include <QPainterPath>
 
 #include "app/dashboard/surface.h"
-#include "app/symbols.h"
+#include "ui/style.h"
 
 namespace tessel {
 

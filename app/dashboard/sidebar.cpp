@@ -6,7 +6,10 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
-#include "app/symbols.h"
+#include "ui/style.h"
+#include "ui/symbol_view.h"
+#include "ui/symbols.h"
+#include "ui/text_label.h"
 #include "sync/data_sync_service.h"
 
 namespace tessel {

@@ -3,7 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "app/symbols.h"
+#include "ui/style.h"
 
 namespace tessel {
 

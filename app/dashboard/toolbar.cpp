@@ -4,7 +4,8 @@
 #include <QPainter>
 #include <QToolButton>
 
-#include "app/symbols.h"
+#include "ui/style.h"
+#include "ui/symbols.h"
 #include "sync/data_sync_service.h"
 
 namespace tessel {

@@ -4,8 +4,8 @@
 #include <QFileInfo>
 #include <QLibrary>
 
-#include "app/quota_card.h"
-#include "app/symbols.h"
+#include "ui/style.h"
+#include "ui/local_time.h"
 
 namespace tessel {
 
