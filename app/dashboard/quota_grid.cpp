@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "app/dashboard/surface.h"
-#include "ui/style.h"
 #include "ui/quota_card.h"
+#include "ui/style.h"
 
 namespace tessel {
 
@@ -79,8 +79,11 @@ int QuotaGrid::cellWidth(int width) const {
 }
 
 int QuotaGrid::cellHeight(std::size_t index, int cellWidth) const {
-    if (QWidget* cell = cells_[index])
-        return cell->heightForWidth(cellWidth);
+    if (QWidget* cell = cells_[index]) {
+        // -1 when nothing in the card wraps.
+        const int height = cell->heightForWidth(cellWidth);
+        return height >= 0 ? height : cell->sizeHint().height();
+    }
     if (estimates_[index] < 0)
         estimates_[index] = estimate(quotas_[index]);
     return estimates_[index];

@@ -1,6 +1,5 @@
 #include "app/dashboard/report_data.h"
 
-
 #include <unicode/datefmt.h>
 #include <unicode/locid.h>
 #include <unicode/timezone.h>

@@ -14,10 +14,10 @@
 #include "app/dashboard/segmented_picker.h"
 #include "app/dashboard/surface.h"
 #include "app/dashboard/trend_chart.h"
+#include "sync/data_sync_service.h"
 #include "ui/style.h"
 #include "ui/symbol_view.h"
 #include "ui/text_label.h"
-#include "sync/data_sync_service.h"
 
 namespace tessel {
 
@@ -108,7 +108,10 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     titles->addWidget(subtitle);
     periodPicker_ = new QComboBox;
     periodPicker_->setObjectName(QStringLiteral("period"));
+    // Linux screen readers take a combo box's name from its text; the title goes along as its
+    // description.
     periodPicker_->setAccessibleName(QStringLiteral("时间范围"));
+    periodPicker_->setAccessibleDescription(QStringLiteral("时间范围"));
     periodPicker_->setFixedWidth(115);
     for (const Report::Choice& choice : Report::periods())
         periodPicker_->addItem(choice.label, choice.value);

@@ -26,6 +26,19 @@ public:
     }
 
 protected:
+    // The picker moves the choice; a button of a group would only move the focus.
+    void keyPressEvent(QKeyEvent* event) override {
+        switch (event->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+            event->ignore();
+            return;
+        default:
+            QAbstractButton::keyPressEvent(event);
+        }
+    }
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);

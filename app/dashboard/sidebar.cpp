@@ -6,11 +6,11 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include "sync/data_sync_service.h"
 #include "ui/style.h"
 #include "ui/symbol_view.h"
 #include "ui/symbols.h"
 #include "ui/text_label.h"
-#include "sync/data_sync_service.h"
 
 namespace tessel {
 

@@ -1,12 +1,14 @@
 #include "app/dashboard/toolbar.h"
 
+#include <QAction>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QToolButton>
 
+#include "sync/data_sync_service.h"
 #include "ui/style.h"
 #include "ui/symbols.h"
-#include "sync/data_sync_service.h"
 
 namespace tessel {
 
@@ -47,27 +49,22 @@ void Spinner::hideEvent(QHideEvent* event) {
 }
 
 DashboardToolbar::DashboardToolbar(DataSyncService* sync, QWidget* parent)
-    : QToolBar(parent), sync_(sync) {
+    : QWidget(parent), sync_(sync) {
     setObjectName(QStringLiteral("toolbar"));
-    setMovable(false);
-    setFloatable(false);
-    setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    setIconSize(QSize(16, 16));
-    setContentsMargins(12, 4, 12, 4);
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(20, 6, 12, 6);
+    row->setSpacing(8);
 
     title_ = new QLabel;
     title_->setObjectName(QStringLiteral("navigationTitle"));
     QFont bold = Style::headline();
     bold.setWeight(QFont::Bold);
     title_->setFont(bold);
-    title_->setContentsMargins(8, 0, 0, 0);
-    addWidget(title_);
-    auto* gap = new QWidget;
-    gap->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    addWidget(gap);
+    row->addWidget(title_);
+    row->addStretch(1);
 
     spinner_ = new Spinner;
-    spinnerItem_ = addWidget(spinner_);
+    row->addWidget(spinner_, 0, Qt::AlignVCenter);
     refreshAction_ =
         new QAction(Symbols::icon(QStringLiteral("arrow.clockwise")), QStringLiteral("刷新"), this);
     refreshAction_->setObjectName(QStringLiteral("refresh"));
@@ -78,11 +75,15 @@ DashboardToolbar::DashboardToolbar(DataSyncService* sync, QWidget* parent)
         if (!sync_->syncing())
             sync_->refresh(true); // the task may be dropped: the service finishes the cycle
     });
-    addAction(refreshAction_);
-    refresh_ = qobject_cast<QToolButton*>(widgetForAction(refreshAction_));
+    refresh_ = new QToolButton;
     refresh_->setObjectName(QStringLiteral("refreshButton"));
+    refresh_->setDefaultAction(refreshAction_);
+    refresh_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    refresh_->setIconSize(QSize(16, 16));
+    refresh_->setAutoRaise(true);
     refresh_->setAccessibleName(QStringLiteral("刷新"));
     refresh_->setAccessibleDescription(refreshAction_->toolTip());
+    row->addWidget(refresh_, 0, Qt::AlignVCenter);
 
     connect(sync_, &DataSyncService::syncingChanged, this, &DashboardToolbar::updateSyncing);
     updateSyncing();
@@ -98,7 +99,7 @@ QString DashboardToolbar::title() const {
 
 void DashboardToolbar::updateSyncing() {
     const bool syncing = sync_->syncing();
-    spinnerItem_->setVisible(syncing);
+    spinner_->setVisible(syncing);
     refreshAction_->setEnabled(!syncing);
 }
 

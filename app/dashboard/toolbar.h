@@ -4,8 +4,9 @@
 
 #include <QProgressBar>
 #include <QTimer>
-#include <QToolBar>
+#include <QWidget>
 
+class QAction;
 class QLabel;
 class QToolButton;
 
@@ -31,7 +32,7 @@ private:
     int angle_ = 0;
 };
 
-class DashboardToolbar : public QToolBar {
+class DashboardToolbar : public QWidget {
     Q_OBJECT
 public:
     explicit DashboardToolbar(DataSyncService* sync, QWidget* parent = nullptr);
@@ -48,7 +49,6 @@ private:
     DataSyncService* sync_;
     QLabel* title_;
     Spinner* spinner_;
-    QAction* spinnerItem_;
     QAction* refreshAction_;
     QToolButton* refresh_;
 };

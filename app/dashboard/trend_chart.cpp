@@ -4,8 +4,8 @@
 #include <QFileInfo>
 #include <QLibrary>
 
-#include "ui/style.h"
 #include "ui/local_time.h"
+#include "ui/style.h"
 
 namespace tessel {
 

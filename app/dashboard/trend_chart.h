@@ -5,7 +5,9 @@
 
 #include <QColor>
 #include <QFont>
+#include <QList>
 #include <QPalette>
+#include <QPointF>
 #include <QString>
 #include <QWidget>
 
@@ -38,6 +40,11 @@ public:
     virtual QWidget* widget() = 0;
     virtual void setPoints(std::vector<TrendPoint> points) = 0;
     virtual int pointCount() const = 0;
+    // What is drawn: x in milliseconds since the epoch, y in tokens, in the series' order; a
+    // series wider than the plot keeps the lowest and highest point of each pixel column.
+    virtual QList<QPointF> drawnPoints() const = 0;
+    // The hover text of the point nearest in time; empty without points.
+    virtual QString toolTipAt(qint64 msecs) const = 0;
 
     // "Token 用量趋势，N 个时间段".
     static QString accessibleLabel(qsizetype points) {

@@ -76,7 +76,8 @@ void UsageChart::setPoints(std::vector<TrendPoint> points) {
 }
 
 int UsageChart::plotColumns() const {
-    const qreal plot = chart()->plotArea().width();
+    // The plot area lags behind the view until the chart's layout ran.
+    const qreal plot = std::min<qreal>(chart()->plotArea().width(), width());
     return std::max(64, int(plot > 0 ? plot : width()));
 }
 

@@ -27,11 +27,8 @@ public:
     void setPoints(std::vector<TrendPoint> points) override;
     int pointCount() const override { return int(points_.size()); }
 
-    // What is drawn: x in milliseconds since the epoch, y in tokens, in the series' order; a
-    // series wider than the plot keeps the lowest and highest point of each pixel column.
-    QList<QPointF> drawnPoints() const;
-    // The hover text for the point nearest in time to `msecs`; empty without points.
-    QString toolTipAt(qint64 msecs) const;
+    QList<QPointF> drawnPoints() const override;
+    QString toolTipAt(qint64 msecs) const override;
 
     QAreaSeries* area() const { return area_; }
     QLineSeries* line() const { return line_; }
