@@ -12,6 +12,7 @@
 
 #include "app/application.h"
 #include "app/dashboard/dashboard_view.h"
+#include "app/dashboard/report_view.h"
 #include "app/dashboard_window.h"
 #include "app/shell_settings.h"
 #include "app/tray.h"
@@ -71,6 +72,12 @@ bool shootDashboard(TesselWidgetApp& app, DashboardWindow* dashboard, const QStr
                              appearance == ShellSettings::Appearance::Dark ? u"dark" : u"light")
                         .arg(size.width());
                 ok = save(dashboard->grab().toImage(), name) && ok;
+                // The whole scrolling page, to see its lower parts too.
+                if (size == DashboardWindow::defaultSize)
+                    ok = save(dashboard->view()->report()->widget()->grab().toImage(),
+                              QString(name).replace(QStringLiteral(".png"),
+                                                    QStringLiteral("-page.png"))) &&
+                         ok;
             }
         }
     }

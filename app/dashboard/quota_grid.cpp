@@ -168,8 +168,9 @@ void QuotaGrid::place() {
     for (std::size_t row = 0; row < heights.size(); ++row) {
         for (std::size_t i = row * perRow; i < std::min(quotas_.size(), (row + 1) * perRow); ++i) {
             if (QWidget* frame = cells_[i]) {
+                // Each card as tall as its own content, at the top of its row.
                 frame->setGeometry(int(i - row * perRow) * (cell + spacing), top, cell,
-                                   heights[row]);
+                                   cellHeight(i, cell));
                 frame->show();
             }
         }
