@@ -212,6 +212,25 @@ TEST_F(DashboardReport, OnlyTheCardsInViewAreMade) {
     EXPECT_EQ(grid->columns(), 1);
 }
 
+TEST_F(DashboardReport, TileValuesShrinkToHalfBeforeTheyAreCut) {
+    test::app();
+    MetricTile tile("估算费用 · USD", "—", "dollarsign.circle");
+    tile.resize(200, 120);
+    tile.show();
+    FittedValue* value = tile.valueLabel();
+    EXPECT_EQ(value->fittedFont().pixelSize(), FittedValue::fullPixelSize);
+    EXPECT_EQ(value->accessibleName(), "—");
+
+    tile.setValue("US$123,456,789.00");
+    const int shrunk = value->fittedFont().pixelSize();
+    EXPECT_LT(shrunk, FittedValue::fullPixelSize);
+    EXPECT_GE(shrunk, FittedValue::fullPixelSize / 2);
+    EXPECT_EQ(value->isElided(), shrunk == FittedValue::fullPixelSize / 2);
+    tile.setValue(QString(200, u'9'));
+    EXPECT_EQ(value->fittedFont().pixelSize(), FittedValue::fullPixelSize / 2);
+    EXPECT_TRUE(value->isElided());
+}
+
 TEST_F(DashboardReport, HostileGatewayTextsKeepTheRowsAligned) {
     Snapshot stored;
     Usage u;

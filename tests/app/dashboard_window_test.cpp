@@ -75,6 +75,12 @@ TEST_F(DashboardWindowTest, SidebarSectionsFollowAndSetTheScreen) {
     EXPECT_EQ(sidebar->statusSymbol(), "circle.fill");
     ASSERT_NE(sidebar->version(), nullptr);
     EXPECT_EQ(sidebar->version()->text(), "Tessel 1.4.2");
+
+    // What a screen reader finds around the report.
+    const QStringList texts = test::spoken(&window());
+    for (const char* expected : {"Tessel", "概览", "用量分析", "桌面小组件", "设置与诊断", "已同步",
+                                 "Tessel 1.4.2", "刷新", "读取 Tessel 并请求刷新桌面小组件"})
+        EXPECT_TRUE(texts.contains(QString::fromUtf8(expected))) << expected;
 }
 
 TEST_F(DashboardWindowTest, AnIssueAndNoVersionShowOnlyTheOfflineStatus) {
