@@ -1,6 +1,7 @@
 #include "app/dashboard/chart/usage_chart.h"
 
 #include <QAreaSeries>
+#include <QCategoryAxis>
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QEvent>
@@ -8,7 +9,6 @@
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QToolTip>
-#include <QValueAxis>
 
 #include <algorithm>
 #include <cmath>
@@ -52,7 +52,8 @@ UsageChart::UsageChart(ChartLook look, QWidget* parent)
     timeAxis_ = new QDateTimeAxis(chart);
     timeAxis_->setTitleText(QString());
     timeAxis_->setTickCount(4);
-    tokenAxis_ = new QValueAxis(chart);
+    tokenAxis_ = new QCategoryAxis(chart);
+    tokenAxis_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     const Qt::Alignment leading =
         layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
     chart->addAxis(timeAxis_, Qt::AlignBottom);
@@ -163,9 +164,31 @@ void UsageChart::redraw() {
     timeAxis_->setFormat(span <= 2LL * 86'400'000     ? QStringLiteral("HH:mm")
                          : span <= 366LL * 86'400'000 ? QStringLiteral("MM-dd")
                                                       : QStringLiteral("yyyy-MM-dd"));
-    tokenAxis_->setRange(low / divisor_, high > low ? high / divisor_ : low / divisor_ + 1);
-    tokenAxis_->applyNiceNumbers();
-    tokenAxis_->setLabelFormat(QStringLiteral("%.4g") + suffix);
+    placeTokenMarks(low / divisor_, high / divisor_, suffix);
+}
+
+void UsageChart::placeTokenMarks(double low, double high, const QString& suffix) {
+    // About four steps of 1, 2, 2.5 or 5 times a power of ten, labelled "0", "1.5M", ...
+    const double span = high > low ? high - low : 1;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(span / 4)));
+    double step = magnitude;
+    for (const double factor : {1.0, 2.0, 2.5, 5.0, 10.0}) {
+        step = factor * magnitude;
+        if (span / step <= 4)
+            break;
+    }
+    const double first = std::floor(low / step) * step;
+    const double last = std::max(first + step, std::ceil(high / step) * step);
+    for (const QString& label : tokenAxis_->categoriesLabels())
+        tokenAxis_->remove(label);
+    // The first mark ends a sliver of a category, since a category cannot be empty.
+    tokenAxis_->setStartValue(first - step * 1e-6);
+    for (double value = first; value <= last + step / 2; value += step) {
+        const double shown = std::abs(value) < step / 2 ? 0 : value;
+        tokenAxis_->append(
+            shown == 0 ? QStringLiteral("0") : QString::number(shown, 'g', 4) + suffix, shown);
+    }
+    tokenAxis_->setRange(first, last);
 }
 
 void UsageChart::applyColors() {

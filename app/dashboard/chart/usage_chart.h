@@ -14,7 +14,7 @@
 class QAreaSeries;
 class QDateTimeAxis;
 class QLineSeries;
-class QValueAxis;
+class QCategoryAxis;
 
 namespace tessel {
 
@@ -33,7 +33,7 @@ public:
     QAreaSeries* area() const { return area_; }
     QLineSeries* line() const { return line_; }
     QDateTimeAxis* timeAxis() const { return timeAxis_; }
-    QValueAxis* tokenAxis() const { return tokenAxis_; }
+    QCategoryAxis* tokenAxis() const { return tokenAxis_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -43,6 +43,7 @@ protected:
 private:
     void redraw();
     void applyColors();
+    void placeTokenMarks(double low, double high, const QString& suffix);
     int plotColumns() const;
 
     ChartLook look_;
@@ -54,7 +55,7 @@ private:
     QLineSeries* line_ = nullptr;
     QAreaSeries* area_ = nullptr;
     QDateTimeAxis* timeAxis_ = nullptr;
-    QValueAxis* tokenAxis_ = nullptr;
+    QCategoryAxis* tokenAxis_ = nullptr;
 };
 
 } // namespace tessel
