@@ -169,7 +169,7 @@ void UsageChart::redraw() {
 
 void UsageChart::placeTokenMarks(double low, double high, const QString& suffix) {
     // About four steps of 1, 2, 2.5 or 5 times a power of ten, labelled "0", "1.5M", ...
-    const double span = high > low ? high - low : 1;
+    const double span = high > low ? high - low : 4;
     const double magnitude = std::pow(10.0, std::floor(std::log10(span / 4)));
     double step = magnitude;
     for (const double factor : {1.0, 2.0, 2.5, 5.0, 10.0}) {
@@ -183,7 +183,9 @@ void UsageChart::placeTokenMarks(double low, double high, const QString& suffix)
         tokenAxis_->remove(label);
     // The first mark ends a sliver of a category, since a category cannot be empty.
     tokenAxis_->setStartValue(first - step * 1e-6);
-    for (double value = first; value <= last + step / 2; value += step) {
+    // The range always holds 0, so there are a handful of steps; the count only guards.
+    for (int i = 0; i < 16 && first + i * step <= last + step / 2; ++i) {
+        const double value = first + i * step;
         const double shown = std::abs(value) < step / 2 ? 0 : value;
         tokenAxis_->append(
             shown == 0 ? QStringLiteral("0") : QString::number(shown, 'g', 4) + suffix, shown);
