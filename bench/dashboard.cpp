@@ -64,9 +64,41 @@ Snapshot sample(int scale) {
     return s;
 }
 
+// What a hostile gateway might send: 1000 subscriptions, 2000 models, 100 000 trend points with
+// duplicate and unordered instants.
+Snapshot huge() {
+    Snapshot s = sample(1);
+    const std::vector<Quota> quotas = s.quotas;
+    s.quotas.clear();
+    for (int i = 0; i < 1000; ++i) {
+        Quota q = quotas[std::size_t(i) % quotas.size()];
+        q.user = std::to_string(i);
+        s.quotas.push_back(std::move(q));
+    }
+    for (auto& [key, usage] : s.usage) {
+        const UsageGroup model = usage.models->front();
+        usage.models->clear();
+        for (int i = 0; i < 2000; ++i) {
+            UsageGroup g = model;
+            g.id += std::to_string(i);
+            g.provider = "p" + std::to_string(i % 300);
+            usage.models->push_back(std::move(g));
+        }
+        const UsagePoint point = usage.series->front();
+        usage.series->clear();
+        for (int i = 0; i < 100'000; ++i) {
+            UsagePoint p = point;
+            p.time += std::chrono::seconds((i * 7919) % 100'000); // unordered, some repeated
+            p.input = i % 1000;
+            usage.series->push_back(std::move(p));
+        }
+    }
+    return s;
+}
+
 struct Fixture {
     explicit Fixture(int scale) {
-        SnapshotStore(dir.path() / "container").save(sample(scale));
+        SnapshotStore(dir.path() / "container").save(scale > 0 ? sample(scale) : huge());
         DataSyncService::Options o;
         o.container = dir.path() / "container";
         o.settingsPath = QString::fromStdString((dir.path() / "settings.ini").string());
@@ -96,7 +128,8 @@ void BM_OpenDashboard(benchmark::State& state) {
         benchmark::DoNotOptimize(view.grab());
     }
 }
-BENCHMARK(BM_OpenDashboard)->Arg(1)->Arg(10)->UseRealTime()->Unit(benchmark::kMillisecond);
+// Arg 0: the hostile snapshot.
+BENCHMARK(BM_OpenDashboard)->Arg(1)->Arg(10)->Arg(0)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // One period change, redrawn.
 void BM_SwitchPeriod(benchmark::State& state) {
@@ -115,7 +148,7 @@ void BM_SwitchPeriod(benchmark::State& state) {
         benchmark::DoNotOptimize(view.grab());
     }
 }
-BENCHMARK(BM_SwitchPeriod)->Arg(1)->Arg(10)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SwitchPeriod)->Arg(1)->Arg(10)->Arg(0)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -128,5 +161,9 @@ int main(int argc, char** argv) {
         {{"open dashboard, 10x snapshot / sample snapshot", "BM_OpenDashboard/10/real_time",
           "BM_OpenDashboard/1/real_time"},
          {"switch period, 10x snapshot / sample snapshot", "BM_SwitchPeriod/10/real_time",
+          "BM_SwitchPeriod/1/real_time"},
+         {"open dashboard, hostile snapshot / sample snapshot", "BM_OpenDashboard/0/real_time",
+          "BM_OpenDashboard/1/real_time"},
+         {"switch period, hostile snapshot / sample snapshot", "BM_SwitchPeriod/0/real_time",
           "BM_SwitchPeriod/1/real_time"}});
 }
