@@ -1,8 +1,10 @@
 #include "app/application.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include "app/dashboard_window.h"
+#include "app/settings/settings_window.h"
 #include "app/shell_settings.h"
 #include "app/tray.h"
 #include "app/tray_popup.h"
@@ -11,15 +13,30 @@
 
 namespace tessel {
 
+namespace {
+
+std::chrono::milliseconds trayWaitFor(std::optional<std::chrono::milliseconds> wanted) {
+    if (wanted)
+        return *wanted;
+    const QString platform = QGuiApplication::platformName();
+    if (platform == u"offscreen" || platform == u"minimal")
+        return {};
+    return std::chrono::seconds(4);
+}
+
+} // namespace
+
 TesselWidgetApp::TesselWidgetApp() : TesselWidgetApp(Options{}) {}
 
 TesselWidgetApp::TesselWidgetApp(Options options, QObject* parent)
     : QObject(parent), sync_(std::make_unique<DataSyncService>(std::move(options.sync))),
       updates_(new UpdateController(this)),
       settings_(new ShellSettings(options.settingsPath, this)),
-      tray_(new Tray(sync_.get(), settings_, this)) {
+      tray_(new Tray(sync_.get(), settings_, std::move(options.trayAvailable), this)),
+      trayWait_(trayWaitFor(options.trayWait)) {
     connect(tray_, &Tray::panelRequested, this, &TesselWidgetApp::showPanel);
     connect(tray_, &Tray::dashboardRequested, this, &TesselWidgetApp::showDashboard);
+    connect(tray_, &Tray::settingsRequested, this, &TesselWidgetApp::showSettings);
     connect(tray_, &Tray::checkForUpdatesRequested, updates_, [this] {
         updates_->setDialogParent(dashboard_ && dashboard_->isVisible() ? dashboard_ : nullptr);
         updates_->checkForUpdates();
@@ -31,6 +48,7 @@ TesselWidgetApp::TesselWidgetApp(Options options, QObject* parent)
 TesselWidgetApp::~TesselWidgetApp() {
     // Windows first: they refer to the service.
     delete popup_;
+    delete settingsWindow_;
     delete dashboard_;
 }
 
@@ -40,19 +58,44 @@ DashboardWindow* TesselWidgetApp::dashboard() const {
 TrayPopup* TesselWidgetApp::popup() const {
     return popup_;
 }
+SettingsWindow* TesselWidgetApp::settingsWindow() const {
+    return settingsWindow_;
+}
 
 void TesselWidgetApp::start() {
     if (tray_->isVisible()) {
         // The tray shows live figures, so the loop runs even before the dashboard is opened.
         sync_->start();
         qApp->setQuitOnLastWindowClosed(false);
-    } else {
-        showDashboard();
-        qApp->setQuitOnLastWindowClosed(true);
+        return;
     }
+    // The user turned the icon off, or the platform has no tray: nothing to wait for.
+    if (!settings_->showMenuBar() || trayWait_ <= std::chrono::milliseconds::zero()) {
+        startWithoutTray();
+        return;
+    }
+    // At login the panel often comes up a moment after us; a window opened now would stay.
+    waitingForTray_ = true;
+    qApp->setQuitOnLastWindowClosed(false);
+    tray_->watchClosely(trayWait_);
+    QTimer::singleShot(trayWait_, this, [this] {
+        if (!waitingForTray_)
+            return;
+        waitingForTray_ = false;
+        startWithoutTray();
+    });
+}
+
+void TesselWidgetApp::startWithoutTray() {
+    showDashboard();
+    qApp->setQuitOnLastWindowClosed(true);
 }
 
 void TesselWidgetApp::trayVisibilityChanged(bool visible) {
+    if (visible && waitingForTray_) {
+        waitingForTray_ = false;
+        sync_->start();
+    }
     qApp->setQuitOnLastWindowClosed(!visible);
     // Never leave a running program with nothing on screen to reach it by.
     if (!visible && !(dashboard_ && dashboard_->isVisible()))
@@ -85,6 +128,15 @@ DashboardWindow* TesselWidgetApp::showDashboard() {
         popup_->hide();
     dashboard_->bringForward();
     return dashboard_;
+}
+
+SettingsWindow* TesselWidgetApp::showSettings() {
+    if (!settingsWindow_)
+        settingsWindow_ = new SettingsWindow(sync_.get(), settings_, updates_);
+    if (popup_)
+        popup_->hide();
+    settingsWindow_->bringForward();
+    return settingsWindow_;
 }
 
 void TesselWidgetApp::showPanel(QRect anchor) {

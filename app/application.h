@@ -7,13 +7,17 @@
 #include <QRect>
 #include <QString>
 
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "sync/data_sync_service.h"
 
 namespace tessel {
 
 class DashboardWindow;
+class SettingsWindow;
 class ShellSettings;
 class Tray;
 class TrayPopup;
@@ -25,6 +29,11 @@ public:
     struct Options {
         DataSyncService::Options sync;
         QString settingsPath; // empty: AppSettings::defaultPath()
+        // How long start() waits for a tray host before it opens the dashboard instead; unset:
+        // a few seconds, none on platforms that never have a tray (offscreen, minimal).
+        std::optional<std::chrono::milliseconds> trayWait;
+        // Whether a tray host is there; QSystemTrayIcon's answer unless given.
+        std::function<bool()> trayAvailable;
     };
 
     TesselWidgetApp();
@@ -38,7 +47,7 @@ public:
     DashboardWindow* dashboard() const;
     TrayPopup* popup() const;
 
-    // Shows the tray entry, or the dashboard when there is no tray to show.
+    // Shows the tray entry, or the dashboard when no tray host comes up within the wait.
     void start();
     // A URL of our scheme selects its section, maybe refreshes, and brings the dashboard
     // forward; any other text changes nothing. Returns whether the URL was ours.
@@ -47,6 +56,9 @@ public:
     void handleMessage(const QString& message);
 
     DashboardWindow* showDashboard();
+    // The one settings window, created on first use.
+    SettingsWindow* showSettings();
+    SettingsWindow* settingsWindow() const;
     void showPanel(QRect anchor);
 
 signals:
@@ -54,13 +66,17 @@ signals:
 
 private:
     void trayVisibilityChanged(bool visible);
+    void startWithoutTray();
 
     std::unique_ptr<DataSyncService> sync_;
     UpdateController* updates_;
     ShellSettings* settings_;
     Tray* tray_;
+    std::chrono::milliseconds trayWait_;
+    bool waitingForTray_ = false;
     QPointer<TrayPopup> popup_;
     QPointer<DashboardWindow> dashboard_;
+    QPointer<SettingsWindow> settingsWindow_;
 };
 
 } // namespace tessel

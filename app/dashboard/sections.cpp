@@ -1,33 +1,33 @@
 #include "app/dashboard/sections.h"
 
-#include <QLabel>
+#include <QScrollArea>
 #include <QVBoxLayout>
+
+#include "app/settings/settings_view.h"
+#include "app/settings/widget_settings_sections.h"
 
 namespace tessel::Sections {
 
-namespace {
+QWidget* settings(DataSyncService* sync, UpdateController* updates, ShellSettings* shell) {
+    auto* view = new SettingsView(sync, shell, updates);
+    view->setObjectName(QStringLiteral("settingsSection"));
+    return view;
+}
 
-// Stands in until the real views are part of the application.
-QWidget* placeholder(const char* name, const QString& text) {
-    auto* page = new QWidget;
-    page->setObjectName(QLatin1StringView(name));
-    auto* column = new QVBoxLayout(page);
-    column->setContentsMargins(28, 28, 28, 28);
-    auto* label = new QLabel(text);
-    label->setWordWrap(true);
-    column->addWidget(label);
+QWidget* widgets(DataSyncService* sync) {
+    // The grouped sections on a page of their own, scrolling when the window is short.
+    auto* page = new QScrollArea;
+    page->setObjectName(QStringLiteral("widgetsSection"));
+    page->setWidgetResizable(true);
+    page->setFrameShape(QFrame::NoFrame);
+    page->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* content = new QWidget;
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(28, 20, 28, 28);
+    column->addWidget(new WidgetSettingsSections(sync));
     column->addStretch(1);
+    page->setWidget(content);
     return page;
-}
-
-} // namespace
-
-QWidget* settings(DataSyncService*, UpdateController*, ShellSettings*) {
-    return placeholder("settingsSection", QStringLiteral("设置与诊断"));
-}
-
-QWidget* widgets(DataSyncService*) {
-    return placeholder("widgetsSection", QString::fromUtf8(widgetsTitle));
 }
 
 } // namespace tessel::Sections

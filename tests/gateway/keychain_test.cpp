@@ -78,7 +78,7 @@ protected:
 
 } // namespace
 
-TEST_F(KeychainService, KeysRoundTripExactlyPerEndpointText) {
+TEST_F(KeychainService, KeysRoundTripExactlyPerEndpointTextAndOnlyAsUtf8) {
     const std::string endpoint = endpointFor("roundtrip");
     const std::string key = "  sk-密钥\twith spaces  ";
     GatewayKeychain::save(key, endpoint);
@@ -100,10 +100,8 @@ TEST_F(KeychainService, KeysRoundTripExactlyPerEndpointText) {
     // Deleting what is not there is what was asked for.
     EXPECT_NO_THROW(GatewayKeychain::save("", endpoint));
     GatewayKeychain::save("", endpoint + "/");
-}
 
-TEST_F(KeychainService, DataThatIsNotUtf8LoadsAsAbsent) {
-    const std::string endpoint = endpointFor("binary");
+    // Data another program stored that is not UTF-8 loads as absent.
     SecretValue* value = secret_value_new("\xff\xfe\x80", 3, "application/octet-stream");
     GError* error = nullptr;
     ASSERT_TRUE(secret_password_store_binary_sync(
@@ -138,6 +136,23 @@ TEST_F(KeychainService, KeyNeverReachesTheSharedContainer) {
     GatewayKeychain::save("", endpoint);
 }
 
+// Refused before the store is asked: stored, such a key would never come back (NUL) or never
+// be sent (CR, LF).
+TEST(KeychainKey, KeysTheClientCannotSendAreRefused) {
+    const std::string endpoint = endpointFor("unsendable");
+    for (const std::string& key :
+         {std::string("sk\0x", 4), std::string("sk\nx"), std::string("sk\r")}) {
+        try {
+            GatewayKeychain::save(key, endpoint);
+            ADD_FAILURE() << "stored a key with a control character";
+        } catch (const KeychainError& e) {
+            EXPECT_STREQ(e.what(), "Gateway 密钥不能包含换行符或空字符。");
+            EXPECT_EQ(e.code(), GatewayKeychain::invalidKey);
+        }
+    }
+    EXPECT_EQ(GatewayKeychain::load(endpoint), std::nullopt);
+}
+
 TEST(KeychainUnavailable, LoadIsAbsentAndSaveFailsClearlyWithoutHanging) {
     if (!flagSet("TESSEL_KEYCHAIN_UNAVAILABLE"))
         GTEST_SKIP() << "runs only in the registration without a session bus";
@@ -148,7 +163,7 @@ TEST(KeychainUnavailable, LoadIsAbsentAndSaveFailsClearlyWithoutHanging) {
             GatewayKeychain::save(key, "http://127.0.0.1:3425");
             ADD_FAILURE() << "save without a Secret Service succeeded";
         } catch (const KeychainError& e) {
-            EXPECT_STREQ(e.what(), "系统钥匙串不可用：无法保存 Gateway 密钥。");
+            EXPECT_STREQ(e.what(), "系统密钥环不可用：无法保存 Gateway 密钥。");
         }
     }
     // Not a speed limit: a hang would take the whole test time-out instead.
