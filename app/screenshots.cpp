@@ -64,7 +64,11 @@ bool shootDashboard(TesselWidgetApp& app, DashboardWindow* dashboard, const QStr
         dashboard->setPalette(*ShellSettings::palette(appearance));
         for (const QSize size : {DashboardWindow::defaultSize, DashboardWindow::minimumSize}) {
             dashboard->resize(size);
-            for (const char* section : {"overview", "usage"}) {
+            for (const char* section : {"overview", "usage", "widgets", "settings"}) {
+                // The two embedded views once, at the default size.
+                if (section[0] == 'w' || section[0] == 's')
+                    if (size != DashboardWindow::defaultSize)
+                        continue;
                 app.sync().setScreen(QString::fromLatin1(section));
                 for (int i = 0; i < 5; ++i)
                     QCoreApplication::processEvents();
@@ -75,7 +79,8 @@ bool shootDashboard(TesselWidgetApp& app, DashboardWindow* dashboard, const QStr
                         .arg(size.width());
                 ok = save(dashboard->grab().toImage(), name) && ok;
                 // The whole scrolling page, to see its lower parts too.
-                if (size == DashboardWindow::defaultSize)
+                if (size == DashboardWindow::defaultSize &&
+                    dashboard->view()->detail() == dashboard->view()->report())
                     ok = save(dashboard->view()->report()->widget()->grab().toImage(),
                               QString(name).replace(QStringLiteral(".png"),
                                                     QStringLiteral("-page.png"))) &&
