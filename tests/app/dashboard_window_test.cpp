@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QListWidget>
+#include <QSignalSpy>
 #include <QSplitter>
 #include <QTest>
 #include <QToolButton>
@@ -123,6 +124,24 @@ TEST_F(DashboardWindowTest, ToolbarFollowsACycleInEverySection) {
     EXPECT_TRUE(refresh->isEnabled());
     EXPECT_TRUE(toolbar->spinner()->isHidden());
     EXPECT_EQ(gateway.requestCount("v1/tessel/quotas"), 1u);
+}
+
+TEST_F(DashboardWindowTest, KeyboardShortcutsRefreshCloseAndQuit) {
+    window().show();
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    ASSERT_TRUE(test::spin([&] { return !service().syncing(); }));
+    gateway.clearRequests();
+    QSignalSpy quit(&window(), &DashboardWindow::quitRequested);
+
+    QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_TRUE(service().syncing());
+    ASSERT_TRUE(test::spin([&] { return !service().syncing(); }));
+    EXPECT_EQ(gateway.requestCount("v1/tessel/quotas"), 1u);
+    QTest::keyClick(&window(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quit.count(), 1);
+    QTest::keyClick(&window(), Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(window().isVisible());
 }
 
 TEST_F(DashboardWindowTest, ReopeningResetsThePickersButKeepsTheSectionAndTheGeometry) {
