@@ -91,7 +91,6 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     stack_->setContentsMargins(28, 28, 28, 28);
     stack_->setSpacing(24);
 
-    // 1. Headline with the period picker, on the bottom line.
     auto* top = new QWidget;
     top->setObjectName(QStringLiteral("headline"));
     auto* topRow = new QHBoxLayout(top);
@@ -119,7 +118,6 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     topRow->addWidget(periodPicker_, 0, Qt::AlignBottom);
     stack_->addWidget(top);
 
-    // 2. Gateway problem.
     issue_ = new Surface(Surface::Fill::Orange, 0.08, 12);
     issue_->setObjectName(QStringLiteral("issue"));
     auto* issueRow = new QHBoxLayout(issue_);
@@ -132,13 +130,11 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     issueRow->addWidget(issueText_, 1);
     stack_->addWidget(issue_);
 
-    // 3. Storage problem.
     storage_ = new TextLabel(QString(), 4);
     storage_->setObjectName(QStringLiteral("storage"));
     storage_->setTint(Style::Tint::Orange);
     stack_->addWidget(storage_);
 
-    // 4. Three headline figures.
     auto* tileRow = new QWidget;
     tileRow->setObjectName(QStringLiteral("tiles"));
     auto* tiles = new QHBoxLayout(tileRow);
@@ -151,7 +147,6 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     }
     stack_->addWidget(tileRow);
 
-    // 5. Subscriptions.
     subscriptionsHeading_ = heading(QStringLiteral("订阅与额度"), "subscriptionsHeading");
     stack_->addWidget(subscriptionsHeading_);
     emptyQuotas_ = emptyState();
@@ -159,7 +154,6 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     grid_ = new QuotaGrid;
     stack_->addWidget(grid_);
 
-    // 6. Trend.
     auto* trendBox = new Surface(Surface::Fill::Quaternary, 0.30, 18);
     trendBox->setObjectName(QStringLiteral("trend"));
     trend_ = new QVBoxLayout(trendBox);
@@ -179,7 +173,6 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     trend_->addWidget(emptyTrend_);
     stack_->addWidget(trendBox);
 
-    // 7. Distribution heading.
     auto* distribution = new QWidget;
     distribution->setObjectName(QStringLiteral("distributionHeading"));
     auto* distributionRow = new QHBoxLayout(distribution);
@@ -192,11 +185,9 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     distributionRow->addWidget(dimensionPicker_);
     stack_->addWidget(distribution);
 
-    // 8. Rows.
     rows_ = new DistributionList;
     stack_->addWidget(rows_);
 
-    // 9. Footnotes.
     auto* notes = new QWidget;
     notes->setObjectName(QStringLiteral("footnotes"));
     auto* noteColumn = new QVBoxLayout(notes);
