@@ -1,7 +1,7 @@
 #include "host/widget_window.h"
 
 #include "host/desktop_hints.h"
-#include "sync/boot_timer.h"
+#include "session/boot_timer.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

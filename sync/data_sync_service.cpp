@@ -12,7 +12,7 @@
 #include "gateway/keychain.h"
 #include "gateway/secret_memory.h"
 #include "model/display.h"
-#include "sync/boot_timer.h"
+#include "session/boot_timer.h"
 #include "sync/cycle.h"
 #include "sync/schedule.h"
 #include "sync/settings.h"

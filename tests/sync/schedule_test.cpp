@@ -4,7 +4,7 @@
 #include <QElapsedTimer>
 
 #include "support/app_fixture.h"
-#include "sync/boot_timer.h"
+#include "session/boot_timer.h"
 #include "sync/schedule.h"
 
 using namespace std::chrono_literals;

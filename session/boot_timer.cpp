@@ -1,4 +1,4 @@
-#include "sync/boot_timer.h"
+#include "session/boot_timer.h"
 
 #include <QTimer>
 
