@@ -1,11 +1,8 @@
 #include "widgets/cycle.h"
 
-#include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-
 #include <limits>
 
+#include "session/reload_signal.h"
 #include "storage/container.h"
 #include "widget_api/desktop_widget.h"
 #include "widgets/selection_suite.h"
@@ -32,17 +29,7 @@ void CycleSubscriptionIntent::perform(const std::optional<std::filesystem::path>
 }
 
 void requestReload() {
-    if (!QCoreApplication::instance())
-        return;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    QDBusMessage message =
-        QDBusMessage::createSignal(QString::fromLatin1(DesktopWidget::objectPath),
-                                   QString::fromLatin1(DesktopWidget::interfaceName),
-                                   QString::fromLatin1(DesktopWidget::reloadSignal));
-    message << QString::fromUtf8(DesktopWidget::kind.data(), qsizetype(DesktopWidget::kind.size()));
-    bus.send(message);
+    ReloadSignal::send(DesktopWidget::kind);
 }
 
 } // namespace tessel
