@@ -1,18 +1,14 @@
 // TesselWidget [URL]: the tray application. A start while another instance runs hands the URL
 // (or nothing) to it and exits.
 #include <QApplication>
-#include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 #include "app/application.h"
 #include "app/screenshots.h"
@@ -20,37 +16,12 @@
 #include "app/tray.h"
 #include "app/tray_icon.h"
 #include "gateway/secret_memory.h"
+#include "session/quit_on_signals.h"
 
 using namespace tessel;
 using namespace std::chrono_literals;
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = write(signalPipe[1], &byte, 1);
-}
-
-// A session ending sends SIGTERM: leave through the event loop so queued writes finish.
-void quitOnSignals(QApplication& app) {
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = read(signalPipe[0], &byte, 1);
-        app.quit();
-    });
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-}
 
 struct Arguments {
     std::string url;

@@ -7,17 +7,14 @@
 #include "host/plugins.h"
 #include "host/render.h"
 #include "host/widget_window.h"
+#include "session/quit_on_signals.h"
 
 #include <QApplication>
 #include <QSet>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace tessel::host;
 
@@ -28,32 +25,6 @@ constexpr char usage[] =
     "      tessel-widget-host render --family small|medium|large [--config FILE] [--scale S]\n"
     "                                [--theme light|dark] [--out FILE.png] [--describe]\n"
     "      tessel-widget-host --version\n";
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = write(signalPipe[1], &byte, 1);
-}
-
-// Leave through the event loop on SIGTERM (session end) so the last move is saved.
-void quitOnSignals(QApplication& app) {
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = read(signalPipe[0], &byte, 1);
-        app.quit();
-    });
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-}
 
 int renderMain(int argc, char** argv) {
     QStringList arguments;
@@ -105,7 +76,7 @@ int main(int argc, char** argv) {
     app.setApplicationDisplayName(QStringLiteral("Tessel 桌面小组件"));
     app.setDesktopFileName(QStringLiteral("net.quorvane.TesselWidget.WidgetHost"));
     app.setQuitOnLastWindowClosed(false);
-    quitOnSignals(app);
+    tessel::quitOnSignals(app);
 
     Host host(Plugins::load(Plugins::searchPath()), HostSettings::path());
     QObject::connect(&instance, &Instance::received, &host, &Host::handle);
