@@ -8,35 +8,12 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "session/autostart_entry.h"
 #include "storage/file_io.h"
 
 namespace tessel::LoginItem {
 
 namespace {
-
-QString configHome() {
-    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (xdg.startsWith(u'/'))
-        return xdg;
-    const QString home = qEnvironmentVariable("HOME");
-    return home.startsWith(u'/') ? home + QStringLiteral("/.config") : QString();
-}
-
-// Exec= quoting of the desktop entry format: the program path in double quotes, with the four
-// reserved characters escaped; "%" doubled so it is never read as a field code.
-QString quoted(const QString& program) {
-    QString out = QStringLiteral("\"");
-    for (const QChar c : program) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
-            out += u'\\';
-        out += c;
-        if (c == u'%')
-            out += u'%';
-    }
-    out += u'"';
-    // String values escape backslashes once more.
-    return out.replace(QStringLiteral("\\"), QStringLiteral("\\\\"));
-}
 
 [[noreturn]] void fail(const QString& reason) {
     throw Error(reason.toStdString());
@@ -45,17 +22,14 @@ QString quoted(const QString& program) {
 } // namespace
 
 QString entryPath() {
-    const QString config = configHome();
-    return config.isEmpty() ? QString()
-                            : config + QStringLiteral("/autostart/") + QLatin1StringView(fileName);
+    return AutostartEntry::path(fileName);
 }
 
 void registerItem(const QString& program) {
     const QString path = entryPath();
     if (path.isEmpty())
         fail(QStringLiteral("找不到配置目录（未设置 HOME）。"));
-    if (program.isEmpty() || program.contains(u'\n') || program.contains(u'\r') ||
-        program.contains(QChar(0)))
+    if (!AutostartEntry::usable(program))
         fail(QStringLiteral("无法确定程序的位置。"));
     const QString dir = QFileInfo(path).absolutePath();
     // 0600 file, 0700 folders whatever the umask: the entry names a program the session runs.
@@ -64,18 +38,11 @@ void registerItem(const QString& program) {
     } catch (const std::system_error&) {
         fail(QStringLiteral("无法创建自动启动目录 %1。").arg(dir));
     }
-    const QString entry = QStringLiteral("[Desktop Entry]\n"
-                                         "Type=Application\n"
-                                         "Name=Tessel Widget\n"
-                                         "Comment=在托盘中显示 Tessel Gateway 的额度\n"
-                                         "Exec=%1\n"
-                                         "Icon=net.quorvane.TesselWidget\n"
-                                         "Terminal=false\n"
-                                         "X-GNOME-Autostart-enabled=true\n")
-                              .arg(quoted(program));
+    const QByteArray entry =
+        AutostartEntry::text(QStringLiteral("Tessel Widget"),
+                             QStringLiteral("在托盘中显示 Tessel Gateway 的额度"), program, false);
     try {
-        FileIO::writeAtomically(QFile::encodeName(path).toStdString(),
-                                entry.toUtf8().toStdString());
+        FileIO::writeAtomically(QFile::encodeName(path).toStdString(), entry.toStdString());
     } catch (const std::system_error& e) {
         fail(QStringLiteral("无法写入自动启动项：%1")
                  .arg(QString::fromLocal8Bit(e.code().message())));

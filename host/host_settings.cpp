@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "session/autostart_entry.h"
+
 namespace tessel::host::HostSettings {
 
 namespace {
@@ -48,14 +50,9 @@ void privateFile(const QString& path) {
 } // namespace
 
 QString path() {
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!config.startsWith(u'/')) {
-        const QString home = qEnvironmentVariable("HOME");
-        if (!home.startsWith(u'/'))
-            return {};
-        config = home + QStringLiteral("/.config");
-    }
-    return config + QStringLiteral("/quorvane/tessel-widget-host.ini");
+    const QString config = xdgConfigHome();
+    return config.isEmpty() ? QString()
+                            : config + QStringLiteral("/quorvane/tessel-widget-host.ini");
 }
 
 QList<PlacedWidget> load(const QString& path, QStringList* problems) {
