@@ -10,19 +10,13 @@
 #include <QTimer>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
+#include "ready_program.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -34,66 +28,33 @@ struct Start {
     bool ok = false;
 };
 
-double residentKiB(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atof(line.c_str() + 6);
-    return 0;
-}
-
 // Starts the program, waits for its "ready" line, reads its memory and ends it.
-Start run(const std::string& program, const std::string& argument) {
-    int out[2];
-    if (pipe(out) != 0)
-        return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::string arg = argument;
-    char* argv[] = {const_cast<char*>(program.c_str()), arg.empty() ? nullptr : arg.data(),
-                    nullptr};
-    const auto begin = std::chrono::steady_clock::now();
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
+Start run(const std::string& program, const char* argument) {
+    tessel::bench::Started started = tessel::bench::start(program, argument);
     Start result;
-    if (spawned == 0) {
-        std::string text;
-        char buffer[256];
-        ssize_t n;
-        while (text.find("ready\n") == std::string::npos &&
-               (n = read(out[0], buffer, sizeof buffer)) > 0)
-            text.append(buffer, static_cast<std::size_t>(n));
-        result.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-        result.ok = text.find("ready\n") != std::string::npos;
+    result.seconds = started.seconds;
+    result.ok = started.ready;
+    if (started.pid > 0) {
         // Memory once the start has settled (the first sync cycle runs beside the event loop),
         // outside the timed part.
         std::this_thread::sleep_for(std::chrono::milliseconds(700));
-        result.rssKiB = residentKiB(pid);
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
+        result.rssKiB = tessel::bench::statusField(
+            "/proc/" + std::to_string(started.pid) + "/status", "VmRSS:");
     }
-    close(out[0]);
+    tessel::bench::stop(started, SIGKILL);
     return result;
 }
 
 // Fresh private directories per start, so nothing stored changes what is measured.
 // Returns the mean start time in seconds.
-double measure(benchmark::State& state, const std::string& program, const std::string& argument) {
+double measure(benchmark::State& state, const std::string& program, const char* argument) {
     double rss = 0, total = 0;
     int count = 0;
     for (auto _ : state) {
         state.PauseTiming();
         tessel::test::TempDir dir;
         const std::string root = dir.path().string();
-        setenv("HOME", root.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-        setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", root.c_str(), 1);
+        tessel::bench::useDirectories(root);
         state.ResumeTiming();
         const Start start = run(program, argument);
         if (!start.ok) {
@@ -118,7 +79,7 @@ void BM_BaselineTrayProgram(benchmark::State& state) {
 BENCHMARK(BM_BaselineTrayProgram)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
 void BM_TesselWidget(benchmark::State& state) {
-    const double seconds = measure(state, TESSELWIDGET, "");
+    const double seconds = measure(state, TESSELWIDGET, nullptr);
     if (baselineRss > 0 && baselineSeconds > 0) {
         state.counters["rss_ratio"] = state.counters["rss_KiB"] / baselineRss;
         state.counters["time_ratio"] = seconds / baselineSeconds;
@@ -149,16 +110,5 @@ int baseline(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--baseline") == 0)
-        return baseline(argc, argv);
-    char path[4096];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    self = n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string(argv[0]);
-    setenv("TESSEL_REPORT_READY", "1", 1);
-    if (!getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return tessel::bench::benchmarkMain(argc, argv, baseline, self);
 }

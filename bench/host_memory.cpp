@@ -8,35 +8,20 @@
 #include <QWidget>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <dirent.h>
-#include <fstream>
 #include <map>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 #include "host/host_settings.h"
+#include "ready_program.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
 std::string self;
-
-double statusField(const std::string& file, const char* field) {
-    std::ifstream status(file);
-    const std::size_t length = std::strlen(field);
-    for (std::string line; std::getline(status, line);)
-        if (line.compare(0, length, field) == 0)
-            return std::atof(line.c_str() + length);
-    return 0;
-}
 
 // Context switches of every thread: each one is a wake-up of a thread that slept.
 double switches(pid_t pid) {
@@ -47,8 +32,8 @@ double switches(pid_t pid) {
             if (entry->d_name[0] == '.')
                 continue;
             const std::string status = tasks + "/" + entry->d_name + "/status";
-            total += statusField(status, "voluntary_ctxt_switches:") +
-                     statusField(status, "nonvoluntary_ctxt_switches:");
+            total += tessel::bench::statusField(status, "voluntary_ctxt_switches:") +
+                     tessel::bench::statusField(status, "nonvoluntary_ctxt_switches:");
         }
         closedir(dir);
     }
@@ -65,41 +50,20 @@ struct Run {
 // Starts the program, waits for its "ready" line, lets it settle, then reads its memory and
 // counts its wake-ups over `idle`.
 Run run(const std::string& program, const char* argument, std::chrono::milliseconds idle) {
-    int out[2];
-    if (pipe(out) != 0)
-        return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(argument), nullptr};
-    const auto begin = std::chrono::steady_clock::now();
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
+    tessel::bench::Started started = tessel::bench::start(program, argument);
     Run result;
-    if (spawned == 0) {
-        std::string text;
-        char buffer[256];
-        ssize_t n;
-        while (text.find("ready\n") == std::string::npos &&
-               (n = read(out[0], buffer, sizeof buffer)) > 0)
-            text.append(buffer, static_cast<std::size_t>(n));
-        result.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-        result.ok = text.find("ready\n") != std::string::npos;
+    result.seconds = started.seconds;
+    result.ok = started.ready;
+    if (started.pid > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(700));
-        const std::string status = "/proc/" + std::to_string(pid) + "/status";
-        result.rssKiB = statusField(status, "VmRSS:");
-        const double before = switches(pid);
+        const std::string status = "/proc/" + std::to_string(started.pid) + "/status";
+        result.rssKiB = tessel::bench::statusField(status, "VmRSS:");
+        const double before = switches(started.pid);
         std::this_thread::sleep_for(idle);
         result.wakeupsPerSecond =
-            (switches(pid) - before) / std::chrono::duration<double>(idle).count();
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
+            (switches(started.pid) - before) / std::chrono::duration<double>(idle).count();
     }
-    close(out[0]);
+    tessel::bench::stop(started, SIGTERM);
     return result;
 }
 
@@ -110,10 +74,7 @@ void measure(benchmark::State& state, int widgets) {
     for (auto _ : state) {
         tessel::test::TempDir dir;
         const std::string root = dir.path().string();
-        setenv("HOME", root.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-        setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", root.c_str(), 1);
+        tessel::bench::useDirectories(root);
         QList<tessel::host::PlacedWidget> placed;
         for (int i = 0; i < widgets; ++i)
             placed.append({QString::number(i),
@@ -174,16 +135,5 @@ int baseline(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--baseline") == 0)
-        return baseline(argc, argv);
-    char path[4096];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    self = n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string(argv[0]);
-    setenv("TESSEL_REPORT_READY", "1", 1);
-    if (!getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return tessel::bench::benchmarkMain(argc, argv, baseline, self);
 }
