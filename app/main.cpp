@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
             case SingleInstance::Handover::NoInstance:
                 break;
             }
-            lock = SingleInstance::tryLock(channel);
+            lock = channel.tryLock();
             if (lock < 0)
                 std::this_thread::sleep_for(50ms);
         }

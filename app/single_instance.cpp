@@ -6,13 +6,9 @@
 #include <QTimer>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -21,24 +17,6 @@ namespace tessel::SingleInstance {
 namespace {
 
 constexpr char baseName[] = "net.quorvane.TesselWidget";
-
-// A directory only this user can enter; anything else could let another user answer for us.
-bool privateDirectory(const std::string& path) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
-        return false;
-    return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-std::string directory() {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/')
-        if (privateDirectory(runtime))
-            return runtime;
-    const std::string fallback = "/tmp/tesselwidget-" + std::to_string(geteuid());
-    if (mkdir(fallback.c_str(), 0700) != 0 && errno != EEXIST)
-        return {};
-    return privateDirectory(fallback) ? fallback : std::string();
-}
 
 bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -56,13 +34,7 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 } // namespace
 
 Channel channel() {
-    const std::string dir = directory();
-    if (dir.empty())
-        return {};
-    Channel c{dir + "/" + baseName + ".socket", dir + "/" + baseName + ".lock"};
-    if (c.socketPath.size() >= sizeof(sockaddr_un::sun_path))
-        return {};
-    return c;
+    return InstanceChannel::find(baseName);
 }
 
 Handover send(const Channel& channel, std::string_view message, std::chrono::milliseconds wait) {
@@ -95,17 +67,6 @@ Handover send(const Channel& channel, std::string_view message, std::chrono::mil
     }
     close(fd);
     return result;
-}
-
-int tryLock(const Channel& channel) {
-    const int fd = open(channel.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return -1;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 Server::Server(QObject* parent) : QObject(parent), server_(new QLocalServer(this)) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "session/instance_channel.h"
+
 class QLocalServer;
 class QLocalSocket;
 
@@ -18,24 +20,15 @@ namespace tessel::SingleInstance {
 // Longest URL handed over; anything longer is no URL of ours.
 inline constexpr std::size_t maxMessage = 64 * 1024;
 
-struct Channel {
-    std::string socketPath;
-    std::string lockPath;
-    bool valid() const { return !socketPath.empty(); }
-};
+using Channel = InstanceChannel;
 
-// In $XDG_RUNTIME_DIR, else in a private /tmp/tesselwidget-<uid>. Invalid (empty) when no safe
-// directory exists or the socket path would be too long; the program then runs on its own.
+// The application's channel (see InstanceChannel::find); its lock is Channel::tryLock().
 Channel channel();
 
 enum class Handover { Delivered, NoInstance, Failed };
 
 // Sends `message` to the running instance and waits up to `wait` for its receipt.
 Handover send(const Channel& channel, std::string_view message, std::chrono::milliseconds wait);
-
-// The lock that makes this process the one instance; held until the process ends (also when it
-// crashes, so a stale socket never blocks the next start). -1 when another process holds it.
-int tryLock(const Channel& channel);
 
 // The running instance's end of the channel.
 class Server : public QObject {

@@ -1,16 +1,15 @@
 #include "host/instance.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
 #include <QTimer>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
+#include <cerrno>
 #include <unistd.h>
+
+#include "session/instance_channel.h"
 
 namespace tessel::host {
 
@@ -18,24 +17,8 @@ namespace {
 
 constexpr char baseName[] = "net.quorvane.TesselWidget.WidgetHost";
 
-// Only a directory no other user can write to keeps someone else from answering for us.
-QString runtimeDirectory() {
-    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!dir.startsWith(u'/')) {
-        dir = QStringLiteral("/tmp/tesselwidget-%1").arg(::geteuid());
-        ::mkdir(QFile::encodeName(dir).constData(), 0700);
-    }
-    struct stat st {};
-    if (::lstat(QFile::encodeName(dir).constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-        st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-        return {};
-    return dir;
-}
-
 QString socketPath() {
-    const QString dir = runtimeDirectory();
-    return dir.isEmpty() ? QString()
-                         : dir + u'/' + QLatin1StringView(baseName) + QStringLiteral(".socket");
+    return QString::fromStdString(InstanceChannel::find(baseName).socketPath);
 }
 
 } // namespace
@@ -48,19 +31,14 @@ Instance::~Instance() {
 }
 
 bool Instance::claim() {
-    const QString socket = socketPath();
-    if (socket.isEmpty())
+    const InstanceChannel channel = InstanceChannel::find(baseName);
+    if (!channel.valid())
         return true;
-    const QString lockPath = socket.chopped(7) + QStringLiteral(".lock");
-    lock_ = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    lock_ = channel.tryLock();
+    // A lock file that cannot be made locks nobody out: run on our own.
     if (lock_ < 0)
-        return true;
-    if (::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
-        ::close(lock_);
-        lock_ = -1;
-        return false;
-    }
-    socket_ = socket;
+        return errno != EWOULDBLOCK;
+    socket_ = QString::fromStdString(channel.socketPath);
     return true;
 }
 
