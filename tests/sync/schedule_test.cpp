@@ -3,8 +3,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#include "support/app_fixture.h"
 #include "session/boot_timer.h"
+#include "support/app_fixture.h"
 #include "sync/schedule.h"
 
 using namespace std::chrono_literals;
