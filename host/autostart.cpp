@@ -21,14 +21,21 @@ bool set(bool on, const QString& program) {
         return !QFileInfo::exists(path) || QFile::remove(path);
     if (!AutostartEntry::usable(program))
         return false;
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+    // The entry's command runs at every login: private whatever the umask, like the login item.
+    const QString folder = QFileInfo(path).absolutePath();
+    const bool existed = QFileInfo::exists(folder);
+    if (!QDir().mkpath(folder))
         return false;
+    if (!existed)
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
     const QByteArray entry =
         AutostartEntry::text(QStringLiteral("Tessel 桌面小组件"),
                              QStringLiteral("在桌面上显示 Tessel 小组件"), program, true);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     file.write(entry);
     return file.commit();
 }
