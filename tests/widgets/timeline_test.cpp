@@ -216,8 +216,7 @@ TEST(Cycling, NextPositionTruncates) {
     EXPECT_EQ(CycleSubscriptionIntent::next(5, 3), 0);
     EXPECT_EQ(CycleSubscriptionIntent::next(7, 0), 0);
     EXPECT_EQ(CycleSubscriptionIntent::next(-3, 3), -2);
-    EXPECT_EQ(CycleSubscriptionIntent::next(std::numeric_limits<std::int64_t>::max(), 10),
-              (std::numeric_limits<std::int64_t>::max() % 10 + 1) % 10);
+    EXPECT_EQ(CycleSubscriptionIntent::next(std::numeric_limits<std::int64_t>::max(), 10), 8);
 }
 
 TEST_F(Container, CyclingAdvancesTheSharedGroupAndKeepsIdsApart) {
