@@ -74,8 +74,8 @@ TEST(Endpoint, DetectReadsOnlyAUsablePortFromTheConfigDirectory) {
         EXPECT_NO_THROW(Endpoint::validate(detected));
     }
     // Nesting beyond the reader's limit is refused like any other damage.
-    config.write("tessel/settings.json", R"({"port":8081,"x":)" + std::string(300, '[') +
-                                             std::string(300, ']') + "}");
+    config.write("tessel/settings.json",
+                 R"({"port":8081,"x":)" + std::string(300, '[') + std::string(300, ']') + "}");
     EXPECT_EQ(Endpoint::detect(), "http://127.0.0.1:3425");
 
     ScopedEnv noXdg("XDG_CONFIG_HOME", std::nullopt);
@@ -88,8 +88,7 @@ TEST(Endpoint, DetectReadsOnlyAUsablePortFromTheConfigDirectory) {
 
 TEST(Errors, MessagesNeverLeakTheirCause) {
     auto message = [](auto error) { return safeError(std::make_exception_ptr(error)); };
-    EXPECT_EQ(message(GatewayError::invalidEndpoint()),
-              "请输入不含路径、凭证或查询参数的 Gateway 地址。");
+    EXPECT_EQ(message(GatewayError::http(404)), GatewayError::http(404).errorDescription());
     EXPECT_EQ(message(std::runtime_error("secret path /home/x")), "读取失败，保留上次有效数据。");
     EXPECT_EQ(message(42), "读取失败，保留上次有效数据。");
     EXPECT_EQ(safeError(nullptr), "读取失败，保留上次有效数据。");

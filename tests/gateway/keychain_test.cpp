@@ -4,17 +4,11 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include <libsecret/secret.h>
 #include <unistd.h>
 
 #include "gateway/keychain.h"
-#include "model/snapshot.h"
-#include "storage/snapshot_store.h"
-#include "storage/widget_preferences.h"
-#include "support/temp_dir.h"
 
 using namespace tessel;
 
@@ -110,29 +104,6 @@ TEST_F(KeychainService, KeysRoundTripExactlyPerEndpointTextAndOnlyAsUtf8) {
         << (error ? error->message : "");
     secret_value_unref(value);
     EXPECT_EQ(GatewayKeychain::load(endpoint), std::nullopt);
-    GatewayKeychain::save("", endpoint);
-}
-
-TEST_F(KeychainService, KeyNeverReachesTheSharedContainer) {
-    test::TempDir tmp;
-    const std::string endpoint = endpointFor("container");
-    const std::string key = "tessel-secret-" + std::to_string(::getpid());
-    GatewayKeychain::save(key, endpoint);
-    Snapshot snapshot;
-    snapshot.endpoint = endpoint;
-    SnapshotStore(tmp.path()).save(snapshot);
-    SnapshotStore(tmp.path()).save(snapshot);
-    WidgetPreferencesStore(tmp.path()).save({});
-    int files = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(tmp.path())) {
-        if (!entry.is_regular_file())
-            continue;
-        ++files;
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-        EXPECT_EQ(bytes.find(key), std::string::npos) << entry.path();
-    }
-    EXPECT_EQ(files, 3);
     GatewayKeychain::save("", endpoint);
 }
 

@@ -113,14 +113,15 @@ protected:
 
         // A URL handler of our own, found the way any desktop program finds one.
         opened = root + "/opened.txt";
-        write(root + "/handler.sh", "#!/bin/sh\necho \"$1\" >> '" + opened + "'\n");
-        ::chmod((root + "/handler.sh").toLocal8Bit().constData(), 0700);
-        write(root + "/data/applications/tessel-test-handler.desktop",
-              "[Desktop Entry]\nType=Application\nName=Handler\nNoDisplay=true\n"
-              "MimeType=x-scheme-handler/tesselwidget;\nExec=" +
-                  root + "/handler.sh %u\n");
-        write(
-            root + "/config/mimeapps.list",
+        const auto handler =
+            dir.write("handler.sh", "#!/bin/sh\necho \"$1\" >> '" + opened.toStdString() + "'\n");
+        ::chmod(handler.c_str(), 0700);
+        dir.write("data/applications/tessel-test-handler.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Handler\nNoDisplay=true\n"
+                  "MimeType=x-scheme-handler/tesselwidget;\nExec=" +
+                      root.toStdString() + "/handler.sh %u\n");
+        dir.write(
+            "config/mimeapps.list",
             "[Default Applications]\nx-scheme-handler/tesselwidget=tessel-test-handler.desktop\n");
 
         Snapshot s;
@@ -137,12 +138,6 @@ protected:
                 p->kill();
             p->waitForFinished();
         }
-    }
-    static void write(const QString& path, const QString& text) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text.toUtf8());
     }
     QList<Window> hostWindows(Display& x) {
         QList<Window> out;

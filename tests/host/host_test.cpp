@@ -178,18 +178,13 @@ TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
     WidgetWindow* b = host.window("b");
     ASSERT_TRUE(test::spin([&] { return shows(a, "Alpha") && shows(b, "Alpha"); }));
 
-    auto click = [](WidgetWindow* w, widget::ViewItem::Role role) {
-        for (const widget::ViewItem& item : w->view()->items())
-            if (item.role == role) {
-                QWidget* target = w->view()->widget()->childAt(item.rect.center());
-                ASSERT_NE(target, nullptr);
-                QTest::mouseClick(target, Qt::LeftButton, {},
-                                  target->mapFrom(w->view()->widget(), item.rect.center()));
-                return;
-            }
-        FAIL() << "no such item";
-    };
-    click(a, widget::ViewItem::Role::Button);
+    for (const widget::ViewItem& item : a->view()->items())
+        if (item.role == widget::ViewItem::Role::Button) {
+            QWidget* target = a->view()->widget()->childAt(item.rect.center());
+            ASSERT_NE(target, nullptr);
+            QTest::mouseClick(target, Qt::LeftButton, {},
+                              target->mapFrom(a->view()->widget(), item.rect.center()));
+        }
     // Both widgets share the group "selection.all".
     ASSERT_TRUE(test::spin([&] { return shows(a, "Beta") && shows(b, "Beta"); }));
     const QString suite =
@@ -197,11 +192,7 @@ TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
     EXPECT_EQ(QSettings(suite, QSettings::IniFormat).value("selection.all").toInt(), 1);
     EXPECT_TRUE(sink.opened.isEmpty());
 
-    click(a, widget::ViewItem::Role::Link);
-    QTest::mouseClick(a->view()->widget(), Qt::LeftButton, {}, QPoint(85, 150));
-    EXPECT_EQ(sink.opened,
-              QList<QUrl>({QUrl("tesselwidget://refresh"), QUrl("tesselwidget://overview")}));
-    // A drag moves the widget and is no click.
+    // A drag moves the widget and is no click (the link and the tap: desktop_test).
     QWidget* view = a->view()->widget();
     QTest::mousePress(view, Qt::LeftButton, {}, QPoint(85, 150));
     QMouseEvent move(QEvent::MouseMove, QPointF(125, 170), view->mapToGlobal(QPointF(125, 170)),
@@ -209,7 +200,7 @@ TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
     QApplication::sendEvent(view, &move);
     QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(125, 170));
     EXPECT_EQ(a->pos(), QPoint(40, 20));
-    EXPECT_EQ(sink.opened.size(), 2);
+    EXPECT_TRUE(sink.opened.isEmpty());
     ASSERT_TRUE(test::spin(
         [&] { return HostSettings::load(settingsPath())[0].position == QPoint(40, 20); }));
     QDesktopServices::unsetUrlHandler("tesselwidget");

@@ -50,11 +50,8 @@ protected:
     }
     QString root() const { return QString::fromStdString(dir.path().string()); }
     QString config(const QByteArray& json) {
-        const QString path = root() + QString("/config-%1.json").arg(++configs);
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.write(json);
-        return path;
+        const auto name = "config-" + std::to_string(++configs) + ".json";
+        return QString::fromStdString(dir.write(name, json.toStdString()).string());
     }
     Result run(const QStringList& arguments) {
         QProcess p;

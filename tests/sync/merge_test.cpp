@@ -8,19 +8,6 @@
 using namespace std::chrono_literals;
 using namespace tessel;
 
-namespace {
-
-Quota quota(const std::string& provider, std::optional<double> remaining) {
-    Quota q;
-    q.provider = q.name = provider;
-    QuotaWindow window;
-    window.remaining = remaining;
-    q.windows = std::vector<QuotaWindow>{window};
-    return q;
-}
-
-} // namespace
-
 // The outcome rows run end to end in service_test; here what a network cannot provoke: an
 // answer that was never filled in must read as a failure, not as a success.
 TEST(Merge, MissingAnswersAreFailures) {
@@ -40,7 +27,11 @@ TEST(Merge, MissingAnswersAreFailures) {
 TEST(MenuTitle, PicksQuotaTruncatesAndSurvivesAbsurdValues) {
     Snapshot s;
     EXPECT_EQ(menuBarTitle(s, ""), "Tessel");
-    s.quotas = {quota("a", 37.5), quota("b", 42.9)};
+    for (const auto& [name, remaining] : {std::pair{"a", 37.5}, {"b", 42.9}})
+        s.quotas.push_back(
+            {.provider = name,
+             .name = name,
+             .windows = std::vector<QuotaWindow>{{.name = "", .remaining = remaining}}});
     EXPECT_EQ(menuBarTitle(s, ""), "37%");
     EXPECT_EQ(menuBarTitle(s, s.quotas[1].id()), "42%");
     EXPECT_EQ(menuBarTitle(s, "gone|x||"), "Tessel"); // no fallback to the first quota

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-
 #include "session/boot_timer.h"
 #include "support/app_fixture.h"
 #include "sync/schedule.h"
@@ -37,10 +34,7 @@ TEST(BootClockTimer, FiresOnceRestartsAndStops) {
     int fired = 0;
     QObject::connect(&timer, &BootClockTimer::timeout, [&] { ++fired; });
     auto spinUntil = [&](int count, int limitMs) {
-        QElapsedTimer clock;
-        clock.start();
-        while (fired < count && clock.elapsed() < limitMs)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        test::spin([&] { return fired >= count; }, limitMs);
     };
     timer.start(30ms);
     spinUntil(1, 2000);

@@ -18,6 +18,7 @@
 #include "gateway/endpoint.h"
 #include "gateway/errors.h"
 #include "gateway/keychain.h"
+#include "storage/file_io.h"
 #include "storage/snapshot_store.h"
 #include "support/app_fixture.h"
 #include "sync/data_sync_service.h"
@@ -430,6 +431,8 @@ TEST_F(Sync, ConfigureSwitchesGatewayWhileAnAnswerIsPending) {
     EXPECT_EQ(service().snapshot().version, "9.9");
     EXPECT_EQ(SnapshotStore(container).load().version, "9.9");
     EXPECT_EQ(other.requests().front().header("Authorization"), "Bearer k-1");
+    for (const auto& file : fs::directory_iterator(container)) // the key stays in the keyring
+        EXPECT_EQ(FileIO::read(file.path()).find("k-1"), std::string::npos) << file.path();
     QSettings stored(settingsPath(), QSettings::IniFormat);
     EXPECT_EQ(AppSettings::value(stored, AppSettings::endpoint).toString(), next);
     EXPECT_EQ(AppSettings::value(stored, AppSettings::interval).toInt(), 30);

@@ -36,15 +36,6 @@ Quota named(std::string name, std::vector<QuotaWindow> windows = {}) {
     return q;
 }
 
-QuotaWindow window(std::string name, std::optional<double> remaining,
-                   std::optional<double> used = {}) {
-    QuotaWindow w;
-    w.name = std::move(name);
-    w.remaining = remaining;
-    w.used = used;
-    return w;
-}
-
 // Every item lies inside the widget, and no two overlap.
 void expectLaidOut(WidgetContent& view) {
     const QList<widget::ViewItem> items = view.items();
@@ -154,7 +145,7 @@ TEST_F(Views, SmallMetricsAndFooterStates) {
     EXPECT_EQ(shown(*shownView(Family::Small, entryOf(old, cost))).mid(5), QStringList{"连接异常"});
 
     // Window values by metric; a quota without windows shows its balance or state.
-    Quota withError = named("Q", {window("5 小时", std::nullopt, 130)});
+    Quota withError = named("Q", {{.name = "5 小时", .used = 130}});
     withError.error = "401";
     Snapshot s;
     s.quotas = {withError};
@@ -242,8 +233,8 @@ TEST_F(Views, HostileDataDrawsInsideTheWidget) {
     s.updatedAt = now;
     const std::string longName = "\u200f\u202e" + std::string(10000, 'W') + "\n第二行 \U0001F600";
     for (int i = 0; i < 10000; ++i)
-        s.quotas.push_back(
-            named(i == 0 ? longName : "订阅 " + std::to_string(i), {window(longName, 1e300)}));
+        s.quotas.push_back(named(i == 0 ? longName : "订阅 " + std::to_string(i),
+                                 {{.name = longName, .remaining = 1e300}}));
     s.quotas[0].balance = std::string(10000, '9');
     Usage usage{.period = "today", .calls = 5, .input = 1, .output = 2};
     usage.series.emplace();
@@ -269,18 +260,9 @@ TEST_F(Views, HostileDataDrawsInsideTheWidget) {
     EXPECT_EQ(title->visibleLines().size(), 1);
 }
 
-TEST_F(Views, RendersAtTheFamilySizeAndScale) {
-    for (Family family : {Family::Small, Family::Medium, Family::Large})
-        for (qreal ratio : {1.0, 1.5, 2.0}) {
-            const QImage image = shownView(family, entryOf({}))->render(ratio);
-            EXPECT_EQ(image.size(), widget::familySize(family) * ratio);
-            EXPECT_EQ(image.devicePixelRatio(), ratio);
-        }
-}
-
-// Light and dark palettes give the background of the palette; TESSEL_SCREENSHOTS=DIR also
-// writes every family in both at scale 1 and 2 for a look.
-TEST_F(Views, FollowsThePaletteInEveryFamily) {
+// Every family at its size and scale, on the background of a light and a dark palette;
+// TESSEL_SCREENSHOTS=DIR also writes each image for a look.
+TEST_F(Views, RendersAtTheFamilySizeAndScaleInThePalette) {
     store(test::sampleSnapshot(now));
     WidgetPreferences p;
     p.showRequests = p.showAgents = p.showReset = true;
@@ -296,8 +278,10 @@ TEST_F(Views, FollowsThePaletteInEveryFamily) {
         for (const auto& [name, palette] : {std::pair{"light", light}, {"dark", dark}}) {
             WidgetContent view(family, Provider::snapshot({}));
             view.setPalette(palette);
-            for (qreal ratio : {1.0, 2.0}) {
+            for (qreal ratio : {1.0, 1.5, 2.0}) {
                 const QImage image = view.render(ratio);
+                EXPECT_EQ(image.size(), widget::familySize(family) * ratio);
+                EXPECT_EQ(image.devicePixelRatio(), ratio);
                 EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() - 3),
                           palette.color(QPalette::Window));
                 EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0); // rounded corner

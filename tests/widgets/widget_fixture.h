@@ -1,16 +1,14 @@
-// What the widget view tests share: one QApplication, a shared container in a temporary
+// What the widget view tests share: the shared container in a temporary
 // directory filled with the sample gateway's answers, and the contract's item listing.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-
 #include "model/wire.h"
 #include "storage/container.h"
 #include "storage/snapshot_store.h"
 #include "storage/widget_preferences.h"
-#include "support/temp_dir.h"
+#include "support/app_fixture.h"
 #include "tools/sample-gateway/sample_data.h"
 #include "widgets/widget_content.h"
 
@@ -20,15 +18,6 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 }
 
 namespace tessel::test {
-
-inline QApplication& app() {
-    static int argc = 1;
-    static char name[] = "widgets_test";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: Qt's own statics are gone by the time a static QApplication would be.
-    static QApplication* instance = new QApplication(argc, argv);
-    return *instance;
-}
 
 // The snapshot the application would store after one good refresh of the sample gateway.
 inline Snapshot sampleSnapshot(Instant now) {
@@ -41,10 +30,9 @@ inline Snapshot sampleSnapshot(Instant now) {
     return s;
 }
 
-class WidgetTest : public ::testing::Test {
+// The shared container in a temporary XDG_DATA_HOME.
+class ContainerTest : public ::testing::Test {
 protected:
-    void SetUp() override { app(); }
-
     std::filesystem::path directory() const {
         return dir.path() / "data" / SharedContainer::groupID();
     }
@@ -53,6 +41,11 @@ protected:
 
     TempDir dir;
     ScopedEnv data{"XDG_DATA_HOME", (dir.path() / "data").string()};
+};
+
+class WidgetTest : public ContainerTest {
+protected:
+    void SetUp() override { app(); }
 };
 
 // Texts of the visible items in reading order; links and charts by their accessible names.
