@@ -6,6 +6,7 @@
 
 #include <QDBusConnection>
 #include <QSettings>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <QCoro/QCoroTask>
@@ -298,13 +299,14 @@ TEST_F(Sync, LoopReloadsOnlyOnItsFirstCycleAndHoldsServiceWeakly) {
     EXPECT_EQ(bus.flush().size(), 1);
     EXPECT_LE(gateway.requestCount("api/hello"), 4u); // one loop, not two
 
-    // The cycle in flight may finish its requests; after that the loop must end.
+    // The requests in flight may finish (they run on the global pool); after that the loop,
+    // which would ask again within 300 ms, must have ended with the service.
     const auto before = gateway.requestCount();
     service_.reset();
-    spin([] { return false; }, 300);
+    QThreadPool::globalInstance()->waitForDone();
     const auto settled = gateway.requestCount();
     EXPECT_LE(settled, before + 5);
-    spin([] { return false; }, 600);
+    spin([] { return false; }, 900);
     EXPECT_EQ(gateway.requestCount(), settled);
 }
 
