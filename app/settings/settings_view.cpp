@@ -187,6 +187,7 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
         privacy->addRow(label);
     }
     page->addStretch(1);
+    Form::alignLabels(content);
     setWidget(content);
 
     connect(endpoint_, &QLineEdit::textChanged, this, &SettingsView::lookUpKey);

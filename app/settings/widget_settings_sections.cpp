@@ -322,6 +322,7 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
         connect(sync_, &DataSyncService::snapshotChanged, this,
                 &WidgetSettingsSections::showSubscriptions);
     }
+    Form::alignLabels(this);
     showSubscriptions();
     showPreferences();
 }
