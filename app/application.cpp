@@ -123,6 +123,8 @@ DashboardWindow* TesselWidgetApp::showDashboard() {
         dashboard_ = new DashboardWindow(sync_.get(), updates_, settings_);
         dashboard_->setAttribute(Qt::WA_DeleteOnClose, false);
         connect(dashboard_, &DashboardWindow::quitRequested, this, &TesselWidgetApp::quitRequested);
+        connect(dashboard_, &DashboardWindow::settingsRequested, this,
+                &TesselWidgetApp::showSettings);
     }
     if (popup_)
         popup_->hide();

@@ -36,8 +36,8 @@ DashboardWindow::DashboardWindow(DataSyncService* sync, UpdateController* update
         updates->checkForUpdates();
     });
     appMenu->addSeparator();
-    QAction* settingsAction = appMenu->addAction(
-        QStringLiteral("设置…"), this, [this] { sync_->setScreen(QStringLiteral("settings")); });
+    QAction* settingsAction =
+        appMenu->addAction(QStringLiteral("设置…"), this, &DashboardWindow::settingsRequested);
     settingsAction->setShortcut(QKeySequence::Preferences);
     appMenu->addSeparator();
     QAction* close = appMenu->addAction(QStringLiteral("关闭窗口"), this, &QWidget::close);

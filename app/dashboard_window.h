@@ -31,6 +31,7 @@ public:
     static QString statePath();
 
 signals:
+    void settingsRequested();
     void quitRequested();
 
 protected:

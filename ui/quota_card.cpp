@@ -153,6 +153,7 @@ void QuotaCard::addHeader() {
         warning->setObjectName("errorSymbol");
         warning->setFont(Style::headline());
         warning->setToolTip(QStringLiteral("提供商暂不可用，可能显示缓存数据"));
+        warning->setAccessibleName(warning->toolTip());
         layout->addWidget(warning);
     }
     this->layout()->addWidget(header);
@@ -183,6 +184,8 @@ void QuotaCard::addWindow(const QuotaWindow& window, int position) {
     if (const std::optional<double> percent = window.remainingPercent()) {
         auto* bar = new QuotaBar(*percent);
         bar->setObjectName("windowBar");
+        // A screen reader names the bar by its window rather than by the raw bar value.
+        bar->setAccessibleName(fromStd(window.name) + QStringLiteral("，") + valueText(window));
         stack->addWidget(bar);
     }
     if (!compact_ && window.display) {

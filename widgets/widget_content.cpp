@@ -147,7 +147,7 @@ void WidgetContent::header(QVBoxLayout* stack) {
     const QFont font = widgetFont(10, QFont::DemiBold);
     auto* bird = new SymbolView(QStringLiteral("bird.fill"), Tint::Secondary);
     bird->setFont(font);
-    bird->setAccessibleName(QStringLiteral("TESSEL"));
+    // Unnamed: the text beside it says "TESSEL" once to a screen reader.
     row->addWidget(bird);
     text(row, QStringLiteral("TESSEL"), font, int(Tint::Secondary));
     row->addStretch(1);

@@ -69,18 +69,21 @@ MetricTile::MetricTile(const QString& title, const QString& value, const QString
     auto* caption = new QHBoxLayout;
     caption->setSpacing(6);
     auto* icon = new SymbolView(symbol, Style::Tint::Secondary);
-    title_ = new TextLabel(title);
+    // Two lines rather than an ellipsis when the window is narrow.
+    title_ = new TextLabel(title, 2);
     title_->setFont(Style::caption());
     title_->setTint(Style::Tint::Secondary);
-    caption->addWidget(icon);
+    caption->addWidget(icon, 0, Qt::AlignTop);
     caption->addWidget(title_, 1);
     stack->addLayout(caption);
+    stack->addStretch(1); // the figures of a row stay on one line when one caption wraps
 
     value_ = new FittedValue(value);
     value_->setObjectName(QStringLiteral("value"));
     value_->setAccessibleDescription(title);
     stack->addWidget(value_);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Not fixed: the tiles of a row share the height of the one whose caption wraps.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 }
 
 QString MetricTile::title() const {

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QLibrary>
 
+#include "model/display.h"
 #include "ui/local_time.h"
 #include "ui/style.h"
 
@@ -52,6 +53,7 @@ ChartLook TrendChart::look() {
         return LocalTime::dateTime(at, locale) + QLatin1Char('\n') +
                locale.toString(qlonglong(tokens)) + QStringLiteral(" Token");
     };
+    look.myriads = Display::localeName("LC_NUMERIC").starts_with("zh");
     return look;
 }
 

@@ -30,6 +30,9 @@ struct ChartLook {
     std::function<QFont()> labelFont;
     // The hover text of a point.
     std::function<QString(qint64 msecs, double tokens)> toolTip;
+    // Token marks in 万 and 亿, as the figures beside the chart are written in Chinese locales;
+    // K, M and B otherwise.
+    bool myriads = false;
 };
 
 class TrendChart {

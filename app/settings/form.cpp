@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QSignalBlocker>
 
+#include <algorithm>
+
 #include "ui/style.h"
 #include "ui/text_label.h"
 
@@ -66,6 +68,22 @@ TextLabel* note(const QString& text, const QString& objectName) {
     label->setFont(Style::caption());
     label->setTint(Style::Tint::Secondary);
     return label;
+}
+
+void alignLabels(QWidget* root) {
+    QList<QWidget*> labels;
+    int width = 0;
+    for (QFormLayout* form : root->findChildren<QFormLayout*>()) {
+        for (int row = 0; row < form->rowCount(); ++row) {
+            QLayoutItem* item = form->itemAt(row, QFormLayout::LabelRole);
+            if (!item || !item->widget())
+                continue;
+            labels << item->widget();
+            width = std::max(width, item->widget()->sizeHint().width());
+        }
+    }
+    for (QWidget* label : labels)
+        label->setMinimumWidth(width);
 }
 
 void select(QComboBox* picker, const QVariant& value) {

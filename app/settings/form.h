@@ -34,6 +34,9 @@ QCheckBox* toggle(QFormLayout* form, const QString& label, const QString& object
 void button(QFormLayout* form, QWidget* button, bool underFields = false);
 // A wrapped text in the caption font and the secondary colour.
 TextLabel* note(const QString& text, const QString& objectName);
+// Gives the labels of every form under `root` one width, so the fields of all sections start in
+// one column.
+void alignLabels(QWidget* root);
 // Selects the option storing `value`, or no option at all when none does.
 void select(QComboBox* picker, const QVariant& value);
 

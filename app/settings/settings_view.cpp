@@ -54,7 +54,7 @@ TextLabel* value(QFormLayout* form, const QString& label, const QString& objectN
     auto* text = new TextLabel({}, 2);
     text->setObjectName(objectName);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    text->setAccessibleName(label);
+    // No own name: a screen reader reads the value, and the row's label through the buddy.
     form->addRow(label, text);
     return text;
 }
@@ -187,6 +187,7 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
         privacy->addRow(label);
     }
     page->addStretch(1);
+    Form::alignLabels(content);
     setWidget(content);
 
     connect(endpoint_, &QLineEdit::textChanged, this, &SettingsView::lookUpKey);

@@ -4,11 +4,15 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QListView>
 #include <QPainter>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStandardPaths>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
@@ -172,6 +176,14 @@ constexpr int visibleRows = 8;
 
 } // namespace
 
+QString WidgetSettingsSections::hostProgram() {
+    const QFileInfo built(QCoreApplication::applicationDirPath() +
+                          QStringLiteral("/../host/tessel-widget-host"));
+    if (built.isFile() && built.isExecutable())
+        return built.absoluteFilePath();
+    return QStandardPaths::findExecutable(QStringLiteral("tessel-widget-host"));
+}
+
 WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* parent)
     : QWidget(parent), sync_(sync) {
     setObjectName(QStringLiteral("widgetSettings"));
@@ -185,6 +197,14 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
         Form::note(QStringLiteral("修改即保存，并请求刷新桌面小组件。默认所有小组件跟随这"
                                   "里的设置；系统可能延后显示更新。"),
                    QStringLiteral("defaultsNote")));
+    auto* gallery = new QPushButton(QStringLiteral("添加桌面小组件…"));
+    gallery->setObjectName(QStringLiteral("openGallery"));
+    gallery->setAccessibleName(gallery->text());
+    Form::button(defaults, gallery);
+    galleryIssue_ = Form::note(QString(), QStringLiteral("galleryIssue"));
+    galleryIssue_->setTint(Style::Tint::Orange);
+    galleryIssue_->hide();
+    defaults->addRow(galleryIssue_);
     metric_ = Form::picker(defaults, QStringLiteral("小号默认指标"),
                            {{QStringLiteral("剩余额度"), QStringLiteral("remaining")},
                             {QStringLiteral("已用额度"), QStringLiteral("used")},
@@ -292,6 +312,7 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
                 SubscriptionSelection::toggled(p.providerIDs, sync_->snapshot().quotas, id, on);
         });
     };
+    connect(gallery, &QPushButton::clicked, this, &WidgetSettingsSections::openGallery);
     connect(reset, &QPushButton::clicked, this,
             [this] { write([](WidgetPreferences& p) { p = WidgetPreferences(); }); });
 
@@ -301,8 +322,25 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
         connect(sync_, &DataSyncService::snapshotChanged, this,
                 &WidgetSettingsSections::showSubscriptions);
     }
+    Form::alignLabels(this);
     showSubscriptions();
     showPreferences();
+}
+
+void WidgetSettingsSections::openGallery() {
+    const QString program = hostProgram();
+    // Detached: the host outlives the application and keeps the widgets on the desktop.
+    if (!program.isEmpty() && QProcess::startDetached(program, {QStringLiteral("--gallery")})) {
+        galleryIssue_->hide();
+        return;
+    }
+    const QString message =
+        program.isEmpty()
+            ? QStringLiteral("找不到桌面小组件程序 tessel-widget-host，请确认它已随本应用安装。")
+            : QStringLiteral("无法启动桌面小组件程序 %1。").arg(program);
+    galleryIssue_->setText(message);
+    galleryIssue_->setAccessibleName(message);
+    galleryIssue_->show();
 }
 
 void WidgetSettingsSections::write(const std::function<void(WidgetPreferences&)>& change) {

@@ -22,6 +22,7 @@ namespace tessel {
 
 class DataSyncService;
 class SubscriptionModel;
+class TextLabel;
 
 // The selection rules of the subscription switches.
 namespace SubscriptionSelection {
@@ -39,8 +40,13 @@ public:
 
     // The subscription switches: one checkable row per subscription of the snapshot.
     QListView* subscriptionList() const { return list_; }
+    // The widget host the gallery button starts: the one built beside the application in the
+    // build tree, else the one on PATH; empty when there is none.
+    static QString hostProgram();
 
 private:
+    // Starts the widget host's gallery, or says in the section why it cannot.
+    void openGallery();
     void write(const std::function<void(WidgetPreferences&)>& change);
     void showPreferences();
     void showSubscriptions();
@@ -64,6 +70,7 @@ private:
     QFormLayout* large_;
     SubscriptionModel* model_;
     QListView* list_;
+    TextLabel* galleryIssue_;
 };
 
 } // namespace tessel

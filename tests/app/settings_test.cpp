@@ -231,6 +231,13 @@ TEST_F(SettingsForm, PickersAndSwitchesSaveAtOnceAndLeaveForeignValues) {
     EXPECT_TRUE(stored().showAgents);
     EXPECT_EQ(bus.take(3), 3);
 
+    // No widget host to start: the section says so instead of failing silently.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", "/nonexistent");
+    find<QPushButton>("openGallery")->click();
+    qputenv("PATH", path);
+    EXPECT_TRUE(find<QLabel>("galleryIssue")->isVisibleTo(&view()));
+
     find<QPushButton>("resetPreferences")->click();
     EXPECT_EQ(stored(), WidgetPreferences());
     EXPECT_EQ(bus.take(1), 1);

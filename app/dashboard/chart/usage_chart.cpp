@@ -131,7 +131,15 @@ void UsageChart::redraw() {
     const double magnitude = std::max(std::abs(low), std::abs(high));
     QString suffix;
     divisor_ = 1;
-    if (magnitude >= 1e9) {
+    if (look_.myriads) {
+        if (magnitude >= 1e8) {
+            divisor_ = 1e8;
+            suffix = QStringLiteral("亿");
+        } else if (magnitude >= 1e4) {
+            divisor_ = 1e4;
+            suffix = QStringLiteral("万");
+        }
+    } else if (magnitude >= 1e9) {
         divisor_ = 1e9;
         suffix = QStringLiteral("B");
     } else if (magnitude >= 1e6) {
