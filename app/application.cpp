@@ -1,6 +1,11 @@
 #include "app/application.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+#include <utility>
 
 #include "app/dashboard_window.h"
 #include "app/shell_settings.h"
@@ -11,6 +16,24 @@
 
 namespace tessel {
 
+namespace {
+
+// Our own texts are Chinese already; Qt's standard buttons and dialogs ("OK" of the About box)
+// follow the user's locale only with Qt's own translations loaded. Once per process.
+void loadQtTranslations() {
+    static bool loaded = false;
+    if (!qApp || std::exchange(loaded, true))
+        return;
+    auto* translator = new QTranslator(qApp);
+    if (translator->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+}
+
+} // namespace
+
 TesselWidgetApp::TesselWidgetApp() : TesselWidgetApp(Options{}) {}
 
 TesselWidgetApp::TesselWidgetApp(Options options, QObject* parent)
@@ -18,6 +41,7 @@ TesselWidgetApp::TesselWidgetApp(Options options, QObject* parent)
       updates_(new UpdateController(this)),
       settings_(new ShellSettings(options.settingsPath, this)),
       tray_(new Tray(sync_.get(), settings_, this)) {
+    loadQtTranslations();
     connect(tray_, &Tray::panelRequested, this, &TesselWidgetApp::showPanel);
     connect(tray_, &Tray::dashboardRequested, this, &TesselWidgetApp::showDashboard);
     connect(tray_, &Tray::checkForUpdatesRequested, updates_, [this] {
