@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# cmake --install into a temporary prefix gives programs that run from there and the files a
+# desktop reads, valid where they are; the .deb of the same build names the libraries and
+# plug-ins the programs need.
+#   staged_install_test.sh BUILD_DIR
+set -euo pipefail
+build=$1
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+prefix=$tmp/prefix
+cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" || fail "$(cat "$tmp/install.log")"
+id=net.quorvane.TesselWidget
+for f in bin/TesselWidget bin/tesselctl share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+  share/icons/hicolor/scalable/apps/$id.svg share/icons/hicolor/symbolic/apps/$id-symbolic.svg; do
+  [ -f "$prefix/$f" ] || fail "not installed: $f"
+done
+
+# The installed programs, not the build tree's.
+version=$("$prefix/bin/TesselWidget" --version) || fail "TesselWidget --version"
+[[ $version == "TesselWidget "[0-9]* ]] || fail "TesselWidget --version said: $version"
+help=$("$prefix/bin/tesselctl" --help) || fail "tesselctl --help"
+[[ $help == *"status [--json]"* ]] || fail "tesselctl --help said: $help"
+
+desktop-file-validate "$prefix"/share/applications/*.desktop || fail "installed desktop entries"
+appstreamcli validate-tree --no-net "$prefix" >"$tmp/tree.log" 2>&1 || fail "$(cat "$tmp/tree.log")"
+
+# The package: cpack runs the same install into its own staging directory.
+(cd "$tmp" && cpack --config "$build/CPackConfig.cmake" -B "$tmp/deb" >"$tmp/cpack.log" 2>&1) ||
+  fail "$(cat "$tmp/cpack.log")"
+deb=$(ls "$tmp"/deb/*.deb)
+depends=$(dpkg-deb -f "$deb" Depends)
+for lib in libqt6widgets6 libqt6svg6 libqt6dbus6 libsecret-1-0 libcurl4 libicu qt6-qpa-plugins; do
+  [[ $depends == *"$lib"* ]] || fail "the package does not depend on $lib: $depends"
+done
+[[ $(dpkg-deb -c "$deb") == *" ./usr/bin/TesselWidget"* ]] || fail "the package holds no /usr/bin/TesselWidget"
+echo ok
