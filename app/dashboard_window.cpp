@@ -9,12 +9,12 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "app/quota_card.h"
 #include "app/shell_settings.h"
-#include "app/symbols.h"
 #include "app/tray_icon.h"
 #include "app/update_controller.h"
 #include "sync/data_sync_service.h"
+#include "ui/quota_card.h"
+#include "ui/style.h"
 
 namespace tessel {
 

@@ -9,9 +9,13 @@
 
 #include <algorithm>
 
-#include "app/quota_card.h"
-#include "app/symbols.h"
 #include "sync/data_sync_service.h"
+#include "ui/local_time.h"
+#include "ui/quota_card.h"
+#include "ui/style.h"
+#include "ui/symbol_view.h"
+#include "ui/symbols.h"
+#include "ui/text_label.h"
 
 namespace tessel {
 

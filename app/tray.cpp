@@ -6,7 +6,7 @@
 #include <QTimer>
 
 #include "app/shell_settings.h"
-#include "app/symbols.h"
+#include "ui/symbols.h"
 #include "app/tray_icon.h"
 #include "sync/data_sync_service.h"
 #include "sync/menu_title.h"

@@ -10,21 +10,6 @@ namespace tessel {
 
 namespace {
 
-// The POSIX locale category the user set, read now, so a changed environment applies at once.
-std::string localeName(const char* category) {
-    for (const char* var : {"LC_ALL", category, "LANG"}) {
-        const char* value = std::getenv(var);
-        if (value && *value) {
-            std::string name(value);
-            name = name.substr(0, name.find_first_of(".@")); // zh_CN.UTF-8@x -> zh_CN
-            if (name == "C" || name == "POSIX" || name.empty())
-                return "en_US";
-            return name;
-        }
-    }
-    return "en_US";
-}
-
 enum class Style { Money, Compact };
 
 std::string format(Style style, const char* category, double value, bool integral,
@@ -32,7 +17,7 @@ std::string format(Style style, const char* category, double value, bool integra
     using namespace icu::number;
     // Building a formatter costs far more than formatting; keep one per locale and style.
     thread_local std::map<std::pair<std::string, Style>, LocalizedNumberFormatter> cache;
-    const std::string name = localeName(category);
+    const std::string name = Display::localeName(category);
     auto it = cache.find({name, style});
     if (it == cache.end()) {
         UErrorCode status = U_ZERO_ERROR;
@@ -56,6 +41,21 @@ std::string format(Style style, const char* category, double value, bool integra
 }
 
 } // namespace
+
+// The POSIX locale category the user set, read now, so a changed environment applies at once.
+std::string Display::localeName(const char* category) {
+    for (const char* var : {"LC_ALL", category, "LANG"}) {
+        const char* value = std::getenv(var);
+        if (value && *value) {
+            std::string name(value);
+            name = name.substr(0, name.find_first_of(".@")); // zh_CN.UTF-8@x -> zh_CN
+            if (name == "C" || name == "POSIX" || name.empty())
+                return "en_US";
+            return name;
+        }
+    }
+    return "en_US";
+}
 
 namespace Display {
 

@@ -1,7 +1,6 @@
 // Texts for costs and counts shared by the dashboard and the widgets.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,17 +8,16 @@
 
 namespace tessel {
 
-namespace DesktopWidget {
-inline constexpr std::string_view kind = "TesselDesktopWidget";
-inline constexpr std::chrono::seconds timelineInterval{1200};
-} // namespace DesktopWidget
-
 namespace Display {
 inline constexpr std::string_view placeholder = "\u2014";
 
 // Both follow the user's current locale, read at every call.
 std::string money(std::optional<double> value);
 std::string number(std::optional<std::int64_t> value);
+
+// The locale the user set for a POSIX category ("LC_TIME", ...), as an ICU name such as "zh_CN":
+// LC_ALL, then the category, then LANG; "C", "POSIX" and unset mean "en_US".
+std::string localeName(const char* category);
 } // namespace Display
 
 } // namespace tessel

@@ -13,9 +13,10 @@ void reloadTimelines(std::string_view kind) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
-    QDBusMessage message = QDBusMessage::createSignal(QString::fromLatin1(objectPath),
-                                                      QString::fromLatin1(interfaceName),
-                                                      QString::fromLatin1(reloadSignal));
+    QDBusMessage message =
+        QDBusMessage::createSignal(QString::fromLatin1(DesktopWidget::objectPath),
+                                   QString::fromLatin1(DesktopWidget::interfaceName),
+                                   QString::fromLatin1(DesktopWidget::reloadSignal));
     message << QString::fromUtf8(kind.data(), static_cast<qsizetype>(kind.size()));
     bus.send(message);
 }

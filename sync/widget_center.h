@@ -3,11 +3,9 @@
 
 #include <string_view>
 
-namespace tessel::WidgetCenter {
+#include "widget_api/desktop_widget.h"
 
-inline constexpr char objectPath[] = "/net/quorvane/TesselWidget";
-inline constexpr char interfaceName[] = "net.quorvane.TesselWidget.WidgetCenter";
-inline constexpr char reloadSignal[] = "ReloadTimelines"; // one argument: the kind (s)
+namespace tessel::WidgetCenter {
 
 // Fire and forget: without a session bus nothing happens and nothing fails.
 void reloadTimelines(std::string_view kind);

@@ -7,11 +7,12 @@
 #include <QVBoxLayout>
 
 #include "app/menu_panel.h"
-#include "app/quota_card.h"
-#include "app_fixture.h"
 #include "storage/snapshot_store.h"
+#include "support/app_fixture.h"
 #include "sync/data_sync_service.h"
 #include "tools/sample-gateway/sample_data.h"
+#include "ui/local_time.h"
+#include "ui/quota_card.h"
 
 using namespace std::chrono_literals;
 using namespace tessel;

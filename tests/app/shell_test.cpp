@@ -15,7 +15,7 @@
 #include "app/tray.h"
 #include "app/tray_popup.h"
 #include "app/url_router.h"
-#include "app_fixture.h"
+#include "support/app_fixture.h"
 #include "sync/data_sync_service.h"
 
 using namespace std::chrono_literals;

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "app/single_instance.h"
-#include "app_fixture.h"
+#include "support/app_fixture.h"
 
 using namespace tessel;
 using test::spin;

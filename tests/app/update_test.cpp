@@ -5,7 +5,7 @@
 
 #include "app/update_controller.h"
 #include "app/update_feed.h"
-#include "app_fixture.h"
+#include "support/app_fixture.h"
 
 using namespace tessel;
 using Kind = UpdateController::Result::Kind;

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include "support/app_fixture.h"
 #include "sync/boot_timer.h"
 #include "sync/schedule.h"
 
@@ -31,10 +32,7 @@ TEST(Schedule, BacksOffCapsAndReadsStoredValues) {
 }
 
 TEST(BootClockTimer, FiresOnceRestartsAndStops) {
-    int argc = 1;
-    char name[] = "schedule_test";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
+    test::app();
     BootClockTimer timer;
     int fired = 0;
     QObject::connect(&timer, &BootClockTimer::timeout, [&] { ++fired; });

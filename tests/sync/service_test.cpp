@@ -1,7 +1,6 @@
 // Real cycles against the test gateway over loopback, real files, the private session bus.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QSettings>
 
@@ -13,9 +12,7 @@
 #include "gateway/errors.h"
 #include "gateway/keychain.h"
 #include "storage/snapshot_store.h"
-#include "support/event_loop.h"
-#include "support/temp_dir.h"
-#include "support/test_gateway.h"
+#include "support/app_fixture.h"
 #include "sync/data_sync_service.h"
 #include "sync/settings.h"
 #include "sync/widget_center.h"
@@ -28,14 +25,6 @@ using test::spin;
 
 namespace {
 
-QCoreApplication& app() {
-    static int argc = 1;
-    static char name[] = "service_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
-
 // Collects reload requests from the bus; flush() waits until everything sent so far arrived.
 class ReloadListener : public QObject {
     Q_OBJECT
@@ -44,8 +33,8 @@ public:
         // Only this process's signals: other test programs share the bus.
         QDBusConnection bus = QDBusConnection::sessionBus();
         connected =
-            bus.connect(bus.baseService(), WidgetCenter::objectPath, WidgetCenter::interfaceName,
-                        WidgetCenter::reloadSignal, this, SLOT(received(QString)));
+            bus.connect(bus.baseService(), DesktopWidget::objectPath, DesktopWidget::interfaceName,
+                        DesktopWidget::reloadSignal, this, SLOT(received(QString)));
     }
     QStringList flush() {
         WidgetCenter::reloadTimelines("marker");
@@ -70,18 +59,12 @@ test::Route delayed(std::string body, std::chrono::milliseconds delay) {
     return route;
 }
 
-class Sync : public ::testing::Test {
+class Sync : public test::GatewayTest {
 protected:
     void SetUp() override {
-        app();
+        GatewayTest::SetUp();
         if (!bus.connected)
             GTEST_SKIP() << "no session bus";
-        gateway.serveSample();
-        QSettings(settingsPath(), QSettings::IniFormat)
-            .setValue("endpoint", QString::fromStdString(gateway.endpoint()));
-    }
-    QString settingsPath() const {
-        return QString::fromStdString((dir.path() / "quorvane/TesselWidget.ini").string());
     }
     DataSyncService::Options options() const {
         DataSyncService::Options o;
@@ -111,10 +94,7 @@ protected:
         }
     }
 
-    test::TempDir dir;
-    test::ScopedEnv config{"XDG_CONFIG_HOME", (dir.path() / "gateway-config").string()};
     fs::path container = dir.path() / "container";
-    test::TestGateway gateway;
     ReloadListener bus;
     std::unique_ptr<DataSyncService> service_;
 };

@@ -4,9 +4,13 @@
 
 #include <string>
 
-#include "app/quota_card.h"
-#include "app/symbols.h"
-#include "app_fixture.h"
+#include "support/app_fixture.h"
+#include "ui/local_time.h"
+#include "ui/quota_card.h"
+#include "ui/style.h"
+#include "ui/symbol_view.h"
+#include "ui/symbols.h"
+#include "ui/text_label.h"
 
 using namespace std::chrono_literals;
 using namespace tessel;

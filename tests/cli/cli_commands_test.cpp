@@ -29,7 +29,7 @@ Result tesselctl(const std::string& args, const std::string& input = "") {
     TempDir dir;
     dir.write("in", input);
     const auto p = dir.path();
-    const std::string command = std::string("'") + TESSELCTL_PATH + "' " + args + " <'" +
+    const std::string command = std::string("'") + TESSELCTL + "' " + args + " <'" +
                                 (p / "in").string() + "' >'" + (p / "out").string() + "' 2>'" +
                                 (p / "err").string() + "'";
     const int raw = std::system(command.c_str());

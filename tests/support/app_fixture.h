@@ -1,11 +1,15 @@
-// What the app tests share: one QApplication, waiting on the event loop, and a test gateway
-// serving the sample data with a settings file in a temporary directory that points at it.
+// The application every Qt test program shares, and a test gateway serving the sample data with
+// a settings file in a temporary directory that points at it.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QSettings>
+#ifdef QT_WIDGETS_LIB
+#include <QApplication>
+#else
+#include <QCoreApplication>
+#endif
 
 #include "support/event_loop.h"
 #include "support/temp_dir.h"
@@ -13,12 +17,18 @@
 
 namespace tessel::test {
 
-inline QApplication& app() {
+// A QApplication where the program links the widgets, a QCoreApplication otherwise.
+inline QCoreApplication& app() {
+#ifdef QT_WIDGETS_LIB
+    using Application = QApplication;
+#else
+    using Application = QCoreApplication;
+#endif
     static int argc = 1;
-    static char name[] = "app_test";
+    static char name[] = "tessel_test";
     static char* argv[] = {name, nullptr};
-    // Never destroyed: Qt's own statics are gone by the time a static QApplication would be.
-    static QApplication* instance = new QApplication(argc, argv);
+    // Never destroyed: Qt's own statics are gone by the time a static application would be.
+    static Application* instance = new Application(argc, argv);
     return *instance;
 }
 

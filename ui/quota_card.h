@@ -2,7 +2,6 @@
 // reset, and where the figures come from. Draws its content only; frames belong to the caller.
 #pragma once
 
-#include <QLocale>
 #include <QProgressBar>
 #include <QString>
 #include <QWidget>
@@ -12,17 +11,6 @@
 #include "model/records.h"
 
 namespace tessel {
-
-// Locale-aware instants, in the user's time zone at the moment of the call.
-namespace LocalTime {
-// The user's time locale, read at every call like Display's: LC_ALL, LC_TIME, LANG; "C",
-// "POSIX" and unset mean en_US.
-QLocale userLocale();
-// Abbreviated date and short time ("2025年3月1日 08:00", "Mar 1, 2025, 8:00 AM").
-QString dateTime(Instant at, const QLocale& locale = userLocale());
-// Short time only ("08:00", "8:00 AM").
-QString time(Instant at, const QLocale& locale = userLocale());
-} // namespace LocalTime
 
 // The thin bar of a quota window, drawn the same under every widget style.
 class QuotaBar : public QProgressBar {

@@ -2,7 +2,6 @@
 // in-process service that shares its files.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QProcess>
 #include <QSettings>
 
@@ -15,8 +14,7 @@
 #include "model/wire.h"
 #include "storage/container.h"
 #include "storage/snapshot_store.h"
-#include "support/temp_dir.h"
-#include "support/test_gateway.h"
+#include "support/app_fixture.h"
 #include "sync/data_sync_service.h"
 #include "sync/menu_title.h"
 #include "tools/sample-gateway/sample_data.h"
@@ -29,10 +27,7 @@ namespace {
 class Tesselctl : public ::testing::Test {
 protected:
     void SetUp() override {
-        static int argc = 1;
-        static char name[] = "tesselctl_test";
-        static char* argv[] = {name, nullptr};
-        static QCoreApplication app(argc, argv);
+        test::app();
         env.insert("XDG_CONFIG_HOME", config.c_str());
         env.insert("XDG_DATA_HOME", data.c_str());
     }

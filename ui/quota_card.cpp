@@ -1,4 +1,4 @@
-#include "app/quota_card.h"
+#include "ui/quota_card.h"
 
 #include <QDateTime>
 #include <QEvent>
@@ -7,16 +7,13 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 
-#include <unicode/datefmt.h>
-#include <unicode/locid.h>
-#include <unicode/timezone.h>
-#include <unicode/unistr.h>
-
 #include <algorithm>
 #include <cmath>
-#include <memory>
 
-#include "app/symbols.h"
+#include "ui/local_time.h"
+#include "ui/style.h"
+#include "ui/symbol_view.h"
+#include "ui/text_label.h"
 
 namespace tessel {
 
@@ -26,25 +23,6 @@ using Style::Tint;
 
 QString fromStd(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-QString formatIcu(Instant at, const QLocale& locale, icu::DateFormat::EStyle dateStyle) {
-    const double millis = double(
-        std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count());
-    const QString name = locale.language() == QLocale::C ? QStringLiteral("en_US") : locale.name();
-    std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(
-        dateStyle, icu::DateFormat::kShort, icu::Locale(name.toLatin1().constData())));
-    if (!format) {
-        const QDateTime local = QDateTime::fromMSecsSinceEpoch(qint64(millis));
-        return dateStyle == icu::DateFormat::kNone
-                   ? locale.toString(local.time(), QLocale::ShortFormat)
-                   : locale.toString(local, QLocale::ShortFormat);
-    }
-    // Detected at every call: the zone may change while the application runs.
-    format->adoptTimeZone(icu::TimeZone::detectHostTimeZone());
-    icu::UnicodeString text;
-    format->format(millis, text);
-    return QString(reinterpret_cast<const QChar*>(text.getBuffer()), text.length());
 }
 
 TextLabel* label(const QString& text, const QFont& font, Tint tint = Tint::Text, int maxLines = 4) {
@@ -62,31 +40,6 @@ QHBoxLayout* row(QWidget* owner) {
 }
 
 } // namespace
-
-namespace LocalTime {
-
-QLocale userLocale() {
-    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
-        const QByteArray value = qgetenv(variable);
-        if (value.isEmpty())
-            continue;
-        const QByteArray tag = value.split('.').front().split('@').front();
-        if (tag == "C" || tag == "POSIX")
-            break;
-        return QLocale(QString::fromLatin1(tag));
-    }
-    return QLocale(QLocale::English, QLocale::UnitedStates);
-}
-
-QString dateTime(Instant at, const QLocale& locale) {
-    return formatIcu(at, locale, icu::DateFormat::kMedium);
-}
-
-QString time(Instant at, const QLocale& locale) {
-    return formatIcu(at, locale, icu::DateFormat::kNone);
-}
-
-} // namespace LocalTime
 
 QuotaBar::QuotaBar(double percent, QWidget* parent)
     : QProgressBar(parent), percent_(percent), low_(percent < lowThreshold) {
