@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 
 #include <utility>
@@ -32,6 +33,15 @@ void loadQtTranslations() {
         delete translator;
 }
 
+std::chrono::milliseconds trayWaitFor(std::optional<std::chrono::milliseconds> wanted) {
+    if (wanted)
+        return *wanted;
+    const QString platform = QGuiApplication::platformName();
+    if (platform == u"offscreen" || platform == u"minimal")
+        return {};
+    return std::chrono::seconds(4);
+}
+
 } // namespace
 
 TesselWidgetApp::TesselWidgetApp() : TesselWidgetApp(Options{}) {}
@@ -40,7 +50,8 @@ TesselWidgetApp::TesselWidgetApp(Options options, QObject* parent)
     : QObject(parent), sync_(std::make_unique<DataSyncService>(std::move(options.sync))),
       updates_(new UpdateController(this)),
       settings_(new ShellSettings(options.settingsPath, this)),
-      tray_(new Tray(sync_.get(), settings_, this)) {
+      tray_(new Tray(sync_.get(), settings_, std::move(options.trayAvailable), this)),
+      trayWait_(trayWaitFor(options.trayWait)) {
     loadQtTranslations();
     connect(tray_, &Tray::panelRequested, this, &TesselWidgetApp::showPanel);
     connect(tray_, &Tray::dashboardRequested, this, &TesselWidgetApp::showDashboard);
@@ -70,13 +81,35 @@ void TesselWidgetApp::start() {
         // The tray shows live figures, so the loop runs even before the dashboard is opened.
         sync_->start();
         qApp->setQuitOnLastWindowClosed(false);
-    } else {
-        showDashboard();
-        qApp->setQuitOnLastWindowClosed(true);
+        return;
     }
+    // The user turned the icon off, or the platform has no tray: nothing to wait for.
+    if (!settings_->showMenuBar() || trayWait_ <= std::chrono::milliseconds::zero()) {
+        startWithoutTray();
+        return;
+    }
+    // At login the panel often comes up a moment after us; a window opened now would stay.
+    waitingForTray_ = true;
+    qApp->setQuitOnLastWindowClosed(false);
+    tray_->watchClosely(trayWait_);
+    QTimer::singleShot(trayWait_, this, [this] {
+        if (!waitingForTray_)
+            return;
+        waitingForTray_ = false;
+        startWithoutTray();
+    });
+}
+
+void TesselWidgetApp::startWithoutTray() {
+    showDashboard();
+    qApp->setQuitOnLastWindowClosed(true);
 }
 
 void TesselWidgetApp::trayVisibilityChanged(bool visible) {
+    if (visible && waitingForTray_) {
+        waitingForTray_ = false;
+        sync_->start();
+    }
     qApp->setQuitOnLastWindowClosed(!visible);
     // Never leave a running program with nothing on screen to reach it by.
     if (!visible && !(dashboard_ && dashboard_->isVisible()))

@@ -7,7 +7,10 @@
 #include <QRect>
 #include <QString>
 
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "sync/data_sync_service.h"
 
@@ -25,6 +28,11 @@ public:
     struct Options {
         DataSyncService::Options sync;
         QString settingsPath; // empty: AppSettings::defaultPath()
+        // How long start() waits for a tray host before it opens the dashboard instead; unset:
+        // a few seconds, none on platforms that never have a tray (offscreen, minimal).
+        std::optional<std::chrono::milliseconds> trayWait;
+        // Whether a tray host is there; QSystemTrayIcon's answer unless given.
+        std::function<bool()> trayAvailable;
     };
 
     TesselWidgetApp();
@@ -38,7 +46,7 @@ public:
     DashboardWindow* dashboard() const;
     TrayPopup* popup() const;
 
-    // Shows the tray entry, or the dashboard when there is no tray to show.
+    // Shows the tray entry, or the dashboard when no tray host comes up within the wait.
     void start();
     // A URL of our scheme selects its section, maybe refreshes, and brings the dashboard
     // forward; any other text changes nothing. Returns whether the URL was ours.
@@ -54,11 +62,14 @@ signals:
 
 private:
     void trayVisibilityChanged(bool visible);
+    void startWithoutTray();
 
     std::unique_ptr<DataSyncService> sync_;
     UpdateController* updates_;
     ShellSettings* settings_;
     Tray* tray_;
+    std::chrono::milliseconds trayWait_;
+    bool waitingForTray_ = false;
     QPointer<TrayPopup> popup_;
     QPointer<DashboardWindow> dashboard_;
 };

@@ -1,13 +1,14 @@
 #include "app/login_item.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <unistd.h>
+
+#include "storage/file_io.h"
 
 namespace tessel::LoginItem {
 
@@ -57,11 +58,12 @@ void registerItem(const QString& program) {
         program.contains(QChar(0)))
         fail(QStringLiteral("无法确定程序的位置。"));
     const QString dir = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(dir))
+    // 0600 file, 0700 folders whatever the umask: the entry names a program the session runs.
+    try {
+        FileIO::makeDirectory(QFile::encodeName(dir).toStdString());
+    } catch (const std::system_error&) {
         fail(QStringLiteral("无法创建自动启动目录 %1。").arg(dir));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        fail(QStringLiteral("无法写入自动启动目录：%1").arg(file.errorString()));
+    }
     const QString entry = QStringLiteral("[Desktop Entry]\n"
                                          "Type=Application\n"
                                          "Name=Tessel Widget\n"
@@ -71,9 +73,13 @@ void registerItem(const QString& program) {
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
                               .arg(quoted(program));
-    file.write(entry.toUtf8());
-    if (!file.commit())
-        fail(QStringLiteral("无法写入自动启动项：%1").arg(file.errorString()));
+    try {
+        FileIO::writeAtomically(QFile::encodeName(path).toStdString(),
+                                entry.toUtf8().toStdString());
+    } catch (const std::system_error& e) {
+        fail(QStringLiteral("无法写入自动启动项：%1")
+                 .arg(QString::fromLocal8Bit(e.code().message())));
+    }
 }
 
 void unregisterItem() {

@@ -19,6 +19,7 @@
 #include "app/single_instance.h"
 #include "app/tray.h"
 #include "app/tray_icon.h"
+#include "gateway/secret_memory.h"
 
 using namespace tessel;
 using namespace std::chrono_literals;
@@ -77,6 +78,8 @@ Arguments parse(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Every cycle holds the gateway key for a moment.
+    SecretMemory::forbidCoreDumps();
     Arguments args = parse(argc, argv);
     if (!args.ok) {
         std::fputs("用法：TesselWidget [tesselwidget://URL]\n", stderr);

@@ -26,15 +26,15 @@ ShellSettings::Appearance ShellSettings::appearance() const {
 
 void ShellSettings::reload() {
     const auto settings = AppSettings::open(path_);
-    const QVariant show = settings->value("showMenuBar");
+    const QVariant show = settings->value(AppSettings::showMenuBar.key());
     // A value that is no flag at all counts as the default rather than as "off".
-    bool showMenuBar = true;
+    bool showMenuBar = AppSettings::showMenuBar.defaultValue().toBool();
     if (show.isValid()) {
         const QString text = show.toString().trimmed().toLower();
         showMenuBar = !(text == u"false" || text == u"0" || text == u"no" || text == u"off");
     }
-    const QString appearance = settings->value("appearance", QStringLiteral("system")).toString();
-    const QString menuQuota = settings->value("menuQuota").toString();
+    const QString appearance = AppSettings::value(*settings, AppSettings::appearance).toString();
+    const QString menuQuota = AppSettings::value(*settings, AppSettings::menuQuota).toString();
     watch();
     if (showMenuBar == showMenuBar_ && appearance == appearance_ && menuQuota == menuQuota_)
         return;
@@ -52,23 +52,19 @@ void ShellSettings::watch() {
         watcher_.addPath(path_);
 }
 
-void ShellSettings::write(const char* key, const QVariant& value) {
-    {
-        const auto settings = AppSettings::open(path_);
-        settings->setValue(QLatin1StringView(key), value);
-        settings->sync();
-    }
+void ShellSettings::write(const AppSettings::Key& key, const QVariant& value) {
+    AppSettings::write(*AppSettings::open(path_), {{key, value}});
     reload();
 }
 
 void ShellSettings::setShowMenuBar(bool show) {
-    write("showMenuBar", show);
+    write(AppSettings::showMenuBar, show);
 }
 void ShellSettings::setAppearance(const QString& appearance) {
-    write("appearance", appearance);
+    write(AppSettings::appearance, appearance);
 }
 void ShellSettings::setMenuQuota(const QString& id) {
-    write("menuQuota", id);
+    write(AppSettings::menuQuota, id);
 }
 
 std::optional<QPalette> ShellSettings::palette(Appearance appearance) {

@@ -1,5 +1,5 @@
-// The shell's user defaults "showMenuBar", "appearance" and "menuQuota", in the same INI file as
-// the sync service's. Changes written by any view (or another process) are noticed through a
+// The shell's user defaults (showMenuBar, appearance, menuQuota), in the same INI file as the
+// sync service's. Changes written by any view (or another process) are noticed through a
 // file watch, so the tray and the dashboard follow them at once.
 #pragma once
 
@@ -9,6 +9,8 @@
 #include <QString>
 
 #include <optional>
+
+#include "sync/settings.h"
 
 namespace tessel {
 
@@ -40,12 +42,12 @@ signals:
     void changed();
 
 private:
-    void write(const char* key, const QVariant& value);
+    void write(const AppSettings::Key& key, const QVariant& value);
     void watch();
 
     QString path_;
     bool showMenuBar_ = true;
-    QString appearance_ = QStringLiteral("system");
+    QString appearance_ = AppSettings::appearance.defaultValue().toString();
     QString menuQuota_;
     QFileSystemWatcher watcher_;
 };

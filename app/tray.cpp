@@ -1,21 +1,25 @@
 #include "app/tray.h"
 
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
+#include <QDeadlineTimer>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
 #include "app/shell_settings.h"
-#include "ui/symbols.h"
 #include "app/tray_icon.h"
 #include "sync/data_sync_service.h"
 #include "sync/menu_title.h"
+#include "ui/symbols.h"
 
 namespace tessel {
 
-Tray::Tray(DataSyncService* sync, ShellSettings* settings, QObject* parent)
-    : QObject(parent), sync_(sync), settings_(settings), icon_(new QSystemTrayIcon(this)),
-      menu_(new QMenu) {
+Tray::Tray(DataSyncService* sync, ShellSettings* settings, Probe probe, QObject* parent)
+    : QObject(parent), sync_(sync), settings_(settings),
+      probe_(probe ? std::move(probe) : Probe(&QSystemTrayIcon::isSystemTrayAvailable)),
+      icon_(new QSystemTrayIcon(this)), menu_(new QMenu) {
     QAction* panel = add(QStringLiteral("打开面板"), QStringLiteral("bird.fill"));
     connect(panel, &QAction::triggered, this,
             [this] { emit panelRequested(QRect(QCursor::pos(), QSize(1, 1))); });
@@ -56,14 +60,31 @@ Tray::Tray(DataSyncService* sync, ShellSettings* settings, QObject* parent)
     update();
     updateVisibility();
     // A tray host that appears after login (a panel restarting) is picked up.
-    auto* probe = new QTimer(this);
-    probe->setInterval(5000);
-    connect(probe, &QTimer::timeout, this, &Tray::updateVisibility);
-    probe->start();
+    auto* recheck = new QTimer(this);
+    recheck->setInterval(5000);
+    connect(recheck, &QTimer::timeout, this, &Tray::updateVisibility);
+    recheck->start();
 }
 
 Tray::~Tray() {
     delete menu_;
+}
+
+void Tray::watchClosely(std::chrono::milliseconds period) {
+    const QDeadlineTimer until(period);
+    auto* probe = new QTimer(this);
+    probe->setInterval(200);
+    connect(probe, &QTimer::timeout, this, [this, probe, until] {
+        updateVisibility();
+        if (visible_ || until.hasExpired())
+            probe->deleteLater();
+    });
+    probe->start();
+    // Hosts of the D-Bus tray announce themselves through the watcher's name.
+    auto* watcher = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"),
+                                            QDBusConnection::sessionBus(),
+                                            QDBusServiceWatcher::WatchForRegistration, probe);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &Tray::updateVisibility);
 }
 
 QAction* Tray::add(const QString& text, const QString& symbol) {
@@ -98,7 +119,7 @@ void Tray::update() {
 }
 
 void Tray::updateVisibility() {
-    const bool visible = settings_->showMenuBar() && QSystemTrayIcon::isSystemTrayAvailable();
+    const bool visible = settings_->showMenuBar() && probe_();
     if (visible == visible_)
         return;
     visible_ = visible;

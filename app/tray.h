@@ -6,6 +6,9 @@
 #include <QRect>
 #include <QString>
 
+#include <chrono>
+#include <functional>
+
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
@@ -18,8 +21,16 @@ class ShellSettings;
 class Tray : public QObject {
     Q_OBJECT
 public:
-    Tray(DataSyncService* sync, ShellSettings* settings, QObject* parent = nullptr);
+    // Whether the desktop has a tray host now; QSystemTrayIcon's answer unless given.
+    using Probe = std::function<bool()>;
+
+    Tray(DataSyncService* sync, ShellSettings* settings, Probe probe = {},
+         QObject* parent = nullptr);
     ~Tray() override;
+
+    // Looks for a tray host often for `period`, and at once when a StatusNotifierWatcher
+    // registers: at login the panel may come up after us.
+    void watchClosely(std::chrono::milliseconds period);
 
     // Shown while "showMenuBar" is on and the desktop has a tray.
     bool isVisible() const;
@@ -44,6 +55,7 @@ private:
 
     DataSyncService* sync_;
     ShellSettings* settings_;
+    Probe probe_;
     QSystemTrayIcon* icon_;
     QMenu* menu_;
     QAction* refresh_ = nullptr;

@@ -12,6 +12,7 @@
 #include "support/temp_dir.h"
 #include "support/test_gateway.h"
 #include "sync/data_sync_service.h"
+#include "sync/settings.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ void syncCycle(benchmark::State& state, bool durable) {
     const tessel::test::TempDir dir;
     const QString ini = QString::fromStdString((dir.path() / "settings.ini").string());
     QSettings(ini, QSettings::IniFormat)
-        .setValue("endpoint", QString::fromStdString(gateway().endpoint()));
+        .setValue(AppSettings::endpoint.key(), QString::fromStdString(gateway().endpoint()));
     tessel::DataSyncService::Options options;
     options.container = durable ? std::optional(dir.path() / "container") : std::nullopt;
     options.settingsPath = ini;

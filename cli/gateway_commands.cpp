@@ -9,6 +9,7 @@
 #include "gateway/client.h"
 #include "gateway/endpoint.h"
 #include "gateway/errors.h"
+#include "gateway/secret_memory.h"
 #include "model/wire.h"
 
 namespace tessel::cli {
@@ -69,11 +70,14 @@ int fetch(const Args& args, Io& io) {
         return 2;
     }
 
+    if (tokenFromStdin)
+        SecretMemory::forbidCoreDumps();
+    std::optional<std::string> token;
     try {
-        std::optional<std::string> token;
         if (tokenFromStdin)
             token = readKey(io.in);
-        const TesselClient client(endpoint ? *endpoint : Endpoint::detect(), token);
+        const TesselClient client(endpoint ? *endpoint : Endpoint::detect(), std::move(token));
+        SecretMemory::wipe(token); // the client keeps (and wipes) its own copy
         if (rest[0] == "hello") {
             const auto hello = client.hello();
             io.out
@@ -89,6 +93,7 @@ int fetch(const Args& args, Io& io) {
         }
         return 0;
     } catch (...) {
+        SecretMemory::wipe(token);
         io.err << safeError(std::current_exception()) << '\n';
         return 1;
     }

@@ -15,6 +15,7 @@
 #include "cli/command.h"
 #include "gateway/errors.h"
 #include "gateway/keychain.h"
+#include "gateway/secret_memory.h"
 #include "storage/snapshot_store.h"
 #include "sync/data_sync_service.h"
 #include "sync/menu_title.h"
@@ -51,11 +52,19 @@ int refresh(const Args& args, Io& io) {
         io.err << "用法：tesselctl refresh\n";
         return 2;
     }
+    SecretMemory::forbidCoreDumps(); // the cycle reads the key
     application();
     DataSyncService service;
     QCoro::waitFor(service.refresh(true));
     WidgetCenter::flush();
     return report(service, io);
+}
+
+void wipe(QString& text) {
+    // Only a buffer no one else shares is ours to overwrite.
+    if (text.isDetached())
+        SecretMemory::wipe(text.data(), std::size_t(text.capacity()) * sizeof(QChar));
+    text.clear();
 }
 
 std::string trimmed(std::string text) {
@@ -95,6 +104,8 @@ int configure(const Args& args, Io& io) {
         return 2;
     }
 
+    if (tokenFromInput)
+        SecretMemory::forbidCoreDumps();
     application();
     DataSyncService service;
     const QString text = QString::fromStdString(trimmed(*endpoint));
@@ -102,9 +113,18 @@ int configure(const Args& args, Io& io) {
     std::optional<QCoro::Task<>> started;
     try {
         if (tokenFromInput) {
-            const std::string token(std::istreambuf_iterator<char>(io.in), {});
-            started.emplace(
-                service.configure(text, seconds, QString::fromStdString(trimmed(token))));
+            std::string input(std::istreambuf_iterator<char>(io.in), {});
+            std::string key = trimmed(input);
+            SecretMemory::wipe(input);
+            QString token = QString::fromStdString(key);
+            SecretMemory::wipe(key);
+            try {
+                started.emplace(service.configure(text, seconds, token));
+            } catch (...) {
+                wipe(token);
+                throw;
+            }
+            wipe(token);
         } else {
             started.emplace(service.configure(text, seconds));
         }
@@ -131,7 +151,8 @@ int status(const Args& args, Io& io) {
         return 2;
     }
     const Snapshot snapshot = SnapshotStore().load();
-    const std::string menuQuota = AppSettings::open()->value("menuQuota").toString().toStdString();
+    const std::string menuQuota =
+        AppSettings::value(*AppSettings::open(), AppSettings::menuQuota).toString().toStdString();
     const auto now = std::chrono::system_clock::now();
     const std::string title = menuBarTitle(snapshot, menuQuota);
     if (!json) {

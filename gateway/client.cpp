@@ -4,9 +4,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstring>
 #include <memory>
 
 #include "gateway/errors.h"
+#include "gateway/secret_memory.h"
 
 namespace tessel {
 
@@ -39,8 +41,13 @@ void initCurlOnce() {
 struct EasyDeleter {
     void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
 };
+// The list holds the Authorization line: wiped before it goes back to the allocator.
 struct SlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    void operator()(curl_slist* list) const {
+        for (curl_slist* item = list; item; item = item->next)
+            SecretMemory::wipe(item->data, std::strlen(item->data));
+        curl_slist_free_all(list);
+    }
 };
 
 // Everything one exchange shares with libcurl's callbacks.
@@ -182,8 +189,18 @@ bool isLocalHost(const std::string& host) {
 } // namespace
 
 TesselClient::TesselClient(std::string_view endpoint, std::optional<std::string> token,
-                           ClientOptions options)
-    : base_(Endpoint::validate(endpoint)), token_(std::move(token)), options_(options) {}
+                           ClientOptions options) try
+    : base_(Endpoint::validate(endpoint)), token_(std::move(token)), options_(options) {
+    SecretMemory::wipe(token); // what a short key left in the moved-from buffer
+} catch (...) {
+    SecretMemory::wipe(token);
+}
+
+TesselClient::TesselClient(const TesselClient& other) = default;
+
+TesselClient::~TesselClient() {
+    SecretMemory::wipe(token_);
+}
 
 std::string TesselClient::fetch(std::string_view path, const Query& query) const {
     initCurlOnce();
@@ -208,7 +225,14 @@ std::string TesselClient::fetch(std::string_view path, const Query& query) const
         // A line break in the key would smuggle headers into the request: refuse to send it.
         if (token_->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
             throw UrlLoadingError(code::badUrl, "the gateway key contains a line break");
-        addHeader("Authorization: Bearer " + *token_);
+        std::string line = "Authorization: Bearer " + *token_;
+        try {
+            addHeader(line);
+        } catch (...) {
+            SecretMemory::wipe(line);
+            throw;
+        }
+        SecretMemory::wipe(line);
     }
 
     Exchange x;

@@ -32,6 +32,10 @@ public:
     // Throws the GatewayError of Endpoint::validate.
     TesselClient(std::string_view endpoint, std::optional<std::string> token,
                  ClientOptions options = {});
+    TesselClient(const TesselClient& other);
+    TesselClient& operator=(const TesselClient&) = delete;
+    // Wipes the key.
+    ~TesselClient();
 
     // Each throws GatewayError, UrlLoadingError or DecodingError.
     Hello hello() const;

@@ -18,6 +18,7 @@ namespace GatewayKeychain {
 namespace {
 
 const char* const unavailable = "系统钥匙串不可用：无法保存 Gateway 密钥。";
+const char* const unsendable = "Gateway 密钥不能包含换行符或空字符。";
 
 // Items are found by their two attributes alone, whatever schema name an older build wrote.
 const SecretSchema* schema() {
@@ -109,6 +110,10 @@ std::optional<std::string> load(std::string_view endpoint) {
 }
 
 void save(std::string_view key, std::string_view endpoint) {
+    // The client refuses to send such a key, so storing it would only lose it; and a NUL would
+    // survive in the store but not in a reader that stops at it.
+    if (key.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+        throw KeychainError(invalidKey, unsendable);
     const std::string account(endpoint);
     const std::string serviceName(service);
     Watchdog watchdog;

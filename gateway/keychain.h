@@ -22,7 +22,10 @@ inline constexpr std::string_view service = "net.quorvane.TesselWidget.gateway";
 
 // Every failure reads as "no key".
 std::optional<std::string> load(std::string_view endpoint);
-// An empty key deletes the item. Throws KeychainError.
+// KeychainError::code() of a key refused before the store is asked.
+inline constexpr int invalidKey = -1;
+// An empty key deletes the item. A key with CR, LF or NUL is refused (the client could never
+// send it). Throws KeychainError.
 void save(std::string_view key, std::string_view endpoint);
 } // namespace GatewayKeychain
 

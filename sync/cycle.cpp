@@ -51,7 +51,7 @@ Result merge(Snapshot next, const Answers& answers, Instant now) {
 
     if (const auto* quotas = value(answers.quotas)) {
         next.quotas = *quotas;
-        next.quotaUpdatedAt = now;
+        next.quotaUpdatedAt = answers.quotasArrived;
     } else {
         addLine(quotasPrefix, message(error(answers.quotas)));
     }
@@ -67,7 +67,7 @@ Result merge(Snapshot next, const Answers& answers, Instant now) {
         }
     }
     if (usageComplete)
-        next.usageUpdatedAt = now;
+        next.usageUpdatedAt = answers.usageArrived;
 
     if (lines.empty()) {
         next.updatedAt = now;

@@ -33,6 +33,9 @@ struct Answers {
     Outcome<std::string> handshake = std::exception_ptr{};
     std::optional<Outcome<std::vector<Quota>>> quotas;
     std::array<std::optional<Outcome<Usage>>, periods.size()> usage;
+    // When the quotas answer and the last usage answer arrived: what they are fresh as of.
+    Instant quotasArrived{};
+    Instant usageArrived{};
 };
 
 struct Result {
@@ -44,7 +47,8 @@ struct Result {
 // that another gateway's data can never survive.
 Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant attemptedAt);
 
-// Every part is replaced only by a fresh answer for that part; each failure is one line.
+// Every part is replaced only by a fresh answer for that part, stamped with its arrival; each
+// failure is one line. `now` stamps the cycle as a whole.
 Result merge(Snapshot start, const Answers& answers, Instant now);
 
 } // namespace tessel::Cycle

@@ -1,12 +1,16 @@
 #include "sync/data_sync_service.h"
 
 #include <QCoro/QCoroSignal>
+#include <QDir>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "gateway/endpoint.h"
+#include "gateway/errors.h"
 #include "gateway/keychain.h"
+#include "gateway/secret_memory.h"
 #include "model/display.h"
 #include "sync/boot_timer.h"
 #include "sync/cycle.h"
@@ -17,9 +21,6 @@
 namespace tessel {
 
 namespace {
-
-constexpr char endpointKey[] = "endpoint";
-constexpr char intervalKey[] = "interval";
 
 Instant now() {
     return std::chrono::system_clock::now();
@@ -33,18 +34,41 @@ template <class F> auto attempt(F request) -> Cycle::Outcome<decltype(request())
     }
 }
 
-// The blocking part of a cycle: the requests strictly one after another, nothing after a
-// failed handshake. Errors come back as values, since QFuture would turn a non-Qt exception
-// into QUnhandledException.
-Cycle::Answers ask(const TesselClient& client) {
+// The blocking part of a cycle: the key, then the requests strictly one after another,
+// nothing after a failed handshake. The key store may take up to its guard to answer, so it is
+// read here and not on the GUI thread. Errors come back as values, since QFuture would turn a
+// non-Qt exception into QUnhandledException.
+Cycle::Answers ask(const std::string& endpoint, const ClientOptions& options) {
     Cycle::Answers answers;
-    answers.handshake = attempt([&] { return client.hello().version; });
+    // Read every cycle: a keyring that was locked at login may have been opened since.
+    std::optional<std::string> key = GatewayKeychain::load(endpoint);
+    std::optional<TesselClient> client;
+    try {
+        client.emplace(endpoint, std::move(key), options);
+    } catch (...) {
+        answers.handshake = std::current_exception();
+    }
+    SecretMemory::wipe(key);
+    if (!client)
+        return answers;
+    answers.handshake = attempt([&] { return client->hello().version; });
     if (!std::holds_alternative<std::string>(answers.handshake))
         return answers;
-    answers.quotas = attempt([&] { return client.quotas(); });
+    answers.quotas = attempt([&] { return client->quotas(); });
+    answers.quotasArrived = now();
     for (std::size_t i = 0; i < Cycle::periods.size(); ++i)
-        answers.usage[i] = attempt([&] { return client.usage(Cycle::periods[i].wire); });
+        answers.usage[i] = attempt([&] { return client->usage(Cycle::periods[i].wire); });
+    answers.usageArrived = now();
     return answers;
+}
+
+QString endpointFrom(const QSettings& settings) {
+    const QString stored = AppSettings::value(settings, AppSettings::endpoint).toString();
+    return stored.isEmpty() ? QString::fromStdString(Endpoint::detect()) : stored;
+}
+
+int intervalFrom(const QSettings& settings) {
+    return Schedule::intervalFrom(settings.value(AppSettings::interval.key()));
 }
 
 // Runs `work` on the thread pool; the result arrives through a watcher's signal on this
@@ -87,9 +111,51 @@ DataSyncService::DataSyncService(Options options, QObject* parent)
     writer_.setMaxThreadCount(1);
     snapshot_ = store_.load();
     widgetPreferences_ = WidgetPreferencesStore(options_.container).load();
-    const QString stored = settings_->value(endpointKey).toString();
-    endpoint_ = stored.isEmpty() ? QString::fromStdString(Endpoint::detect()) : stored;
-    interval_ = Schedule::intervalFrom(settings_->value(intervalKey));
+    endpoint_ = endpointFrom(*settings_);
+    interval_ = intervalFrom(*settings_);
+    // The file is replaced by renaming, which ends a watch on the file: the folder is watched
+    // too (and its parent while it does not exist yet).
+    connect(&watcher_, &QFileSystemWatcher::fileChanged, this, &DataSyncService::followSettings);
+    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this,
+            &DataSyncService::followSettings);
+    watchSettings();
+}
+
+void DataSyncService::watchSettings() {
+    const QString file = settings_->fileName();
+    const QString dir = QFileInfo(file).absolutePath();
+    QStringList paths;
+    if (QFileInfo(file).isFile())
+        paths << file;
+    paths << (QFileInfo(dir).isDir() ? dir : QFileInfo(dir).absolutePath());
+    const QStringList watched = watcher_.files() + watcher_.directories();
+    for (const QString& path : paths) {
+        if (!watched.contains(path) && QFileInfo::exists(path))
+            watcher_.addPath(path);
+    }
+}
+
+// Our own writes land here too; they change nothing, since the values are already ours.
+void DataSyncService::followSettings() {
+    watchSettings();
+    settings_->sync(); // re-reads a file that changed on disk
+    const QString endpoint = endpointFrom(*settings_);
+    const int interval = intervalFrom(*settings_);
+    if (endpoint == endpoint_ && interval == interval_)
+        return;
+    try {
+        Endpoint::validate(endpoint.toStdString());
+    } catch (const GatewayError&) {
+        return; // a half-typed address in an editor; the next save will do
+    }
+    if (!adopt(endpoint, interval)) {
+        // The running wait was computed from the old interval.
+        if (wait_ && wait_->isActive())
+            wait_->start(Schedule::wait(interval_, failures_).count() * options_.second);
+        return;
+    }
+    failures_ = 0;
+    refresh(true);
 }
 
 DataSyncService::~DataSyncService() = default;
@@ -143,6 +209,7 @@ QCoro::Task<> DataSyncService::pollingLoop(QPointer<DataSyncService> service) {
         // still lets the loop wake up and end.
         BootClockTimer timer;
         timer.start(wait.count() * service->options_.second);
+        service->wait_ = &timer;
         co_await qCoro(&timer, &BootClockTimer::timeout);
     }
 }
@@ -157,24 +224,12 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
     const std::string e = endpoint.toStdString();
 
     Snapshot next = Cycle::start(snapshot_, e, now());
-    Cycle::Answers answers;
-    // Read every cycle: a keyring that was locked at login may have been opened since.
-    std::optional<std::string> key = GatewayKeychain::load(e);
-    std::shared_ptr<const TesselClient> client;
-    try {
-        client = std::make_shared<const TesselClient>(e, std::move(key), options_.client);
-    } catch (...) {
-        answers.handshake = std::current_exception();
-    }
-    if (client) {
-        // A named value: a lambda temporary passed to a coroutine inside a co_await expression
-        // is destroyed twice by GCC 12.
-        auto work = [client] { return ask(*client); };
-        Cycle::Answers answered = co_await offThread(std::move(work));
-        if (!self)
-            co_return;
-        answers = std::move(answered);
-    }
+    // A named value: a lambda temporary passed to a coroutine inside a co_await expression is
+    // destroyed twice by GCC 12.
+    auto work = [e, options = options_.client] { return ask(e, options); };
+    Cycle::Answers answers = co_await offThread(std::move(work));
+    if (!self)
+        co_return;
 
     const bool reconfigured = generation_ != generation;
     if (endpoint_ != endpoint) {
@@ -213,13 +268,31 @@ QCoro::Task<> DataSyncService::apply(const QString& endpoint, int interval, cons
     Endpoint::validate(text);
     // Checked before the key is touched: a setting that silently stays old would make the
     // next start talk to the previous gateway.
-    if (!settings_->isWritable())
+    if (!AppSettings::writable(*settings_))
         throw AppSettings::SettingsError();
-    if (token)
-        GatewayKeychain::save(token->toStdString(), text);
+    if (token) {
+        std::string key = token->toStdString();
+        try {
+            GatewayKeychain::save(key, text);
+        } catch (...) {
+            SecretMemory::wipe(key);
+            throw;
+        }
+        SecretMemory::wipe(key);
+    }
 
     ++generation_;
-    if (endpoint_ != endpoint) {
+    adopt(endpoint, interval);
+    // Writability was checked above; a disk that fails now costs only the next start's values.
+    AppSettings::write(*settings_,
+                       {{AppSettings::endpoint, endpoint}, {AppSettings::interval, interval_}});
+    failures_ = 0;
+    return refresh(true);
+}
+
+bool DataSyncService::adopt(const QString& endpoint, int interval) {
+    const bool moved = endpoint_ != endpoint;
+    if (moved) {
         endpoint_ = endpoint;
         emit endpointChanged();
     }
@@ -228,18 +301,15 @@ QCoro::Task<> DataSyncService::apply(const QString& endpoint, int interval, cons
         interval_ = clamped;
         emit intervalChanged();
     }
-    settings_->setValue(endpointKey, endpoint);
-    settings_->setValue(intervalKey, clamped);
-    settings_->sync();
-
+    const std::string text = endpoint.toStdString();
     if (snapshot_.endpoint != text) {
+        // Neither the windows nor the widgets may show the previous gateway's data.
         Snapshot empty;
         empty.endpoint = text;
         setSnapshot(std::move(empty));
         persist(false);
     }
-    failures_ = 0;
-    return refresh(true);
+    return moved;
 }
 
 QCoro::Task<> DataSyncService::persist(bool reloadWidget) {

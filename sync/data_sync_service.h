@@ -2,6 +2,7 @@
 // network requests run elsewhere, one after another.
 #pragma once
 
+#include <QFileSystemWatcher>
 #include <QObject>
 #include <QPointer>
 #include <QSettings>
@@ -22,6 +23,8 @@
 #include "storage/widget_preferences.h"
 
 namespace tessel {
+
+class BootClockTimer;
 
 class DataSyncService : public QObject {
     Q_OBJECT
@@ -67,7 +70,9 @@ public:
     void setWidgetPreferences(const WidgetPreferences& preferences);
     int failures() const { return failures_; }
 
-    // Starts the polling loop once; later calls do nothing.
+    // Starts the polling loop once; later calls do nothing. Changes of the settings file made
+    // by others (tesselctl, an editor) are followed from construction on, as configure() would
+    // apply them.
     void start();
 
     // One sync cycle; never fails. Returns at once while another cycle runs. The task ends
@@ -94,6 +99,10 @@ signals:
 
 private:
     QCoro::Task<> apply(const QString& endpoint, int interval, const QString* token);
+    // The settings' part of configure(): true when the endpoint changed.
+    bool adopt(const QString& endpoint, int interval);
+    void watchSettings();
+    void followSettings();
     static QCoro::Task<> pollingLoop(QPointer<DataSyncService> service);
     // Both write on writer_, off the GUI thread, in call order.
     QCoro::Task<> persist(bool reloadWidget);
@@ -113,6 +122,8 @@ private:
     int interval_ = 60;
     WidgetPreferences widgetPreferences_;
     bool loopStarted_ = false;
+    QPointer<BootClockTimer> wait_; // the loop's current wait, restarted on a new interval
+    QFileSystemWatcher watcher_;
     int failures_ = 0;
     // Bumped by configure(); a cycle that sees it change re-runs with the new key.
     unsigned generation_ = 0;

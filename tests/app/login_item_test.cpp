@@ -7,6 +7,8 @@
 #include <fstream>
 #include <iterator>
 
+#include <sys/stat.h>
+
 #include "app/login_item.h"
 #include "support/temp_dir.h"
 
@@ -29,11 +31,15 @@ protected:
 
 TEST_F(LoginItemTest, RegisterWritesAnEnabledEntryAndUnregisterRemovesIt) {
     EXPECT_EQ(LoginItem::status(), LoginItem::Status::NotRegistered);
+    const mode_t umask = ::umask(0); // the user's alone, whatever the umask
     LoginItem::registerItem(QStringLiteral("/opt/tessel/bin/TesselWidget"));
+    ::umask(umask);
     const std::string text = entryText();
     EXPECT_NE(text.find("Exec=\"/opt/tessel/bin/TesselWidget\"\n"), std::string::npos);
     EXPECT_NE(text.find("Type=Application\n"), std::string::npos);
-    EXPECT_EQ(fs::status(entry()).permissions() & fs::perms::others_write, fs::perms::none);
+    EXPECT_EQ(fs::status(entry()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(entry().parent_path()).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(dir.path() / "config").permissions(), fs::perms::owner_all);
     EXPECT_EQ(LoginItem::status(), LoginItem::Status::Enabled);
 
     LoginItem::unregisterItem();

@@ -1,5 +1,5 @@
-// The real MenuPanel over a real sync service: stored snapshots in a temporary container, real
-// refreshes against the test gateway on loopback.
+// The real MenuPanel over a real sync service in a temporary container, with real refreshes
+// against the test gateway on loopback.
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
@@ -7,7 +7,6 @@
 #include <QVBoxLayout>
 
 #include "app/menu_panel.h"
-#include "storage/snapshot_store.h"
 #include "support/app_fixture.h"
 #include "sync/data_sync_service.h"
 #include "tools/sample-gateway/sample_data.h"
@@ -18,17 +17,6 @@ using namespace std::chrono_literals;
 using namespace tessel;
 
 namespace {
-
-Quota named(const std::string& name) {
-    Quota q;
-    q.provider = name;
-    q.name = name;
-    QuotaWindow w;
-    w.name = "5 小时";
-    w.remaining = 50;
-    q.windows = std::vector<QuotaWindow>{w};
-    return q;
-}
 
 // The rows of the panel's stack that the user sees, by object name, top to bottom.
 QStringList visibleRows(MenuPanel& panel) {
@@ -57,14 +45,8 @@ QString text(MenuPanel& panel, const char* name) {
 
 class Panel : public test::GatewayTest {
 protected:
-    // The service loads whatever was stored before it was made.
-    DataSyncService& service(const Snapshot& stored = {}) {
+    DataSyncService& service() {
         if (!service_) {
-            if (!stored.quotas.empty()) {
-                Snapshot s = stored;
-                s.endpoint = gateway.endpoint();
-                SnapshotStore(container).save(s);
-            }
             DataSyncService::Options o;
             o.container = container;
             o.settingsPath = settingsPath();
@@ -80,45 +62,7 @@ protected:
     std::unique_ptr<DataSyncService> service_;
 };
 
-TEST_F(Panel, NothingKnownShowsHeaderStatusAndButtonsOnly) {
-    MenuPanel panel(&service());
-    panel.show();
-    EXPECT_EQ(visibleRows(panel),
-              QStringList({"header", "status", "primaryButtons", "secondaryButtons"}));
-    EXPECT_EQ(text(panel, "status"), "等待同步");
-
-    QStringList labels;
-    for (const char* name : {"refresh", "overview", "settings", "updates", "quit"})
-        labels << button(panel, name)->text();
-    EXPECT_EQ(labels, QStringList({"刷新", "打开概览", "设置", "检查更新…", "退出"}));
-    // The quit button sits at the trailing edge of its row.
-    const QRect row = panel.findChild<QWidget*>("secondaryButtons")->rect();
-    EXPECT_EQ(button(panel, "quit")->geometry().right(), row.right());
-    EXPECT_LT(button(panel, "updates")->geometry().right(), button(panel, "quit")->x());
-}
-
-TEST_F(Panel, FirstThreeQuotasAsCompactCardsAndTheSyncTime) {
-    Snapshot stored;
-    for (const char* name : {"a", "b", "c", "d", "e"})
-        stored.quotas.push_back(named(name));
-    stored.updatedAt =
-        std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
-    MenuPanel panel(&service(stored));
-    panel.show();
-
-    QStringList titles;
-    for (QuotaCard* card : cards(panel)) {
-        EXPECT_TRUE(card->compact());
-        titles << QString::fromStdString(card->quota().title());
-    }
-    EXPECT_EQ(titles, QStringList({"a", "b", "c"}));
-    EXPECT_EQ(text(panel, "status"), "已同步");
-    EXPECT_EQ(text(panel, "syncedAt"), "同步于 " + LocalTime::time(*stored.updatedAt));
-    EXPECT_EQ(visibleRows(panel), QStringList({"header", "status", "cards", "syncedAt",
-                                               "primaryButtons", "secondaryButtons"}));
-}
-
-TEST_F(Panel, RefreshDoesNotBlockAndTheButtonFollowsSyncing) {
+TEST_F(Panel, RefreshDoesNotBlockAndFillsInTheFirstThreeQuotas) {
     gateway.on("v1/tessel/quotas", [](const test::RecordedRequest&) {
         test::Route r = test::Route::json(sample::quotas());
         r.delay = 300ms;
@@ -132,8 +76,20 @@ TEST_F(Panel, RefreshDoesNotBlockAndTheButtonFollowsSyncing) {
     holder->addWidget(&panel);
     popup.adjustSize();
     popup.show();
-    QPushButton* refresh = button(panel, "refresh");
 
+    // Nothing known yet: header, status and the buttons, the quit button at the trailing edge.
+    EXPECT_EQ(visibleRows(panel),
+              QStringList({"header", "status", "primaryButtons", "secondaryButtons"}));
+    EXPECT_EQ(text(panel, "status"), "等待同步");
+    QStringList labels;
+    for (const char* name : {"refresh", "overview", "settings", "updates", "quit"})
+        labels << button(panel, name)->text();
+    EXPECT_EQ(labels, QStringList({"刷新", "打开概览", "设置", "检查更新…", "退出"}));
+    const QRect row = panel.findChild<QWidget*>("secondaryButtons")->rect();
+    EXPECT_EQ(button(panel, "quit")->geometry().right(), row.right());
+    EXPECT_LT(button(panel, "updates")->geometry().right(), button(panel, "quit")->x());
+
+    QPushButton* refresh = button(panel, "refresh");
     refresh->click();
     // Back here while the gateway still holds its answer.
     EXPECT_TRUE(service().syncing());
@@ -143,15 +99,29 @@ TEST_F(Panel, RefreshDoesNotBlockAndTheButtonFollowsSyncing) {
     EXPECT_TRUE(refresh->isEnabled());
     EXPECT_EQ(gateway.requestCount("v1/tessel/quotas"), 1u);
 
-    // Redrawn without reopening: the new snapshot's cards and sync line.
-    const auto& quotas = service().snapshot().quotas;
-    ASSERT_FALSE(quotas.empty());
-    ASSERT_EQ(cards(panel).size(), std::min<qsizetype>(3, qsizetype(quotas.size())));
-    EXPECT_EQ(cards(panel).front()->quota(), quotas.front());
-    EXPECT_FALSE(panel.findChild<QWidget*>("syncedAt")->isHidden());
+    // Redrawn without reopening: the first three quotas as compact cards, and the sync time.
+    const Snapshot& snapshot = service().snapshot();
+    ASSERT_GT(snapshot.quotas.size(), 3u);
+    QStringList titles;
+    for (QuotaCard* card : cards(panel)) {
+        EXPECT_TRUE(card->compact());
+        titles << QString::fromStdString(card->quota().title());
+    }
+    QStringList firstThree;
+    for (std::size_t i = 0; i < 3; ++i)
+        firstThree << QString::fromStdString(snapshot.quotas[i].title());
+    EXPECT_EQ(titles, firstThree);
     EXPECT_EQ(text(panel, "status"), "已同步");
+    EXPECT_EQ(text(panel, "syncedAt"), "同步于 " + LocalTime::time(*snapshot.updatedAt));
+    EXPECT_EQ(visibleRows(panel), QStringList({"header", "status", "cards", "syncedAt",
+                                               "primaryButtons", "secondaryButtons"}));
     QApplication::processEvents();
     EXPECT_GE(popup.height(), panel.sizeHint().height());
+
+    // A panel made once the data is there (the popup is made on the first click) shows it too.
+    MenuPanel later(&service());
+    EXPECT_EQ(cards(later).size(), 3);
+    EXPECT_EQ(text(later, "syncedAt"), text(panel, "syncedAt"));
 }
 
 TEST_F(Panel, SectionButtonsSetTheScreenBeforeAskingForTheDashboard) {

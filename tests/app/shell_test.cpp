@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTest>
 
 #include <QCoro/QCoroTask>
 
@@ -47,7 +48,7 @@ protected:
             shell_ = std::make_unique<TesselWidgetApp>(options());
         return *shell_;
     }
-    void setSetting(const char* key, const QVariant& value) {
+    void setSetting(const AppSettings::Key& key, const QVariant& value) {
         setting(key, value);
         shell().settings().reload();
     }
@@ -59,61 +60,53 @@ protected:
     std::unique_ptr<TesselWidgetApp> shell_;
 };
 
-TEST_F(Shell, UrlsSelectSectionsAndOnlyRefreshRefreshes) {
+// Routed without a dashboard, whose own polling would also reach the gateway: every cycle
+// counted here is one a URL asked for.
+TEST_F(Shell, UrlsSelectSectionsOnlyRefreshRefreshesAndForeignOnesChangeNothing) {
     DataSyncService& sync = shell().sync();
     struct Case {
-        const char* url;
-        const char* screen;
-        bool refreshes;
+        QString url;
+        const char* screen; // nullptr: not ours, the screen stays
+        bool refreshes = false;
     };
     const Case cases[] = {
-        {"tesselwidget://widgets", "overview", false},
-        {"tesselwidget://usage/any/path?q=1#f", "usage", false},
-        {"tesselwidget://me@settings:99", "settings", false},
-        {"tesselwidget:usage", "overview", false},
-        {"tesselwidget://", "overview", false},
-        {"tesselwidget://Refresh", "overview", false},
+        {"tesselwidget://widgets", "overview"},
+        {"tesselwidget://usage/any/path?q=1#f", "usage"},
+        {"tesselwidget://me@settings:99", "settings"},
+        {"tesselwidget:usage", "overview"},
+        {"tesselwidget://", "overview"},
+        {"tesselwidget://Refresh", "overview"},
+        {"tesselwidget://" + QString(200000, u'x'), "overview"},
         {"tesselwidget://refresh", "overview", true},
         {"tesselwidget://refresh?x#y", "overview", true},
+        {"https://refresh", nullptr},
+        {"TESSELWIDGET://settings", nullptr},
+        {"tesselwidgets://settings", nullptr},
+        {"//refresh", nullptr},
+        {"", nullptr},
+        {QString(200000, u'\u00ff'), nullptr},
+        {QString::fromUtf8("\x01\x02\xff\xfe:refresh", 9), nullptr},
     };
     std::size_t hellos = 0;
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.url.left(40).toStdString());
         sync.setScreen(QStringLiteral("widgets"));
-        EXPECT_TRUE(UrlRouter::open(sync, QString::fromUtf8(c.url))) << c.url;
-        EXPECT_EQ(sync.screen(), QString::fromUtf8(c.screen)) << c.url;
+        EXPECT_EQ(UrlRouter::open(sync, c.url), c.screen != nullptr);
+        EXPECT_EQ(sync.screen(), QString::fromUtf8(c.screen ? c.screen : "widgets"));
+        EXPECT_EQ(sync.syncing(), c.refreshes);
         if (c.refreshes) {
             ++hellos;
-            ASSERT_TRUE(waitForCycles(hellos)) << c.url;
+            ASSERT_TRUE(waitForCycles(hellos));
         }
-        EXPECT_EQ(gateway.requestCount("api/hello"), hellos) << c.url;
+        EXPECT_EQ(gateway.requestCount("api/hello"), hellos);
     }
     EXPECT_TRUE(sync.snapshot().updatedAt.has_value());
-}
-
-TEST_F(Shell, ForeignAndOddUrlsChangeNothing) {
-    DataSyncService& sync = shell().sync();
-    sync.setScreen(QStringLiteral("usage"));
-    const QString odd[] = {
-        QStringLiteral("https://refresh"),
-        QStringLiteral("TESSELWIDGET://settings"),
-        QStringLiteral("tesselwidgets://settings"),
-        QStringLiteral("//refresh"),
-        QStringLiteral(""),
-        QString(200000, u'\u00ff'),
-        QString::fromUtf8("\x01\x02\xff\xfe:refresh", 9),
-    };
-    for (const QString& url : odd) {
-        EXPECT_FALSE(shell().openUrl(url));
-        EXPECT_EQ(sync.screen(), QStringLiteral("usage"));
-    }
     EXPECT_EQ(shell().dashboard(), nullptr);
-    // A huge host of our scheme only selects the overview.
-    EXPECT_TRUE(shell().openUrl(QStringLiteral("tesselwidget://") + QString(200000, u'x')));
-    EXPECT_EQ(sync.screen(), QStringLiteral("overview"));
-    EXPECT_EQ(gateway.requestCount("api/hello"), 0u);
 }
 
 TEST_F(Shell, UrlBringsTheOneDashboardForwardAndStartsTheLoop) {
+    EXPECT_FALSE(shell().openUrl(QStringLiteral("https://usage")));
+    EXPECT_EQ(shell().dashboard(), nullptr);
     EXPECT_TRUE(shell().openUrl(QStringLiteral("tesselwidget://usage")));
     DashboardWindow* window = shell().dashboard();
     ASSERT_NE(window, nullptr);
@@ -146,9 +139,9 @@ TEST_F(Shell, TrayTitleFollowsSnapshotAndMenuQuota) {
     EXPECT_EQ(shell().tray().title(), percent(quotas[0]));
     EXPECT_TRUE(shell().tray().toolTip().contains(percent(quotas[0])));
 
-    setSetting("menuQuota", QString::fromStdString(quotas[1].id()));
+    setSetting(AppSettings::menuQuota, QString::fromStdString(quotas[1].id()));
     EXPECT_EQ(shell().tray().title(), percent(quotas[1]));
-    setSetting("menuQuota", QStringLiteral("gone|gone|gone|gone"));
+    setSetting(AppSettings::menuQuota, QStringLiteral("gone|gone|gone|gone"));
     EXPECT_EQ(shell().tray().title(), QStringLiteral("Tessel"));
 }
 
@@ -160,7 +153,7 @@ TEST_F(Shell, AppearanceWrittenElsewhereColoursTheDashboardOnly) {
     // QSettings replaces the file by renaming, which ends a plain file watch after one change.
     const auto writeElsewhere = [&](const char* value) {
         QSettings other(settingsPath(), QSettings::IniFormat);
-        other.setValue("appearance", value);
+        other.setValue(AppSettings::appearance.key(), value);
         other.sync();
         return spin([&] { return settings.appearanceText() == QLatin1StringView(value); });
     };
@@ -222,12 +215,37 @@ TEST_F(Shell, PanelOpensTheSameDashboardAtItsSection) {
               1);
 }
 
-TEST_F(Shell, WithoutTrayStartOpensTheDashboard) {
-    ASSERT_FALSE(shell().tray().isVisible()); // the offscreen platform has no tray
+TEST_F(Shell, StartWaitsForALateTrayThenFallsBackToTheDashboard) {
+    bool tray = false;
+    TesselWidgetApp::Options o = options();
+    o.trayWait = 300ms;
+    o.trayAvailable = [&] { return tray; };
+    {
+        // The panel comes up during the wait: the tray's loop runs and no window opens.
+        TesselWidgetApp login(o);
+        login.start();
+        EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
+        tray = true;
+        ASSERT_TRUE(spin([&] { return login.tray().isVisible(); }));
+        EXPECT_TRUE(spin([&] { return gateway.requestCount("api/hello") >= 1; }));
+        QTest::qWait(2 * 300);
+        EXPECT_EQ(login.dashboard(), nullptr);
+        EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
+    }
+    // No panel comes: the window, once the wait is over.
+    tray = false;
+    TesselWidgetApp late(o);
+    late.start();
+    EXPECT_EQ(late.dashboard(), nullptr);
+    ASSERT_TRUE(spin([&] { return late.dashboard() != nullptr; }));
+    EXPECT_TRUE(late.dashboard()->isVisible());
+    EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
+
+    // The offscreen platform never has a tray: nothing to wait for.
+    ASSERT_FALSE(shell().tray().isVisible());
     shell().start();
     ASSERT_NE(shell().dashboard(), nullptr);
     EXPECT_TRUE(shell().dashboard()->isVisible());
-    EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
 }
 
 TEST(PopupPlacement, StaysOnTheScreenBesideTheIcon) {

@@ -22,7 +22,7 @@ class Instances : public test::GatewayTest {
 protected:
     void SetUp() override {
         GatewayTest::SetUp();
-        setting("interval", 3600);
+        setting(AppSettings::interval, 3600);
         fs::create_directories(runtime());
         fs::permissions(runtime(), fs::perms::owner_all, fs::perm_options::replace);
     }

@@ -1,5 +1,5 @@
-// tesselctl as a real second process on a container in a temporary directory, beside an
-// in-process service that shares its files.
+// tesselctl as a real second process on a container and settings in a temporary directory,
+// against the test gateway and beside an in-process service that shares its files.
 #include <gtest/gtest.h>
 
 #include <QProcess>
@@ -31,22 +31,29 @@ protected:
         env.insert("XDG_CONFIG_HOME", config.c_str());
         env.insert("XDG_DATA_HOME", data.c_str());
     }
-    void start(QProcess& process, const QStringList& args) const {
+    struct Result {
+        int status; // -1 for a crash or a hang
+        std::string out;
+        std::string err;
+    };
+    void start(QProcess& process, const QStringList& args, const std::string& input = {}) const {
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(TESSELCTL), args);
+        process.write(input.data(), qint64(input.size()));
+        process.closeWriteChannel();
     }
-    // -1 for a crash or a hang.
-    static std::pair<int, std::string> finish(QProcess& process) {
+    static Result finish(QProcess& process) {
         if (!process.waitForFinished(10000)) {
             process.kill();
             process.waitForFinished(2000);
         }
         const bool exited = process.exitStatus() == QProcess::NormalExit;
-        return {exited ? process.exitCode() : -1, process.readAllStandardOutput().toStdString()};
+        return {exited ? process.exitCode() : -1, process.readAllStandardOutput().toStdString(),
+                process.readAllStandardError().toStdString()};
     }
-    std::pair<int, std::string> run(const QStringList& args) const {
+    Result run(const QString& args, const std::string& input = {}) const {
         QProcess process;
-        start(process, args);
+        start(process, QProcess::splitCommand(args), input);
         return finish(process);
     }
 
@@ -59,8 +66,39 @@ protected:
 
 } // namespace
 
+TEST_F(Tesselctl, ValidateAndFetchAnswerByExitStatus) {
+    EXPECT_EQ(run("validate http://localhost:9000/").out, "http://localhost:9000/\n");
+    const Result remote = run("validate http://192.168.1.20:3425");
+    EXPECT_EQ(remote.status, 1);
+    EXPECT_EQ(remote.err, "远程 Gateway 需要 HTTPS。\n");
+    EXPECT_EQ(run("validate").status, 2);
+
+    // The key comes from standard input only, never from the command line.
+    test::TestGateway gateway;
+    gateway.serveSample();
+    const QString endpoint = QString::fromStdString(gateway.endpoint());
+    const Result hello = run("fetch --endpoint " + endpoint + " --token-stdin hello", "s3cret\n");
+    EXPECT_EQ(hello.status, 0) << hello.err;
+    EXPECT_EQ(hello.out, "{\"name\":\"tessel\",\"version\":\"1.4.2\"}\n");
+    EXPECT_EQ(gateway.requests().at(0).header("Authorization"), "Bearer s3cret");
+    const Result usage = run("fetch --endpoint " + endpoint + " usage week");
+    EXPECT_EQ(usage.out.rfind("{\"period\":\"7d\"", 0), 0u) << usage.err;
+    EXPECT_EQ(gateway.requests().back().header("Authorization"), std::nullopt);
+
+    int closedPort;
+    {
+        test::TestGateway gone;
+        closedPort = gone.port();
+    }
+    const Result down =
+        run(QStringLiteral("fetch --endpoint http://127.0.0.1:%1 quotas").arg(closedPort));
+    EXPECT_EQ(down.status, 1);
+    EXPECT_EQ(down.err, "网络连接失败（-1004），请确认 Tessel 正在运行。\n");
+    EXPECT_EQ(down.out, "");
+}
+
 TEST_F(Tesselctl, SnapshotPrintsWhatTheStoreLoadsAndRejectsArguments) {
-    EXPECT_EQ(run({"snapshot"}), std::pair(0, Wire::encode(Snapshot{}) + "\n"));
+    EXPECT_EQ(run("snapshot").out, Wire::encode(Snapshot{}) + "\n");
 
     // A damaged current file: the command shows the backup, as the widgets would.
     Snapshot first;
@@ -68,14 +106,16 @@ TEST_F(Tesselctl, SnapshotPrintsWhatTheStoreLoadsAndRejectsArguments) {
     SnapshotStore(container).save(first);
     SnapshotStore(container).save(first);
     std::ofstream(container / "snapshot.json", std::ios::trunc) << "{broken";
-    EXPECT_EQ(run({"snapshot"}), std::pair(0, Wire::encode(first) + "\n"));
-    EXPECT_EQ(run({"snapshot", "--all"}).first, 2);
+    const Result shown = run("snapshot");
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_EQ(shown.out, Wire::encode(first) + "\n");
+    EXPECT_EQ(run("snapshot --all").status, 2);
 }
 
 TEST_F(Tesselctl, RefreshBesideARunningServiceStatusAndExitCodes) {
     test::TestGateway gateway;
     gateway.serveSample();
-    QSettings(ini, QSettings::IniFormat).setValue("endpoint", gateway.endpoint().c_str());
+    QSettings(ini, QSettings::IniFormat).setValue(AppSettings::endpoint.key(), gateway.endpoint().c_str());
 
     // The in-process service holds its cycle open while tesselctl runs a whole one.
     test::Route slow = test::Route::json(sample::quotas());
@@ -88,26 +128,28 @@ TEST_F(Tesselctl, RefreshBesideARunningServiceStatusAndExitCodes) {
     QCoro::Task<> cycle = service.refresh(true);
     QProcess other;
     start(other, {"refresh"});
-    EXPECT_EQ(finish(other), std::pair(0, std::string("已同步\n")));
+    const Result synced = finish(other);
+    EXPECT_EQ(synced.status, 0);
+    EXPECT_EQ(synced.out, "已同步\n");
     QCoro::waitFor(cycle);
     EXPECT_FALSE(service.snapshot().issue);
     EXPECT_EQ(gateway.requestCount("api/hello"), 2u);
 
     const Snapshot stored = SnapshotStore(container).load();
     ASSERT_FALSE(stored.quotas.empty()); // a whole file, whichever writer came last
-    QSettings(ini, QSettings::IniFormat).setValue("menuQuota", stored.quotas.back().id().c_str());
-    auto line = nlohmann::json::parse(run({"status", "--json"}).second);
+    QSettings(ini, QSettings::IniFormat).setValue(AppSettings::menuQuota.key(), stored.quotas.back().id().c_str());
+    auto line = nlohmann::json::parse(run("status --json").out);
     EXPECT_EQ(line.at("text"), menuBarTitle(stored, stored.quotas.back().id()));
     EXPECT_EQ(line.at("tooltip"), "已同步");
     EXPECT_EQ(line.at("class"), "ok");
 
     gateway.on("v1/tessel/usage", test::Route::json("{}", 500));
-    const auto [code, out] = run({"refresh"});
-    EXPECT_EQ(code, 1);
-    EXPECT_NE(out.find("离线 / 同步异常\ntoday："), std::string::npos) << out;
-    line = nlohmann::json::parse(run({"status", "--json"}).second);
+    const Result failed = run("refresh");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.out.find("离线 / 同步异常\ntoday："), std::string::npos) << failed.out;
+    line = nlohmann::json::parse(run("status --json").out);
     EXPECT_EQ(line.at("class"), "issue");
-    EXPECT_EQ(run({"configure", "--endpoint", "http://exa mple"}).first, 1);
-    EXPECT_EQ(QSettings(ini, QSettings::IniFormat).value("endpoint"), gateway.endpoint().c_str());
-    EXPECT_EQ(run({"configure", "--interval", "x"}).first, 2);
+    EXPECT_EQ(run("configure --endpoint \"http://exa mple\"").status, 1);
+    EXPECT_EQ(QSettings(ini, QSettings::IniFormat).value(AppSettings::endpoint.key()), gateway.endpoint().c_str());
+    EXPECT_EQ(run("configure --interval x").status, 2);
 }

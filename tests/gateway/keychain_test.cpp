@@ -78,7 +78,7 @@ protected:
 
 } // namespace
 
-TEST_F(KeychainService, KeysRoundTripExactlyPerEndpointText) {
+TEST_F(KeychainService, KeysRoundTripExactlyPerEndpointTextAndOnlyAsUtf8) {
     const std::string endpoint = endpointFor("roundtrip");
     const std::string key = "  sk-密钥\twith spaces  ";
     GatewayKeychain::save(key, endpoint);
@@ -100,10 +100,8 @@ TEST_F(KeychainService, KeysRoundTripExactlyPerEndpointText) {
     // Deleting what is not there is what was asked for.
     EXPECT_NO_THROW(GatewayKeychain::save("", endpoint));
     GatewayKeychain::save("", endpoint + "/");
-}
 
-TEST_F(KeychainService, DataThatIsNotUtf8LoadsAsAbsent) {
-    const std::string endpoint = endpointFor("binary");
+    // Data another program stored that is not UTF-8 loads as absent.
     SecretValue* value = secret_value_new("\xff\xfe\x80", 3, "application/octet-stream");
     GError* error = nullptr;
     ASSERT_TRUE(secret_password_store_binary_sync(
@@ -136,6 +134,23 @@ TEST_F(KeychainService, KeyNeverReachesTheSharedContainer) {
     }
     EXPECT_EQ(files, 3);
     GatewayKeychain::save("", endpoint);
+}
+
+// Refused before the store is asked: stored, such a key would never come back (NUL) or never
+// be sent (CR, LF).
+TEST(KeychainKey, KeysTheClientCannotSendAreRefused) {
+    const std::string endpoint = endpointFor("unsendable");
+    for (const std::string& key :
+         {std::string("sk\0x", 4), std::string("sk\nx"), std::string("sk\r")}) {
+        try {
+            GatewayKeychain::save(key, endpoint);
+            ADD_FAILURE() << "stored a key with a control character";
+        } catch (const KeychainError& e) {
+            EXPECT_STREQ(e.what(), "Gateway 密钥不能包含换行符或空字符。");
+            EXPECT_EQ(e.code(), GatewayKeychain::invalidKey);
+        }
+    }
+    EXPECT_EQ(GatewayKeychain::load(endpoint), std::nullopt);
 }
 
 TEST(KeychainUnavailable, LoadIsAbsentAndSaveFailsClearlyWithoutHanging) {

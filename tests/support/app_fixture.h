@@ -14,6 +14,7 @@
 #include "support/event_loop.h"
 #include "support/temp_dir.h"
 #include "support/test_gateway.h"
+#include "sync/settings.h"
 
 namespace tessel::test {
 
@@ -37,13 +38,14 @@ protected:
     void SetUp() override {
         app();
         gateway.serveSample();
-        setting("endpoint", QString::fromStdString(gateway.endpoint()));
+        setting(AppSettings::endpoint, QString::fromStdString(gateway.endpoint()));
     }
     QString settingsPath() const {
         return QString::fromStdString((dir.path() / "config/quorvane/TesselWidget.ini").string());
     }
-    void setting(const char* key, const QVariant& value) const {
-        QSettings(settingsPath(), QSettings::IniFormat).setValue(key, value);
+    // Another program writes the settings file, as tesselctl or an editor would.
+    void setting(const AppSettings::Key& key, const QVariant& value) const {
+        QSettings(settingsPath(), QSettings::IniFormat).setValue(key.key(), value);
     }
 
     TempDir dir;

@@ -1,12 +1,19 @@
 // Real cycles against the test gateway over loopback, real files, the private session bus.
 #include <gtest/gtest.h>
 
+// Before Qt, which defines "signals" as a keyword.
+#include <gio/gio.h>
+
 #include <QDBusConnection>
 #include <QSettings>
+#include <QTimer>
 
 #include <QCoro/QCoroTask>
 
+#include <atomic>
 #include <fstream>
+
+#include <sys/stat.h>
 
 #include "gateway/endpoint.h"
 #include "gateway/errors.h"
@@ -51,6 +58,60 @@ public slots:
 
 private:
     QStringList kinds;
+};
+
+// Owns the Secret Service's name on the session bus and never answers: every call to it waits
+// until the caller gives up. The calls are queued on a main context nobody runs.
+class SilentSecretService {
+public:
+    SilentSecretService() : context_(g_main_context_new()) {
+        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        if (!address)
+            return;
+        connection_ = g_dbus_connection_new_for_address_sync(
+            address,
+            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, nullptr);
+        g_free(address);
+        if (!connection_)
+            return;
+        static const GDBusSubtreeVTable vtable = {
+            [](GDBusConnection*, const gchar*, const gchar*, gpointer) -> gchar** {
+                return g_new0(gchar*, 1);
+            },
+            nullptr,
+            nullptr,
+            {}};
+        g_main_context_push_thread_default(context_);
+        g_dbus_connection_register_subtree(connection_, "/org/freedesktop/secrets", &vtable,
+                                           G_DBUS_SUBTREE_FLAGS_DISPATCH_TO_UNENUMERATED_NODES,
+                                           nullptr, nullptr, nullptr);
+        g_main_context_pop_thread_default(context_);
+        GVariant* reply = g_dbus_connection_call_sync(
+            connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "RequestName", g_variant_new("(su)", "org.freedesktop.secrets", 4u /*DO_NOT_QUEUE*/),
+            G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+        if (reply) {
+            guint32 result = 0;
+            g_variant_get(reply, "(u)", &result);
+            owned_ = result == 1; // primary owner
+            g_variant_unref(reply);
+        }
+    }
+    ~SilentSecretService() {
+        if (connection_) {
+            g_dbus_connection_close_sync(connection_, nullptr, nullptr);
+            g_object_unref(connection_);
+        }
+        g_main_context_unref(context_);
+    }
+    bool owned() const { return owned_; }
+
+private:
+    GMainContext* context_;
+    GDBusConnection* connection_ = nullptr;
+    bool owned_ = false;
 };
 
 test::Route delayed(std::string body, std::chrono::milliseconds delay) {
@@ -103,13 +164,28 @@ const std::string badFormat = "响应格式不兼容，保留上次有效数据�
 
 } // namespace
 
-TEST_F(Sync, FullCycleAsksInOrderWritesAndReloads) {
-    refresh(true);
+TEST_F(Sync, OneCycleAtATimeAsksInOrderWritesAndReloads) {
+    // When the first and the last usage question reached the gateway.
+    std::atomic<Instant> todayAsked{}, monthAsked{};
+    gateway.on("v1/tessel/usage", [&](const test::RecordedRequest& r) {
+        const std::string period = r.param("period");
+        (period == "30d" ? monthAsked : todayAsked).store(std::chrono::system_clock::now());
+        return test::Route::json(*sample::usage(period));
+    });
+    QCoro::Task<> first = service().refresh(true);
+    EXPECT_TRUE(service().syncing());
+    // A second cycle while one runs returns at once; the checks below see one cycle only.
+    EXPECT_TRUE(service().refresh(true).isReady());
+    QCoro::waitFor(first);
     const Snapshot& s = service().snapshot();
     EXPECT_FALSE(s.issue) << *s.issue;
     EXPECT_EQ(s.version, "1.4.2");
     EXPECT_EQ(s.usage.size(), 3u);
-    EXPECT_TRUE(s.updatedAt && s.quotaUpdatedAt && s.usageUpdatedAt);
+    ASSERT_TRUE(s.updatedAt && s.quotaUpdatedAt && s.usageUpdatedAt);
+    // Each part is as fresh as its answer, not as the end of the cycle.
+    EXPECT_LE(*s.quotaUpdatedAt, todayAsked.load());
+    EXPECT_GE(*s.usageUpdatedAt, monthAsked.load());
+    EXPECT_GE(*s.updatedAt, *s.usageUpdatedAt);
     EXPECT_EQ(SnapshotStore(container).load().quotas.size(), s.quotas.size());
     EXPECT_EQ(bus.flush(), QStringList{"TesselDesktopWidget"});
 
@@ -175,8 +251,7 @@ TEST_F(Sync, GatewayGoneOrForeign) {
         test::TestGateway gone;
         port = gone.port();
     }
-    QSettings(settingsPath(), QSettings::IniFormat)
-        .setValue("endpoint", QString("http://127.0.0.1:%1").arg(port));
+    setting(AppSettings::endpoint, QString("http://127.0.0.1:%1").arg(port));
     service_.reset();
     SnapshotStore(container).save(good); // stored data of another endpoint
     refresh();
@@ -185,17 +260,6 @@ TEST_F(Sync, GatewayGoneOrForeign) {
     EXPECT_TRUE(s.quotas.empty()); // nothing of the other gateway survives
     EXPECT_TRUE(s.usage.empty());
     EXPECT_EQ(service().failures(), 1);
-}
-
-TEST_F(Sync, SecondRefreshWhileOneRunsReturnsAtOnce) {
-    gateway.on("v1/tessel/quotas", delayed(sample::quotas(), 200ms));
-    QCoro::Task<> first = service().refresh(true);
-    EXPECT_TRUE(service().syncing());
-    QCoro::Task<> second = service().refresh(true);
-    EXPECT_TRUE(second.isReady());
-    QCoro::waitFor(first);
-    EXPECT_EQ(gateway.requestCount("api/hello"), 1u);
-    EXPECT_EQ(bus.flush().size(), 1);
 }
 
 TEST_F(Sync, UnwritableContainerStillPublishes) {
@@ -259,6 +323,81 @@ TEST_F(Sync, FirstLaunchWritesNoSettings) {
                  AppSettings::SettingsError);
     EXPECT_EQ(refusing.endpoint(), before);
     EXPECT_FALSE(GatewayKeychain::load(gateway.endpoint()));
+
+    // Whatever the umask, what is saved for the user is the user's alone.
+    const fs::path fresh = dir.path() / "fresh/quorvane/TesselWidget.ini";
+    DataSyncService::Options saved = options();
+    saved.settingsPath = QString::fromStdString(fresh.string());
+    DataSyncService saving(saved);
+    const mode_t umask = ::umask(0);
+    QCoro::waitFor(saving.configure(gateway.endpoint().c_str(), 60));
+    ::umask(umask);
+    EXPECT_EQ(fs::status(fresh).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(fresh.parent_path()).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(dir.path() / "fresh").permissions(), fs::perms::owner_all);
+    // What an older build left open is closed at the next save.
+    fs::permissions(fresh, fs::perms::all & ~fs::perms::others_exec);
+    fs::permissions(fresh.parent_path(), fs::perms::all);
+    QCoro::waitFor(saving.configure(gateway.endpoint().c_str(), 90));
+    EXPECT_EQ(fs::status(fresh).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(fresh.parent_path()).permissions(), fs::perms::owner_all);
+}
+
+TEST_F(Sync, FollowsSettingsOthersWrite) {
+    test::TestGateway other;
+    other.serveSample();
+    other.serveHello("9.9");
+    refresh();
+    bus.flush();
+    const QString next = QString::fromStdString(other.endpoint());
+
+    setting(AppSettings::endpoint, next);
+    ASSERT_TRUE(
+        spin([&] { return service().snapshot().version == "9.9" && !service().syncing(); }));
+    EXPECT_EQ(service().endpoint(), next);
+    EXPECT_EQ(SnapshotStore(container).load().version, "9.9");
+    EXPECT_EQ(bus.flush().size(), 1);
+    const auto oldAsked = gateway.requestCount("api/hello");
+
+    // The service's own write is no news to it: one cycle for one configure.
+    const auto asked = other.requestCount("api/hello");
+    QCoro::waitFor(service().configure(next, 90));
+    setting(AppSettings::interval, 120); // noticed after the own write
+    ASSERT_TRUE(spin([&] { return service().interval() == 120; }));
+    EXPECT_EQ(other.requestCount("api/hello"), asked + 1);
+    EXPECT_EQ(gateway.requestCount("api/hello"), oldAsked);
+}
+
+TEST_F(Sync, NewIntervalFromOthersCutsTheRunningWait) {
+    setting(AppSettings::interval, 3600);
+    DataSyncService::Options slow = options();
+    slow.second = 20ms; // the longest wait, 900 s, is 18 s here: longer than any spin
+    service_ = std::make_unique<DataSyncService>(slow);
+    service().start();
+    ASSERT_TRUE(spin([&] { return gateway.requestCount("v1/tessel/usage") == 3; }));
+    setting(AppSettings::interval, 30);
+    EXPECT_TRUE(spin([&] { return gateway.requestCount("api/hello") >= 2; }));
+    EXPECT_EQ(service().interval(), 30);
+}
+
+// Runs in a registration of its own, on a bus where nothing else owns the Secret Service's name.
+TEST_F(Sync, KeyStoreThatNeverAnswersLeavesTheGuiThreadFree) {
+    if (!qEnvironmentVariableIsSet("TESSEL_SILENT_KEYRING"))
+        GTEST_SKIP() << "runs only in sync_service_test_silent_keyring";
+    SilentSecretService silent;
+    ASSERT_TRUE(silent.owned());
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(10);
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start();
+    QCoro::Task<> cycle = service().refresh(true);
+    // The cycle waits for the key store until its guard gives up; the GUI thread turns.
+    EXPECT_TRUE(spin([&] { return ticks >= 20 || !service().syncing(); }));
+    EXPECT_TRUE(service().syncing());
+    EXPECT_GE(ticks, 20);
+    QCoro::waitFor(cycle);
+    EXPECT_FALSE(service().snapshot().issue); // the cycle went on without a key
 }
 
 TEST_F(Sync, ConfigureSwitchesGatewayWhileAnAnswerIsPending) {
@@ -292,8 +431,8 @@ TEST_F(Sync, ConfigureSwitchesGatewayWhileAnAnswerIsPending) {
     EXPECT_EQ(SnapshotStore(container).load().version, "9.9");
     EXPECT_EQ(other.requests().front().header("Authorization"), "Bearer k-1");
     QSettings stored(settingsPath(), QSettings::IniFormat);
-    EXPECT_EQ(stored.value("endpoint").toString(), next);
-    EXPECT_EQ(stored.value("interval").toInt(), 30);
+    EXPECT_EQ(AppSettings::value(stored, AppSettings::endpoint).toString(), next);
+    EXPECT_EQ(AppSettings::value(stored, AppSettings::interval).toInt(), 30);
     EXPECT_FALSE(bus.flush().isEmpty());
 
     // An empty key deletes the stored one; a key saved later is read by the next cycle.
