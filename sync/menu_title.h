@@ -12,4 +12,7 @@ namespace tessel {
 // setting: empty picks the first quota, anything else must match a Quota::id() exactly.
 std::string menuBarTitle(const Snapshot& snapshot, std::string_view menuQuota);
 
+// The quota the title is taken from; null when the title is "Tessel" for want of one.
+const Quota* menuBarQuota(const Snapshot& snapshot, std::string_view menuQuota);
+
 } // namespace tessel

@@ -4,7 +4,7 @@
 #include <QPushButton>
 
 #include "app/application.h"
-#include "app_fixture.h"
+#include "support/app_fixture.h"
 
 namespace tessel {
 namespace {

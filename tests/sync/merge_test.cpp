@@ -37,15 +37,15 @@ TEST(Merge, MissingAnswersAreFailures) {
     EXPECT_FALSE(s.usageUpdatedAt);
 }
 
-TEST(MenuTitle, PicksQuotaTruncatesAndSurvivesAbsurdValues) {
+TEST(MenuTitle, PicksQuotaRoundsAsTheCardAndSurvivesAbsurdValues) {
     Snapshot s;
     EXPECT_EQ(menuBarTitle(s, ""), "Tessel");
     s.quotas = {quota("a", 37.5), quota("b", 42.9)};
-    EXPECT_EQ(menuBarTitle(s, ""), "37%");
-    EXPECT_EQ(menuBarTitle(s, s.quotas[1].id()), "42%");
+    EXPECT_EQ(menuBarTitle(s, ""), "38%");
+    EXPECT_EQ(menuBarTitle(s, s.quotas[1].id()), "43%");
     EXPECT_EQ(menuBarTitle(s, "gone|x||"), "Tessel"); // no fallback to the first quota
     s.quotas[0].windows->front().remaining = -3.5;
-    EXPECT_EQ(menuBarTitle(s, ""), "-3%");
+    EXPECT_EQ(menuBarTitle(s, ""), "-4%");
     s.quotas[0].windows->front().remaining = 1e15;
     EXPECT_EQ(menuBarTitle(s, ""), "1000000000000000%");
     for (double v : {std::nan(""), HUGE_VAL, -HUGE_VAL, 1e300, -1e19}) {
