@@ -113,13 +113,8 @@ QString Tray::toolTip() const {
     } else {
         lines << QStringLiteral("Tessel %1").arg(title_);
         // Which subscription and window the number is of: with several, it is not obvious.
-        if (const Quota* quota = menuBarQuota(snapshot, settings_->menuQuota().toStdString())) {
-            QString line = QString::fromStdString(quota->title());
-            const std::string& window = quota->windows->front().name;
-            if (!window.empty())
-                line += QStringLiteral(" · ") + QString::fromStdString(window);
-            lines << line;
-        }
+        lines << QString::fromStdString(
+            menuBarSubscription(snapshot, settings_->menuQuota().toStdString()));
     }
     lines << QString::fromStdString(snapshot.status());
     if (snapshot.issue)

@@ -20,6 +20,14 @@ const Quota* menuBarQuota(const Snapshot& snapshot, std::string_view menuQuota) 
     return nullptr;
 }
 
+std::string menuBarSubscription(const Snapshot& snapshot, std::string_view menuQuota) {
+    const Quota* quota = menuBarQuota(snapshot, menuQuota);
+    if (!quota || !quota->windows || quota->windows->empty())
+        return {};
+    const std::string& window = quota->windows->front().name;
+    return window.empty() ? quota->title() : quota->title() + " · " + window;
+}
+
 std::string menuBarTitle(const Snapshot& snapshot, std::string_view menuQuota) {
     const Quota* quota = menuBarQuota(snapshot, menuQuota);
     if (!quota || !quota->windows || quota->windows->empty())
