@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "app/dashboard_window.h"
+#include "app/settings/settings_window.h"
 #include "app/shell_settings.h"
 #include "app/tray.h"
 #include "app/tray_popup.h"
@@ -55,6 +56,7 @@ TesselWidgetApp::TesselWidgetApp(Options options, QObject* parent)
     loadQtTranslations();
     connect(tray_, &Tray::panelRequested, this, &TesselWidgetApp::showPanel);
     connect(tray_, &Tray::dashboardRequested, this, &TesselWidgetApp::showDashboard);
+    connect(tray_, &Tray::settingsRequested, this, &TesselWidgetApp::showSettings);
     connect(tray_, &Tray::checkForUpdatesRequested, updates_, [this] {
         updates_->setDialogParent(dashboard_ && dashboard_->isVisible() ? dashboard_ : nullptr);
         updates_->checkForUpdates();
@@ -66,6 +68,7 @@ TesselWidgetApp::TesselWidgetApp(Options options, QObject* parent)
 TesselWidgetApp::~TesselWidgetApp() {
     // Windows first: they refer to the service.
     delete popup_;
+    delete settingsWindow_;
     delete dashboard_;
 }
 
@@ -74,6 +77,9 @@ DashboardWindow* TesselWidgetApp::dashboard() const {
 }
 TrayPopup* TesselWidgetApp::popup() const {
     return popup_;
+}
+SettingsWindow* TesselWidgetApp::settingsWindow() const {
+    return settingsWindow_;
 }
 
 void TesselWidgetApp::start() {
@@ -142,6 +148,15 @@ DashboardWindow* TesselWidgetApp::showDashboard() {
         popup_->hide();
     dashboard_->bringForward();
     return dashboard_;
+}
+
+SettingsWindow* TesselWidgetApp::showSettings() {
+    if (!settingsWindow_)
+        settingsWindow_ = new SettingsWindow(sync_.get(), settings_, updates_);
+    if (popup_)
+        popup_->hide();
+    settingsWindow_->bringForward();
+    return settingsWindow_;
 }
 
 void TesselWidgetApp::showPanel(QRect anchor) {

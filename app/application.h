@@ -17,6 +17,7 @@
 namespace tessel {
 
 class DashboardWindow;
+class SettingsWindow;
 class ShellSettings;
 class Tray;
 class TrayPopup;
@@ -55,6 +56,9 @@ public:
     void handleMessage(const QString& message);
 
     DashboardWindow* showDashboard();
+    // The one settings window, created on first use.
+    SettingsWindow* showSettings();
+    SettingsWindow* settingsWindow() const;
     void showPanel(QRect anchor);
 
 signals:
@@ -72,6 +76,7 @@ private:
     bool waitingForTray_ = false;
     QPointer<TrayPopup> popup_;
     QPointer<DashboardWindow> dashboard_;
+    QPointer<SettingsWindow> settingsWindow_;
 };
 
 } // namespace tessel

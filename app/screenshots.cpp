@@ -12,6 +12,9 @@
 
 #include "app/application.h"
 #include "app/dashboard_window.h"
+#include "app/settings/settings_view.h"
+#include "app/settings/settings_window.h"
+#include "app/shell_settings.h"
 #include "app/tray.h"
 #include "app/tray_icon.h"
 #include "app/tray_popup.h"
@@ -75,6 +78,24 @@ bool save(const QImage& image, const QString& path) {
     return ok;
 }
 
+// The settings window as the desktop paints it and with the dark palette, and each whole form.
+bool shootSettings(TesselWidgetApp& app, const QString& dir) {
+    SettingsWindow* window = app.showSettings();
+    bool ok = true;
+    for (const QString& name : {QStringLiteral("light"), QStringLiteral("dark")}) {
+        if (name == u"dark")
+            window->setPalette(*ShellSettings::palette(ShellSettings::Appearance::Dark));
+        QCoreApplication::processEvents();
+        ok = save(window->grab().toImage(), dir + QStringLiteral("/settings-%1.png").arg(name)) &&
+             ok;
+        ok = save(window->view()->widget()->grab().toImage(),
+                  dir + QStringLiteral("/settings-form-%1.png").arg(name)) &&
+             ok;
+    }
+    window->setPalette(QPalette());
+    return ok;
+}
+
 } // namespace
 
 void takeScreenshots(TesselWidgetApp& app, const QString& dir) {
@@ -98,6 +119,7 @@ void takeScreenshots(TesselWidgetApp& app, const QString& dir) {
             ok = save(trayStates(QStringLiteral("Tessel")),
                       dir + QStringLiteral("/tray-states-plain.png")) &&
                  ok;
+            ok = shootSettings(app, dir) && ok;
             QCoreApplication::exit(ok ? 0 : 1);
         });
     };

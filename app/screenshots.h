@@ -9,7 +9,8 @@ namespace tessel {
 class TesselWidgetApp;
 
 // Waits for the first sync cycle (at most a few seconds), shows the windows, writes
-// DIR/panel.png, DIR/dashboard.png and DIR/tray.png, then quits the application.
+// DIR/panel.png, DIR/dashboard.png, DIR/tray.png and the settings window light and dark
+// (DIR/settings-*.png, DIR/settings-form-*.png), then quits the application.
 void takeScreenshots(TesselWidgetApp& app, const QString& dir);
 
 } // namespace tessel

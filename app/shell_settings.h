@@ -22,6 +22,7 @@ public:
     // An empty path means AppSettings::defaultPath().
     explicit ShellSettings(const QString& path = {}, QObject* parent = nullptr);
 
+    QString path() const { return path_; }
     bool showMenuBar() const { return showMenuBar_; }
     QString appearanceText() const { return appearance_; }
     // "dark" and "light"; any other text follows the desktop.

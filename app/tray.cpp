@@ -31,11 +31,10 @@ Tray::Tray(DataSyncService* sync, ShellSettings* settings, Probe probe, QObject*
         sync_->setScreen(QStringLiteral("overview"));
         emit dashboardRequested();
     });
+    // The tray's menu stands in for the application menu, whose settings item opens the
+    // settings window rather than the dashboard.
     QAction* settingsAction = add(QStringLiteral("设置"), QStringLiteral("gearshape"));
-    connect(settingsAction, &QAction::triggered, this, [this] {
-        sync_->setScreen(QStringLiteral("settings"));
-        emit dashboardRequested();
-    });
+    connect(settingsAction, &QAction::triggered, this, &Tray::settingsRequested);
     menu_->addSeparator();
     connect(add(QStringLiteral("检查更新…"), {}), &QAction::triggered, this,
             &Tray::checkForUpdatesRequested);

@@ -49,6 +49,7 @@ signals:
     // `anchor`: the icon's rectangle in global coordinates (the cursor when the tray won't say).
     void panelRequested(QRect anchor);
     void dashboardRequested();
+    void settingsRequested();
     void checkForUpdatesRequested();
     void quitRequested();
     void visibilityChanged(bool visible);

@@ -41,6 +41,8 @@ public:
 
     bool checking() const { return reply_ != nullptr; }
     QString currentVersion() const { return current_; }
+    // The feed's address; empty when the build names none.
+    QString feedUrl() const { return feed_; }
     void setTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
     // Parent of the dialogs (the dashboard window when it is open).
     void setDialogParent(QWidget* parent);

@@ -290,7 +290,7 @@ TesselClient::Hello TesselClient::get<TesselClient::Hello>(std::string_view path
                                                            const Query& query) const {
     using Kind = DecodingError::Kind;
     const std::string body = fetch(path, query);
-    const auto json = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
+    const auto json = Wire::parse(body);
     if (json.is_discarded())
         throw DecodingError(Kind::DataCorrupted, "", "The given data was not valid JSON.");
     if (!json.is_object())

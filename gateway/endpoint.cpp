@@ -1,4 +1,5 @@
 #include "gateway/endpoint.h"
+#include "model/wire.h"
 
 #include <uriparser/Uri.h>
 
@@ -56,7 +57,12 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& path) {
 
 // The port of the settings file, if it names a usable one.
 std::optional<long long> settingsPort(const std::string& text) {
-    const auto json = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+    nlohmann::json json;
+    try {
+        json = Wire::parse(text);
+    } catch (const DecodingError&) {
+        return std::nullopt;
+    }
     if (!json.is_object())
         return std::nullopt;
     const auto it = json.find("port");

@@ -19,6 +19,15 @@ std::int64_t add(std::int64_t a, std::int64_t b) {
 
 } // namespace
 
+Instant::duration elapsed(Instant from, Instant to) {
+    using Rep = Instant::duration::rep;
+    Rep difference;
+    if (__builtin_sub_overflow(to.time_since_epoch().count(), from.time_since_epoch().count(),
+                               &difference))
+        return to > from ? Instant::duration::max() : Instant::duration::min();
+    return Instant::duration(difference);
+}
+
 std::optional<double> QuotaWindow::remainingPercent() const {
     if (unlimited.value_or(false))
         return std::nullopt;

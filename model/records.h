@@ -11,6 +11,10 @@ namespace tessel {
 
 using Instant = std::chrono::system_clock::time_point;
 
+// `to` minus `from`, saturated at the range of the duration instead of overflowing: instants
+// centuries apart are still ordered correctly.
+Instant::duration elapsed(Instant from, Instant to);
+
 struct QuotaWindow {
     std::string name;
     std::optional<double> used{};

@@ -7,13 +7,13 @@ std::string Snapshot::status(Instant now) const {
         return "离线 / 同步异常";
     if (!updatedAt)
         return "等待同步";
-    if (now - *updatedAt > freshness)
+    if (elapsed(*updatedAt, now) > freshness)
         return "数据已过期";
     return "已同步";
 }
 
 bool Snapshot::stale(Instant at) const {
-    return !updatedAt || at - *updatedAt > freshness;
+    return !updatedAt || elapsed(*updatedAt, at) > freshness;
 }
 
 } // namespace tessel

@@ -1,15 +1,19 @@
 // The one JSON configuration of every gateway record and of the snapshot.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include <nlohmann/json_fwd.hpp>
 
 #include "records.h"
 
 namespace tessel {
 
 struct Snapshot;
+struct WidgetPreferences;
 
 class DecodingError : public std::runtime_error {
 public:
@@ -30,13 +34,31 @@ private:
 
 namespace Wire {
 
-// Strict decoding: required keys, JSON null as absent, no coercion, unknown keys ignored.
-// Throws DecodingError (also for text that is not JSON at all: DataCorrupted).
+// Every JSON text the program reads goes through one of these two, which share the parser and
+// its limit of 256 levels of nesting. Text that is not JSON, or nested deeper, throws
+// DecodingError (DataCorrupted, empty path).
+
+// Strict decoding straight into the record, without a document tree: required keys, JSON null
+// as absent, no coercion, unknown keys ignored. Throws DecodingError. A large document is
+// followed by handing freed memory back to the system.
 template <class T> T decode(std::string_view json);
 
+// Decodes as decode<T> does, with the same failures, but keeps only the last element of each
+// list: whether a large document is usable, at the memory cost of a small one.
+template <class T> T check(std::string_view json);
+
+// The document as a tree, for the few small documents that have no record (the gateway's
+// handshake answer, its settings file).
+nlohmann::json parse(std::string_view json);
+
 // Compact JSON, fields in declaration order, optional fields left out, instants in
-// whole seconds UTC with "Z".
+// whole seconds UTC with "Z". Texts that are not UTF-8 are replaced, except in
+// WidgetPreferences, where they throw std::system_error (EILSEQ).
 template <class T> std::string encode(const T& value);
+
+// The same text handed to `write` in pieces, so that a large snapshot is never whole in memory.
+using Write = std::function<void(std::string_view)>;
+template <class T> void encode(const T& value, const Write& write);
 
 // Instant texts: RFC 3339 date-time with or without fractional seconds.
 std::optional<Instant> parseInstant(std::string_view text);

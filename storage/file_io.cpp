@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <random>
 #include <system_error>
 
 #include <fcntl.h>
@@ -101,9 +102,15 @@ void makeDirectory(const fs::path& directory) {
     fs::path partial;
     for (const auto& part : directory) {
         partial /= part;
-        if (::mkdir(partial.c_str(), 0700) == 0 || errno == EEXIST)
+        if (::mkdir(partial.c_str(), 0700) == 0) {
+            // mkdir's mode passes through the umask; ours must not (0277 would leave 0500, in
+            // which nothing could be written).
+            if (::chmod(partial.c_str(), 0700) != 0)
+                fail(errno, "chmod");
             continue;
-        fail(errno, "mkdir");
+        }
+        if (errno != EEXIST)
+            fail(errno, "mkdir");
     }
     struct stat info {};
     if (::stat(directory.c_str(), &info) != 0)
@@ -112,42 +119,116 @@ void makeDirectory(const fs::path& directory) {
         fail(ENOTDIR, "not a directory");
 }
 
-void writeAtomically(const fs::path& file, std::string_view bytes) {
-    const fs::path directory = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    removeLeftovers(file);
+namespace {
 
-    std::string name = (directory / (temporaryPrefix(file) + "XXXXXX")).string();
+fs::path directoryOf(const fs::path& file) {
+    return file.has_parent_path() ? file.parent_path() : fs::path(".");
+}
+
+// A complete, synced 0600 temporary file beside `file`; its name is returned.
+std::string writeTemporary(const fs::path& file, const Producer& produce) {
+    removeLeftovers(file);
+    std::string name = (directoryOf(file) / (temporaryPrefix(file) + "XXXXXX")).string();
     // mkostemp opens with O_CREAT | O_EXCL and mode 0600.
     Fd fd(::mkostemp(name.data(), O_CLOEXEC));
     if (fd.get() < 0)
         fail(errno, "mkostemp");
     try {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                fail(errno, "write");
+        // The umask applies to mkostemp's 0600 too; the user's files are 0600 whatever it is.
+        if (::fchmod(fd.get(), 0600) != 0)
+            fail(errno, "fchmod");
+        produce([&fd](std::string_view bytes) {
+            std::size_t done = 0;
+            while (done < bytes.size()) {
+                const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+                if (n < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    fail(errno, "write");
+                }
+                done += static_cast<std::size_t>(n);
             }
-            done += static_cast<std::size_t>(n);
-        }
+        });
         if (::fsync(fd.get()) != 0)
             fail(errno, "fsync");
         fd.close();
-        if (::rename(name.c_str(), file.c_str()) != 0)
-            fail(errno, "rename");
     } catch (...) {
         ::unlink(name.c_str());
         throw;
     }
-    // The rename is durable only once the directory entry is on disk; the new file is in place
-    // already, so a failure here is reported but nothing is undone.
-    Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return name;
+}
+
+// A fresh name for a second link to `file`, as the temporary files are named.
+std::string linkBeside(const fs::path& file, const fs::path& backup) {
+    removeLeftovers(backup);
+    static constexpr char letters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::minstd_rand random(std::random_device{}());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string suffix(6, 'A');
+        for (char& c : suffix)
+            c = letters[random() % (sizeof letters - 1)];
+        const std::string name =
+            (directoryOf(backup) / (temporaryPrefix(backup) + suffix)).string();
+        if (::link(file.c_str(), name.c_str()) == 0)
+            return name;
+        if (errno != EEXIST)
+            fail(errno, "link");
+    }
+    fail(EEXIST, "link");
+}
+
+// The renames are durable only once the directory entry is on disk; they have happened, so a
+// failure here is reported but nothing is undone.
+void syncDirectory(const fs::path& file) {
+    Fd dir(::open(directoryOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0)
         fail(errno, "open directory");
     if (::fsync(dir.get()) != 0 && errno != EINVAL)
         fail(errno, "fsync directory");
+}
+
+} // namespace
+
+void writeAtomically(const fs::path& file, std::string_view bytes) {
+    replace(file, bytes, std::nullopt);
+}
+
+void replace(const fs::path& file, std::string_view bytes, const std::optional<fs::path>& backup) {
+    replace(
+        file, [bytes](const Write& write) { write(bytes); }, backup);
+}
+
+void replace(const fs::path& file, const Producer& produce, const std::optional<fs::path>& backup) {
+    const std::string temporary = writeTemporary(file, produce);
+    try {
+        if (backup) {
+            // The old file's bytes are on disk already: a second name costs no copy and no
+            // sync. Where links are not supported, a copy with its own syncs does the same.
+            std::string link;
+            try {
+                link = linkBeside(file, *backup);
+            } catch (const std::system_error& e) {
+                const int code = e.code().value();
+                if (code != EPERM && code != ENOTSUP && code != EOPNOTSUPP && code != EMLINK &&
+                    code != EXDEV)
+                    throw;
+                writeAtomically(*backup, read(file));
+            }
+            if (!link.empty() && ::rename(link.c_str(), backup->c_str()) != 0) {
+                const int code = errno;
+                ::unlink(link.c_str());
+                fail(code, "rename");
+            }
+        }
+        if (::rename(temporary.c_str(), file.c_str()) != 0)
+            fail(errno, "rename");
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    syncDirectory(file);
 }
 
 } // namespace tessel::FileIO

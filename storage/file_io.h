@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,5 +24,17 @@ void makeDirectory(const std::filesystem::path& directory);
 // crash: complete 0600 temporary file beside it, fsync, rename, fsync of the directory.
 // Throws std::system_error and leaves no temporary file behind.
 void writeAtomically(const std::filesystem::path& file, std::string_view bytes);
+
+// writeAtomically, and with `backup` the file being replaced moves to that name first (a
+// hard link renamed over it). One file sync and one directory sync in all: after a crash at any
+// instant each name holds one whole version, `backup` the former or its own older one.
+void replace(const std::filesystem::path& file, std::string_view bytes,
+             const std::optional<std::filesystem::path>& backup);
+
+// The same with the bytes produced in pieces, handed to the given writer.
+using Write = std::function<void(std::string_view)>;
+using Producer = std::function<void(const Write& write)>;
+void replace(const std::filesystem::path& file, const Producer& produce,
+             const std::optional<std::filesystem::path>& backup);
 
 } // namespace tessel::FileIO

@@ -60,7 +60,7 @@ std::optional<Snapshot> readSnapshot(const std::filesystem::path& directory, con
 
 bool isValidSnapshot(const std::string& bytes) {
     try {
-        return Wire::decode<Snapshot>(bytes).schema == Snapshot::currentSchema;
+        return Wire::check<Snapshot>(bytes).schema == Snapshot::currentSchema;
     } catch (const DecodingError&) {
         return false;
     }
@@ -96,10 +96,12 @@ void SnapshotStore::save(const Snapshot& snapshot) const {
     } catch (const std::system_error&) {
         readable = false;
     }
-    if (readable && isValidSnapshot(current))
-        FileIO::writeAtomically(*directory_ / previousName, current);
-
-    FileIO::writeAtomically(*directory_ / currentName, Wire::encode(snapshot));
+    const bool backup = readable && isValidSnapshot(current);
+    std::string().swap(current); // a large file need not stay while the new one is encoded
+    FileIO::replace(
+        *directory_ / currentName,
+        [&snapshot](const FileIO::Write& write) { Wire::encode(snapshot, write); },
+        backup ? std::optional(*directory_ / previousName) : std::nullopt);
 }
 
 } // namespace tessel

@@ -1,34 +1,12 @@
-// The widgets' display choices, made in the application, kept in widget-preferences.json.
+// widget-preferences.json in the shared container.
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <string>
-#include <vector>
+
+#include "model/widget_preferences.h"
 
 namespace tessel {
-
-struct WidgetPreferences {
-    static constexpr const char* noneSelected = "__none__";
-
-    std::vector<std::string> providerIDs;
-    std::int64_t quotaCount = 3;
-    std::string metric = "remaining";
-    std::string period = "today";
-    bool showQuotas = true;
-    bool showWindowName = true;
-    bool showReset = false;
-    bool showSync = true;
-    bool showCost = true;
-    bool showTokens = true;
-    bool showChart = true;
-    std::string chartMetric = "tokens";
-    bool showRequests = false;
-    bool showAgents = false;
-
-    bool operator==(const WidgetPreferences&) const = default;
-};
 
 class WidgetPreferencesStore {
 public:

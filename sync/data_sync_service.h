@@ -39,7 +39,7 @@ class DataSyncService : public QObject {
 
 public:
     static constexpr const char* storageMessage =
-        "无法写入 App Group。请检查签名团队和共享容器配置。";
+        "无法写入 App Group。请检查数据目录的写入权限和共享容器配置。";
     static constexpr const char* preferencesMessage = "无法保存小组件设置，请检查 App Group 配置。";
 
     // Pieces the application takes from the desktop; tests put their own in.

@@ -12,6 +12,7 @@
 #include "app/application.h"
 #include "app/dashboard_window.h"
 #include "app/menu_panel.h"
+#include "app/settings/settings_window.h"
 #include "app/shell_settings.h"
 #include "app/tray.h"
 #include "app/tray_popup.h"
@@ -177,8 +178,13 @@ TEST_F(Shell, TrayMenuHoldsEveryPanelAction) {
                                                           "设置", "|", "检查更新…", "|", "退出"}));
     QAction* settings = tray.menu()->actions()[4];
     settings->trigger();
-    ASSERT_NE(shell().dashboard(), nullptr);
-    EXPECT_EQ(shell().sync().screen(), QStringLiteral("settings"));
+    ASSERT_NE(shell().settingsWindow(), nullptr);
+    EXPECT_TRUE(shell().settingsWindow()->isVisible());
+    settings->trigger();
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    EXPECT_EQ(std::count_if(windows.begin(), windows.end(),
+                            [](QWidget* w) { return qobject_cast<SettingsWindow*>(w); }),
+              1);
 
     // Refresh is disabled while a cycle runs, and back afterwards.
     QAction* refresh = tray.menu()->actions()[2];

@@ -4,7 +4,10 @@
 #include <string>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #include "model/snapshot.h"
+#include "model/widget_preferences.h"
 #include "model/wire.h"
 
 namespace {
@@ -23,6 +26,26 @@ template <class T> void roundTrip(std::string_view bytes) {
         std::abort();
 }
 
+// Checking fails exactly where decoding fails, with the same error; the untyped reader
+// refuses exactly the texts that decoding calls not JSON.
+void sameVerdicts(std::string_view bytes) {
+    auto verdict = [bytes](auto read) -> std::string {
+        try {
+            read(bytes);
+        } catch (const tessel::DecodingError& e) {
+            return std::to_string(static_cast<int>(e.kind())) + e.codingPath() + e.description();
+        }
+        return "ok";
+    };
+    const std::string decoded =
+        verdict([](std::string_view b) { tessel::Wire::decode<tessel::Snapshot>(b); });
+    if (verdict([](std::string_view b) { tessel::Wire::check<tessel::Snapshot>(b); }) != decoded)
+        std::abort();
+    const bool notJson = decoded.rfind("2The given data", 0) == 0;
+    if ((verdict([](std::string_view b) { tessel::Wire::parse(b); }) != "ok") != notJson)
+        std::abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -34,5 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     roundTrip<tessel::Usage>(bytes);
     roundTrip<tessel::Snapshot>(bytes);
     roundTrip<tessel::Quota>(bytes);
+    roundTrip<tessel::WidgetPreferences>(bytes);
+    sameVerdicts(bytes);
     return 0;
 }

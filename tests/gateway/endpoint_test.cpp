@@ -73,6 +73,10 @@ TEST(Endpoint, DetectReadsOnlyAUsablePortFromTheConfigDirectory) {
         EXPECT_EQ(detected, expected) << file;
         EXPECT_NO_THROW(Endpoint::validate(detected));
     }
+    // Nesting beyond the reader's limit is refused like any other damage.
+    config.write("tessel/settings.json", R"({"port":8081,"x":)" + std::string(300, '[') +
+                                             std::string(300, ']') + "}");
+    EXPECT_EQ(Endpoint::detect(), "http://127.0.0.1:3425");
 
     ScopedEnv noXdg("XDG_CONFIG_HOME", std::nullopt);
     EXPECT_EQ(Endpoint::detect(), "http://127.0.0.1:4100");

@@ -79,6 +79,13 @@ TEST(Snapshot, StatusAndStaleness) {
     EXPECT_EQ(s.status(now + 1s), "数据已过期");
     EXPECT_TRUE(s.stale(now + 1s));
     EXPECT_FALSE(s.stale(now - 1h)); // written in the future of the clock
+    // Ages centuries long saturate instead of wrapping around.
+    s.updatedAt = Instant::max();
+    EXPECT_FALSE(s.stale(Instant::min()));
+    EXPECT_EQ(s.status(Instant::min()), "已同步");
+    s.updatedAt = Instant::min();
+    EXPECT_TRUE(s.stale(Instant::max()));
+    EXPECT_EQ(s.status(Instant::max()), "数据已过期");
     s.updatedAt = now - 1s;
     s.issue = "x";
     EXPECT_EQ(s.status(now), "离线 / 同步异常");

@@ -2,7 +2,10 @@
 
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "model/snapshot.h"
+#include "model/widget_preferences.h"
 #include "model/wire.h"
 
 using namespace tessel;
@@ -34,7 +37,11 @@ TEST(Instant, AcceptsInternetDateTimesWithAndWithoutFraction) {
     EXPECT_EQ(at("2025-03-01T08:00:00.123456Z") - at("2025-03-01T08:00:00Z"), 123456us);
     EXPECT_EQ(at("2025-03-01T00:30:00-01:30"), at("2025-03-01T02:00:00Z"));
     EXPECT_EQ(at("2024-02-29T23:59:59Z") + 1s, at("2024-03-01T00:00:00Z"));
-    EXPECT_EQ(Wire::formatInstant(at("1970-01-01T00:00:00Z")), "1970-01-01T00:00:00Z");
+    // The edges of what an Instant holds read exactly and are written back as they were read.
+    for (const char* text :
+         {"1970-01-01T00:00:00Z", "2262-04-11T23:47:16Z", "1677-09-21T00:12:44Z"})
+        EXPECT_EQ(Wire::formatInstant(at(text)), text);
+    EXPECT_TRUE(Wire::parseInstant("2262-04-11T23:47:16.854775807Z"));
 }
 
 TEST(Instant, RejectsEverythingElse) {
@@ -42,7 +49,10 @@ TEST(Instant, RejectsEverythingElse) {
          {"2025-03-01", "2025-03-01 08:00:00Z", "2025-03-01T08:00:00", "1740816000",
           "2025-03-01T08:00:00+0800", "2025-03-01T08:00:00.Z", "2025-02-30T08:00:00Z",
           "2025-03-01T24:00:00Z", "2025-13-01T08:00:00Z", "2025-03-01t08:00:00z",
-          "2025-03-01T08:00:00Z ", "", "2025-03-01T08:00:00+08"})
+          "2025-03-01T08:00:00Z ", "", "2025-03-01T08:00:00+08",
+          // Beyond what an Instant holds: refused, never wrapped into another time.
+          "9999-12-31T23:59:59Z", "0001-01-01T00:00:00Z", "2262-04-11T23:47:16.854775808Z",
+          "2262-04-11T23:47:16-00:01", "1677-09-21T00:12:43.999Z", "0000-01-01T00:00:00+23:59"})
         EXPECT_FALSE(Wire::parseInstant(text)) << text;
 }
 
@@ -71,9 +81,34 @@ TEST(Decoding, FailuresAreTypedAndCarryTheirPath) {
     expectFailure<QuotaEnvelope>(std::string(100000, '[') + std::string(100000, ']'),
                                  Kind::DataCorrupted, "");
     try {
-        Wire::decode<Quota>(R"({"provider":"a","name":"x","asOf":"yesterday"})");
+        Wire::decode<Quota>(R"({"provider":"a","name":"x","asOf":"9999-12-31T23:59:59Z"})");
+        ADD_FAILURE();
     } catch (const DecodingError& e) {
         EXPECT_EQ(e.description(), "Invalid timestamp");
+    }
+}
+
+// The handshake answer and the preferences file are read by the same limited parser.
+TEST(Decoding, EveryDocumentHasTheNestingLimit) {
+    const auto nested = [](int depth) {
+        return std::string(static_cast<std::size_t>(depth), '[') +
+               std::string(static_cast<std::size_t>(depth), ']');
+    };
+    EXPECT_TRUE(Wire::parse(nested(256)).is_array());
+    const auto hello = Wire::parse(R"({"name":"tessel","name":"again","version":null})");
+    EXPECT_EQ(hello.at("name"), "again");
+    EXPECT_TRUE(hello.at("version").is_null());
+    for (const std::string& text : {nested(257), std::string(16 << 10, '['), std::string("{")}) {
+        for (const auto& read : {+[](std::string_view t) { Wire::parse(t); },
+                                 +[](std::string_view t) { Wire::decode<WidgetPreferences>(t); }}) {
+            try {
+                read(text);
+                ADD_FAILURE() << text.substr(0, 20);
+            } catch (const DecodingError& e) {
+                EXPECT_EQ(e.kind(), Kind::DataCorrupted);
+                EXPECT_EQ(e.codingPath(), "");
+            }
+        }
     }
 }
 

@@ -5,7 +5,11 @@
 #include <fstream>
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include "model/wire.h"
 #include "storage/container.h"
@@ -57,6 +61,30 @@ bool hasTemporaryFiles(const fs::path& dir) {
     return false;
 }
 
+// What `body` writes to file descriptor 2.
+template <class F> std::string standardErrorOf(const fs::path& scratch, F body) {
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    const int file = ::open(scratch.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ::dup2(file, 2);
+    body();
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    ::close(file);
+    return FileIO::read(scratch);
+}
+
+// A datagram socket bound at `path`, as the journal listens.
+int listenAt(const fs::path& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", path.c_str());
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    return fd;
+}
+
 template <class F> std::error_code errorOf(F body) {
     try {
         body();
@@ -98,19 +126,16 @@ TEST(Stores, WithoutContainerLoadDefaultsAndSavesFailNotFound) {
     EXPECT_EQ(errorOf([&] { preferences.save({}); }), std::errc::no_such_file_or_directory);
 }
 
-TEST(SnapshotStore, SavesCreateThePrivateContainerAndKeepTheFormerFileByteForByte) {
+TEST(SnapshotStore, SavesCreateTheContainerAndKeepTheFormerFileByteForByte) {
     test::TempDir tmp;
     const fs::path dir = tmp.path() / "a" / "group";
     SnapshotStore store(dir);
     store.save(snapshotOf("first"));
-    EXPECT_EQ(modeOf(dir), 0700u);
-    EXPECT_EQ(modeOf(dir / "snapshot.json"), 0600u);
     EXPECT_FALSE(fs::exists(dir / "previous.json"));
 
     const std::string first = FileIO::read(dir / "snapshot.json");
     store.save(snapshotOf("second"));
     EXPECT_EQ(FileIO::read(dir / "previous.json"), first);
-    EXPECT_EQ(modeOf(dir / "previous.json"), 0600u);
     EXPECT_EQ(store.load().endpoint, "second");
     EXPECT_FALSE(hasTemporaryFiles(dir));
 }
@@ -183,14 +208,13 @@ TEST(SnapshotStore, HugeAndSpecialFilesAreRefusedWithoutBlockingOrExhaustingMemo
     EXPECT_EQ(log.lines, failure("snapshot.json", "POSIX", EINVAL));
 }
 
-TEST(WidgetPreferencesStore, RoundTripsAnyValuesUnchangedInAPrivateFile) {
+TEST(WidgetPreferencesStore, RoundTripsAnyValuesUnchanged) {
     test::TempDir tmp;
     const fs::path file = tmp.path() / "group" / "widget-preferences.json";
     WidgetPreferencesStore store(tmp.path() / "group");
     store.save({});
     EXPECT_EQ(store.load(), WidgetPreferences{});
     EXPECT_NE(FileIO::read(file).find("\"providerIDs\":[]"), std::string::npos);
-    EXPECT_EQ(modeOf(file), 0600u);
 
     // No clamping or validation: readers decide what an odd value means.
     WidgetPreferences odd;
@@ -227,6 +251,8 @@ TEST(WidgetPreferencesStore, AnyUnusableFileReadsAsCompleteDefaults) {
              replaced(",\"showAgents\":true", ""),
              replaced("\"quotaCount\":1", "\"quotaCount\":\"1\""),
              replaced("\"quotaCount\":1", "\"quotaCount\":1.5"),
+             replaced("\"quotaCount\":1", "\"quotaCount\":1.0"),
+             replaced("\"quotaCount\":1", "\"quotaCount\":null"),
              replaced("\"showAgents\":true", "\"showAgents\":1"),
              replaced("\"providerIDs\":[]", "\"providerIDs\":[1]"),
              good.substr(0, good.size() / 2),
@@ -253,4 +279,53 @@ TEST(AtomicWrite, FailureLeavesTheOldFileAndNoTemporaryFile) {
     FileIO::writeAtomically(file, "new");
     EXPECT_FALSE(hasTemporaryFiles(tmp.path()));
     EXPECT_EQ(FileIO::read(file), "new");
+}
+
+TEST(Log, GoesToTheJournalOnlyWhereItListensElseToStandardError) {
+    test::TempDir tmp;
+    const Log::Record record{"net.quorvane.TesselWidget", "Snapshot", "m\nsecond line"};
+    const std::string line = "net.quorvane.TesselWidget[Snapshot] error: m\nsecond line\n";
+
+    const int journal = listenAt(tmp.path() / "journal");
+    EXPECT_EQ(standardErrorOf(tmp.path() / "err",
+                              [&] { Log::journalOrStandardError(tmp.path() / "journal")(record); }),
+              "");
+    char entry[512];
+    const ssize_t n = ::recv(journal, entry, sizeof entry, MSG_DONTWAIT);
+    ::close(journal);
+    ASSERT_GT(n, 0);
+    const std::string text(entry, static_cast<std::size_t>(n));
+    EXPECT_EQ(text.substr(0, 28), std::string("MESSAGE\n\x0d\0\0\0\0\0\0\0m\nsecond line\n", 28));
+    for (const char* field : {"\nPRIORITY=3\n", "\nSUBSYSTEM=net.quorvane.TesselWidget\n",
+                              "\nCATEGORY=Snapshot\n", "\nSYSLOG_IDENTIFIER=TesselWidget\n"})
+        EXPECT_NE(text.find(field), std::string::npos) << field;
+
+    // No socket, or a socket nobody listens on any more: the line must not vanish.
+    for (const char* name : {"missing", "journal"})
+        EXPECT_EQ(standardErrorOf(tmp.path() / "err",
+                                  [&] { Log::journalOrStandardError(tmp.path() / name)(record); }),
+                  line);
+    // The default sink, where this machine has no journal.
+    if (!fs::exists(Log::journalSocket)) {
+        EXPECT_EQ(
+            standardErrorOf(tmp.path() / "err", [&] { SnapshotStore(tmp.path() / "none").load(); })
+                .find("Snapshot read failed: file=snapshot.json"),
+            std::string("net.quorvane.TesselWidget[Snapshot] error: ").size());
+    }
+}
+
+TEST(Stores, FilesArePrivateWhateverTheUmask) {
+    for (const mode_t mask : {0000, 0277}) {
+        test::TempDir tmp;
+        const fs::path dir = tmp.path() / "new" / "group";
+        const mode_t previous = ::umask(mask);
+        SnapshotStore(dir).save(snapshotOf("a"));
+        SnapshotStore(dir).save(snapshotOf("b"));
+        WidgetPreferencesStore(dir).save({});
+        ::umask(previous);
+        for (const fs::path& folder : {tmp.path() / "new", dir})
+            EXPECT_EQ(modeOf(folder), 0700u) << folder << " umask " << mask;
+        for (const char* name : {"snapshot.json", "previous.json", "widget-preferences.json"})
+            EXPECT_EQ(modeOf(dir / name), 0600u) << name << " umask " << mask;
+    }
 }

@@ -1,0 +1,49 @@
+#include "app/settings/key_lookup.h"
+
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include "gateway/keychain.h"
+#include "gateway/secret_memory.h"
+
+namespace tessel {
+
+KeyLookup::KeyLookup(QObject* parent) : QObject(parent) {}
+
+void KeyLookup::request(const QString& endpoint) {
+    latest_ = endpoint;
+    if (running_) {
+        // Every keystroke asks; only the text standing when the store answers matters.
+        waiting_ = endpoint;
+        return;
+    }
+    run(endpoint);
+}
+
+void KeyLookup::run(const QString& endpoint) {
+    running_ = true;
+    auto* watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, endpoint] {
+        const QString key = watcher->result();
+        watcher->deleteLater();
+        running_ = false;
+        if (waiting_) {
+            const QString next = *std::exchange(waiting_, std::nullopt);
+            if (next != endpoint) {
+                run(next);
+                return;
+            }
+        }
+        if (endpoint == latest_)
+            emit found(endpoint, key);
+    });
+    // The watcher dies with this object; a lookup still running then finishes unheard.
+    watcher->setFuture(QtConcurrent::run([text = endpoint.toStdString()] {
+        std::optional<std::string> key = GatewayKeychain::load(text);
+        const QString shown = key ? QString::fromStdString(*key) : QString();
+        SecretMemory::wipe(key);
+        return shown;
+    }));
+}
+
+} // namespace tessel

@@ -1,0 +1,469 @@
+#include "app/settings/settings_view.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFormLayout>
+#include <QFutureWatcher>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <optional>
+
+#include "app/login_item.h"
+#include "app/settings/form.h"
+#include "app/settings/key_lookup.h"
+#include "app/settings/widget_settings_sections.h"
+#include "app/shell_settings.h"
+#include "app/update_controller.h"
+#include "gateway/endpoint.h"
+#include "gateway/errors.h"
+#include "gateway/keychain.h"
+#include "gateway/secret_memory.h"
+#include "storage/container.h"
+#include "sync/data_sync_service.h"
+#include "sync/settings.h"
+#include "ui/local_time.h"
+#include "ui/style.h"
+#include "ui/text_label.h"
+
+namespace tessel {
+
+namespace {
+
+const QString lookingUp = QStringLiteral("正在读取密钥环…");
+// Longer than any address a gateway can have (a host name is at most 253 characters); a pasted
+// page of text is refused instead of being stored and sent to the resolver.
+constexpr qsizetype longestEndpoint = 2048;
+
+// Numeric date and short time in the user's locale.
+QString instant(Instant at) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch());
+    return LocalTime::userLocale().toString(QDateTime::fromMSecsSinceEpoch(ms.count()),
+                                            QLocale::ShortFormat);
+}
+
+TextLabel* value(QFormLayout* form, const QString& label, const QString& objectName) {
+    auto* text = new TextLabel({}, 2);
+    text->setObjectName(objectName);
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    text->setAccessibleName(label);
+    form->addRow(label, text);
+    return text;
+}
+
+TextLabel* warning(const QString& objectName) {
+    auto* text = new TextLabel({}, 6);
+    text->setObjectName(objectName);
+    text->setTint(Style::Tint::Orange);
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return text;
+}
+
+QString feedText(const QString& feed) {
+    const QString host = QUrl(feed).host();
+    if (host.isEmpty())
+        return QStringLiteral("此版本未配置更新源，无法检查更新。");
+    return QStringLiteral("已安装的版本会从 ") + host +
+           QStringLiteral(" 的更新清单下载新版本并替换自己。");
+}
+
+} // namespace
+
+SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
+                           UpdateController* updates, QWidget* parent)
+    : QScrollArea(parent), sync_(sync), settings_(settings), updates_(updates),
+      lookup_(new KeyLookup(this)), loginProgram_(QCoreApplication::applicationFilePath()) {
+    setObjectName(QStringLiteral("settingsView"));
+    setWidgetResizable(true);
+    setFrameShape(QFrame::NoFrame);
+    // Tab goes straight through the controls; focusing one scrolls it into view.
+    setFocusPolicy(Qt::NoFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* content = new QWidget;
+    content->setObjectName(QStringLiteral("settingsForm"));
+    auto* page = new QVBoxLayout(content);
+    page->setContentsMargins(20, 20, 20, 20);
+    page->setSpacing(16);
+
+    // Gateway connection.
+    QFormLayout* gateway =
+        Form::section(page, QStringLiteral("Gateway 连接"), QStringLiteral("gatewaySection"));
+    endpoint_ = new QLineEdit;
+    endpoint_->setObjectName(QStringLiteral("endpoint"));
+    endpoint_->setAccessibleName(QStringLiteral("地址"));
+    endpoint_->setPlaceholderText(QString::fromUtf8(Endpoint::defaultEndpoint.data(),
+                                                    qsizetype(Endpoint::defaultEndpoint.size())));
+    gateway->addRow(QStringLiteral("地址"), endpoint_);
+    token_ = new QLineEdit;
+    token_->setObjectName(QStringLiteral("token"));
+    token_->setEchoMode(QLineEdit::Password);
+    token_->setAccessibleName(QStringLiteral("远程网关密钥（密钥环）"));
+    gateway->addRow(QStringLiteral("远程网关密钥（密钥环）"), token_);
+    auto* detect = new QPushButton(QStringLiteral("检测本机端口"));
+    detect->setObjectName(QStringLiteral("detect"));
+    detect->setAccessibleName(detect->text());
+    Form::button(gateway, detect, true);
+    intervalPicker_ = Form::picker(gateway, QStringLiteral("同步间隔"),
+                                   {{QStringLiteral("30 秒"), 30},
+                                    {QStringLiteral("60 秒"), 60},
+                                    {QStringLiteral("2 分钟"), 120},
+                                    {QStringLiteral("5 分钟"), 300}},
+                                   QStringLiteral("interval"));
+    save_ = new QPushButton(QStringLiteral("保存并连接"));
+    save_->setObjectName(QStringLiteral("save"));
+    save_->setAccessibleName(save_->text());
+    styleSaveButton();
+    Form::button(gateway, save_, true);
+    message_ = new TextLabel({}, 6);
+    message_->setObjectName(QStringLiteral("message"));
+    message_->setFont(Style::caption());
+    message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    message_->hide();
+    gateway->addRow(message_);
+
+    page->addWidget(new WidgetSettingsSections(sync_, content));
+
+    // Updates.
+    QFormLayout* update =
+        Form::section(page, QStringLiteral("更新"), QStringLiteral("updateSection"));
+    auto* check = new QPushButton(QStringLiteral("检查更新…"));
+    check->setObjectName(QStringLiteral("checkForUpdates"));
+    check->setAccessibleName(check->text());
+    Form::button(update, check);
+    update->addRow(Form::note(feedText(updates_ ? updates_->feedUrl() : QString()),
+                              QStringLiteral("feedNote")));
+
+    // Appearance and start-up.
+    QFormLayout* shell =
+        Form::section(page, QStringLiteral("外观与启动"), QStringLiteral("shellSection"));
+    appearance_ = Form::picker(shell, QStringLiteral("外观"),
+                               {{QStringLiteral("跟随系统"), QStringLiteral("system")},
+                                {QStringLiteral("浅色"), QStringLiteral("light")},
+                                {QStringLiteral("深色"), QStringLiteral("dark")}},
+                               QStringLiteral("appearance"));
+    showMenuBar_ = Form::toggle(shell, QStringLiteral("显示菜单栏"), QStringLiteral("showMenuBar"));
+    menuQuota_ = Form::picker(shell, QStringLiteral("菜单栏额度"), {}, QStringLiteral("menuQuota"));
+    login_ = Form::toggle(shell, QStringLiteral("登录时启动"), QStringLiteral("login"));
+    login_->setChecked(LoginItem::status() == LoginItem::Status::Enabled);
+
+    // Diagnostics.
+    diagnostics_ =
+        Form::section(page, QStringLiteral("连接诊断"), QStringLiteral("diagnosticsSection"));
+    status_ = value(diagnostics_, QStringLiteral("状态"), QStringLiteral("status"));
+    version_ = value(diagnostics_, QStringLiteral("Tessel 版本"), QStringLiteral("version"));
+    groupID_ = value(diagnostics_, QStringLiteral("App Group"), QStringLiteral("groupID"));
+    groupID_->setText(QString::fromStdString(SharedContainer::groupID()));
+    attemptedAt_ = value(diagnostics_, QStringLiteral("最近尝试"), QStringLiteral("attemptedAt"));
+    quotaUpdatedAt_ =
+        value(diagnostics_, QStringLiteral("额度读取"), QStringLiteral("quotaUpdatedAt"));
+    usageUpdatedAt_ =
+        value(diagnostics_, QStringLiteral("统计读取"), QStringLiteral("usageUpdatedAt"));
+    issue_ = warning(QStringLiteral("issue"));
+    diagnostics_->addRow(issue_);
+    storageIssue_ = warning(QStringLiteral("storageIssue"));
+    diagnostics_->addRow(storageIssue_);
+
+    // Privacy.
+    QFormLayout* privacy =
+        Form::section(page, QStringLiteral("隐私与刷新"), QStringLiteral("privacySection"));
+    privacy->parentWidget()->setFont(Style::caption());
+    for (const QString& text :
+         {QStringLiteral(
+              "只发送 GET 请求，不修改 Tessel 配置、路由或凭证。不读取提供商凭证。共享快照"
+              "仅保留展示字段，不保存网关密钥、请求正文或会话文本。"),
+          QStringLiteral("本机自动检测只读取 settings.json 中的 port。远程地址必须明确填写并使用 "
+                         "HTTPS。失败后指数退避，最长 15 分钟；可随时手动重试。桌面小组件不保证每分"
+                         "钟刷新。")}) {
+        auto* label = new TextLabel(text, 8);
+        label->setAccessibleName(text);
+        privacy->addRow(label);
+    }
+    page->addStretch(1);
+    setWidget(content);
+
+    connect(endpoint_, &QLineEdit::textChanged, this, &SettingsView::lookUpKey);
+    connect(endpoint_, &QLineEdit::returnPressed, this, &SettingsView::save);
+    connect(token_, &QLineEdit::returnPressed, this, &SettingsView::save);
+    connect(lookup_, &KeyLookup::found, this, &SettingsView::keyFound);
+    connect(detect, &QPushButton::clicked, this, &SettingsView::detect);
+    connect(intervalPicker_, &QComboBox::activated, this,
+            [this] { interval_ = intervalPicker_->currentData().toInt(); });
+    connect(save_, &QPushButton::clicked, this, &SettingsView::save);
+    connect(check, &QPushButton::clicked, this, [this] {
+        if (!updates_)
+            return;
+        updates_->setDialogParent(window());
+        updates_->checkForUpdates();
+    });
+    connect(appearance_, &QComboBox::activated, this, [this] {
+        if (!settings_)
+            return;
+        if (writable())
+            settings_->setAppearance(appearance_->currentData().toString());
+    });
+    connect(showMenuBar_, &QCheckBox::clicked, this, [this](bool on) {
+        if (!settings_)
+            return;
+        if (writable())
+            settings_->setShowMenuBar(on);
+    });
+    connect(menuQuota_, &QComboBox::activated, this, [this] {
+        if (!settings_)
+            return;
+        if (writable())
+            settings_->setMenuQuota(menuQuota_->currentData().toString());
+    });
+    connect(login_, &QCheckBox::clicked, this, &SettingsView::changeLogin);
+    if (settings_)
+        connect(settings_, &ShellSettings::changed, this, &SettingsView::showShellSettings);
+    if (sync_) {
+        connect(sync_, &DataSyncService::snapshotChanged, this, [this] {
+            showQuotaChoices();
+            showDiagnostics();
+        });
+        connect(sync_, &DataSyncService::storageIssueChanged, this, &SettingsView::showDiagnostics);
+    }
+    // "已同步" turns into "数据已过期" with time alone.
+    auto* clock = new QTimer(this);
+    clock->setInterval(15000);
+    connect(clock, &QTimer::timeout, this, [this] {
+        if (isVisible())
+            showDiagnostics();
+    });
+    clock->start();
+
+    showQuotaChoices();
+    showShellSettings();
+    showDiagnostics();
+    // The height is the window's business: embedded, the form scrolls in what it is given.
+    setMinimumWidth(minimumSide);
+}
+
+void SettingsView::styleSaveButton() {
+    // The filled look of the form's one prominent button: the highlight of the palette this
+    // view is painted with (the dashboard's own appearance included), set again on a change.
+    QPalette filled = palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        filled.setColor(group, QPalette::Button, filled.color(group, QPalette::Highlight));
+        filled.setColor(group, QPalette::ButtonText,
+                        filled.color(group, QPalette::HighlightedText));
+    }
+    save_->setPalette(filled);
+}
+
+void SettingsView::changeEvent(QEvent* event) {
+    QScrollArea::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        styleSaveButton();
+}
+
+bool SettingsView::lookingUpKey() const {
+    return lookup_->pending();
+}
+
+void SettingsView::showEvent(QShowEvent* event) {
+    QScrollArea::showEvent(event);
+    // Every appearance starts from what is in effect; unsaved edits are dropped.
+    if (!event->spontaneous())
+        load();
+}
+
+void SettingsView::load() {
+    if (!sync_)
+        return;
+    interval_ = sync_->interval();
+    Form::select(intervalPicker_, interval_);
+    if (endpoint_->text() == sync_->endpoint())
+        lookUpKey(); // the key may have changed while hidden
+    else
+        endpoint_->setText(sync_->endpoint());
+}
+
+void SettingsView::lookUpKey() {
+    token_->clear();
+    storedKey_.clear();
+    token_->setReadOnly(true);
+    token_->setPlaceholderText(lookingUp);
+    lookup_->request(endpoint_->text());
+}
+
+void SettingsView::keyFound(const QString& endpoint, const QString& key) {
+    if (endpoint != endpoint_->text())
+        return;
+    storedKey_ = key;
+    token_->setText(key);
+    token_->setReadOnly(false);
+    token_->setPlaceholderText({});
+    if (std::exchange(saveWaiting_, false))
+        save();
+}
+
+void SettingsView::detect() {
+    // Nothing is saved: the user confirms with "保存并连接".
+    endpoint_->setText(QString::fromStdString(Endpoint::detect()));
+}
+
+void SettingsView::save() {
+    if (!sync_ || saving_)
+        return;
+    if (lookup_->pending()) {
+        // The key field is not known yet; saving now could delete a stored key.
+        saveWaiting_ = true;
+        return;
+    }
+    const QString endpoint = endpoint_->text().trimmed();
+    const int interval = interval_;
+    const QString token = token_->text();
+    try {
+        if (endpoint.size() > longestEndpoint)
+            throw GatewayError::invalidEndpoint();
+        Endpoint::validate(endpoint.toStdString());
+    } catch (const std::exception& e) {
+        setMessage(QString::fromUtf8(e.what()));
+        emit saveFinished();
+        return;
+    }
+    // Before the key is touched, as the service does: a failed save changes nothing.
+    if (!writable()) {
+        emit saveFinished();
+        return;
+    }
+    // A key field the user left as the store gave it needs no store call, so a keyring that
+    // is locked or gone cannot block a change of the interval, nor a failed lookup delete a key.
+    if (token == storedKey_) {
+        apply(endpoint, interval);
+        return;
+    }
+    saving_ = true;
+    save_->setEnabled(false);
+    auto* watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcher<QString>::finished, this,
+            [this, watcher, endpoint, interval, token] {
+                const QString failure = watcher->result();
+                watcher->deleteLater();
+                saving_ = false;
+                save_->setEnabled(true);
+                if (!failure.isEmpty()) {
+                    setMessage(failure);
+                    emit saveFinished();
+                    return;
+                }
+                if (endpoint_->text() == endpoint)
+                    storedKey_ = token;
+                apply(endpoint, interval);
+            });
+    // The store may show an unlock prompt or take its full time limit: never on this thread.
+    watcher->setFuture(
+        QtConcurrent::run([e = endpoint.toStdString(), t = token.toStdString()]() mutable {
+            QString failure;
+            try {
+                GatewayKeychain::save(t, e);
+            } catch (const std::exception& error) {
+                failure = QString::fromUtf8(error.what());
+            }
+            SecretMemory::wipe(t);
+            return failure;
+        }));
+}
+
+void SettingsView::apply(const QString& endpoint, int interval) {
+    try {
+        // The key is already in place; the refresh this starts runs on its own.
+        sync_->configure(endpoint, interval);
+        setMessage(QStringLiteral("设置已保存。"));
+    } catch (const std::exception& e) {
+        setMessage(QString::fromUtf8(e.what()));
+    }
+    emit saveFinished();
+}
+
+void SettingsView::setMessage(const QString& message) {
+    message_->setText(message);
+    message_->setAccessibleName(message);
+    message_->setVisible(!message.isEmpty());
+}
+
+bool SettingsView::writable() {
+    // Checked before writing: a failed write would linger in QSettings' in-process cache and
+    // read back as if it had been stored. The control keeps the user's choice either way.
+    if (!settings_ || AppSettings::writable(*AppSettings::open(settings_->path())))
+        return true;
+    setMessage(QString::fromUtf8(AppSettings::SettingsError().what()));
+    return false;
+}
+
+void SettingsView::showShellSettings() {
+    if (!settings_)
+        return;
+    Form::select(appearance_, settings_->appearanceText());
+    {
+        const QSignalBlocker quiet(showMenuBar_);
+        showMenuBar_->setChecked(settings_->showMenuBar());
+    }
+    Form::select(menuQuota_, settings_->menuQuota());
+}
+
+void SettingsView::showQuotaChoices() {
+    if (!sync_)
+        return;
+    QStringList choices;
+    const auto& quotas = sync_->snapshot().quotas;
+    choices.reserve(qsizetype(2 * quotas.size()));
+    for (const Quota& quota : quotas)
+        choices << QString::fromStdString(quota.id()) << QString::fromStdString(quota.title());
+    // Rebuilt only when the subscriptions changed, not after every cycle.
+    if (choices == quotaChoices_ && menuQuota_->count() > 0)
+        return;
+    quotaChoices_ = choices;
+    const QSignalBlocker quiet(menuQuota_);
+    menuQuota_->clear();
+    menuQuota_->addItem(QStringLiteral("第一个订阅"), QString());
+    for (qsizetype i = 0; i + 1 < choices.size(); i += 2)
+        menuQuota_->addItem(choices[i + 1], choices[i]);
+    if (settings_)
+        Form::select(menuQuota_, settings_->menuQuota());
+}
+
+void SettingsView::showDiagnostics() {
+    if (!sync_)
+        return;
+    const Snapshot& snapshot = sync_->snapshot();
+    status_->setText(QString::fromStdString(snapshot.status()));
+    version_->setText(snapshot.version ? QString::fromStdString(*snapshot.version)
+                                       : QStringLiteral("未连接"));
+    const std::pair<TextLabel*, const std::optional<Instant>*> instants[] = {
+        {attemptedAt_, &snapshot.attemptedAt},
+        {quotaUpdatedAt_, &snapshot.quotaUpdatedAt},
+        {usageUpdatedAt_, &snapshot.usageUpdatedAt}};
+    for (const auto& [label, at] : instants) {
+        if (*at)
+            label->setText(instant(**at));
+        diagnostics_->setRowVisible(label, at->has_value());
+    }
+    const QString issue = QString::fromStdString(snapshot.issue.value_or(std::string()));
+    issue_->setText(issue);
+    issue_->setAccessibleName(issue);
+    diagnostics_->setRowVisible(issue_, snapshot.issue.has_value());
+    const QString storage = sync_->storageIssue();
+    storageIssue_->setText(storage);
+    storageIssue_->setAccessibleName(storage);
+    diagnostics_->setRowVisible(storageIssue_, !storage.isEmpty());
+}
+
+void SettingsView::changeLogin(bool on) {
+    QString failure;
+    const bool now = LoginItem::apply(on, loginProgram_, failure);
+    login_->setChecked(now);
+    if (!failure.isEmpty())
+        setMessage(failure);
+}
+
+} // namespace tessel

@@ -1,0 +1,98 @@
+// The settings and diagnostics form: the gateway address, key and interval (applied together by
+// "保存并连接"), the widget sections, updates, appearance and start-up, what the last sync found,
+// and what the application does with the user's data. Shown in the settings window and as the
+// dashboard's settings section.
+#pragma once
+
+#include <QPointer>
+#include <QScrollArea>
+#include <QString>
+
+class QCheckBox;
+class QComboBox;
+class QFormLayout;
+class QLineEdit;
+class QPushButton;
+
+namespace tessel {
+
+class DataSyncService;
+class KeyLookup;
+class ShellSettings;
+class TextLabel;
+class UpdateController;
+class WidgetSettingsSections;
+
+class SettingsView : public QScrollArea {
+    Q_OBJECT
+public:
+    // The form is at least this wide; its window at least this wide and high.
+    static constexpr int minimumSide = 520;
+
+    SettingsView(DataSyncService* sync, ShellSettings* settings, UpdateController* updates,
+                 QWidget* parent = nullptr);
+
+    // The program the login item starts; the running binary unless set.
+    void setLoginProgram(const QString& program) { loginProgram_ = program; }
+    // Whether the key of the address in the field is still being read.
+    bool lookingUpKey() const;
+    bool saving() const { return saving_; }
+
+signals:
+    // After every press of "保存并连接" once its outcome is shown.
+    void saveFinished();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void load();
+    void styleSaveButton();
+    void lookUpKey();
+    void keyFound(const QString& endpoint, const QString& key);
+    void detect();
+    void save();
+    void apply(const QString& endpoint, int interval);
+    void setMessage(const QString& message);
+    void showShellSettings();
+    void showQuotaChoices();
+    void showDiagnostics();
+    void changeLogin(bool on);
+    // Whether the settings file can take a value; else the message says why.
+    bool writable();
+
+    QPointer<DataSyncService> sync_;
+    QPointer<ShellSettings> settings_;
+    QPointer<UpdateController> updates_;
+    KeyLookup* lookup_;
+    QString loginProgram_;
+
+    int interval_ = 60;
+    // The key the store gave for the address in the field; the field differs when edited.
+    QString storedKey_;
+    bool saveWaiting_ = false;
+    bool saving_ = false;
+
+    QLineEdit* endpoint_;
+    QLineEdit* token_;
+    QComboBox* intervalPicker_;
+    QPushButton* save_;
+    TextLabel* message_;
+    QComboBox* appearance_;
+    QCheckBox* showMenuBar_;
+    QComboBox* menuQuota_;
+    QCheckBox* login_;
+    QFormLayout* diagnostics_;
+    TextLabel* status_;
+    TextLabel* version_;
+    TextLabel* groupID_;
+    TextLabel* attemptedAt_;
+    TextLabel* quotaUpdatedAt_;
+    TextLabel* usageUpdatedAt_;
+    TextLabel* issue_;
+    TextLabel* storageIssue_;
+    QStringList quotaChoices_;
+};
+
+} // namespace tessel

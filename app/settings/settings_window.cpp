@@ -1,0 +1,37 @@
+#include "app/settings/settings_window.h"
+
+#include <QAction>
+#include <QKeySequence>
+#include <QVBoxLayout>
+
+#include "app/settings/settings_view.h"
+#include "app/tray_icon.h"
+
+namespace tessel {
+
+SettingsWindow::SettingsWindow(DataSyncService* sync, ShellSettings* settings,
+                               UpdateController* updates, QWidget* parent)
+    : QWidget(parent, Qt::Window), view_(new SettingsView(sync, settings, updates)) {
+    setObjectName(QStringLiteral("settingsWindow"));
+    setWindowTitle(QStringLiteral("Tessel Widget 设置"));
+    setWindowIcon(TrayIcon::bird());
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view_);
+    setMinimumSize(SettingsView::minimumSide, SettingsView::minimumSide);
+    resize(defaultSize);
+    auto* close = new QAction(this);
+    close->setShortcuts({QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
+    connect(close, &QAction::triggered, this, &QWidget::close);
+    addAction(close);
+}
+
+void SettingsWindow::bringForward() {
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+} // namespace tessel

@@ -1,0 +1,69 @@
+// The editor of the widget preferences: three grouped sections whose every change is written
+// to the sync service at once (which saves it and asks the widgets to reload). Used inside the
+// settings form and on the dashboard's widget page.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "model/records.h"
+#include "storage/widget_preferences.h"
+
+class QCheckBox;
+class QComboBox;
+class QFormLayout;
+class QListView;
+
+namespace tessel {
+
+class DataSyncService;
+class SubscriptionModel;
+
+// The selection rules of the subscription switches.
+namespace SubscriptionSelection {
+// Whether the switch of `id` shows on.
+bool isOn(const std::vector<std::string>& providerIDs, const std::string& id);
+// The list after the switch of `id` changed to `on`.
+std::vector<std::string> toggled(const std::vector<std::string>& providerIDs,
+                                 const std::vector<Quota>& quotas, const std::string& id, bool on);
+} // namespace SubscriptionSelection
+
+class WidgetSettingsSections : public QWidget {
+    Q_OBJECT
+public:
+    explicit WidgetSettingsSections(DataSyncService* sync, QWidget* parent = nullptr);
+
+    // The subscription switches: one checkable row per subscription of the snapshot.
+    QListView* subscriptionList() const { return list_; }
+
+private:
+    void write(const std::function<void(WidgetPreferences&)>& change);
+    void showPreferences();
+    void showSubscriptions();
+    void fitList();
+
+    QPointer<DataSyncService> sync_;
+    QComboBox* metric_;
+    QComboBox* period_;
+    QComboBox* quotaCount_;
+    QCheckBox* showQuotas_;
+    QCheckBox* showWindowName_;
+    QCheckBox* showReset_;
+    QCheckBox* showSync_;
+    QCheckBox* showCost_;
+    QCheckBox* showTokens_;
+    QCheckBox* showChart_;
+    QComboBox* chartMetric_;
+    QCheckBox* showRequests_;
+    QCheckBox* showAgents_;
+    QCheckBox* all_;
+    QFormLayout* large_;
+    SubscriptionModel* model_;
+    QListView* list_;
+};
+
+} // namespace tessel
