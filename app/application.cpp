@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "app/dashboard_window.h"
+#include "app/quota_notifier.h"
 #include "app/settings/settings_window.h"
 #include "app/shell_settings.h"
 #include "app/tray.h"
@@ -63,6 +64,14 @@ TesselWidgetApp::TesselWidgetApp(Options options, QObject* parent)
     });
     connect(tray_, &Tray::quitRequested, this, &TesselWidgetApp::quitRequested);
     connect(tray_, &Tray::visibilityChanged, this, &TesselWidgetApp::trayVisibilityChanged);
+
+    // Opt-in notifications about the tray's subscription; a click shows the overview.
+    auto* notifier = new QuotaNotifier(sync_.get(), settings_, QDBusConnection::sessionBus(), this);
+    notifier->setEnabled(settings_->notifyLowQuota());
+    connect(settings_, &ShellSettings::changed, notifier,
+            [this, notifier] { notifier->setEnabled(settings_->notifyLowQuota()); });
+    connect(notifier, &QuotaNotifier::overviewRequested, this,
+            [this] { openUrl(QStringLiteral("tesselwidget://overview")); });
 }
 
 TesselWidgetApp::~TesselWidgetApp() {
