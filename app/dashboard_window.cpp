@@ -2,44 +2,32 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QGridLayout>
-#include <QLabel>
+#include <QCloseEvent>
+#include <QDir>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QScrollArea>
-#include <QVBoxLayout>
+#include <QSettings>
 
+#include "app/dashboard/dashboard_view.h"
 #include "app/shell_settings.h"
 #include "app/tray_icon.h"
 #include "app/update_controller.h"
 #include "sync/data_sync_service.h"
-#include "ui/quota_card.h"
-#include "ui/style.h"
+#include "sync/settings.h"
 
 namespace tessel {
 
-namespace {
-
-QString sectionName(const QString& screen) {
-    if (screen == u"usage")
-        return QStringLiteral("用量分析");
-    if (screen == u"widgets")
-        return QStringLiteral("桌面小组件");
-    if (screen == u"settings")
-        return QStringLiteral("设置与诊断");
-    return QStringLiteral("概览");
-}
-
-} // namespace
-
 DashboardWindow::DashboardWindow(DataSyncService* sync, UpdateController* updates,
                                  ShellSettings* settings, QWidget* parent)
-    : QMainWindow(parent), sync_(sync), settings_(settings) {
+    : QMainWindow(parent), sync_(sync), updates_(updates), settings_(settings) {
     setObjectName(QStringLiteral("dashboard"));
     setWindowTitle(QStringLiteral("Tessel Widget"));
     setWindowIcon(TrayIcon::bird());
     setMinimumSize(minimumSize);
-    resize(defaultSize);
+    const QByteArray geometry =
+        QSettings(statePath(), QSettings::IniFormat).value("dashboard/geometry").toByteArray();
+    if (geometry.isEmpty() || !restoreGeometry(geometry))
+        resize(defaultSize);
 
     QMenu* appMenu = menuBar()->addMenu(QStringLiteral("Tessel Widget"));
     appMenu->addAction(QStringLiteral("关于 Tessel Widget"), this, &DashboardWindow::showAbout);
@@ -53,50 +41,33 @@ DashboardWindow::DashboardWindow(DataSyncService* sync, UpdateController* update
     settingsAction->setShortcut(QKeySequence::Preferences);
     appMenu->addSeparator();
     QAction* close = appMenu->addAction(QStringLiteral("关闭窗口"), this, &QWidget::close);
-    close->setShortcut(QKeySequence::Close);
+    close->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence::Close});
     QAction* quit =
         appMenu->addAction(QStringLiteral("退出"), this, &DashboardWindow::quitRequested);
-    quit->setShortcut(QKeySequence::Quit);
+    quit->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Q), QKeySequence::Quit});
 
-    // Plain content until the dashboard's own views take this place.
-    auto* content = new QWidget;
-    auto* layout = new QVBoxLayout(content);
-    layout->setContentsMargins(24, 24, 24, 24);
-    auto* title = new QLabel(QStringLiteral("Tessel"));
-    QFont big = title->font();
-    big.setPixelSize(25);
-    big.setWeight(QFont::DemiBold);
-    title->setFont(big);
-    section_ = new QLabel;
-    status_ = new QLabel;
-    status_->setTextFormat(Qt::PlainText);
-    issue_ = new QLabel;
-    issue_->setTextFormat(Qt::PlainText);
-    issue_->setWordWrap(true);
-    layout->addWidget(title);
-    layout->addWidget(section_);
-    layout->addWidget(status_);
-    layout->addWidget(issue_);
-
-    // Until the dashboard's own views come: every subscription as a full card.
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    auto* grid = new QWidget;
-    cards_ = new QGridLayout(grid);
-    cards_->setContentsMargins(0, 8, 0, 0);
-    cards_->setHorizontalSpacing(16);
-    cards_->setVerticalSpacing(16);
-    cards_->setAlignment(Qt::AlignTop);
-    scroll->setWidget(grid);
-    layout->addWidget(scroll, 1);
-    setCentralWidget(content);
-
-    connect(sync_, &DataSyncService::snapshotChanged, this, &DashboardWindow::update);
-    connect(sync_, &DataSyncService::screenChanged, this, &DashboardWindow::update);
+    makeView();
     connect(settings_, &ShellSettings::changed, this, &DashboardWindow::applyAppearance);
     applyAppearance();
-    update();
+}
+
+DashboardWindow::~DashboardWindow() {
+    keepGeometry();
+}
+
+QString DashboardWindow::statePath() {
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/") + QLatin1StringView(AppSettings::organization) +
+           QStringLiteral("/") + QLatin1StringView(AppSettings::application) +
+           QStringLiteral("-window.ini");
+}
+
+void DashboardWindow::makeView() {
+    delete view_;
+    view_ = new DashboardView(sync_, updates_, settings_);
+    setCentralWidget(view_);
 }
 
 void DashboardWindow::bringForward() {
@@ -108,43 +79,27 @@ void DashboardWindow::bringForward() {
 }
 
 void DashboardWindow::showEvent(QShowEvent* event) {
+    if (std::exchange(closed_, false))
+        makeView();
     QMainWindow::showEvent(event);
     sync_->start(); // only the first call starts the loop
+}
+
+void DashboardWindow::closeEvent(QCloseEvent* event) {
+    keepGeometry();
+    closed_ = true;
+    QMainWindow::closeEvent(event);
+}
+
+void DashboardWindow::keepGeometry() const {
+    QSettings state(statePath(), QSettings::IniFormat);
+    state.setValue("dashboard/geometry", QMainWindow::saveGeometry());
 }
 
 void DashboardWindow::applyAppearance() {
     const std::optional<QPalette> palette = ShellSettings::palette(settings_->appearance());
     // A default-constructed palette hands the window back to the desktop's.
     setPalette(palette.value_or(QPalette()));
-}
-
-void DashboardWindow::update() {
-    section_->setText(sectionName(sync_->screen()));
-    const Snapshot& snapshot = sync_->snapshot();
-    status_->setText(QString::fromStdString(snapshot.status()));
-    QPalette tinted = issue_->palette();
-    tinted.setColor(QPalette::WindowText, Style::orange(palette()));
-    issue_->setPalette(tinted);
-    issue_->setText(QString::fromStdString(snapshot.issue.value_or("")));
-    issue_->setVisible(snapshot.issue.has_value());
-    updateCards();
-}
-
-void DashboardWindow::updateCards() {
-    const std::vector<Quota>& quotas = sync_->snapshot().quotas;
-    if (quotas == shown_)
-        return; // a cycle that changed nothing keeps its widgets
-    shown_ = quotas;
-    while (QLayoutItem* item = cards_->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
-    constexpr int columns = 2;
-    for (std::size_t i = 0; i < quotas.size(); ++i)
-        cards_->addWidget(new QuotaCard(quotas[i], false), static_cast<int>(i) / columns,
-                          static_cast<int>(i) % columns, Qt::AlignTop);
-    for (int c = 0; c < columns; ++c)
-        cards_->setColumnStretch(c, 1);
 }
 
 void DashboardWindow::showAbout() {

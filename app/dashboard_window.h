@@ -1,18 +1,13 @@
-// The dashboard window ("dashboard"): title "Tessel Widget", 1030 x 740 by default, its own
-// appearance, an application menu with About and "检查更新…". Showing it starts the sync loop.
+// The dashboard window ("dashboard"): title "Tessel Widget", 1030 x 740 by default and where the
+// user left it since, its own appearance, an application menu with About and "检查更新…".
+// Showing it starts the sync loop; its content is made anew each time it opens after a close.
 #pragma once
 
 #include <QMainWindow>
 
-#include <vector>
-
-#include "model/records.h"
-
-class QGridLayout;
-class QLabel;
-
 namespace tessel {
 
+class DashboardView;
 class DataSyncService;
 class ShellSettings;
 class UpdateController;
@@ -25,29 +20,34 @@ public:
 
     DashboardWindow(DataSyncService* sync, UpdateController* updates, ShellSettings* settings,
                     QWidget* parent = nullptr);
+    ~DashboardWindow() override;
 
     // Shows, raises and activates the window (restoring it when minimised).
     void bringForward();
+
+    DashboardView* view() const { return view_; }
+    // Where the window's size and position are kept: $XDG_STATE_HOME/quorvane/ (else
+    // ~/.local/state/quorvane/), apart from the settings that other views watch.
+    static QString statePath();
 
 signals:
     void quitRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void applyAppearance();
     void showAbout();
-    void update();
-    void updateCards();
+    void makeView();
+    void keepGeometry() const;
 
     DataSyncService* sync_;
+    UpdateController* updates_;
     ShellSettings* settings_;
-    QLabel* status_ = nullptr;
-    QLabel* section_ = nullptr;
-    QLabel* issue_ = nullptr;
-    QGridLayout* cards_ = nullptr;
-    std::vector<Quota> shown_;
+    DashboardView* view_ = nullptr;
+    bool closed_ = false;
 };
 
 } // namespace tessel

@@ -11,6 +11,8 @@
 #include <cstdio>
 
 #include "app/application.h"
+#include "app/dashboard/dashboard_view.h"
+#include "app/dashboard/report_view.h"
 #include "app/dashboard_window.h"
 #include "app/settings/settings_view.h"
 #include "app/settings/settings_window.h"
@@ -78,6 +80,46 @@ bool save(const QImage& image, const QString& path) {
     return ok;
 }
 
+// The overview and the usage section, light and dark, at the default and the minimum size:
+// DIR/dashboard-<section>-<light|dark>-<width>.png.
+bool shootDashboard(TesselWidgetApp& app, DashboardWindow* dashboard, const QString& dir) {
+    bool ok = true;
+    const QString screen = app.sync().screen();
+    for (const auto appearance :
+         {ShellSettings::Appearance::Light, ShellSettings::Appearance::Dark}) {
+        dashboard->setPalette(*ShellSettings::palette(appearance));
+        for (const QSize size : {DashboardWindow::defaultSize, DashboardWindow::minimumSize}) {
+            dashboard->resize(size);
+            for (const char* section : {"overview", "usage", "widgets", "settings"}) {
+                // The two embedded views once, at the default size.
+                if (section[0] == 'w' || section[0] == 's')
+                    if (size != DashboardWindow::defaultSize)
+                        continue;
+                app.sync().setScreen(QString::fromLatin1(section));
+                for (int i = 0; i < 5; ++i)
+                    QCoreApplication::processEvents();
+                const QString name =
+                    QStringLiteral("%1/dashboard-%2-%3-%4.png")
+                        .arg(dir, QLatin1StringView(section),
+                             appearance == ShellSettings::Appearance::Dark ? u"dark" : u"light")
+                        .arg(size.width());
+                ok = save(dashboard->grab().toImage(), name) && ok;
+                // The whole scrolling page, to see its lower parts too.
+                if (size == DashboardWindow::defaultSize &&
+                    dashboard->view()->detail() == dashboard->view()->report())
+                    ok = save(dashboard->view()->report()->widget()->grab().toImage(),
+                              QString(name).replace(QStringLiteral(".png"),
+                                                    QStringLiteral("-page.png"))) &&
+                         ok;
+            }
+        }
+    }
+    dashboard->resize(DashboardWindow::defaultSize);
+    dashboard->setPalette(QPalette());
+    app.sync().setScreen(screen);
+    return ok;
+}
+
 // The settings window as the desktop paints it and with the dark palette, and each whole form.
 bool shootSettings(TesselWidgetApp& app, const QString& dir) {
     SettingsWindow* window = app.showSettings();
@@ -119,6 +161,9 @@ void takeScreenshots(TesselWidgetApp& app, const QString& dir) {
             ok = save(trayStates(QStringLiteral("Tessel")),
                       dir + QStringLiteral("/tray-states-plain.png")) &&
                  ok;
+            if (TrayPopup* popup = app.popup())
+                popup->hide();
+            ok = shootDashboard(app, dashboard, dir) && ok;
             ok = shootSettings(app, dir) && ok;
             QCoreApplication::exit(ok ? 0 : 1);
         });

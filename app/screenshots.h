@@ -9,8 +9,9 @@ namespace tessel {
 class TesselWidgetApp;
 
 // Waits for the first sync cycle (at most a few seconds), shows the windows, writes
-// DIR/panel.png, DIR/dashboard.png, DIR/tray.png and the settings window light and dark
-// (DIR/settings-*.png, DIR/settings-form-*.png), then quits the application.
+// DIR/panel.png, DIR/dashboard.png, DIR/tray.png, the settings window light and dark
+// (DIR/settings-*.png, DIR/settings-form-*.png) and the dashboard's sections in light and dark
+// at its default and minimum sizes, then quits the application.
 void takeScreenshots(TesselWidgetApp& app, const QString& dir);
 
 } // namespace tessel

@@ -50,6 +50,8 @@ protected:
 
     TempDir dir;
     ScopedEnv config{"XDG_CONFIG_HOME", (dir.path() / "gateway-config").string()};
+    // Window sizes and positions are kept here, never in the user's own state directory.
+    ScopedEnv state{"XDG_STATE_HOME", (dir.path() / "state").string()};
     TestGateway gateway;
 };
 

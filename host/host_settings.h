@@ -1,0 +1,39 @@
+// The host's own record of the placed widgets: $XDG_CONFIG_HOME/quorvane/tessel-widget-host.ini
+// (mode 0600 in a 0700 folder). Hand-edited or damaged files load as far as they make sense.
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+
+namespace tessel::host {
+
+struct PlacedWidget {
+    QString id;                // stable for the widget's life; ties its window to its record
+    QString kind;              // the plug-in's widget kind
+    QString family;            // "small", "medium" or "large"
+    QPoint position;           // top-left, virtual-desktop coordinates (logical pixels)
+    QString screen;            // name of the screen it was placed on
+    QJsonObject configuration; // parameter key -> value; absent keys take the default
+};
+
+namespace HostSettings {
+
+// More than this many widgets is no desktop anyone uses; the rest of a huge file is dropped.
+inline constexpr int maxWidgets = 64;
+
+// Empty when neither XDG_CONFIG_HOME nor HOME gives a directory.
+QString path();
+
+// Records with an unknown family, an empty or repeated id or no kind are dropped (each with
+// one line in `problems`); a configuration that is not a JSON object reads as all defaults.
+QList<PlacedWidget> load(const QString& path, QStringList* problems = nullptr);
+
+// Replaces the file atomically; false when it cannot be written.
+bool save(const QString& path, const QList<PlacedWidget>& widgets);
+
+} // namespace HostSettings
+
+} // namespace tessel::host

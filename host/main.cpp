@@ -1,0 +1,136 @@
+// tessel-widget-host: keeps the placed desktop widgets; also draws one widget off-screen.
+//   tessel-widget-host [--gallery]
+//   tessel-widget-host render --family small|medium|large [--config FILE] [--scale S]
+//                             [--theme light|dark] [--out FILE.png] [--describe]
+#include "host/host.h"
+#include "host/instance.h"
+#include "host/plugins.h"
+#include "host/render.h"
+#include "host/widget_window.h"
+
+#include <QApplication>
+#include <QSet>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace tessel::host;
+
+namespace {
+
+constexpr char usage[] =
+    "用法：tessel-widget-host [--gallery]\n"
+    "      tessel-widget-host render --family small|medium|large [--config FILE] [--scale S]\n"
+    "                                [--theme light|dark] [--out FILE.png] [--describe]\n"
+    "      tessel-widget-host --version\n";
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = write(signalPipe[1], &byte, 1);
+}
+
+// Leave through the event loop on SIGTERM (session end) so the last move is saved.
+void quitOnSignals(QApplication& app) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = read(signalPipe[0], &byte, 1);
+        app.quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+int renderMain(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 2; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    RenderOptions options;
+    QString error;
+    if (parseRender(arguments, options, error) != 0) {
+        std::fprintf(stderr, "tessel-widget-host: %s\n%s", qPrintable(error), usage);
+        return 2;
+    }
+    // No window system is needed, nor used when one is there.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    return render(options, Plugins::load(Plugins::searchPath()), stdout, stderr);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const QString first = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    if (first == u"render")
+        return renderMain(argc, argv);
+    if (first == u"--version") {
+        std::printf("tessel-widget-host %s\n", TESSEL_VERSION);
+        return 0;
+    }
+    if (first == u"--help" || first == u"-h") {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    const bool gallery = first == u"--gallery";
+    if (argc > 2 || (argc == 2 && !gallery)) {
+        std::fprintf(stderr, "tessel-widget-host: 未知参数“%s”\n%s", argv[argc - 1], usage);
+        return 2;
+    }
+
+    Instance instance;
+    if (!instance.claim()) {
+        QCoreApplication app(argc, argv);
+        if (Instance::handOver(gallery ? QStringLiteral("gallery") : QString()))
+            return 0;
+        std::fprintf(stderr, "tessel-widget-host: 正在运行的实例没有响应\n");
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("tessel-widget-host"));
+    app.setApplicationDisplayName(QStringLiteral("Tessel 桌面小组件"));
+    app.setDesktopFileName(QStringLiteral("net.quorvane.TesselWidget.WidgetHost"));
+    app.setQuitOnLastWindowClosed(false);
+    quitOnSignals(app);
+
+    Host host(Plugins::load(Plugins::searchPath()), HostSettings::path());
+    QObject::connect(&instance, &Instance::received, &host, &Host::handle);
+    instance.listen();
+    QObject::connect(&host, &Host::idle, &app, &QCoreApplication::quit);
+    // Nothing placed yet: the gallery is the only thing to show.
+    if (!host.restore() || gallery)
+        host.showGallery();
+    // For the benchmark: one line once every placed widget shows its first timeline.
+    if (qEnvironmentVariableIsSet("TESSEL_REPORT_READY")) {
+        auto waiting = std::make_shared<QSet<QString>>();
+        for (WidgetWindow* w : host.windows()) {
+            waiting->insert(w->record().id);
+            QObject::connect(w, &WidgetWindow::timelineApplied, &app, [waiting](const QString& id) {
+                if (waiting->remove(id) && waiting->isEmpty()) {
+                    std::puts("ready");
+                    std::fflush(stdout);
+                }
+            });
+        }
+        if (waiting->isEmpty())
+            QTimer::singleShot(0, [] {
+                std::puts("ready");
+                std::fflush(stdout);
+            });
+    }
+    return app.exec();
+}

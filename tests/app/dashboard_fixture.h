@@ -1,0 +1,72 @@
+// What the dashboard tests share: a real sync service over a snapshot stored in a temporary
+// container, and the sample gateway's answers as such a snapshot.
+#pragma once
+
+#include <QAccessible>
+#include <QWidget>
+
+#include <chrono>
+#include <memory>
+
+#include "model/wire.h"
+#include "storage/snapshot_store.h"
+#include "support/app_fixture.h"
+#include "sync/data_sync_service.h"
+#include "tools/sample-gateway/sample_data.h"
+
+namespace tessel::test {
+
+inline Snapshot
+sampleSnapshot(std::chrono::system_clock::time_point now = std::chrono::system_clock::now()) {
+    Snapshot s;
+    s.quotas = Wire::decode<QuotaEnvelope>(sample::quotas(now)).data;
+    for (const auto& [key, wire] : {std::pair{"today", "today"}, {"week", "7d"}, {"month", "30d"}})
+        s.usage[key] = Wire::decode<Usage>(*sample::usage(wire, now));
+    s.updatedAt = std::chrono::floor<std::chrono::seconds>(now);
+    s.version = "1.4.2";
+    return s;
+}
+
+class DashboardTest : public GatewayTest {
+protected:
+    // The service loads whatever was stored before it was made.
+    DataSyncService& service(std::optional<Snapshot> stored = std::nullopt) {
+        if (!service_) {
+            if (stored) {
+                stored->endpoint = gateway.endpoint();
+                SnapshotStore(container).save(*stored);
+            }
+            DataSyncService::Options o;
+            o.container = container;
+            o.settingsPath = settingsPath();
+            o.client.requestTimeout = std::chrono::seconds(2);
+            o.second = std::chrono::milliseconds(5);
+            service_ = std::make_unique<DataSyncService>(o);
+        }
+        return *service_;
+    }
+
+    ScopedEnv zone{"TZ", "UTC"};
+    ScopedEnv locale{"LC_ALL", "en_US.UTF-8"};
+    std::filesystem::path container = dir.path() / "container";
+    std::unique_ptr<DataSyncService> service_;
+};
+
+// Every name, value and description a screen reader finds under `widget`, depth first, leaving
+// out what is hidden.
+inline QStringList spoken(QWidget* widget) {
+    QStringList texts;
+    std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+        if (!node || node->state().invisible)
+            return;
+        for (const auto kind : {QAccessible::Name, QAccessible::Value, QAccessible::Description})
+            if (const QString t = node->text(kind); !t.isEmpty() && !texts.contains(t))
+                texts << t;
+        for (int i = 0; i < node->childCount(); ++i)
+            walk(node->child(i));
+    };
+    walk(QAccessible::queryAccessibleInterface(widget));
+    return texts;
+}
+
+} // namespace tessel::test

@@ -1,0 +1,171 @@
+// The dashboard window over a real service: the sidebar bound to `screen`, the sections, the
+// toolbar through a real cycle, the connection status, and what survives reopening.
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QTest>
+#include <QToolButton>
+
+#include "app/dashboard/dashboard_view.h"
+#include "app/dashboard/report_view.h"
+#include "app/dashboard/sidebar.h"
+#include "app/dashboard/toolbar.h"
+#include "app/dashboard_window.h"
+#include "app/shell_settings.h"
+#include "app/update_controller.h"
+#include "dashboard_fixture.h"
+#include "ui/text_label.h"
+
+using namespace std::chrono_literals;
+using namespace tessel;
+
+namespace {
+
+class DashboardWindowTest : public test::DashboardTest {
+protected:
+    DashboardWindow& window(std::optional<Snapshot> stored = std::nullopt) {
+        if (!window_)
+            window_ =
+                std::make_unique<DashboardWindow>(&service(std::move(stored)), &updates, &shell);
+        return *window_;
+    }
+    DashboardView& view() { return *window().view(); }
+
+    UpdateController updates;
+    ShellSettings shell{settingsPath()};
+    std::unique_ptr<DashboardWindow> window_;
+};
+
+TEST_F(DashboardWindowTest, SidebarSectionsFollowAndSetTheScreen) {
+    Snapshot stored = test::sampleSnapshot();
+    window(stored).show();
+    Sidebar* sidebar = view().sidebar();
+    QStringList labels;
+    for (int i = 0; i < sidebar->list()->count(); ++i)
+        labels << sidebar->list()->item(i)->text();
+    EXPECT_EQ(labels, QStringList({"概览", "用量分析", "桌面小组件", "设置与诊断"}));
+    EXPECT_EQ(sidebar->selected(), "overview");
+    EXPECT_EQ(view().detail(), view().report());
+    EXPECT_EQ(view().toolbar()->title(), "概览");
+    EXPECT_GE(sidebar->width(), Sidebar::minimumWidth);
+
+    // The keyboard moves through the sections.
+    sidebar->list()->setFocus();
+    QTest::keyClick(sidebar->list(), Qt::Key_Down);
+    EXPECT_EQ(service().screen(), "usage");
+    EXPECT_EQ(view().toolbar()->title(), "用量分析");
+    QTest::keyClick(sidebar->list(), Qt::Key_Down);
+    EXPECT_EQ(service().screen(), "widgets");
+    EXPECT_EQ(view().toolbar()->title(), "小组件展示设置");
+    EXPECT_EQ(view().detail()->objectName(), "widgetsSection");
+
+    // Set from elsewhere (the panel, a URL): the open window follows at once.
+    service().setScreen("settings");
+    EXPECT_EQ(sidebar->selected(), "settings");
+    EXPECT_EQ(view().detail()->objectName(), "settingsSection");
+    EXPECT_TRUE(view().toolbar()->refreshButton()->isVisible());
+    service().setScreen("unknown");
+    EXPECT_EQ(sidebar->selected(), "");
+    EXPECT_EQ(view().detail(), view().report());
+    EXPECT_EQ(view().toolbar()->title(), "概览");
+
+    // The status block: synced with its version, or the orange offline mark.
+    EXPECT_EQ(sidebar->status()->text(), "已同步");
+    EXPECT_EQ(sidebar->statusSymbol(), "circle.fill");
+    ASSERT_NE(sidebar->version(), nullptr);
+    EXPECT_EQ(sidebar->version()->text(), "Tessel 1.4.2");
+
+    // What a screen reader finds around the report.
+    const QStringList texts = test::spoken(&window());
+    for (const char* expected : {"Tessel", "概览", "用量分析", "桌面小组件", "设置与诊断", "已同步",
+                                 "Tessel 1.4.2", "刷新", "读取 Tessel 并请求刷新桌面小组件"})
+        EXPECT_TRUE(texts.contains(QString::fromUtf8(expected))) << expected;
+}
+
+TEST_F(DashboardWindowTest, AnIssueAndNoVersionShowOnlyTheOfflineStatus) {
+    Snapshot stored;
+    stored.issue = "无法连接 Tessel";
+    stored.updatedAt = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    stored.quotas.push_back(test::sampleSnapshot().quotas.front());
+    window(stored).show();
+    EXPECT_EQ(view().sidebar()->status()->text(), "离线 / 同步异常");
+    EXPECT_EQ(view().sidebar()->statusSymbol(), "wifi.slash");
+    EXPECT_EQ(view().sidebar()->status()->tint(), Style::Tint::Orange);
+    EXPECT_EQ(view().sidebar()->version(), nullptr);
+}
+
+TEST_F(DashboardWindowTest, ToolbarFollowsACycleInEverySection) {
+    gateway.on("v1/tessel/quotas", [](const test::RecordedRequest&) {
+        test::Route r = test::Route::json(sample::quotas());
+        r.delay = 300ms;
+        return r;
+    });
+    window().show();
+    service().setScreen("settings");
+    DashboardToolbar* toolbar = view().toolbar();
+    QToolButton* refresh = toolbar->refreshButton();
+    EXPECT_EQ(refresh->text(), "刷新");
+    EXPECT_EQ(refresh->toolTip(), "读取 Tessel 并请求刷新桌面小组件");
+
+    // The window's first showing started the loop's cycle; wait for it, then ask for one.
+    ASSERT_TRUE(test::spin([&] { return !service().syncing(); }));
+    EXPECT_TRUE(toolbar->spinner()->isHidden());
+    gateway.clearRequests();
+    refresh->click();
+    EXPECT_TRUE(service().syncing());
+    EXPECT_FALSE(refresh->isEnabled());
+    EXPECT_FALSE(toolbar->spinner()->isHidden());
+    service().setScreen("widgets");
+    EXPECT_FALSE(refresh->isEnabled());
+    toolbar->refreshAction()->trigger(); // what Ctrl+R does; ignored while a cycle runs
+    ASSERT_TRUE(test::spin([&] { return !service().syncing(); }));
+    EXPECT_TRUE(refresh->isEnabled());
+    EXPECT_TRUE(toolbar->spinner()->isHidden());
+    EXPECT_EQ(gateway.requestCount("v1/tessel/quotas"), 1u);
+}
+
+TEST_F(DashboardWindowTest, KeyboardShortcutsRefreshCloseAndQuit) {
+    window().show();
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    ASSERT_TRUE(test::spin([&] { return !service().syncing(); }));
+    gateway.clearRequests();
+    QSignalSpy quit(&window(), &DashboardWindow::quitRequested);
+
+    QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_TRUE(service().syncing());
+    ASSERT_TRUE(test::spin([&] { return !service().syncing(); }));
+    EXPECT_EQ(gateway.requestCount("v1/tessel/quotas"), 1u);
+    QTest::keyClick(&window(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quit.count(), 1);
+    QTest::keyClick(&window(), Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(window().isVisible());
+}
+
+TEST_F(DashboardWindowTest, ReopeningResetsThePickersButKeepsTheSectionAndTheGeometry) {
+    window(test::sampleSnapshot()).show();
+    service().setScreen("usage");
+    view().report()->setPeriod("week");
+    view().report()->setDimension("providers");
+    window().resize(900, 650);
+    window().close();
+
+    window().show();
+    EXPECT_EQ(service().screen(), "usage");
+    EXPECT_EQ(view().sidebar()->selected(), "usage");
+    EXPECT_EQ(view().report()->period(), "today");
+    EXPECT_EQ(view().report()->periodPicker()->currentText(), "今日");
+    EXPECT_EQ(view().report()->dimension(), "agents");
+    window().close();
+
+    // The next start opens where the user left it.
+    window_.reset();
+    window().show();
+    EXPECT_EQ(window().size(), QSize(900, 650));
+    EXPECT_GE(window().QWidget::minimumSize().width(), 780);
+    EXPECT_GE(window().QWidget::minimumSize().height(), 580);
+}
+
+} // namespace

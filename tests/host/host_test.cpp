@@ -1,0 +1,316 @@
+// The host in-process with the real plug-in on the offscreen platform: restoring placed widgets,
+// reloads from the session bus, the cycling button, the configuration sheet and the gallery.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QTest>
+
+#include "host/autostart.h"
+#include "host/config_sheet.h"
+#include "host/gallery.h"
+#include "host/host.h"
+#include "host/widget_window.h"
+#include "storage/container.h"
+#include "storage/snapshot_store.h"
+#include "support/app_fixture.h"
+
+using namespace tessel;
+using namespace tessel::host;
+
+namespace {
+
+Quota quota(std::string provider, std::string name, double remaining) {
+    Quota q;
+    q.provider = std::move(provider);
+    q.name = std::move(name);
+    q.windows = std::vector<QuotaWindow>{{.name = "5h", .remaining = remaining}};
+    return q;
+}
+
+// Whether any visible text of the widget contains `text`.
+bool shows(const WidgetWindow* w, const QString& text) {
+    for (const widget::ViewItem& item : w->view()->items())
+        if (item.text.contains(text))
+            return true;
+    return false;
+}
+
+class UrlSink : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+class HostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::app();
+        writeSnapshot(
+            {quota("alpha", "Alpha", 80), quota("beta", "Beta", 50), quota("gamma", "Gamma", 10)});
+        plugins = Plugins::load(Plugins::searchPath());
+        ASSERT_EQ(plugins.size(), 1) << "plug-in missing in " PLUGIN_DIR;
+    }
+    void writeSnapshot(std::vector<Quota> quotas) {
+        Snapshot s;
+        s.endpoint = "http://127.0.0.1:3425";
+        s.updatedAt = std::chrono::system_clock::now();
+        s.quotas = std::move(quotas);
+        SnapshotStore(SharedContainer::directory()).save(s);
+    }
+    QString settingsPath() const { return HostSettings::path(); }
+    void placeAt(const QList<PlacedWidget>& widgets) {
+        ASSERT_TRUE(HostSettings::save(settingsPath(), widgets));
+    }
+    static void sendReload(const QString& kind, int times = 1) {
+        for (int i = 0; i < times; ++i) {
+            QDBusMessage m = QDBusMessage::createSignal("/net/quorvane/TesselWidget",
+                                                        "net.quorvane.TesselWidget.WidgetCenter",
+                                                        "ReloadTimelines");
+            m << kind;
+            QDBusConnection::sessionBus().send(m);
+        }
+    }
+
+    test::TempDir dir;
+    test::ScopedEnv data{"XDG_DATA_HOME", (dir.path() / "data").string()};
+    test::ScopedEnv config{"XDG_CONFIG_HOME", (dir.path() / "config").string()};
+    test::ScopedEnv path{"TESSEL_WIDGET_PLUGIN_PATH", PLUGIN_DIR};
+    QList<LoadedPlugin> plugins;
+};
+
+const QString kind = "TesselDesktopWidget";
+
+TEST_F(HostTest, RestoresWidgetsAndRepairsWhatItCannotShow) {
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    placeAt({{"s", kind, "small", {40, 50}, "", {}},
+             {"m", kind, "medium", {300, 50}, "", {}},
+             {"l", kind, "large", {-9000, 99999}, "gone", {}},
+             {"x", "OtherKind", "small", {0, 0}, "", {}}});
+    {
+        Host host(plugins, settingsPath());
+        ASSERT_TRUE(host.restore());
+        ASSERT_EQ(host.windows().size(), 3);
+        EXPECT_EQ(host.window("s")->geometry(), QRect(40, 50, 170, 170));
+        EXPECT_EQ(host.window("m")->geometry(), QRect(300, 50, 364, 170));
+        EXPECT_TRUE(screen.contains(host.window("l")->geometry()));
+        EXPECT_EQ(host.window("l")->size(), QSize(364, 382));
+        EXPECT_TRUE(QFileInfo::exists(Autostart::entryPath()));
+
+        host.setFamily("s", "large");
+        EXPECT_EQ(host.window("s")->size(), QSize(364, 382));
+        EXPECT_TRUE(screen.contains(host.window("s")->geometry()));
+    }
+    // The repaired position and the new family were kept; the foreign kind stays on record.
+    const QList<PlacedWidget> kept = HostSettings::load(settingsPath());
+    ASSERT_EQ(kept.size(), 4);
+    EXPECT_EQ(kept[0].family, "large");
+    EXPECT_TRUE(screen.contains(QRect(kept[2].position, QSize(364, 382))));
+    EXPECT_EQ(kept[3].kind, "OtherKind");
+
+    placeAt({{"s", kind, "small", {40, 50}, "", {}}});
+    Host host(plugins, settingsPath());
+    ASSERT_TRUE(host.restore());
+    bool idle = false;
+    QObject::connect(&host, &Host::idle, [&] { idle = true; });
+    host.remove("s");
+    EXPECT_TRUE(idle);
+    EXPECT_FALSE(QFileInfo::exists(Autostart::entryPath()));
+    EXPECT_TRUE(HostSettings::load(settingsPath()).isEmpty());
+}
+
+TEST_F(HostTest, ReloadSignalsRereadTheFilesAndBurstsCoalesce) {
+    placeAt({{"m", kind, "medium", {0, 0}, "", {}}, {"s", kind, "small", {400, 0}, "", {}}});
+    Host host(plugins, settingsPath());
+    ASSERT_TRUE(host.restore());
+    WidgetWindow* medium = host.window("m");
+    ASSERT_TRUE(test::spin([&] { return shows(medium, "Alpha"); }));
+
+    writeSnapshot({quota("delta", "Delta", 70)});
+    sendReload("SomeOtherWidget");
+    sendReload(kind);
+    ASSERT_TRUE(test::spin([&] { return shows(medium, "Delta"); }));
+    EXPECT_FALSE(shows(medium, "Alpha"));
+
+    // A flood: at most one request per widget and window, however long the flood took.
+    WidgetWindow* small = host.window("s");
+    const int mediumBefore = medium->timelineRequests();
+    const int smallBefore = small->timelineRequests();
+    QElapsedTimer clock;
+    clock.start();
+    sendReload(kind, 500);
+    // Our signals reach the bus before this answer, and come back to us before it too.
+    QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.Peer", "Ping"));
+    ASSERT_TRUE(test::spin([&] {
+        return medium->timelineRequests() > mediumBefore && medium->idle() && small->idle();
+    }));
+    const qint64 allowed = 2 + clock.elapsed() / WidgetWindow::reloadWindow.count();
+    EXPECT_LE(medium->timelineRequests() - mediumBefore, allowed);
+    EXPECT_LE(small->timelineRequests() - smallBefore, allowed);
+}
+
+TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
+    placeAt({{"a", kind, "small", {0, 0}, "", {}}, {"b", kind, "small", {200, 0}, "", {}}});
+    Host host(plugins, settingsPath());
+    ASSERT_TRUE(host.restore());
+    UrlSink sink;
+    QDesktopServices::setUrlHandler("tesselwidget", &sink, "open");
+    WidgetWindow* a = host.window("a");
+    WidgetWindow* b = host.window("b");
+    ASSERT_TRUE(test::spin([&] { return shows(a, "Alpha") && shows(b, "Alpha"); }));
+
+    auto click = [](WidgetWindow* w, widget::ViewItem::Role role) {
+        for (const widget::ViewItem& item : w->view()->items())
+            if (item.role == role) {
+                QWidget* target = w->view()->widget()->childAt(item.rect.center());
+                ASSERT_NE(target, nullptr);
+                QTest::mouseClick(target, Qt::LeftButton, {},
+                                  target->mapFrom(w->view()->widget(), item.rect.center()));
+                return;
+            }
+        FAIL() << "no such item";
+    };
+    click(a, widget::ViewItem::Role::Button);
+    // Both widgets share the group "selection.all".
+    ASSERT_TRUE(test::spin([&] { return shows(a, "Beta") && shows(b, "Beta"); }));
+    const QString suite =
+        QString::fromStdString((*SharedContainer::directory() / "selection.ini").string());
+    EXPECT_EQ(QSettings(suite, QSettings::IniFormat).value("selection.all").toInt(), 1);
+    EXPECT_TRUE(sink.opened.isEmpty());
+
+    click(a, widget::ViewItem::Role::Link);
+    QTest::mouseClick(a->view()->widget(), Qt::LeftButton, {}, QPoint(85, 150));
+    EXPECT_EQ(sink.opened,
+              QList<QUrl>({QUrl("tesselwidget://refresh"), QUrl("tesselwidget://overview")}));
+    // A drag moves the widget and is no click.
+    QWidget* view = a->view()->widget();
+    QTest::mousePress(view, Qt::LeftButton, {}, QPoint(85, 150));
+    QMouseEvent move(QEvent::MouseMove, QPointF(125, 170), view->mapToGlobal(QPointF(125, 170)),
+                     Qt::NoButton, Qt::LeftButton, {});
+    QApplication::sendEvent(view, &move);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(125, 170));
+    EXPECT_EQ(a->pos(), QPoint(40, 20));
+    EXPECT_EQ(sink.opened.size(), 2);
+    ASSERT_TRUE(test::spin(
+        [&] { return HostSettings::load(settingsPath())[0].position == QPoint(40, 20); }));
+    QDesktopServices::unsetUrlHandler("tesselwidget");
+}
+
+TEST_F(HostTest, ConfigurationSheetAppliesAtOnceAndKeepsVanishedChoices) {
+    placeAt({{"m",
+              kind,
+              "medium",
+              {0, 0},
+              "",
+              QJsonObject{{"followsAppSettings", false},
+                          {"subscriptions", QJsonArray{"|gone||", "|beta||"}}}}});
+    Host host(plugins, settingsPath());
+    ASSERT_TRUE(host.restore());
+    WidgetWindow* w = host.window("m");
+    ASSERT_TRUE(test::spin([&] { return shows(w, "Beta"); }));
+    host.edit("m");
+    ConfigSheet* sheet = host.sheet("m");
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->windowTitle(), "Tessel 小组件");
+    auto* follows = sheet->findChild<QCheckBox*>();
+    ASSERT_NE(follows, nullptr);
+    EXPECT_EQ(follows->text(), "跟随主应用设置");
+    EXPECT_FALSE(follows->isChecked());
+    auto* list = sheet->findChild<QListWidget*>();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->accessibleName(), "订阅（不选则显示全部）");
+    ASSERT_EQ(list->count(), 3);
+    EXPECT_EQ(list->item(1)->checkState(), Qt::Checked);
+    QStringList combos;
+    for (QComboBox* c : sheet->findChildren<QComboBox*>()) {
+        combos.append(c->accessibleName());
+        for (int i = 0; i < c->count(); ++i)
+            combos.append(c->itemText(i));
+    }
+    EXPECT_EQ(combos, QStringList({"小号指标", "剩余额度", "已用额度", "重置时间", "估算费用",
+                                   "Token", "时间范围", "今日", "7 日", "30 日"}));
+
+    list->item(2)->setCheckState(Qt::Checked);
+    ASSERT_TRUE(test::spin([&] { return shows(w, "Gamma"); }));
+    EXPECT_EQ(HostSettings::load(settingsPath())[0].configuration.value("subscriptions"),
+              QJsonArray({"|gone||", "|beta||", "|gamma||"}));
+    list->item(1)->setCheckState(Qt::Unchecked);
+    list->item(2)->setCheckState(Qt::Unchecked);
+    // Only the vanished choice is left: kept, and it shows nothing.
+    EXPECT_EQ(HostSettings::load(settingsPath())[0].configuration.value("subscriptions"),
+              QJsonArray({"|gone||"}));
+    ASSERT_TRUE(test::spin([&] { return !shows(w, "Gamma"); }));
+}
+
+TEST_F(HostTest, GalleryPlacesEachFamily) {
+    Host host(plugins, settingsPath());
+    EXPECT_FALSE(host.restore());
+    host.showGallery();
+    Gallery* gallery = host.gallery();
+    ASSERT_NE(gallery, nullptr);
+    QStringList labels;
+    for (QLabel* l : gallery->findChildren<QLabel*>())
+        labels.append(l->text());
+    EXPECT_TRUE(labels.contains("Tessel Widget"));
+    EXPECT_TRUE(
+        labels.contains("订阅额度、用量与趋势。点击小号组件的订阅名切换；更多窗口在主应用查看。"));
+    const QList<QPushButton*> buttons = gallery->findChildren<QPushButton*>();
+    ASSERT_EQ(buttons.size(), 3);
+    for (QPushButton* b : buttons)
+        b->click();
+    ASSERT_EQ(host.windows().size(), 3);
+    QList<QRect> taken;
+    for (WidgetWindow* w : host.windows()) {
+        for (const QRect& r : taken)
+            EXPECT_FALSE(w->geometry().intersects(r));
+        taken.append(w->geometry());
+    }
+    EXPECT_EQ(HostSettings::load(settingsPath()).size(), 3);
+
+    Host empty({}, settingsPath());
+    empty.showGallery();
+    QStringList none;
+    for (QLabel* l : empty.gallery()->findChildren<QLabel*>())
+        none.append(l->text());
+    EXPECT_EQ(none, QStringList({"未找到桌面小组件。请确认已安装 Tessel 小组件插件。"}));
+}
+
+QStringList warnings;
+
+TEST_F(HostTest, PluginFoldersSkipWhatIsNoWidgetWithOneLineEach) {
+    const std::filesystem::path folder = dir.path() / "plugins";
+    dir.write("plugins/libbroken.so", "\x7f"
+                                      "ELF but not really");
+    std::filesystem::copy_file(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() +
+                                   "/platforms/libqminimal.so",
+                               folder / "libqminimal.so");
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { warnings.append(text); });
+    const QList<LoadedPlugin> loaded =
+        Plugins::load({QString::fromStdString(folder.string()), PLUGIN_DIR, PLUGIN_DIR});
+    qInstallMessageHandler(previous);
+    ASSERT_EQ(loaded.size(), 1);
+    EXPECT_EQ(loaded[0].description.kind, kind);
+    // The broken file, the foreign plug-in and the second copy of the kind.
+    EXPECT_EQ(warnings.size(), 3) << warnings.join('\n').toStdString();
+}
+
+} // namespace
+
+#include "host_test.moc"

@@ -1,0 +1,172 @@
+// `tessel-widget-host render` over prepared shared files: what --describe tells for the main
+// cases of each family, the image, and the refusals.
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include "storage/container.h"
+#include "storage/snapshot_store.h"
+#include "support/app_fixture.h"
+
+using namespace tessel;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    QJsonObject json;
+    QString error;
+};
+
+class RenderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::app();
+        env.insert("XDG_DATA_HOME", root() + "/data");
+        env.insert("XDG_CONFIG_HOME", root() + "/config");
+        env.insert("TESSEL_WIDGET_PLUGIN_PATH", PLUGIN_DIR);
+        env.insert("LC_ALL", "C.UTF-8");
+
+        Snapshot s;
+        s.updatedAt = std::chrono::system_clock::now();
+        Quota alpha{.provider = "alpha", .name = "Alpha"};
+        alpha.windows = std::vector<QuotaWindow>{{.name = "5h", .remaining = 64}};
+        Quota beta{.provider = "beta", .name = "Beta", .plan = "Max"};
+        beta.windows = std::vector<QuotaWindow>{{.name = "周", .used = 90}};
+        s.quotas = {alpha, beta};
+        Usage month{.period = "month", .calls = 12, .input = 1000, .output = 234, .cost = 3.5};
+        month.series = std::vector<UsagePoint>{{.label = "a", .time = *s.updatedAt, .input = 5},
+                                               {.label = "b", .time = *s.updatedAt, .input = 9}};
+        s.usage["month"] = month;
+        SnapshotStore(std::filesystem::path((root() + "/data").toStdString()) /
+                      SharedContainer::groupID())
+            .save(s);
+    }
+    QString root() const { return QString::fromStdString(dir.path().string()); }
+    QString config(const QByteArray& json) {
+        const QString path = root() + QString("/config-%1.json").arg(++configs);
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(json);
+        return path;
+    }
+    Result run(const QStringList& arguments) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(HOST_BINARY, arguments);
+        p.waitForFinished(60000);
+        Result r{p.exitCode(), QJsonDocument::fromJson(p.readAllStandardOutput()).object(),
+                 QString::fromUtf8(p.readAllStandardError())};
+        return r;
+    }
+    Result describe(const QString& family, const QByteArray& configuration = {}) {
+        QStringList arguments{"render", "--family", family, "--describe"};
+        if (!configuration.isEmpty())
+            arguments << "--config" << config(configuration);
+        return run(arguments);
+    }
+    static QJsonObject item(const QJsonObject& description, const QString& role) {
+        for (const QJsonValue& v : description["items"].toArray())
+            if (v["role"] == role)
+                return v.toObject();
+        return {};
+    }
+    static QStringList texts(const QJsonObject& description) {
+        QStringList out;
+        for (const QJsonValue& v : description["items"].toArray())
+            out.append(v["text"].toString());
+        return out;
+    }
+
+    test::TempDir dir;
+    int configs = 0;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+};
+
+TEST_F(RenderTest, DescribesWhatAPlacedWidgetShows) {
+    const QDateTime before = QDateTime::currentDateTimeUtc();
+    const Result small = describe("small");
+    ASSERT_EQ(small.status, 0) << small.error.toStdString();
+    EXPECT_EQ(small.json.keys(), QStringList({"family", "items", "kind", "reloadAfter", "url"}));
+    EXPECT_EQ(small.json["kind"], "TesselDesktopWidget");
+    EXPECT_EQ(small.json["family"], "small");
+    EXPECT_EQ(small.json["url"], "tesselwidget://overview");
+    const QDateTime after =
+        QDateTime::fromString(small.json["reloadAfter"].toString(), Qt::ISODate);
+    EXPECT_GE(before.secsTo(after), 1199);
+    EXPECT_LE(before.secsTo(after), 1260);
+    const QJsonObject link = item(small.json, "link");
+    EXPECT_EQ(link["url"], "tesselwidget://refresh");
+    EXPECT_EQ(link["accessibleName"], "打开应用并刷新");
+    const QJsonObject button = item(small.json, "button");
+    EXPECT_EQ(button["text"], "Alpha");
+    EXPECT_EQ(button["accessibleName"], "Alpha，切换到下一个订阅");
+    EXPECT_EQ(button["enabled"], true);
+    EXPECT_FALSE(button.contains("url"));
+    EXPECT_TRUE(texts(small.json).contains("64%"));
+
+    const Result cost = describe("small", R"({"followsAppSettings": false, "metric": "cost",
+                                             "period": "month"})");
+    ASSERT_EQ(cost.status, 0) << cost.error.toStdString();
+    EXPECT_EQ(cost.json["url"], "tesselwidget://usage");
+    EXPECT_TRUE(texts(cost.json).contains("30 日"));
+    EXPECT_TRUE(texts(cost.json).contains("估算费用 · USD"));
+
+    // Own subscriptions: only Beta; a vanished one changes nothing.
+    const Result medium = describe("medium", R"({"followsAppSettings": false,
+                                                "subscriptions": ["|beta||", "|gone||"]})");
+    ASSERT_EQ(medium.status, 0) << medium.error.toStdString();
+    EXPECT_TRUE(texts(medium.json).join('\n').contains("Beta"));
+    EXPECT_FALSE(texts(medium.json).join('\n').contains("Alpha"));
+
+    const Result large = describe("large", R"({"followsAppSettings": false, "period": "month"})");
+    ASSERT_EQ(large.status, 0) << large.error.toStdString();
+    EXPECT_EQ(item(large.json, "chart")["accessibleName"], "Token 用量趋势");
+    EXPECT_TRUE(texts(large.json).contains("30 日估算费用"));
+}
+
+TEST_F(RenderTest, WritesTheImageAtTheScaleAndTheme) {
+    const QString light = root() + "/light.png", dark = root() + "/dark.png";
+    ASSERT_EQ(
+        run({"render", "--family", "medium", "--scale", "2", "--theme", "light", "--out", light})
+            .status,
+        0);
+    ASSERT_EQ(run({"render", "--family", "medium", "--theme", "dark", "--out", dark}).status, 0);
+    const QImage l(light), d(dark);
+    EXPECT_EQ(l.size(), QSize(728, 340));
+    EXPECT_EQ(d.size(), QSize(364, 170));
+    EXPECT_GT(qGray(l.pixel(364, 300)), 180);
+    EXPECT_LT(qGray(d.pixel(182, 150)), 80);
+}
+
+TEST_F(RenderTest, RefusesBadInputWithExitTwo) {
+    const QList<QStringList> bad = {
+        {"render", "--family", "huge", "--describe"},
+        {"render", "--family", "small", "--describe", "--config", root() + "/missing.json"},
+        {"render", "--family", "small", "--describe", "--config", config("{\"metric\": ")},
+        {"render", "--family", "small", "--describe", "--config", config("[1]")},
+        {"render", "--family", "small", "--describe", "--config",
+         config("{\"metric\": \"weekly\"}")},
+        {"render", "--family", "small", "--describe", "--config",
+         config("{\"subscriptions\": [1]}")},
+        {"render", "--family", "small", "--out", root() + "/no/such/dir/x.png"},
+        {"render", "--family", "small", "--scale", "nan", "--describe"},
+    };
+    for (const QStringList& arguments : bad) {
+        const Result r = run(arguments);
+        EXPECT_EQ(r.status, 2) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(r.error.contains("tessel-widget-host: ")) << r.error.toStdString();
+        EXPECT_TRUE(r.json.isEmpty());
+    }
+    EXPECT_FALSE(QFile::exists(root() + "/no"));
+    const Result version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+}
+
+} // namespace

@@ -1,0 +1,89 @@
+// The host's settings file: what a restart gets back, and what survives hand-editing.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QSettings>
+
+#include <sys/stat.h>
+
+#include "host/host_settings.h"
+#include "support/temp_dir.h"
+
+using namespace tessel;
+using namespace tessel::host;
+
+namespace {
+
+mode_t mode(const std::filesystem::path& p) {
+    struct stat st {};
+    stat(p.c_str(), &st);
+    return st.st_mode & 0777;
+}
+
+} // namespace
+
+TEST(HostSettings, RoundTripPrivately) {
+    test::TempDir dir;
+    const auto file = dir.path() / "quorvane" / "tessel-widget-host.ini";
+    const QString path = QString::fromStdString(file.string());
+    PlacedWidget w{"a1",
+                   "TesselDesktopWidget",
+                   "medium",
+                   {-300, 40},
+                   "HDMI-1",
+                   QJsonObject{{"followsAppSettings", false},
+                               {"subscriptions", QJsonArray{"b|x||", "a|y||"}},
+                               {"metric", "cost"}}};
+    PlacedWidget v{"b2", "TesselDesktopWidget", "small", {10, 20}, "", {}};
+    ASSERT_TRUE(HostSettings::save(path, {w, v}));
+    EXPECT_EQ(mode(file), 0600u);
+    EXPECT_EQ(mode(file.parent_path()), 0700u);
+
+    const QList<PlacedWidget> back = HostSettings::load(path);
+    ASSERT_EQ(back.size(), 2);
+    EXPECT_EQ(back[0].id, "a1");
+    EXPECT_EQ(back[0].family, "medium");
+    EXPECT_EQ(back[0].position, QPoint(-300, 40));
+    EXPECT_EQ(back[0].screen, "HDMI-1");
+    EXPECT_EQ(back[0].configuration, w.configuration);
+    EXPECT_EQ(back[1].position, QPoint(10, 20));
+    EXPECT_TRUE(back[1].configuration.isEmpty());
+    // An empty chosen list differs from none chosen and must survive as such.
+    w.configuration = {{"subscriptions", QJsonArray{}}};
+    ASSERT_TRUE(HostSettings::save(path, {w}));
+    EXPECT_TRUE(HostSettings::load(path)[0].configuration.value("subscriptions").isArray());
+}
+
+TEST(HostSettings, HandEditedFileKeepsWhatItCan) {
+    test::TempDir dir;
+    const QString path = QString::fromStdString(dir.path().string()) + "/host.ini";
+    {
+        QSettings s(path, QSettings::IniFormat);
+        s.beginWriteArray("widgets", 10000);
+        for (int i = 0; i < 10000; ++i) {
+            s.setArrayIndex(i);
+            s.setValue("id", i == 1 ? QString("w0") : QString("w%1").arg(i));
+            s.setValue("kind", i == 2 ? QString() : QString("TesselDesktopWidget"));
+            s.setValue("family", i == 3 ? QString("huge") : QString("small"));
+            s.setValue("x", i == 4 ? QString("left") : QString::number(i));
+            s.setValue("configuration", i == 5 ? QString("{not json") : QString("{}"));
+        }
+        s.endArray();
+    }
+    QStringList problems;
+    const QList<PlacedWidget> widgets = HostSettings::load(path, &problems);
+    // Repeated id, no kind and unknown family dropped; the rest up to the limit.
+    ASSERT_EQ(widgets.size(), HostSettings::maxWidgets);
+    EXPECT_EQ(widgets[0].id, "w0");
+    EXPECT_EQ(widgets[1].id, "w4");
+    EXPECT_EQ(widgets[1].position.x(), 0);
+    EXPECT_TRUE(widgets[2].configuration.isEmpty());
+    EXPECT_EQ(problems.size(), 4);
+
+    QFile garbage(path);
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write("\x00\xff[widgets\nsize=banana\n1\\id=\n", 30);
+    garbage.close();
+    EXPECT_TRUE(HostSettings::load(path).isEmpty());
+}

@@ -1,0 +1,81 @@
+#include "widgets/provider.h"
+
+#include <unordered_set>
+
+#include "storage/container.h"
+#include "storage/snapshot_store.h"
+#include "widget_api/desktop_widget.h"
+#include "widgets/selection_suite.h"
+
+namespace tessel {
+
+WidgetPreferences Entry::effectivePreferences() const {
+    return configuration.followsAppSettings ? preferences : WidgetPreferences{};
+}
+
+WidgetMetric Entry::metric() const {
+    if (!configuration.followsAppSettings)
+        return configuration.metric;
+    return Metric::fromRaw(preferences.metric).value_or(WidgetMetric::remaining);
+}
+
+WidgetPeriod Entry::period() const {
+    if (!configuration.followsAppSettings)
+        return configuration.period;
+    return Period::fromRaw(preferences.period).value_or(WidgetPeriod::today);
+}
+
+std::vector<const Quota*> Entry::quotas() const {
+    std::unordered_set<std::string_view> selected;
+    if (configuration.followsAppSettings) {
+        selected.insert(preferences.providerIDs.begin(), preferences.providerIDs.end());
+    } else if (configuration.subscriptions) {
+        for (const SubscriptionEntity& entity : *configuration.subscriptions)
+            selected.insert(entity.id);
+    }
+    std::vector<const Quota*> shown;
+    for (const Quota& quota : snapshot.quotas)
+        if (selected.empty() || selected.contains(quota.id()))
+            shown.push_back(&quota);
+    return shown;
+}
+
+const Quota* Entry::selectedQuota() const {
+    const std::vector<const Quota*> shown = quotas();
+    if (shown.empty())
+        return nullptr;
+    const auto position = std::max<std::int64_t>(selectedIndex, 0);
+    return shown[std::size_t(position % std::int64_t(shown.size()))];
+}
+
+const Usage* Entry::usage() const {
+    const auto found = snapshot.usage.find(std::string(Period::rawValue(period())));
+    return found == snapshot.usage.end() ? nullptr : &found->second;
+}
+
+Entry Provider::placeholder() {
+    return Entry{.date = std::chrono::system_clock::now()};
+}
+
+Entry Provider::makeEntry(const ConfigurationIntent& configuration,
+                          const std::optional<std::filesystem::path>& directory) {
+    Entry entry{.date = std::chrono::system_clock::now(), .configuration = configuration};
+    entry.snapshot = SnapshotStore(directory).load();
+    entry.selectedIndex = SelectionSuite(directory).integer(configuration.selectionKey());
+    entry.preferences = WidgetPreferencesStore(directory).load();
+    return entry;
+}
+
+Entry Provider::snapshot(const ConfigurationIntent& configuration) {
+    return makeEntry(configuration, SharedContainer::directory());
+}
+
+Timeline Provider::timeline(const ConfigurationIntent& configuration) {
+    Entry entry = snapshot(configuration);
+    const Instant after = entry.date + DesktopWidget::timelineInterval;
+    Timeline timeline{.after = after};
+    timeline.entries.push_back(std::move(entry));
+    return timeline;
+}
+
+} // namespace tessel
