@@ -1,9 +1,15 @@
 #include "app/application.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
+
+#include <utility>
 
 #include "app/dashboard_window.h"
+#include "app/quota_notifier.h"
 #include "app/settings/settings_window.h"
 #include "app/shell_settings.h"
 #include "app/tray.h"
@@ -14,6 +20,20 @@
 namespace tessel {
 
 namespace {
+
+// Our own texts are Chinese already; Qt's standard buttons and dialogs ("OK" of the About box)
+// follow the user's locale only with Qt's own translations loaded. Once per process.
+void loadQtTranslations() {
+    static bool loaded = false;
+    if (!qApp || std::exchange(loaded, true))
+        return;
+    auto* translator = new QTranslator(qApp);
+    if (translator->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+}
 
 std::chrono::milliseconds trayWaitFor(std::optional<std::chrono::milliseconds> wanted) {
     if (wanted)
@@ -34,6 +54,7 @@ TesselWidgetApp::TesselWidgetApp(Options options, QObject* parent)
       settings_(new ShellSettings(options.settingsPath, this)),
       tray_(new Tray(sync_.get(), settings_, std::move(options.trayAvailable), this)),
       trayWait_(trayWaitFor(options.trayWait)) {
+    loadQtTranslations();
     connect(tray_, &Tray::panelRequested, this, &TesselWidgetApp::showPanel);
     connect(tray_, &Tray::dashboardRequested, this, &TesselWidgetApp::showDashboard);
     connect(tray_, &Tray::settingsRequested, this, &TesselWidgetApp::showSettings);
@@ -43,6 +64,14 @@ TesselWidgetApp::TesselWidgetApp(Options options, QObject* parent)
     });
     connect(tray_, &Tray::quitRequested, this, &TesselWidgetApp::quitRequested);
     connect(tray_, &Tray::visibilityChanged, this, &TesselWidgetApp::trayVisibilityChanged);
+
+    // Opt-in notifications about the tray's subscription; a click shows the overview.
+    auto* notifier = new QuotaNotifier(sync_.get(), settings_, QDBusConnection::sessionBus(), this);
+    notifier->setEnabled(settings_->notifyLowQuota());
+    connect(settings_, &ShellSettings::changed, notifier,
+            [this, notifier] { notifier->setEnabled(settings_->notifyLowQuota()); });
+    connect(notifier, &QuotaNotifier::overviewRequested, this,
+            [this] { openUrl(QStringLiteral("tesselwidget://overview")); });
 }
 
 TesselWidgetApp::~TesselWidgetApp() {

@@ -48,6 +48,32 @@ QImage trayStrip(const QString& title) {
     return strip;
 }
 
+// The three states side by side at the common panel sizes, on a dark and a light panel,
+// magnified four times without smoothing so single pixels can be judged.
+QImage trayStates(const QString& title) {
+    const int sizes[] = {16, 22, 24, 32};
+    const TrayIcon::State states[] = {TrayIcon::State::Current, TrayIcon::State::Stale,
+                                      TrayIcon::State::Issue};
+    const QColor panels[] = {QColor(0x24, 0x24, 0x24), QColor(0xf0, 0xf0, 0xf0)};
+    const int cell = 40;
+    QImage sheet(3 * 4 * cell, 2 * cell, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&sheet);
+    for (int row = 0; row < 2; ++row) {
+        painter.fillRect(0, row * cell, sheet.width(), cell, panels[row]);
+        int x = 4;
+        for (const TrayIcon::State state : states) {
+            for (const int size : sizes) {
+                QImage icon = TrayIcon::render(title, size, 1.0, state);
+                icon.setDevicePixelRatio(1);
+                painter.drawImage(QPointF(x, row * cell + (cell - size) / 2.0), icon);
+                x += cell;
+            }
+        }
+    }
+    painter.end();
+    return sheet.scaled(sheet.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+}
+
 bool save(const QImage& image, const QString& path) {
     const bool ok = image.save(path);
     std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
@@ -128,6 +154,12 @@ void takeScreenshots(TesselWidgetApp& app, const QString& dir) {
                 ok = save(popup->grab().toImage(), dir + QStringLiteral("/panel.png")) && ok;
             ok = save(trayStrip(app.tray().title()), dir + QStringLiteral("/tray.png")) && ok;
             ok = save(trayStrip(QStringLiteral("100%")), dir + QStringLiteral("/tray-100.png")) &&
+                 ok;
+            ok =
+                save(trayStates(QStringLiteral("62%")), dir + QStringLiteral("/tray-states.png")) &&
+                ok;
+            ok = save(trayStates(QStringLiteral("Tessel")),
+                      dir + QStringLiteral("/tray-states-plain.png")) &&
                  ok;
             if (TrayPopup* popup = app.popup())
                 popup->hide();

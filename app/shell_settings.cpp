@@ -35,12 +35,15 @@ void ShellSettings::reload() {
     }
     const QString appearance = AppSettings::value(*settings, AppSettings::appearance).toString();
     const QString menuQuota = AppSettings::value(*settings, AppSettings::menuQuota).toString();
+    const bool notify = AppSettings::value(*settings, AppSettings::notifyLowQuota).toBool();
     watch();
-    if (showMenuBar == showMenuBar_ && appearance == appearance_ && menuQuota == menuQuota_)
+    if (showMenuBar == showMenuBar_ && appearance == appearance_ && menuQuota == menuQuota_ &&
+        notify == notifyLowQuota_)
         return;
     showMenuBar_ = showMenuBar;
     appearance_ = appearance;
     menuQuota_ = menuQuota;
+    notifyLowQuota_ = notify;
     emit changed();
 }
 
@@ -65,6 +68,9 @@ void ShellSettings::setAppearance(const QString& appearance) {
 }
 void ShellSettings::setMenuQuota(const QString& id) {
     write(AppSettings::menuQuota, id);
+}
+void ShellSettings::setNotifyLowQuota(bool notify) {
+    write(AppSettings::notifyLowQuota, notify);
 }
 
 std::optional<QPalette> ShellSettings::palette(Appearance appearance) {

@@ -28,10 +28,12 @@ public:
     // "dark" and "light"; any other text follows the desktop.
     Appearance appearance() const;
     QString menuQuota() const { return menuQuota_; }
+    bool notifyLowQuota() const { return notifyLowQuota_; }
 
     void setShowMenuBar(bool show);
     void setAppearance(const QString& appearance);
     void setMenuQuota(const QString& id);
+    void setNotifyLowQuota(bool notify);
 
     // Reads the file again; emits changed() when a value differs.
     void reload();
@@ -50,6 +52,7 @@ private:
     bool showMenuBar_ = true;
     QString appearance_ = AppSettings::appearance.defaultValue().toString();
     QString menuQuota_;
+    bool notifyLowQuota_ = false;
     QFileSystemWatcher watcher_;
 };
 

@@ -49,6 +49,9 @@ Tray::Tray(DataSyncService* sync, ShellSettings* settings, Probe probe, QObject*
         emit panelRequested(
             where.isValid() && !where.isEmpty() ? where : QRect(QCursor::pos(), QSize(1, 1)));
     });
+    staleCheck_ = new QTimer(this);
+    staleCheck_->setSingleShot(true);
+    connect(staleCheck_, &QTimer::timeout, this, &Tray::update);
     connect(sync_, &DataSyncService::snapshotChanged, this, &Tray::update);
     connect(sync_, &DataSyncService::syncingChanged, this,
             [this] { refresh_->setEnabled(!sync_->syncing()); });
@@ -102,19 +105,52 @@ bool Tray::isVisible() const {
 }
 
 QString Tray::toolTip() const {
-    const QString status = QString::fromStdString(sync_->snapshot().status());
-    return title_ == u"Tessel" ? QStringLiteral("Tessel\n") + status
-                               : QStringLiteral("Tessel %1\n%2").arg(title_, status);
+    const Snapshot& snapshot = sync_->snapshot();
+    QStringList lines;
+    if (title_ == u"Tessel") {
+        lines << QStringLiteral("Tessel");
+    } else {
+        lines << QStringLiteral("Tessel %1").arg(title_);
+        // Which subscription and window the number is of: with several, it is not obvious.
+        lines << QString::fromStdString(
+            menuBarSubscription(snapshot, settings_->menuQuota().toStdString()));
+    }
+    lines << QString::fromStdString(snapshot.status());
+    if (snapshot.issue)
+        lines << QString::fromStdString(*snapshot.issue);
+    return lines.join(u'\n');
+}
+
+TrayIcon::State Tray::state() const {
+    const Snapshot& snapshot = sync_->snapshot();
+    if (snapshot.issue)
+        return TrayIcon::State::Issue;
+    // Nothing synced yet is no warning: the first cycle is on its way.
+    if (snapshot.updatedAt && snapshot.stale(std::chrono::system_clock::now()))
+        return TrayIcon::State::Stale;
+    return TrayIcon::State::Current;
 }
 
 void Tray::update() {
-    const QString title = QString::fromStdString(
-        menuBarTitle(sync_->snapshot(), settings_->menuQuota().toStdString()));
-    if (title != title_ || icon_->icon().isNull()) {
+    const Snapshot& snapshot = sync_->snapshot();
+    const QString title =
+        QString::fromStdString(menuBarTitle(snapshot, settings_->menuQuota().toStdString()));
+    const TrayIcon::State state = this->state();
+    if (title != title_ || state != state_ || icon_->icon().isNull()) {
         title_ = title;
-        icon_->setIcon(TrayIcon::icon(title_));
+        state_ = state;
+        icon_->setIcon(TrayIcon::icon(title_, state_));
     }
     icon_->setToolTip(toolTip());
+    // Data turns old without any new snapshot: look again when it does.
+    if (state_ == TrayIcon::State::Current && snapshot.updatedAt) {
+        const auto left =
+            *snapshot.updatedAt + Snapshot::freshness - std::chrono::system_clock::now();
+        staleCheck_->start(std::chrono::duration_cast<std::chrono::milliseconds>(left) +
+                           std::chrono::seconds(1));
+    } else {
+        staleCheck_->stop();
+    }
 }
 
 void Tray::updateVisibility() {

@@ -9,9 +9,12 @@
 #include <chrono>
 #include <functional>
 
+#include "app/tray_icon.h"
+
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
+class QTimer;
 
 namespace tessel {
 
@@ -37,6 +40,8 @@ public:
     // Where the tray host put the icon; empty until it is embedded.
     QRect geometry() const;
     QString title() const { return title_; }
+    // Drawn into the icon: an issue, old data, or neither.
+    TrayIcon::State state() const;
     QString toolTip() const;
     QMenu* menu() const { return menu_; }
 
@@ -60,7 +65,9 @@ private:
     QSystemTrayIcon* icon_;
     QMenu* menu_;
     QAction* refresh_ = nullptr;
+    QTimer* staleCheck_ = nullptr;
     QString title_;
+    TrayIcon::State state_ = TrayIcon::State::Current;
     bool visible_ = false;
 };
 

@@ -45,7 +45,10 @@ void UpdateController::check() {
     if (reply_)
         return;
     if (feed_.isEmpty()) {
-        report({Kind::NoFeed, std::nullopt, QStringLiteral("未配置更新源，无法检查更新。")});
+        // Builds without a feed come from a distribution or a local build: their updates
+        // arrive through the package manager, which is not a failure.
+        report({Kind::NoFeed, std::nullopt,
+                QStringLiteral("此版本通过系统的软件包管理器更新，请在那里检查更新。")});
         return;
     }
     const QUrl url(feed_, QUrl::StrictMode);
@@ -126,9 +129,7 @@ void UpdateController::showDialog(const Result& result) {
     box->setWindowTitle(QStringLiteral("检查更新"));
     box->setTextFormat(Qt::PlainText);
     box->setText(result.message);
-    box->setIcon(result.kind == Kind::Failed || result.kind == Kind::NoFeed
-                     ? QMessageBox::Warning
-                     : QMessageBox::Information);
+    box->setIcon(result.kind == Kind::Failed ? QMessageBox::Warning : QMessageBox::Information);
     if (result.kind == Kind::Available && result.release) {
         const UpdateFeed::Release release = *result.release;
         if (!release.notes.isEmpty())

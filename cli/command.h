@@ -25,4 +25,8 @@ struct Command {
 // Call from a static initialiser: static const bool registered = registerCommand({...});
 bool registerCommand(Command command);
 
+// The gateway address the application would use: the configured one (with the sync library),
+// else the detected one.
+std::string defaultEndpoint();
+
 } // namespace tessel::cli

@@ -48,8 +48,8 @@ std::string readKey(std::istream& in) {
     return key;
 }
 
-constexpr std::string_view fetchUsage =
-    "用法：tesselctl fetch [--endpoint 地址] [--token-stdin] hello|quotas|usage 周期";
+constexpr std::string_view fetchUsage = "用法：tesselctl fetch [--endpoint 地址] [--token-stdin] "
+                                        "hello|quotas|usage today|7d|30d";
 
 int fetch(const Args& args, Io& io) {
     std::optional<std::string> endpoint;
@@ -76,7 +76,7 @@ int fetch(const Args& args, Io& io) {
     try {
         if (tokenFromStdin)
             token = readKey(io.in);
-        const TesselClient client(endpoint ? *endpoint : Endpoint::detect(), std::move(token));
+        const TesselClient client(endpoint ? *endpoint : defaultEndpoint(), std::move(token));
         SecretMemory::wipe(token); // the client keeps (and wipes) its own copy
         if (rest[0] == "hello") {
             const auto hello = client.hello();
@@ -106,5 +106,11 @@ const bool registered =
         {"fetch", fetchUsage.substr(std::string_view("用法：tesselctl ").size()), &fetch});
 
 } // namespace
+
+#ifndef TESSEL_HAVE_SYNC
+std::string defaultEndpoint() {
+    return Endpoint::detect();
+}
+#endif
 
 } // namespace tessel::cli

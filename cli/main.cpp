@@ -36,6 +36,10 @@ int main(int argc, char** argv) {
         // An unknown LANG must not stop a script; the classic locale will do.
     }
     Io io{std::cin, std::cout, std::cerr};
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        io.out << "tesselctl " TESSEL_VERSION "\n";
+        return 0;
+    }
     if (argc < 2 || std::string_view(argv[1]) == "help" || std::string_view(argv[1]) == "--help") {
         usage(argc < 2 ? io.err : io.out);
         return argc < 2 ? 2 : 0;

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command.h"
+#include "gateway/endpoint.h"
 #include "gateway/errors.h"
 #include "gateway/keychain.h"
 #include "gateway/secret_memory.h"
@@ -132,7 +133,7 @@ int configure(const Args& args, Io& io) {
         io.err << e.errorDescription() << '\n';
         return 1;
     } catch (const KeychainError& e) {
-        io.err << "无法保存网关密钥：" << e.what() << '\n';
+        io.err << e.what() << '\n';
         return 1;
     } catch (const std::exception& e) {
         io.err << e.what() << '\n';
@@ -144,10 +145,12 @@ int configure(const Args& args, Io& io) {
     return 0;
 }
 
+// Plain: the title, the status and the issue, a line each. --line: one line for bars that
+// show one (Polybar). --json: one object for Waybar, the details in its tooltip.
 int status(const Args& args, Io& io) {
-    const bool json = args.size() == 1 && args[0] == "--json";
-    if (!args.empty() && !json) {
-        io.err << "用法：tesselctl status [--json]\n";
+    const std::string mode = args.size() == 1 ? args[0] : std::string();
+    if (args.size() > 1 || (!args.empty() && mode != "--json" && mode != "--line")) {
+        io.err << "用法：tesselctl status [--json|--line]\n";
         return 2;
     }
     const Snapshot snapshot = SnapshotStore().load();
@@ -155,19 +158,39 @@ int status(const Args& args, Io& io) {
         AppSettings::value(*AppSettings::open(), AppSettings::menuQuota).toString().toStdString();
     const auto now = std::chrono::system_clock::now();
     const std::string title = menuBarTitle(snapshot, menuQuota);
-    if (!json) {
+    if (mode.empty()) {
         io.out << title << '\n' << snapshot.status(now) << '\n';
         if (snapshot.issue)
             io.out << *snapshot.issue << '\n';
         return 0;
     }
+    if (mode == "--line") {
+        io.out << title << " · " << snapshot.status(now) << '\n';
+        return 0;
+    }
+    std::string tooltip;
+    if (title != "Tessel")
+        tooltip = menuBarSubscription(snapshot, menuQuota) + "\n";
+    tooltip += snapshot.status(now);
+    if (snapshot.issue)
+        tooltip += "\n" + *snapshot.issue;
     const char* kind = snapshot.issue ? "issue" : snapshot.stale(now) ? "stale" : "ok";
-    const nlohmann::ordered_json line = {
-        {"text", title}, {"tooltip", snapshot.status(now)}, {"class", kind}};
+    const nlohmann::ordered_json line = {{"text", title}, {"tooltip", tooltip}, {"class", kind}};
     // Gateway texts are not trusted to be valid UTF-8; a status bar must still get a line.
     io.out << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     return 0;
 }
+
+} // namespace
+
+// As the service reads it.
+std::string defaultEndpoint() {
+    const QString stored =
+        AppSettings::value(*AppSettings::open(), AppSettings::endpoint).toString();
+    return stored.isEmpty() ? Endpoint::detect() : stored.toStdString();
+}
+
+namespace {
 
 const bool registered =
     registerCommand({"refresh", "refresh                一次同步并请求小组件刷新", &refresh}) &&
@@ -175,7 +198,9 @@ const bool registered =
                      "configure --endpoint 地址 [--interval 秒] [--token-stdin] 保存网关设置",
                      &configure}) &&
     registerCommand(
-        {"status", "status [--json]        已保存快照的状态（--json 供状态栏使用）", &status});
+        {"status",
+         "status [--json|--line] 已保存快照的状态（供状态栏：--json 给 Waybar，--line 给 Polybar）",
+         &status});
 
 } // namespace
 

@@ -17,7 +17,8 @@ namespace GatewayKeychain {
 
 namespace {
 
-const char* const unavailable = "系统密钥环不可用：无法保存 Gateway 密钥。";
+// Each message is the whole sentence the user reads; callers add nothing in front.
+const char* const unavailable = "无法保存 Gateway 密钥：系统密钥环不可用。";
 const char* const unsendable = "Gateway 密钥不能包含换行符或空字符。";
 
 // Items are found by their two attributes alone, whatever schema name an older build wrote.
@@ -85,7 +86,9 @@ using Error = std::unique_ptr<GError, ErrorFree>;
     const int code = error->code;
     if (!reachable)
         throw KeychainError(code, unavailable);
-    throw KeychainError(code, error->message ? error->message : unavailable);
+    throw KeychainError(code, error->message && *error->message
+                                  ? std::string("无法保存 Gateway 密钥：") + error->message
+                                  : std::string(unavailable));
 }
 
 } // namespace

@@ -17,6 +17,10 @@ QStringList searchPath() {
     if (!here.isEmpty() && QFileInfo(here).canonicalFilePath() ==
                                QFileInfo(QStringLiteral(TESSEL_HOST_BUILD_DIR)).canonicalFilePath())
         return {QStringLiteral(TESSEL_BUILD_PLUGIN_DIR)};
+    // Installed: the libdir of the prefix the host itself was installed into.
+    const QString beside = here + QStringLiteral("/" TESSEL_PLUGIN_DIR_FROM_BIN);
+    if (!here.isEmpty() && QFileInfo(beside).isDir())
+        return {QDir::cleanPath(beside)};
     return {QStringLiteral(TESSEL_INSTALL_PLUGIN_DIR)};
 }
 

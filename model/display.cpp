@@ -1,5 +1,6 @@
 #include "display.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 
@@ -72,5 +73,13 @@ std::string number(std::optional<std::int64_t> value) {
 }
 
 } // namespace Display
+
+std::string Display::percent(double value) {
+    // Not Qt's or iostream's rounding, which differ from C's on halves.
+    const int length = std::snprintf(nullptr, 0, "%.0f", value);
+    std::string out(length > 0 ? std::size_t(length) : 0, '\0');
+    std::snprintf(out.data(), out.size() + 1, "%.0f", value);
+    return out;
+}
 
 } // namespace tessel

@@ -18,6 +18,10 @@ std::string number(std::optional<std::int64_t> value);
 // The locale the user set for a POSIX category ("LC_TIME", ...), as an ICU name such as "zh_CN":
 // LC_ALL, then the category, then LANG; "C", "POSIX" and unset mean "en_US".
 std::string localeName(const char* category);
+
+// A percentage as every view and tesselctl write it, without the "%": C's "%.0f", so halves go
+// to the even neighbour (62.5 gives "62", 63.5 "64") the same way everywhere.
+std::string percent(double value);
 } // namespace Display
 
 } // namespace tessel

@@ -2,14 +2,15 @@
 
 #include <cmath>
 #include <cstdint>
-#include <limits>
+
 
 namespace tessel {
 
 namespace {
 constexpr const char* fallback = "Tessel";
+} // namespace
 
-const Quota* pick(const Snapshot& snapshot, std::string_view menuQuota) {
+const Quota* menuBarQuota(const Snapshot& snapshot, std::string_view menuQuota) {
     if (menuQuota.empty())
         return snapshot.quotas.empty() ? nullptr : &snapshot.quotas.front();
     for (const Quota& quota : snapshot.quotas) {
@@ -18,15 +19,23 @@ const Quota* pick(const Snapshot& snapshot, std::string_view menuQuota) {
     }
     return nullptr;
 }
-} // namespace
+
+std::string menuBarSubscription(const Snapshot& snapshot, std::string_view menuQuota) {
+    const Quota* quota = menuBarQuota(snapshot, menuQuota);
+    if (!quota || !quota->windows || quota->windows->empty())
+        return {};
+    const std::string& window = quota->windows->front().name;
+    return window.empty() ? quota->title() : quota->title() + " · " + window;
+}
 
 std::string menuBarTitle(const Snapshot& snapshot, std::string_view menuQuota) {
-    const Quota* quota = pick(snapshot, menuQuota);
+    const Quota* quota = menuBarQuota(snapshot, menuQuota);
     if (!quota || !quota->windows || quota->windows->empty())
         return fallback;
     const std::optional<double> percent = quota->windows->front().remainingPercent();
     if (!percent || !std::isfinite(*percent))
         return fallback;
+    // The title drops the fraction (42.9 reads 42): a tray never promises more than is left.
     const double whole = std::trunc(*percent);
     // Converting a value outside the integer range is undefined; such gateway values are
     // nonsense anyway, so the title stays neutral.

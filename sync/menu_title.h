@@ -12,4 +12,11 @@ namespace tessel {
 // setting: empty picks the first quota, anything else must match a Quota::id() exactly.
 std::string menuBarTitle(const Snapshot& snapshot, std::string_view menuQuota);
 
+// The quota the title is taken from; null when the title is "Tessel" for want of one.
+const Quota* menuBarQuota(const Snapshot& snapshot, std::string_view menuQuota);
+
+// Whose number the title is, for tooltips: "主力订阅 · 5 小时" (the quota's title and its first
+// window's name); empty without a quota or a window.
+std::string menuBarSubscription(const Snapshot& snapshot, std::string_view menuQuota);
+
 } // namespace tessel

@@ -33,8 +33,11 @@ inline constexpr Key interval{"interval", "60"};
 inline constexpr Key showMenuBar{"showMenuBar", "true"};
 inline constexpr Key appearance{"appearance", "system"}; // "system", "light" or "dark"
 inline constexpr Key menuQuota{"menuQuota", ""};         // a Quota id; empty: the first quota
+// A desktop notification when the menuQuota subscription runs low and when it is back.
+inline constexpr Key notifyLowQuota{"notifyLowQuota", "false"};
 
-inline constexpr std::array<Key, 5> keys{endpoint, interval, showMenuBar, appearance, menuQuota};
+inline constexpr std::array<Key, 6> keys{endpoint,   interval,  showMenuBar,
+                                         appearance, menuQuota, notifyLowQuota};
 
 // The settings file cannot be written; configure() refuses before it changes anything.
 class SettingsError : public std::runtime_error {

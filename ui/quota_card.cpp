@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "model/display.h"
 #include "ui/local_time.h"
 #include "ui/style.h"
 #include "ui/symbol_view.h"
@@ -98,7 +99,7 @@ QString QuotaCard::valueText(const QuotaWindow& window) {
     const std::optional<double> percent = window.remainingPercent();
     if (!percent)
         return QStringLiteral("未获取");
-    return QStringLiteral("剩余 ") + QString::asprintf("%.0f", *percent) + u'%';
+    return QStringLiteral("剩余 ") + QString::fromStdString(Display::percent(*percent)) + u'%';
 }
 
 QuotaCard::QuotaCard(const Quota& quota, bool compact, QWidget* parent)

@@ -62,10 +62,7 @@ std::string reset(Instant instant) {
 }
 
 std::string percent(double value) {
-    // A huge value would take hundreds of digits; the label elides them anyway.
-    char buffer[400];
-    std::snprintf(buffer, sizeof buffer, "%.0f%%", value);
-    return buffer;
+    return Display::percent(value) + "%";
 }
 
 std::string remaining(const QuotaWindow* window) {

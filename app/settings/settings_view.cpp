@@ -70,7 +70,7 @@ TextLabel* warning(const QString& objectName) {
 QString feedText(const QString& feed) {
     const QString host = QUrl(feed).host();
     if (host.isEmpty())
-        return QStringLiteral("此版本未配置更新源，无法检查更新。");
+        return QStringLiteral("此版本通过系统的软件包管理器更新。");
     return QStringLiteral("已安装的版本会从 ") + host +
            QStringLiteral(" 的更新清单下载新版本并替换自己。");
 }
@@ -153,6 +153,8 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     menuQuota_ = Form::picker(shell, QStringLiteral("菜单栏额度"), {}, QStringLiteral("menuQuota"));
     login_ = Form::toggle(shell, QStringLiteral("登录时启动"), QStringLiteral("login"));
     login_->setChecked(LoginItem::status() == LoginItem::Status::Enabled);
+    notifyLowQuota_ =
+        Form::toggle(shell, QStringLiteral("额度不足时通知"), QStringLiteral("notifyLowQuota"));
 
     // Diagnostics.
     diagnostics_ =
@@ -223,6 +225,12 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
             settings_->setMenuQuota(menuQuota_->currentData().toString());
     });
     connect(login_, &QCheckBox::clicked, this, &SettingsView::changeLogin);
+    connect(notifyLowQuota_, &QCheckBox::clicked, this, [this](bool on) {
+        if (!settings_)
+            return;
+        if (writable())
+            settings_->setNotifyLowQuota(on);
+    });
     if (settings_)
         connect(settings_, &ShellSettings::changed, this, &SettingsView::showShellSettings);
     if (sync_) {
@@ -408,6 +416,8 @@ void SettingsView::showShellSettings() {
     {
         const QSignalBlocker quiet(showMenuBar_);
         showMenuBar_->setChecked(settings_->showMenuBar());
+        const QSignalBlocker quietToo(notifyLowQuota_);
+        notifyLowQuota_->setChecked(settings_->notifyLowQuota());
     }
     Form::select(menuQuota_, settings_->menuQuota());
 }

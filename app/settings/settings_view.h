@@ -83,6 +83,7 @@ private:
     QCheckBox* showMenuBar_;
     QComboBox* menuQuota_;
     QCheckBox* login_;
+    QCheckBox* notifyLowQuota_;
     QFormLayout* diagnostics_;
     TextLabel* status_;
     TextLabel* version_;

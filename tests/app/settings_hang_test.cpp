@@ -103,7 +103,7 @@ TEST(SettingsHang, LookupAndSaveNeverBlockTheEventLoop) {
     EXPECT_GT(ticks, 20);
     auto* message = view.findChild<QLabel*>("message");
     EXPECT_TRUE(message->isVisible());
-    EXPECT_EQ(message->text(), QStringLiteral("系统密钥环不可用：无法保存 Gateway 密钥。"));
+    EXPECT_EQ(message->text(), QStringLiteral("无法保存 Gateway 密钥：系统密钥环不可用。"));
     EXPECT_EQ(sync.endpoint(), before);
     EXPECT_EQ(sync.interval(), 60);
     EXPECT_EQ(token->text(), QStringLiteral("secret"));

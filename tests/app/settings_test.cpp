@@ -352,6 +352,11 @@ TEST_F(SettingsForm, ShellChoicesDiagnosticsAndUpdateText) {
     EXPECT_EQ(storedSetting(AppSettings::appearance).toString(), QStringLiteral("dark"));
     find<QCheckBox>("showMenuBar")->click();
     EXPECT_FALSE(shell.showMenuBar());
+    auto* notify = find<QCheckBox>("notifyLowQuota");
+    EXPECT_FALSE(notify->isChecked()); // off unless asked for
+    notify->click();
+    EXPECT_TRUE(storedSetting(AppSettings::notifyLowQuota).toBool());
+    EXPECT_TRUE(shell.notifyLowQuota());
 
     EXPECT_NE(find<QLabel>("version")->text(), QStringLiteral("未连接"));
     EXPECT_TRUE(find<QLabel>("attemptedAt")->isVisibleTo(&view()));
@@ -376,7 +381,8 @@ TEST_F(SettingsForm, ShellChoicesDiagnosticsAndUpdateText) {
     EXPECT_FALSE(find<QCheckBox>("login")->isChecked());
 
     SettingsView noFeed(&sync(), &shell, nullptr);
-    EXPECT_TRUE(noFeed.findChild<QLabel*>("feedNote")->text().contains(u"未配置更新源"));
+    EXPECT_EQ(noFeed.findChild<QLabel*>("feedNote")->text(),
+              QStringLiteral("此版本通过系统的软件包管理器更新。"));
 }
 
 TEST_F(SettingsForm, TabWalksTheControlsTopToBottom) {
@@ -402,7 +408,7 @@ TEST_F(SettingsForm, TabWalksTheControlsTopToBottom) {
     }
     EXPECT_TRUE(ordered) << names.join(u' ').toStdString();
     EXPECT_EQ(names.mid(0, 5), (QStringList{"endpoint", "token", "detect", "interval", "save"}));
-    EXPECT_EQ(names.last(), QStringLiteral("login"));
+    EXPECT_EQ(names.last(), QStringLiteral("notifyLowQuota"));
 }
 
 } // namespace

@@ -84,6 +84,12 @@ TEST_F(Tesselctl, ValidateAndFetchAnswerByExitStatus) {
     const Result usage = run("fetch --endpoint " + endpoint + " usage week");
     EXPECT_EQ(usage.out.rfind("{\"period\":\"7d\"", 0), 0u) << usage.err;
     EXPECT_EQ(gateway.requests().back().header("Authorization"), std::nullopt);
+    // Without --endpoint: the configured address, as the application uses it.
+    QSettings(ini, QSettings::IniFormat).setValue(AppSettings::endpoint.key(), endpoint);
+    const std::size_t asked = gateway.requestCount("v1/tessel/quotas");
+    EXPECT_EQ(run("fetch quotas").status, 0);
+    EXPECT_EQ(gateway.requestCount("v1/tessel/quotas"), asked + 1);
+    EXPECT_NE(run("--help").out.find("usage today|7d|30d"), std::string::npos);
 
     int closedPort;
     {
@@ -115,7 +121,8 @@ TEST_F(Tesselctl, SnapshotPrintsWhatTheStoreLoadsAndRejectsArguments) {
 TEST_F(Tesselctl, RefreshBesideARunningServiceStatusAndExitCodes) {
     test::TestGateway gateway;
     gateway.serveSample();
-    QSettings(ini, QSettings::IniFormat).setValue(AppSettings::endpoint.key(), gateway.endpoint().c_str());
+    QSettings(ini, QSettings::IniFormat)
+        .setValue(AppSettings::endpoint.key(), gateway.endpoint().c_str());
 
     // The in-process service holds its cycle open while tesselctl runs a whole one.
     test::Route slow = test::Route::json(sample::quotas());
@@ -136,11 +143,14 @@ TEST_F(Tesselctl, RefreshBesideARunningServiceStatusAndExitCodes) {
     EXPECT_EQ(gateway.requestCount("api/hello"), 2u);
 
     const Snapshot stored = SnapshotStore(container).load();
-    ASSERT_FALSE(stored.quotas.empty()); // a whole file, whichever writer came last
-    QSettings(ini, QSettings::IniFormat).setValue(AppSettings::menuQuota.key(), stored.quotas.back().id().c_str());
+    ASSERT_GE(stored.quotas.size(), 2u); // a whole file, whichever writer came last
+    // The second subscription: the tooltip must name the one the number is of.
+    const std::string chosen = stored.quotas[1].id();
+    QSettings(ini, QSettings::IniFormat).setValue(AppSettings::menuQuota.key(), chosen.c_str());
     auto line = nlohmann::json::parse(run("status --json").out);
-    EXPECT_EQ(line.at("text"), menuBarTitle(stored, stored.quotas.back().id()));
-    EXPECT_EQ(line.at("tooltip"), "已同步");
+    EXPECT_EQ(line.at("text"), menuBarTitle(stored, chosen));
+    EXPECT_NE(line.at("text"), "Tessel");
+    EXPECT_EQ(line.at("tooltip"), menuBarSubscription(stored, chosen) + "\n已同步");
     EXPECT_EQ(line.at("class"), "ok");
 
     gateway.on("v1/tessel/usage", test::Route::json("{}", 500));
@@ -149,7 +159,12 @@ TEST_F(Tesselctl, RefreshBesideARunningServiceStatusAndExitCodes) {
     EXPECT_NE(failed.out.find("离线 / 同步异常\ntoday："), std::string::npos) << failed.out;
     line = nlohmann::json::parse(run("status --json").out);
     EXPECT_EQ(line.at("class"), "issue");
+    // The bar's tooltip says what went wrong; the one-line form fits a bar.
+    EXPECT_NE(line.at("tooltip").get<std::string>().find("离线 / 同步异常\ntoday："),
+              std::string::npos);
+    EXPECT_EQ(run("status --line").out, menuBarTitle(stored, chosen) + " · 离线 / 同步异常\n");
     EXPECT_EQ(run("configure --endpoint \"http://exa mple\"").status, 1);
-    EXPECT_EQ(QSettings(ini, QSettings::IniFormat).value(AppSettings::endpoint.key()), gateway.endpoint().c_str());
+    EXPECT_EQ(QSettings(ini, QSettings::IniFormat).value(AppSettings::endpoint.key()),
+              gateway.endpoint().c_str());
     EXPECT_EQ(run("configure --interval x").status, 2);
 }

@@ -134,7 +134,7 @@ TEST(KeychainUnavailable, LoadIsAbsentAndSaveFailsClearlyWithoutHanging) {
             GatewayKeychain::save(key, "http://127.0.0.1:3425");
             ADD_FAILURE() << "save without a Secret Service succeeded";
         } catch (const KeychainError& e) {
-            EXPECT_STREQ(e.what(), "系统密钥环不可用：无法保存 Gateway 密钥。");
+            EXPECT_STREQ(e.what(), "无法保存 Gateway 密钥：系统密钥环不可用。");
         }
     }
     // Not a speed limit: a hang would take the whole test time-out instead.

@@ -151,6 +151,7 @@ TEST_F(Card, ValueTextAndBarUseTheUnclampedPercentage) {
         {window("临界下", 14.6), "剩余 15%", 146, true},
         {window("临界", 15), "剩余 15%", 150, false},
         {window("已用", std::nullopt, 40), "剩余 60%", 600, false},
+        {window("一半", 62.5), "剩余 62%", 625, false}, // C's rounding, as the tray
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.window.name);

@@ -1,0 +1,161 @@
+// Notifications about the chosen subscription, through a notification service on the suite's
+// own session bus, after real cycles against the test gateway.
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QSignalSpy>
+
+#include <QCoro/QCoroTask>
+
+#include "app/application.h"
+#include "app/dashboard_window.h"
+#include "app/quota_notifier.h"
+#include "app/shell_settings.h"
+#include "storage/snapshot_store.h"
+#include "support/app_fixture.h"
+#include "sync/data_sync_service.h"
+
+using namespace std::chrono_literals;
+using namespace tessel;
+
+namespace {
+
+// What a desktop's notification daemon would be, on a connection of its own.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Shown {
+        uint replaces;
+        QString summary, body;
+        QStringList actions;
+    };
+    QList<Shown> shown;
+
+public slots:
+    uint Notify(const QString&, uint replaces, const QString&, const QString& summary,
+                const QString& body, const QStringList& actions, const QVariantMap&, int) {
+        shown.append({replaces, summary, body, actions});
+        return 100 + uint(shown.size());
+    }
+    // A round trip behind the notifier's calls: when it returns, they have all arrived.
+    int Count() { return int(shown.size()); }
+};
+
+QString quotas(double remaining) {
+    return QStringLiteral(R"({"data":[{"provider":"p","name":"主力订阅","windows":[)"
+                          R"({"name":"5 小时","remaining":%1}]}]})")
+        .arg(remaining);
+}
+
+class Notifier : public test::GatewayTest {
+protected:
+    void SetUp() override {
+        GatewayTest::SetUp();
+        if (!QDBusConnection::sessionBus().isConnected())
+            GTEST_SKIP() << "no session bus";
+        bus = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, "fake-notifications"));
+        ASSERT_TRUE(bus->registerObject("/org/freedesktop/Notifications", &fake,
+                                        QDBusConnection::ExportAllSlots));
+        // The suite's tests share one bus: each waits its turn for the name.
+        QDBusConnectionInterface* names = bus->interface();
+        names->registerService("org.freedesktop.Notifications",
+                               QDBusConnectionInterface::QueueService,
+                               QDBusConnectionInterface::DontAllowReplacement);
+        ASSERT_TRUE(test::spin(
+            [&] {
+                return names->serviceOwner("org.freedesktop.Notifications").value() ==
+                       bus->baseService();
+            },
+            120000));
+        DataSyncService::Options o;
+        o.container = dir.path() / "container";
+        o.settingsPath = settingsPath();
+        service = std::make_unique<DataSyncService>(o);
+        settings = std::make_unique<ShellSettings>(settingsPath());
+    }
+    void TearDown() override {
+        if (bus) {
+            bus->unregisterService("org.freedesktop.Notifications");
+            QDBusConnection::disconnectFromBus("fake-notifications");
+        }
+    }
+    // One real cycle with the quota at `remaining`, and the bus's answers to what it sent.
+    void cycle(double remaining, int status = 200) {
+        gateway.on("v1/tessel/quotas", test::Route::json(quotas(remaining).toStdString(), status));
+        QCoro::waitFor(service->refresh(false));
+        QDBusPendingCallWatcher count(QDBusConnection::sessionBus().asyncCall(
+            QDBusMessage::createMethodCall("org.freedesktop.Notifications",
+                                           "/org/freedesktop/Notifications",
+                                           "org.freedesktop.Notifications", "Count")));
+        ASSERT_TRUE(test::spin([&] { return count.isFinished(); }));
+        ASSERT_FALSE(count.isError());
+    }
+
+    FakeNotifications fake;
+    std::unique_ptr<QDBusConnection> bus;
+    std::unique_ptr<DataSyncService> service;
+    std::unique_ptr<ShellSettings> settings;
+};
+
+TEST_F(Notifier, OnceBelowAndOnceBackNeverForOldDataAndAClickOpensTheOverview) {
+    QuotaNotifier notifier(service.get(), settings.get());
+    notifier.setEnabled(true);
+    QSignalSpy overview(&notifier, &QuotaNotifier::overviewRequested);
+    cycle(40); // where it starts from
+    cycle(12.5);
+    ASSERT_EQ(fake.shown.size(), 1);
+    EXPECT_EQ(fake.shown[0].summary, QStringLiteral("额度不足"));
+    EXPECT_EQ(fake.shown[0].body, QStringLiteral("主力订阅 · 5 小时：剩余 12%"));
+    EXPECT_EQ(fake.shown[0].actions, (QStringList{"default", "打开概览"}));
+
+    cycle(10);      // still below: the same crossing
+    cycle(90, 500); // a failed cycle keeps the old figures
+    EXPECT_EQ(fake.shown.size(), 1);
+
+    cycle(100); // a reset replaces the warning
+    ASSERT_EQ(fake.shown.size(), 2);
+    EXPECT_EQ(fake.shown[1].summary, QStringLiteral("额度已恢复"));
+    EXPECT_EQ(fake.shown[1].replaces, 101u);
+
+    bus->send(QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                         "org.freedesktop.Notifications", "ActionInvoked")
+              << 102u << QStringLiteral("default"));
+    EXPECT_TRUE(test::spin([&] { return overview.count() == 1; }));
+
+    notifier.setEnabled(false);
+    cycle(5);
+    cycle(50);
+    EXPECT_EQ(fake.shown.size(), 2);
+}
+
+TEST_F(Notifier, StoredLowDataAtStartIsNoCrossing) {
+    cycle(8); // the application's last run left it low
+    QuotaNotifier notifier(service.get(), settings.get());
+    notifier.setEnabled(true);
+    cycle(7);
+    EXPECT_TRUE(fake.shown.isEmpty());
+}
+
+TEST_F(Notifier, TheApplicationFollowsTheSwitchAndAClickShowsTheOverview) {
+    TesselWidgetApp::Options options;
+    options.sync.container = dir.path() / "container";
+    options.sync.settingsPath = options.settingsPath = settingsPath();
+    TesselWidgetApp shell(options);
+    auto* notifier = shell.findChild<QuotaNotifier*>();
+    ASSERT_NE(notifier, nullptr);
+    EXPECT_FALSE(notifier->enabled());
+    shell.settings().setNotifyLowQuota(true);
+    EXPECT_TRUE(notifier->enabled());
+    shell.sync().setScreen(QStringLiteral("usage"));
+    emit notifier->overviewRequested();
+    EXPECT_EQ(shell.sync().screen(), QStringLiteral("overview"));
+    ASSERT_NE(shell.dashboard(), nullptr);
+    EXPECT_TRUE(shell.dashboard()->isVisible());
+}
+
+} // namespace
+
+#include "quota_notifier_test.moc"

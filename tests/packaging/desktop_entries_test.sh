@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The desktop entries of data/ pass desktop-file-validate and give every action an icon; the
+# entry that scripts/register-desktop writes is valid too, and a tesselwidget:// link reaches
+# the registered program through the generic xdg-open of a bare window-manager session and
+# through GIO (what GNOME opens links with), also from a build directory with a space.
+set -euo pipefail
+root=$1
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+for entry in "$root"/data/*.desktop; do
+  desktop-file-validate "$entry" || fail "$entry"
+  awk '/^\[/ { if (action && !icon) exit 1; action = /^\[Desktop Action /; icon = 0 }
+       /^Icon=./ { icon = 1 }
+       END { if (action && !icon) exit 1 }' "$entry" || fail "$entry: an action without Icon"
+done
+
+# Waits up to 20 s for the program, which GIO starts without waiting for it.
+opened() {
+  local i
+  for ((i = 0; i < 400; i++)); do
+    [ -s "$1" ] && [ "$(cat "$1")" = "$2" ] && return 0
+    sleep 0.05
+  done
+  fail "expected \"$2\", got \"$(cat "$1" 2>/dev/null)\""
+}
+
+n=0
+for dir in "$tmp/build" "$tmp/my build"; do
+  n=$((n + 1))
+  mkdir -p "$dir"
+  printf '#!/bin/sh\nprintf "%%s" "$*" >"%s/opened-%s"\n' "$tmp" "$n" >"$dir/TesselWidget"
+  chmod +x "$dir/TesselWidget"
+  home=$tmp/home$n
+  mkdir -p "$home"
+  # A session without a desktop environment: xdg-open falls back to its generic opener.
+  run() {
+    env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u KDE_FULL_SESSION -u KDE_SESSION_VERSION \
+      -u GNOME_DESKTOP_SESSION_ID -u XDG_DATA_DIRS HOME="$home" \
+      XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config" DISPLAY=:99 \
+      BROWSER=false "$@"
+  }
+  run bash "$root/scripts/register-desktop" "$dir/TesselWidget"
+  registered=$home/.local/share/applications/net.quorvane.TesselWidget.desktop
+  desktop-file-validate "$registered" || fail "registered entry for $dir"
+
+  run xdg-open tesselwidget://overview || fail "xdg-open from $dir"
+  opened "$tmp/opened-$n" tesselwidget://overview
+  rm -f "$tmp/opened-$n"
+  run gio open tesselwidget://refresh || fail "gio open from $dir"
+  opened "$tmp/opened-$n" tesselwidget://refresh
+done
+echo ok
