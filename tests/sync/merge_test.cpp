@@ -27,7 +27,11 @@ TEST(Merge, MissingAnswersAreFailures) {
 TEST(MenuTitle, PicksQuotaTruncatesAndSurvivesAbsurdValues) {
     Snapshot s;
     EXPECT_EQ(menuBarTitle(s, ""), "Tessel");
-    s.quotas = {quota("a", 37.5), quota("b", 42.9)};
+    for (const auto& [name, remaining] : {std::pair{"a", 37.5}, {"b", 42.9}})
+        s.quotas.push_back(
+            {.provider = name,
+             .name = name,
+             .windows = std::vector<QuotaWindow>{{.name = "", .remaining = remaining}}});
     EXPECT_EQ(menuBarTitle(s, ""), "37%");
     EXPECT_EQ(menuBarTitle(s, s.quotas[1].id()), "42%");
     EXPECT_EQ(menuBarTitle(s, "gone|x||"), "Tessel"); // no fallback to the first quota
