@@ -7,8 +7,9 @@
 #include <QObject>
 #include <QStringList>
 
+#include "session/reload_signal.h"
 #include "support/event_loop.h"
-#include "sync/widget_center.h"
+#include "widget_api/desktop_widget.h"
 
 namespace tessel::test {
 
@@ -24,7 +25,7 @@ public:
     }
     // The kinds reloaded since the last call, once everything sent before this call arrived.
     QStringList flush() {
-        WidgetCenter::reloadTimelines("marker");
+        ReloadSignal::send("marker");
         spin([this] { return kinds.contains("marker"); });
         QStringList seen = kinds;
         seen.removeAll("marker");
