@@ -25,6 +25,7 @@
 #include "host/gallery.h"
 #include "host/host.h"
 #include "host/widget_window.h"
+#include "session/reload_signal.h"
 #include "storage/container.h"
 #include "storage/snapshot_store.h"
 #include "support/app_fixture.h"
@@ -79,13 +80,8 @@ protected:
         ASSERT_TRUE(HostSettings::save(settingsPath(), widgets));
     }
     static void sendReload(const QString& kind, int times = 1) {
-        for (int i = 0; i < times; ++i) {
-            QDBusMessage m = QDBusMessage::createSignal("/net/quorvane/TesselWidget",
-                                                        "net.quorvane.TesselWidget.WidgetCenter",
-                                                        "ReloadTimelines");
-            m << kind;
-            QDBusConnection::sessionBus().send(m);
-        }
+        for (int i = 0; i < times; ++i)
+            ReloadSignal::send(kind.toStdString());
     }
 
     test::TempDir dir;

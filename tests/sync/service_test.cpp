@@ -32,12 +32,6 @@ using test::spin;
 
 namespace {
 
-test::Route delayed(std::string body, std::chrono::milliseconds delay) {
-    test::Route route = test::Route::json(std::move(body));
-    route.delay = delay;
-    return route;
-}
-
 class Sync : public test::GatewayTest {
 protected:
     void SetUp() override {
@@ -139,7 +133,7 @@ TEST_F(Sync, PartialAnswersKeepGoodData) {
         if (r.param("period") == "7d")
             return test::Route::json("{\"period\":");
         if (r.param("period") == "30d") // stops answering until the client gives up
-            return delayed(*sample::usage("30d"), 1500ms);
+            return test::Route::json(*sample::usage("30d"), 200, 1500ms);
         return test::Route::json(*sample::usage(r.param("period")));
     });
     refresh();
@@ -326,7 +320,7 @@ TEST_F(Sync, ConfigureSwitchesGatewayWhileAnAnswerIsPending) {
     other.serveSample();
     other.serveHello("9.9");
     refresh();
-    gateway.on("v1/tessel/quotas", delayed(sample::quotas(), 300ms));
+    gateway.on("v1/tessel/quotas", test::Route::json(sample::quotas(), 200, 300ms));
     const QString next = QString::fromStdString(other.endpoint());
 
     std::vector<Snapshot> published;
