@@ -219,9 +219,7 @@ TEST_F(Container, CyclingAdvancesTheSharedGroupAndKeepsIdsApart) {
         seen.push_back(SelectionSuite().integer("selection.all"));
     }
     EXPECT_EQ(seen, (std::vector<std::int64_t>{1, 2, 0, 1}));
-    struct stat info {};
-    ASSERT_EQ(::stat((directory() / "selection.ini").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(test::modeOf(directory() / "selection.ini"), 0600u);
 
     // A following widget and an own one without choices share the group.
     ConfigurationIntent ownWithoutChoice;
