@@ -8,24 +8,12 @@
 #include <chrono>
 #include <memory>
 
-#include "model/wire.h"
 #include "storage/snapshot_store.h"
 #include "support/app_fixture.h"
+#include "support/sample_snapshot.h"
 #include "sync/data_sync_service.h"
-#include "tools/sample-gateway/sample_data.h"
 
 namespace tessel::test {
-
-inline Snapshot
-sampleSnapshot(std::chrono::system_clock::time_point now = std::chrono::system_clock::now()) {
-    Snapshot s;
-    s.quotas = Wire::decode<QuotaEnvelope>(sample::quotas(now)).data;
-    for (const auto& [key, wire] : {std::pair{"today", "today"}, {"week", "7d"}, {"month", "30d"}})
-        s.usage[key] = Wire::decode<Usage>(*sample::usage(wire, now));
-    s.updatedAt = std::chrono::floor<std::chrono::seconds>(now);
-    s.version = "1.4.2";
-    return s;
-}
 
 class DashboardTest : public GatewayTest {
 protected:

@@ -75,29 +75,6 @@ TEST(DashboardData, RowsTilesAndNotesFollowTheChosenPeriodAndDimension) {
     EXPECT_EQ(Report::syncNote(s), "最近完整同步：Mar 12, 2025, 9:50:45\u202fPM");
 }
 
-TEST_F(DashboardReport, SectionsShowTheirPartsInOrder) {
-    ReportView report(&service(test::sampleSnapshot()));
-    report.resize(900, 700);
-    report.show();
-    EXPECT_EQ(report.visibleParts(),
-              QStringList({"headline", "tiles", "subscriptionsHeading", "quotaGrid", "trend",
-                           "distributionHeading", "rows", "footnotes"}));
-    EXPECT_EQ(text(report, "title"), "你的 AI，一目了然。");
-    EXPECT_EQ(report.findChild<TextLabel*>("subtitle")->text(),
-              "额度、调用与趋势，留在你的电脑上。");
-
-    service().setScreen("usage");
-    EXPECT_EQ(text(report, "title"), "用量分析"); // the toolbar's title: dashboard_window_test
-    EXPECT_FALSE(report.visibleParts().contains("subscriptionsHeading"));
-    EXPECT_FALSE(report.visibleParts().contains("quotaGrid"));
-
-    // An unknown section: the overview's title, but no subscriptions.
-    service().setScreen("unknown");
-    EXPECT_EQ(text(report, "title"), "你的 AI，一目了然。");
-    EXPECT_EQ(report.visibleParts(), QStringList({"headline", "tiles", "trend",
-                                                  "distributionHeading", "rows", "footnotes"}));
-}
-
 TEST_F(DashboardReport, EmptySnapshotAndBothProblemsInTheirPlaces) {
     // No container: the write of the failed cycle fails too.
     gateway.on("api/hello", test::Route::json("{}", 500));
@@ -124,12 +101,31 @@ TEST_F(DashboardReport, EmptySnapshotAndBothProblemsInTheirPlaces) {
     EXPECT_EQ(report.findChild<TextLabel*>("storage")->text(), sync.storageIssue());
 }
 
-TEST_F(DashboardReport, PickersRedrawFromTheSnapshotWithoutARequest) {
+TEST_F(DashboardReport, SectionsAndPickersRedrawFromTheSnapshotWithoutARequest) {
     Snapshot stored = test::sampleSnapshot();
     stored.usage.erase("month");
     ReportView report(&service(stored));
     report.resize(900, 700);
     report.show();
+    EXPECT_EQ(report.visibleParts(),
+              QStringList({"headline", "tiles", "subscriptionsHeading", "quotaGrid", "trend",
+                           "distributionHeading", "rows", "footnotes"}));
+    EXPECT_EQ(text(report, "title"), "你的 AI，一目了然。");
+    EXPECT_EQ(report.findChild<TextLabel*>("subtitle")->text(),
+              "额度、调用与趋势，留在你的电脑上。");
+
+    service().setScreen("usage");
+    EXPECT_EQ(text(report, "title"), "用量分析"); // the toolbar's title: dashboard_window_test
+    EXPECT_FALSE(report.visibleParts().contains("subscriptionsHeading"));
+    EXPECT_FALSE(report.visibleParts().contains("quotaGrid"));
+
+    // An unknown section: the overview's title, but no subscriptions.
+    service().setScreen("unknown");
+    EXPECT_EQ(text(report, "title"), "你的 AI，一目了然。");
+    EXPECT_EQ(report.visibleParts(), QStringList({"headline", "tiles", "trend",
+                                                  "distributionHeading", "rows", "footnotes"}));
+    service().setScreen("overview");
+
     const Usage& today = stored.usage.at("today");
     EXPECT_EQ(tileValues(report)[2], QString::fromStdString(tessel::Display::number(today.calls)));
     EXPECT_EQ(report.rows()->count(), int(today.agents->size()));

@@ -97,11 +97,7 @@ TEST_F(DashboardWindowTest, AnIssueAndNoVersionShowOnlyTheOfflineStatus) {
 }
 
 TEST_F(DashboardWindowTest, ToolbarAndShortcutsFollowACycleInEverySection) {
-    gateway.on("v1/tessel/quotas", [](const test::RecordedRequest&) {
-        test::Route r = test::Route::json(sample::quotas());
-        r.delay = 300ms;
-        return r;
-    });
+    gateway.on("v1/tessel/quotas", test::Route::json(sample::quotas(), 200, 300ms));
     window().show();
     window().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));

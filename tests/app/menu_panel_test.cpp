@@ -7,9 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/menu_panel.h"
-#include "support/app_fixture.h"
-#include "sync/data_sync_service.h"
-#include "tools/sample-gateway/sample_data.h"
+#include "dashboard_fixture.h"
 #include "ui/local_time.h"
 #include "ui/quota_card.h"
 
@@ -43,31 +41,10 @@ QString text(MenuPanel& panel, const char* name) {
     return panel.findChild<QLabel*>(name)->text();
 }
 
-class Panel : public test::GatewayTest {
-protected:
-    DataSyncService& service() {
-        if (!service_) {
-            DataSyncService::Options o;
-            o.container = container;
-            o.settingsPath = settingsPath();
-            o.client.requestTimeout = 2s;
-            o.second = 5ms;
-            service_ = std::make_unique<DataSyncService>(o);
-        }
-        return *service_;
-    }
-
-    test::ScopedEnv zone{"TZ", "UTC"};
-    std::filesystem::path container = dir.path() / "container";
-    std::unique_ptr<DataSyncService> service_;
-};
+using Panel = test::DashboardTest;
 
 TEST_F(Panel, RefreshDoesNotBlockAndFillsInTheFirstThreeQuotas) {
-    gateway.on("v1/tessel/quotas", [](const test::RecordedRequest&) {
-        test::Route r = test::Route::json(sample::quotas());
-        r.delay = 300ms;
-        return r;
-    });
+    gateway.on("v1/tessel/quotas", test::Route::json(sample::quotas(), 200, 300ms));
     // Held like the tray popup holds it: the window must grow when the cards arrive.
     QWidget popup;
     auto* holder = new QVBoxLayout(&popup);

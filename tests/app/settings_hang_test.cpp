@@ -1,23 +1,18 @@
-// The settings form over a Secret Service that never answers: a real gnome-keyring on a bus of
-// its own, stopped with SIGSTOP once it owns its name. The form must keep the event loop
+// The settings form over a Secret Service that never answers: the form must keep the event loop
 // turning while the key store is asked, and say so when saving fails.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
-#include <csignal>
-
 #include "app/settings/settings_view.h"
 #include "app/shell_settings.h"
 #include "support/app_fixture.h"
+#include "support/qt/silent_keyring.h"
 #include "sync/data_sync_service.h"
 
 using namespace tessel;
@@ -25,46 +20,13 @@ using test::spin;
 
 namespace {
 
-class Process {
-public:
-    ~Process() {
-        if (process.state() != QProcess::NotRunning) {
-            ::kill(pid_t(process.processId()), SIGKILL); // also ends a stopped process
-            process.waitForFinished(5000);
-        }
-    }
-    QProcess process;
-};
-
 TEST(SettingsHang, LookupAndSaveNeverBlockTheEventLoop) {
     test::app();
     test::TempDir dir;
-    Process bus;
-    bus.process.start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                       QStringLiteral("--print-address=1")});
-    ASSERT_TRUE(bus.process.waitForReadyRead(10000));
-    const QString busAddress = QString::fromUtf8(bus.process.readLine()).trimmed();
-    ASSERT_FALSE(busAddress.isEmpty());
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DBUS_SESSION_BUS_ADDRESS", busAddress);
-    env.insert("XDG_DATA_HOME", QString::fromStdString((dir.path() / "data").string()));
-    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir.path().string()));
-    Process keyring;
-    keyring.process.setProcessEnvironment(env);
-    keyring.process.start(QStringLiteral("gnome-keyring-daemon"),
-                          {QStringLiteral("--foreground"), QStringLiteral("--components=secrets")});
-    QDBusConnection probe = QDBusConnection::connectToBus(busAddress, QStringLiteral("probe"));
-    ASSERT_TRUE(spin([&] {
-        return probe.interface()
-            ->isServiceRegistered(QStringLiteral("org.freedesktop.secrets"))
-            .value();
-    }));
-    ::kill(pid_t(keyring.process.processId()), SIGSTOP);
+    test::SilentKeyring keyring;
+    ASSERT_TRUE(keyring.ready());
 
     // From here on every key-store call of this process goes to the stopped service.
-    test::ScopedEnv session("DBUS_SESSION_BUS_ADDRESS", busAddress.toStdString());
     test::ScopedEnv config("XDG_CONFIG_HOME", (dir.path() / "config").string());
     const QString settingsPath = QString::fromStdString((dir.path() / "app.ini").string());
     DataSyncService::Options options;

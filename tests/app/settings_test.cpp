@@ -5,7 +5,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDBusConnection>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QListView>
@@ -26,6 +25,7 @@
 #include "dashboard_fixture.h"
 #include "gateway/keychain.h"
 #include "model/display.h"
+#include "support/qt/reload_listener.h"
 #include "sync/data_sync_service.h"
 #include "sync/settings.h"
 #include "sync/widget_center.h"
@@ -38,34 +38,6 @@ using test::spin;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Counts this process's widget reload requests on the bus.
-class ReloadListener : public QObject {
-    Q_OBJECT
-public:
-    ReloadListener() {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        connected =
-            bus.connect(bus.baseService(), DesktopWidget::objectPath, DesktopWidget::interfaceName,
-                        DesktopWidget::reloadSignal, this, SLOT(received(QString)));
-    }
-    // Reloads since the last call once `expected` arrived (and nothing more is on its way).
-    int take(int expected) {
-        spin([&] { return kinds.count(kind()) >= expected; });
-        WidgetCenter::reloadTimelines("marker");
-        spin([this] { return kinds.contains("marker"); });
-        const int count = int(kinds.count(kind()));
-        kinds.clear();
-        return count;
-    }
-    static QString kind() { return QString::fromUtf8(DesktopWidget::kind); }
-    bool connected = false;
-public slots:
-    void received(const QString& kind) { kinds << kind; }
-
-private:
-    QStringList kinds;
-};
 
 Quota quota(const char* user, std::optional<std::string> plan = std::nullopt) {
     return Quota{.provider = "acme", .name = "Acme Pro", .user = user, .plan = plan};
@@ -121,7 +93,7 @@ protected:
         return label->isVisibleTo(&view()) ? label->text() : QString();
     }
 
-    ReloadListener bus;
+    test::ReloadListener bus;
     ShellSettings shell{settingsPath()};
     UpdateController updates{"https://updates.example.org/a.xml", "1"};
     std::unique_ptr<SettingsView> view_;
@@ -413,4 +385,4 @@ TEST_F(SettingsForm, TabWalksTheControlsTopToBottom) {
 
 } // namespace
 
-#include "settings_test.moc"
+#include "support/qt/moc_reload_listener.cpp"

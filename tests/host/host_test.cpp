@@ -18,13 +18,12 @@
 #include <QSettings>
 #include <QTest>
 
-#include <sys/stat.h>
-
 #include "host/autostart.h"
 #include "host/config_sheet.h"
 #include "host/gallery.h"
 #include "host/host.h"
 #include "host/widget_window.h"
+#include "session/reload_signal.h"
 #include "storage/container.h"
 #include "storage/snapshot_store.h"
 #include "support/app_fixture.h"
@@ -79,13 +78,8 @@ protected:
         ASSERT_TRUE(HostSettings::save(settingsPath(), widgets));
     }
     static void sendReload(const QString& kind, int times = 1) {
-        for (int i = 0; i < times; ++i) {
-            QDBusMessage m = QDBusMessage::createSignal("/net/quorvane/TesselWidget",
-                                                        "net.quorvane.TesselWidget.WidgetCenter",
-                                                        "ReloadTimelines");
-            m << kind;
-            QDBusConnection::sessionBus().send(m);
-        }
+        for (int i = 0; i < times; ++i)
+            ReloadSignal::send(kind.toStdString());
     }
 
     test::TempDir dir;
@@ -111,9 +105,8 @@ TEST_F(HostTest, RestoresWidgetsAndRepairsWhatItCannotShow) {
         EXPECT_EQ(host.window("m")->geometry(), QRect(300, 50, 364, 170));
         EXPECT_TRUE(screen.contains(host.window("l")->geometry()));
         EXPECT_EQ(host.window("l")->size(), QSize(364, 382));
-        struct stat entry {};
-        ASSERT_EQ(::stat(QFile::encodeName(Autostart::entryPath()).constData(), &entry), 0);
-        EXPECT_EQ(entry.st_mode & 0777, 0600u); // its command runs at every login
+        // Its command runs at every login.
+        EXPECT_EQ(test::modeOf(Autostart::entryPath().toStdString()), 0600u);
 
         host.setFamily("s", "large");
         EXPECT_EQ(host.window("s")->size(), QSize(364, 382));

@@ -143,15 +143,14 @@ TEST_F(RenderTest, WritesTheImageAtTheScaleAndTheme) {
 }
 
 TEST_F(RenderTest, RefusesBadInputWithExitTwo) {
+    const QStringList small{"render", "--family", "small", "--describe", "--config"};
     const QList<QStringList> bad = {
         {"render", "--family", "huge", "--describe"},
-        {"render", "--family", "small", "--describe", "--config", root() + "/missing.json"},
-        {"render", "--family", "small", "--describe", "--config", config("{\"metric\": ")},
-        {"render", "--family", "small", "--describe", "--config", config("[1]")},
-        {"render", "--family", "small", "--describe", "--config",
-         config("{\"metric\": \"weekly\"}")},
-        {"render", "--family", "small", "--describe", "--config",
-         config("{\"subscriptions\": [1]}")},
+        small + QStringList{root() + "/missing.json"},
+        small + QStringList{config("{\"metric\": ")},
+        small + QStringList{config("[1]")},
+        small + QStringList{config("{\"metric\": \"weekly\"}")},
+        small + QStringList{config("{\"subscriptions\": [1]}")},
         {"render", "--family", "small", "--out", root() + "/no/such/dir/x.png"},
         {"render", "--family", "small", "--scale", "nan", "--describe"},
     };

@@ -5,23 +5,11 @@
 #include <QJsonArray>
 #include <QSettings>
 
-#include <sys/stat.h>
-
 #include "host/host_settings.h"
 #include "support/temp_dir.h"
 
 using namespace tessel;
 using namespace tessel::host;
-
-namespace {
-
-mode_t mode(const std::filesystem::path& p) {
-    struct stat st {};
-    stat(p.c_str(), &st);
-    return st.st_mode & 0777;
-}
-
-} // namespace
 
 TEST(HostSettings, RoundTripPrivately) {
     test::TempDir dir;
@@ -37,8 +25,8 @@ TEST(HostSettings, RoundTripPrivately) {
                                {"metric", "cost"}}};
     PlacedWidget v{"b2", "TesselDesktopWidget", "small", {10, 20}, "", {}};
     ASSERT_TRUE(HostSettings::save(path, {w, v}));
-    EXPECT_EQ(mode(file), 0600u);
-    EXPECT_EQ(mode(file.parent_path()), 0700u);
+    EXPECT_EQ(test::modeOf(file), 0600u);
+    EXPECT_EQ(test::modeOf(file.parent_path()), 0700u);
 
     const QList<PlacedWidget> back = HostSettings::load(path);
     ASSERT_EQ(back.size(), 2);

@@ -48,12 +48,6 @@ Snapshot snapshotOf(const std::string& endpoint) {
     return s;
 }
 
-mode_t modeOf(const fs::path& path) {
-    struct stat info {};
-    EXPECT_EQ(::stat(path.c_str(), &info), 0);
-    return info.st_mode & 07777;
-}
-
 bool hasTemporaryFiles(const fs::path& dir) {
     for (const auto& entry : fs::directory_iterator(dir))
         if (entry.path().filename().string().find(".tmp-") != std::string::npos)
@@ -324,8 +318,8 @@ TEST(Stores, FilesArePrivateWhateverTheUmask) {
         WidgetPreferencesStore(dir).save({});
         ::umask(previous);
         for (const fs::path& folder : {tmp.path() / "new", dir})
-            EXPECT_EQ(modeOf(folder), 0700u) << folder << " umask " << mask;
+            EXPECT_EQ(test::modeOf(folder), 0700u) << folder << " umask " << mask;
         for (const char* name : {"snapshot.json", "previous.json", "widget-preferences.json"})
-            EXPECT_EQ(modeOf(dir / name), 0600u) << name << " umask " << mask;
+            EXPECT_EQ(test::modeOf(dir / name), 0600u) << name << " umask " << mask;
     }
 }

@@ -35,6 +35,10 @@ std::filesystem::path TempDir::write(const std::filesystem::path& relative,
     return target;
 }
 
+unsigned modeOf(const std::filesystem::path& path) {
+    return unsigned(std::filesystem::status(path).permissions() & std::filesystem::perms::mask);
+}
+
 ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
     : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str()))

@@ -23,6 +23,9 @@ private:
     std::filesystem::path path_;
 };
 
+// The permission bits of a file or directory, e.g. 0600.
+unsigned modeOf(const std::filesystem::path& path);
+
 // Sets (or, with nullopt, unsets) an environment variable for one scope.
 class ScopedEnv {
 public:

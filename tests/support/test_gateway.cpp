@@ -30,8 +30,8 @@ std::string RecordedRequest::param(const std::string& name) const {
     return it == params.end() ? std::string() : it->second;
 }
 
-Route Route::json(std::string body, int status) {
-    return Route{.status = status, .body = std::move(body)};
+Route Route::json(std::string body, int status, std::chrono::milliseconds delay) {
+    return Route{.status = status, .body = std::move(body), .delay = delay};
 }
 
 struct TestGateway::State {

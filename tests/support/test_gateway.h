@@ -43,7 +43,7 @@ struct Route {
     std::chrono::milliseconds stallFor{0};
     std::optional<std::size_t> closeAfter{}; // bytes sent before the connection is dropped
 
-    static Route json(std::string body, int status = 200);
+    static Route json(std::string body, int status = 200, std::chrono::milliseconds delay = {});
 };
 
 class TestGateway {

@@ -1,10 +1,6 @@
 // Real cycles against the test gateway over loopback, real files, the private session bus.
 #include <gtest/gtest.h>
 
-// Before Qt, which defines "signals" as a keyword.
-#include <gio/gio.h>
-
-#include <QDBusConnection>
 #include <QSettings>
 #include <QThreadPool>
 #include <QTimer>
@@ -22,6 +18,8 @@
 #include "storage/file_io.h"
 #include "storage/snapshot_store.h"
 #include "support/app_fixture.h"
+#include "support/qt/reload_listener.h"
+#include "support/qt/silent_keyring.h"
 #include "sync/data_sync_service.h"
 #include "sync/settings.h"
 #include "sync/widget_center.h"
@@ -33,94 +31,6 @@ namespace fs = std::filesystem;
 using test::spin;
 
 namespace {
-
-// Collects reload requests from the bus; flush() waits until everything sent so far arrived.
-class ReloadListener : public QObject {
-    Q_OBJECT
-public:
-    ReloadListener() {
-        // Only this process's signals: other test programs share the bus.
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        connected =
-            bus.connect(bus.baseService(), DesktopWidget::objectPath, DesktopWidget::interfaceName,
-                        DesktopWidget::reloadSignal, this, SLOT(received(QString)));
-    }
-    QStringList flush() {
-        WidgetCenter::reloadTimelines("marker");
-        spin([this] { return kinds.contains("marker"); });
-        QStringList seen = kinds;
-        seen.removeAll("marker");
-        kinds.clear();
-        return seen;
-    }
-    qsizetype pending() const { return kinds.size(); }
-    bool connected = false;
-public slots:
-    void received(const QString& kind) { kinds << kind; }
-
-private:
-    QStringList kinds;
-};
-
-// Owns the Secret Service's name on the session bus and never answers: every call to it waits
-// until the caller gives up. The calls are queued on a main context nobody runs.
-class SilentSecretService {
-public:
-    SilentSecretService() : context_(g_main_context_new()) {
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        if (!address)
-            return;
-        connection_ = g_dbus_connection_new_for_address_sync(
-            address,
-            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, nullptr);
-        g_free(address);
-        if (!connection_)
-            return;
-        static const GDBusSubtreeVTable vtable = {
-            [](GDBusConnection*, const gchar*, const gchar*, gpointer) -> gchar** {
-                return g_new0(gchar*, 1);
-            },
-            nullptr,
-            nullptr,
-            {}};
-        g_main_context_push_thread_default(context_);
-        g_dbus_connection_register_subtree(connection_, "/org/freedesktop/secrets", &vtable,
-                                           G_DBUS_SUBTREE_FLAGS_DISPATCH_TO_UNENUMERATED_NODES,
-                                           nullptr, nullptr, nullptr);
-        g_main_context_pop_thread_default(context_);
-        GVariant* reply = g_dbus_connection_call_sync(
-            connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-            "RequestName", g_variant_new("(su)", "org.freedesktop.secrets", 4u /*DO_NOT_QUEUE*/),
-            G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-        if (reply) {
-            guint32 result = 0;
-            g_variant_get(reply, "(u)", &result);
-            owned_ = result == 1; // primary owner
-            g_variant_unref(reply);
-        }
-    }
-    ~SilentSecretService() {
-        if (connection_) {
-            g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-            g_object_unref(connection_);
-        }
-        g_main_context_unref(context_);
-    }
-    bool owned() const { return owned_; }
-
-private:
-    GMainContext* context_;
-    GDBusConnection* connection_ = nullptr;
-    bool owned_ = false;
-};
-
-test::Route delayed(std::string body, std::chrono::milliseconds delay) {
-    test::Route route = test::Route::json(std::move(body));
-    route.delay = delay;
-    return route;
-}
 
 class Sync : public test::GatewayTest {
 protected:
@@ -158,7 +68,7 @@ protected:
     }
 
     fs::path container = dir.path() / "container";
-    ReloadListener bus;
+    test::ReloadListener bus;
     std::unique_ptr<DataSyncService> service_;
 };
 
@@ -223,7 +133,7 @@ TEST_F(Sync, PartialAnswersKeepGoodData) {
         if (r.param("period") == "7d")
             return test::Route::json("{\"period\":");
         if (r.param("period") == "30d") // stops answering until the client gives up
-            return delayed(*sample::usage("30d"), 1500ms);
+            return test::Route::json(*sample::usage("30d"), 200, 1500ms);
         return test::Route::json(*sample::usage(r.param("period")));
     });
     refresh();
@@ -383,12 +293,12 @@ TEST_F(Sync, NewIntervalFromOthersCutsTheRunningWait) {
     EXPECT_EQ(service().interval(), 30);
 }
 
-// Runs in a registration of its own, on a bus where nothing else owns the Secret Service's name.
+// Runs in a registration of its own: no key-store call of the process may precede it.
 TEST_F(Sync, KeyStoreThatNeverAnswersLeavesTheGuiThreadFree) {
     if (!qEnvironmentVariableIsSet("TESSEL_SILENT_KEYRING"))
         GTEST_SKIP() << "runs only in sync_service_test_silent_keyring";
-    SilentSecretService silent;
-    ASSERT_TRUE(silent.owned());
+    test::SilentKeyring silent;
+    ASSERT_TRUE(silent.ready());
     int ticks = 0;
     QTimer ticker;
     ticker.setInterval(10);
@@ -410,7 +320,7 @@ TEST_F(Sync, ConfigureSwitchesGatewayWhileAnAnswerIsPending) {
     other.serveSample();
     other.serveHello("9.9");
     refresh();
-    gateway.on("v1/tessel/quotas", delayed(sample::quotas(), 300ms));
+    gateway.on("v1/tessel/quotas", test::Route::json(sample::quotas(), 200, 300ms));
     const QString next = QString::fromStdString(other.endpoint());
 
     std::vector<Snapshot> published;
@@ -450,4 +360,4 @@ TEST_F(Sync, ConfigureSwitchesGatewayWhileAnAnswerIsPending) {
     GatewayKeychain::save("", other.endpoint());
 }
 
-#include "service_test.moc"
+#include "support/qt/moc_reload_listener.cpp"

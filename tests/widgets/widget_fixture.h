@@ -4,12 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "model/wire.h"
 #include "storage/container.h"
 #include "storage/snapshot_store.h"
 #include "storage/widget_preferences.h"
 #include "support/app_fixture.h"
-#include "tools/sample-gateway/sample_data.h"
+#include "support/sample_snapshot.h"
 #include "widgets/widget_content.h"
 
 // Readable failure messages for Qt texts.
@@ -18,17 +17,6 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 }
 
 namespace tessel::test {
-
-// The snapshot the application would store after one good refresh of the sample gateway.
-inline Snapshot sampleSnapshot(Instant now) {
-    Snapshot s;
-    s.endpoint = "http://127.0.0.1:3425";
-    s.updatedAt = s.attemptedAt = s.quotaUpdatedAt = s.usageUpdatedAt = now;
-    s.quotas = Wire::decode<QuotaEnvelope>(sample::quotas(now)).data;
-    for (const auto& [key, wire] : {std::pair{"today", "today"}, {"week", "7d"}, {"month", "30d"}})
-        s.usage[key] = Wire::decode<Usage>(*sample::usage(wire, now));
-    return s;
-}
 
 // The shared container in a temporary XDG_DATA_HOME.
 class ContainerTest : public ::testing::Test {
