@@ -33,6 +33,8 @@ private:
 
     std::vector<Preview> previews_;
     Coalescer refreshes_;
+    bool reading_ = false;
+    bool readAgain_ = false;
 };
 
 // "小号", "中号", "大号".
