@@ -87,7 +87,7 @@ Gallery::Gallery(Host* host) : refreshes_(std::chrono::milliseconds(500), [this]
                     });
             column->addWidget(add, 0, Qt::AlignHCenter);
             row->addLayout(column);
-            previews_.push_back({&plugin, family, std::move(view)});
+            previews_.push_back({plugin.plugin, family, std::move(view)});
         }
         row->addStretch(1);
         layout->addWidget(stage);
@@ -114,7 +114,7 @@ void Gallery::reread() {
     }
     QList<std::pair<const widget::WidgetPlugin*, widget::Family>> wanted;
     for (const Preview& p : previews_)
-        wanted.append({p.plugin->plugin, p.family});
+        wanted.append({p.plugin, p.family});
     if (wanted.isEmpty())
         return;
     reading_ = true;

@@ -25,7 +25,7 @@ public:
 
 private:
     struct Preview {
-        const LoadedPlugin* plugin;
+        const widget::WidgetPlugin* plugin; // loaded for the life of the process
         widget::Family family;
         std::unique_ptr<widget::WidgetView> view;
     };
