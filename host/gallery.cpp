@@ -3,6 +3,7 @@
 #include "host/host.h"
 
 #include <QFrame>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,6 +11,9 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <utility>
 
 namespace tessel::host {
 
@@ -61,9 +65,10 @@ Gallery::Gallery(Host* host) : refreshes_(std::chrono::milliseconds(500), [this]
         for (widget::Family family : plugin.description.families) {
             auto* column = new QVBoxLayout;
             column->setSpacing(8);
-            const widget::Entry entry = plugin.plugin->snapshot({}, {family, true});
-            std::unique_ptr<widget::WidgetView> view =
-                plugin.plugin->createView(entry, family, {}, this);
+            // The real preview follows from a worker: reading the snapshot takes as long as
+            // the snapshot is large.
+            std::unique_ptr<widget::WidgetView> view = plugin.plugin->createView(
+                plugin.plugin->placeholder({family, true}), family, {}, this);
             if (view) {
                 // A preview shows; clicks in it open and run nothing, and it takes no focus.
                 view->widget()->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -82,7 +87,7 @@ Gallery::Gallery(Host* host) : refreshes_(std::chrono::milliseconds(500), [this]
                     });
             column->addWidget(add, 0, Qt::AlignHCenter);
             row->addLayout(column);
-            previews_.push_back({&plugin, family, std::move(view)});
+            previews_.push_back({plugin.plugin, family, std::move(view)});
         }
         row->addStretch(1);
         layout->addWidget(stage);
@@ -95,14 +100,41 @@ Gallery::Gallery(Host* host) : refreshes_(std::chrono::milliseconds(500), [this]
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
+    reread();
 }
 
 Gallery::~Gallery() = default;
 
+// One read at a time; a refresh that comes meanwhile reads once more when it is done. The
+// watcher dies with the gallery; a read still running then finishes unheard.
 void Gallery::reread() {
-    for (Preview& p : previews_)
-        if (p.view)
-            p.view->setEntry(p.plugin->plugin->snapshot({}, {p.family, true}));
+    if (reading_) {
+        readAgain_ = true;
+        return;
+    }
+    QList<std::pair<const widget::WidgetPlugin*, widget::Family>> wanted;
+    for (const Preview& p : previews_)
+        wanted.append({p.plugin, p.family});
+    if (wanted.isEmpty())
+        return;
+    reading_ = true;
+    auto* watcher = new QFutureWatcher<QList<widget::Entry>>(this);
+    connect(watcher, &QFutureWatcher<QList<widget::Entry>>::finished, this, [this, watcher] {
+        const QList<widget::Entry> entries = watcher->result();
+        watcher->deleteLater();
+        reading_ = false;
+        for (std::size_t i = 0; i < previews_.size() && i < std::size_t(entries.size()); ++i)
+            if (previews_[i].view)
+                previews_[i].view->setEntry(entries[qsizetype(i)]);
+        if (std::exchange(readAgain_, false))
+            reread();
+    });
+    watcher->setFuture(QtConcurrent::run([wanted] {
+        QList<widget::Entry> entries;
+        for (const auto& [plugin, family] : wanted)
+            entries.append(plugin->snapshot({}, {family, true}));
+        return entries;
+    }));
 }
 
 } // namespace tessel::host

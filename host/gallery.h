@@ -25,7 +25,7 @@ public:
 
 private:
     struct Preview {
-        const LoadedPlugin* plugin;
+        const widget::WidgetPlugin* plugin; // loaded for the life of the process
         widget::Family family;
         std::unique_ptr<widget::WidgetView> view;
     };
@@ -33,6 +33,8 @@ private:
 
     std::vector<Preview> previews_;
     Coalescer refreshes_;
+    bool reading_ = false;
+    bool readAgain_ = false;
 };
 
 // "小号", "中号", "大号".

@@ -65,10 +65,9 @@ WidgetWindow::WidgetWindow(const PlacedWidget& record, const LoadedPlugin& plugi
     reload();
 }
 
-WidgetWindow::~WidgetWindow() {
-    if (watcher_)
-        watcher_->waitForFinished();
-}
+// A timeline still being read finishes unheard: the worker holds nothing of this window, and
+// waiting for it would hold the GUI thread as long as the read takes.
+WidgetWindow::~WidgetWindow() = default;
 
 widget::Family WidgetWindow::family() const {
     return widget::familyFromName(record_.family).value_or(widget::Family::Small);

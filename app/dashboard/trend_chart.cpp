@@ -1,6 +1,7 @@
 #include "app/dashboard/trend_chart.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
 
@@ -15,8 +16,12 @@ namespace {
 TesselMakeTrendChart resolveModule() {
     const QString name = QStringLiteral("libtessel_chart.so");
     QStringList candidates;
-    if (QCoreApplication::instance())
-        candidates << QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+    // Beside the program in the build tree; in its own prefix's libdir when installed.
+    if (QCoreApplication::instance()) {
+        const QString here = QCoreApplication::applicationDirPath();
+        candidates << here + QLatin1Char('/') + name
+                   << QDir::cleanPath(here + QStringLiteral("/" TESSEL_CHART_FROM_BIN "/") + name);
+    }
     candidates << QStringLiteral(TESSEL_CHART_INSTALLED) << QStringLiteral(TESSEL_CHART_BUILT);
     for (const QString& path : candidates) {
         if (!QFileInfo(path).isFile())

@@ -177,10 +177,15 @@ constexpr int visibleRows = 8;
 } // namespace
 
 QString WidgetSettingsSections::hostProgram() {
-    const QFileInfo built(QCoreApplication::applicationDirPath() +
-                          QStringLiteral("/../host/tessel-widget-host"));
-    if (built.isFile() && built.isExecutable())
-        return built.absoluteFilePath();
+    // Both programs install into one bindir: a tree installed under a prefix that is not on
+    // PATH starts its own host, not another installation's.
+    const QString here = QCoreApplication::applicationDirPath();
+    for (const QString& path : {here + QStringLiteral("/../host/tessel-widget-host"),
+                                here + QStringLiteral("/tessel-widget-host")}) {
+        const QFileInfo program(path);
+        if (program.isFile() && program.isExecutable())
+            return program.absoluteFilePath();
+    }
     return QStandardPaths::findExecutable(QStringLiteral("tessel-widget-host"));
 }
 

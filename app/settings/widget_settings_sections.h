@@ -41,7 +41,8 @@ public:
     // The subscription switches: one checkable row per subscription of the snapshot.
     QListView* subscriptionList() const { return list_; }
     // The widget host the gallery button starts: the one built beside the application in the
-    // build tree, else the one on PATH; empty when there is none.
+    // build tree, else the one installed beside it, else the one on PATH; empty when there is
+    // none.
     static QString hostProgram();
 
 private:

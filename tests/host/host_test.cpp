@@ -257,6 +257,11 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
     EXPECT_TRUE(labels.contains("Tessel Widget"));
     EXPECT_TRUE(
         labels.contains("订阅额度、用量与趋势。点击小号组件的订阅名切换；更多窗口在主应用查看。"));
+    // The previews are read off the GUI thread and then show the synced data.
+    ASSERT_TRUE(test::spin([&] {
+        return std::ranges::any_of(gallery->findChildren<QLabel*>(),
+                                   [](const QLabel* l) { return l->text().contains("Alpha"); });
+    }));
     const QList<QPushButton*> buttons = gallery->findChildren<QPushButton*>();
     ASSERT_EQ(buttons.size(), 3);
     for (QPushButton* b : buttons)
