@@ -59,7 +59,7 @@ void QuotaNotifier::observe() {
     // Only quota data this cycle fetched counts; a failed cycle keeps the old figures.
     const bool fresh =
         snapshot.quotaUpdatedAt && snapshot.quotaUpdatedAt != seen_ &&
-        std::chrono::system_clock::now() - *snapshot.quotaUpdatedAt <= Snapshot::freshness;
+        elapsed(*snapshot.quotaUpdatedAt, std::chrono::system_clock::now()) <= Snapshot::freshness;
     seen_ = snapshot.quotaUpdatedAt;
     if (!fresh || !known)
         return;

@@ -1,5 +1,7 @@
 #include "app/tray.h"
 
+#include <algorithm>
+
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
@@ -144,10 +146,14 @@ void Tray::update() {
     icon_->setToolTip(toolTip());
     // Data turns old without any new snapshot: look again when it does.
     if (state_ == TrayIcon::State::Current && snapshot.updatedAt) {
-        const auto left =
-            *snapshot.updatedAt + Snapshot::freshness - std::chrono::system_clock::now();
-        staleCheck_->start(std::chrono::duration_cast<std::chrono::milliseconds>(left) +
-                           std::chrono::seconds(1));
+        // Through elapsed(), which saturates: a stamp far in the future (a clock set back) must
+        // neither overflow nor exceed what a QTimer holds; a day's wait is checked again then.
+        using std::chrono::duration_cast, std::chrono::milliseconds;
+        const auto age = duration_cast<milliseconds>(
+            elapsed(*snapshot.updatedAt, std::chrono::system_clock::now()));
+        const milliseconds left = std::clamp(duration_cast<milliseconds>(Snapshot::freshness) - age,
+                                             milliseconds(0), milliseconds(std::chrono::hours(24)));
+        staleCheck_->start(left + std::chrono::seconds(1));
     } else {
         staleCheck_->stop();
     }

@@ -79,8 +79,8 @@ bool Host::restore() {
     }
     if (!problems.isEmpty())
         save();
-    else if (QFileInfo::exists(Autostart::entryPath()) != !records.isEmpty())
-        Autostart::set(!records.isEmpty(), QCoreApplication::applicationFilePath());
+    else
+        keepAutostart(!records.isEmpty());
     return !windows_.isEmpty();
 }
 
@@ -247,7 +247,13 @@ void Host::save() {
     records.append(unplaced_);
     if (!HostSettings::save(settingsPath_, records))
         qWarning("tessel-widget-host: cannot write %s", qPrintable(settingsPath_));
-    Autostart::set(!records.isEmpty(), QCoreApplication::applicationFilePath());
+    keepAutostart(!records.isEmpty());
+}
+
+// Every drag saves; the entry is written only when it should appear or go.
+void Host::keepAutostart(bool wanted) {
+    if (QFileInfo::exists(Autostart::entryPath()) != wanted)
+        Autostart::set(wanted, QCoreApplication::applicationFilePath());
 }
 
 QPoint Host::freeSpot(QSize size, const QScreen* screen) const {

@@ -67,6 +67,7 @@ private:
     const LoadedPlugin* pluginFor(const QString& kind) const;
     void menuAction(const QString& id, const QString& action);
     void save();
+    void keepAutostart(bool wanted);
     void repairAll();
     void checkIdle();
 
