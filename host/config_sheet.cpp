@@ -3,11 +3,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFutureWatcher>
 #include <QJsonArray>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <utility>
 
 namespace tessel::host {
 
@@ -24,7 +28,8 @@ QLabel* title(const QString& text, QWidget* buddy) {
 
 ConfigSheet::ConfigSheet(const LoadedPlugin& plugin, const QString& widgetId,
                          const QJsonObject& configuration, QWidget* parent)
-    : QWidget(parent, Qt::Dialog), plugin_(plugin), id_(widgetId), configuration_(configuration) {
+    : QWidget(parent, Qt::Dialog), plugin_(plugin.plugin), id_(widgetId),
+      configuration_(configuration) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(plugin.description.configurationTitle);
     auto* layout = new QVBoxLayout(this);
@@ -37,7 +42,7 @@ ConfigSheet::ConfigSheet(const LoadedPlugin& plugin, const QString& widgetId,
     heading->setFont(font);
     heading->setAccessibleName(heading->text());
     layout->addWidget(heading);
-    for (const widget::Parameter& p : plugin.plugin->parameters()) {
+    for (const widget::Parameter& p : plugin_->parameters()) {
         switch (p.type) {
         case widget::Parameter::Type::Flag:
             addFlag(p);
@@ -96,8 +101,18 @@ void ConfigSheet::addChoice(const widget::Parameter& p) {
     layout()->addWidget(combo);
 }
 
+namespace {
+
+struct EntityChoices {
+    QStringList present; // kept ids whose entity still exists
+    QList<widget::Entity> offered;
+};
+
+} // namespace
+
 // Chosen ids are kept in the order they were picked. Ids whose entity has gone stay in the
-// configuration (the entity may come back) but are not listed.
+// configuration (the entity may come back) but are not listed. Both lists come from the
+// snapshot file, which may be large: a worker reads them while the sheet already shows.
 void ConfigSheet::addEntities(const widget::Parameter& p) {
     auto* list = new QListWidget;
     list->setSpacing(2);
@@ -106,10 +121,35 @@ void ConfigSheet::addEntities(const widget::Parameter& p) {
     for (const QJsonValue& v : stored.toArray())
         if (v.isString())
             chosen.append(v.toString());
-    QStringList present;
-    for (const widget::Entity& e : plugin_.plugin->entities(p.key, chosen))
-        present.append(e.id);
-    for (const widget::Entity& e : plugin_.plugin->suggestedEntities(p.key)) {
+    auto* reading = new QListWidgetItem(QStringLiteral("正在读取订阅…"), list);
+    reading->setFlags(Qt::NoItemFlags);
+    list->setEnabled(false);
+    list->setFixedHeight(2 * (list->fontMetrics().height() + 10) + 8);
+    layout()->addWidget(title(p.title, list));
+    layout()->addWidget(list);
+
+    // The watcher is the list's child: a sheet closed before the read ends takes it along,
+    // and the result is never heard.
+    auto* watcher = new QFutureWatcher<EntityChoices>(list);
+    connect(watcher, &QFutureWatcher<EntityChoices>::finished, list,
+            [this, list, watcher, key = p.key, chosen] {
+                const EntityChoices choices = watcher->result();
+                watcher->deleteLater();
+                fillEntities(list, key, chosen, choices.present, choices.offered);
+            });
+    watcher->setFuture(QtConcurrent::run([plugin = plugin_, key = p.key, chosen] {
+        EntityChoices choices;
+        for (const widget::Entity& e : plugin->entities(key, chosen))
+            choices.present.append(e.id);
+        choices.offered = plugin->suggestedEntities(key);
+        return choices;
+    }));
+}
+
+void ConfigSheet::fillEntities(QListWidget* list, const QString& key, QStringList chosen,
+                               const QStringList& present, const QList<widget::Entity>& offered) {
+    list->clear();
+    for (const widget::Entity& e : offered) {
         auto* item = new QListWidgetItem(e.name, list);
         item->setData(Qt::UserRole, e.id);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
@@ -121,8 +161,9 @@ void ConfigSheet::addEntities(const widget::Parameter& p) {
     }
     list->setFixedHeight(
         std::clamp(int(list->count()), 2, 6) * (list->fontMetrics().height() + 10) + 8);
+    list->setEnabled(true);
     connect(list, &QListWidget::itemChanged, this,
-            [this, key = p.key, chosen](QListWidgetItem* item) mutable {
+            [this, key, chosen = std::move(chosen)](QListWidgetItem* item) mutable {
                 const QString id = item->data(Qt::UserRole).toString();
                 chosen.removeAll(id);
                 if (item->checkState() == Qt::Checked)
@@ -134,8 +175,9 @@ void ConfigSheet::addEntities(const widget::Parameter& p) {
                 }
                 set(key, QJsonArray::fromStringList(chosen));
             });
-    layout()->addWidget(title(p.title, list));
-    layout()->addWidget(list);
+    // Grown to show the filled list; a sheet the user made taller stays so.
+    if (height() < sizeHint().height())
+        resize(width(), sizeHint().height());
 }
 
 } // namespace tessel::host

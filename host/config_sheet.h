@@ -1,11 +1,13 @@
 // A widget's configuration sheet, built from the plug-in's parameters alone. Every change
-// applies at once.
+// applies at once. Entity lists are read off the GUI thread and fill in when the read is done.
 #pragma once
 
 #include "host/plugins.h"
 
 #include <QJsonObject>
 #include <QWidget>
+
+class QListWidget;
 
 namespace tessel::host {
 
@@ -24,9 +26,12 @@ private:
     void addFlag(const widget::Parameter& p);
     void addChoice(const widget::Parameter& p);
     void addEntities(const widget::Parameter& p);
+    void fillEntities(QListWidget* list, const QString& key, QStringList chosen,
+                      const QStringList& present, const QList<widget::Entity>& offered);
     void set(const QString& key, const QJsonValue& value);
 
-    const LoadedPlugin& plugin_;
+    // Plug-ins live as long as the process; the host's list of them may not.
+    const widget::WidgetPlugin* plugin_;
     QString id_;
     QJsonObject configuration_;
 };

@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QTest>
+#include <QThreadPool>
 
 #include "host/autostart.h"
 #include "host/config_sheet.h"
@@ -222,6 +223,8 @@ TEST_F(HostTest, ConfigurationSheetAppliesAtOnceAndKeepsVanishedChoices) {
     auto* list = sheet->findChild<QListWidget*>();
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->accessibleName(), "订阅（不选则显示全部）");
+    // The subscriptions are read off the GUI thread; the sheet shows before they are.
+    ASSERT_TRUE(test::spin([&] { return list->isEnabled(); }));
     ASSERT_EQ(list->count(), 3);
     EXPECT_EQ(list->item(1)->checkState(), Qt::Checked);
     QStringList combos;
@@ -243,6 +246,18 @@ TEST_F(HostTest, ConfigurationSheetAppliesAtOnceAndKeepsVanishedChoices) {
     EXPECT_EQ(HostSettings::load(settingsPath())[0].configuration.value("subscriptions"),
               QJsonArray({"|gone||"}));
     ASSERT_TRUE(test::spin([&] { return !shows(w, "Gamma"); }));
+
+    // A sheet closed before its read is done must not hear the answer.
+    sheet->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    host.edit("m");
+    QPointer<ConfigSheet> early = host.sheet("m");
+    ASSERT_TRUE(early);
+    early->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(early.isNull());
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
 }
 
 TEST_F(HostTest, GalleryPlacesEachFamily) {
