@@ -281,13 +281,31 @@ QCoro::Task<> DataSyncService::apply(const QString& endpoint, int interval, cons
         SecretMemory::wipe(key);
     }
 
+    // Saved before anything is adopted: a full or failing disk must not read as success.
+    if (!saveSettings(endpoint, Schedule::clampInterval(interval)))
+        throw AppSettings::SettingsError();
     ++generation_;
     adopt(endpoint, interval);
-    // Writability was checked above; a disk that fails now costs only the next start's values.
-    AppSettings::write(*settings_,
-                       {{AppSettings::endpoint, endpoint}, {AppSettings::interval, interval_}});
     failures_ = 0;
     return refresh(true);
+}
+
+bool DataSyncService::saveSettings(const QString& endpoint, int interval) {
+    const std::pair<AppSettings::Key, QVariant> stored[] = {
+        {AppSettings::endpoint, settings_->value(AppSettings::endpoint.key())},
+        {AppSettings::interval, settings_->value(AppSettings::interval.key())}};
+    if (AppSettings::write(*settings_,
+                           {{AppSettings::endpoint, endpoint}, {AppSettings::interval, interval}}))
+        return true;
+    // QSettings keeps a failed write in its cache and would read it back as stored, and the
+    // file watcher would then adopt it: put back what the file holds.
+    for (const auto& [key, value] : stored) {
+        if (value.isValid())
+            settings_->setValue(key.key(), value);
+        else
+            settings_->remove(key.key());
+    }
+    return false;
 }
 
 bool DataSyncService::adopt(const QString& endpoint, int interval) {

@@ -100,6 +100,7 @@ signals:
 private:
     QCoro::Task<> apply(const QString& endpoint, int interval, const QString* token);
     // The settings' part of configure(): true when the endpoint changed.
+    bool saveSettings(const QString& endpoint, int interval);
     bool adopt(const QString& endpoint, int interval);
     void watchSettings();
     void followSettings();

@@ -10,6 +10,9 @@
 #include <atomic>
 #include <fstream>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "gateway/endpoint.h"
@@ -218,6 +221,30 @@ TEST_F(Sync, LoopReloadsOnlyOnItsFirstCycleAndHoldsServiceWeakly) {
     EXPECT_LE(settled, before + 5);
     spin([] { return false; }, 900);
     EXPECT_EQ(gateway.requestCount(), settled);
+}
+
+// The folder can be written, but the write itself fails (a file-size limit stands in for a full
+// disk): a refusal, and what was not saved is not adopted when the file changes later.
+TEST_F(Sync, ConfigureWhoseSettingsCannotBeSavedChangesNothing) {
+    const QString before = service().endpoint();
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit tiny{16, limit.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    EXPECT_THROW(service().configure("http://127.0.0.1:1", 120), AppSettings::SettingsError);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(service().endpoint(), before);
+    EXPECT_EQ(service().interval(), 60);
+
+    setting(AppSettings::appearance, "dark"); // another writer touches the file
+    spin([] { return false; }, 300);
+    EXPECT_EQ(service().endpoint(), before);
+    EXPECT_EQ(QSettings(settingsPath(), QSettings::IniFormat)
+                  .value(AppSettings::endpoint.key())
+                  .toString(),
+              before);
 }
 
 TEST_F(Sync, FirstLaunchWritesNoSettings) {
