@@ -1,5 +1,6 @@
 #include "host/instance.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -45,7 +46,9 @@ bool Instance::claim() {
 void Instance::listen() {
     if (socket_.isEmpty() || server_)
         return;
-    server_ = new QLocalServer(this);
+    // Owned by the application, which main() makes after this object: the server and its
+    // sockets go while the event dispatcher still exists.
+    server_ = new QLocalServer(QCoreApplication::instance());
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server_, &QLocalServer::newConnection, this, &Instance::accept);
     // We hold the lock, so a socket still there is a crashed host's.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 class QLocalServer;
@@ -37,7 +38,7 @@ private:
     void accept();
     void read(QLocalSocket* socket);
 
-    QLocalServer* server_ = nullptr;
+    QPointer<QLocalServer> server_;
     QString socket_;
     int lock_ = -1;
 };
