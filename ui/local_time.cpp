@@ -15,12 +15,13 @@ namespace tessel {
 
 namespace {
 
-QString formatIcu(Instant at, const QLocale& locale, icu::DateFormat::EStyle dateStyle) {
+QString formatIcu(Instant at, const QLocale& locale, icu::DateFormat::EStyle dateStyle,
+                  icu::DateFormat::EStyle timeStyle = icu::DateFormat::kShort) {
     const double millis = double(
         std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count());
     const QString name = locale.language() == QLocale::C ? QStringLiteral("en_US") : locale.name();
     std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(
-        dateStyle, icu::DateFormat::kShort, icu::Locale(name.toLatin1().constData())));
+        dateStyle, timeStyle, icu::Locale(name.toLatin1().constData())));
     if (!format) {
         const QDateTime local = QDateTime::fromMSecsSinceEpoch(qint64(millis));
         return dateStyle == icu::DateFormat::kNone
@@ -44,6 +45,10 @@ QLocale userLocale() {
 
 QString dateTime(Instant at, const QLocale& locale) {
     return formatIcu(at, locale, icu::DateFormat::kMedium);
+}
+
+QString dateTimeWithSeconds(Instant at, const QLocale& locale) {
+    return formatIcu(at, locale, icu::DateFormat::kMedium, icu::DateFormat::kMedium);
 }
 
 QString time(Instant at, const QLocale& locale) {

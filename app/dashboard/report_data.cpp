@@ -1,12 +1,5 @@
 #include "app/dashboard/report_data.h"
 
-#include <unicode/datefmt.h>
-#include <unicode/locid.h>
-#include <unicode/timezone.h>
-#include <unicode/unistr.h>
-
-#include <memory>
-
 #include "model/display.h"
 #include "ui/local_time.h"
 
@@ -16,25 +9,6 @@ namespace {
 
 QString fromStd(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-// The cards' time locale ("C" becomes en_US there).
-icu::Locale timeLocale() {
-    return icu::Locale(LocalTime::userLocale().name().toLatin1().constData());
-}
-
-// Abbreviated date and standard time with seconds, in the host's zone at the moment of the call.
-QString dateTimeWithSeconds(Instant at) {
-    const double millis = double(
-        std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count());
-    std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(
-        icu::DateFormat::kMedium, icu::DateFormat::kMedium, timeLocale()));
-    if (!format)
-        return {};
-    format->adoptTimeZone(icu::TimeZone::detectHostTimeZone());
-    icu::UnicodeString text;
-    format->format(millis, text);
-    return QString(reinterpret_cast<const QChar*>(text.getBuffer()), text.length());
 }
 
 Row row(const UsageGroup& group) {
@@ -131,7 +105,7 @@ QString scopeNote() {
 QString syncNote(const Snapshot& snapshot) {
     if (!snapshot.updatedAt)
         return {};
-    return QStringLiteral("最近完整同步：") + dateTimeWithSeconds(*snapshot.updatedAt);
+    return QStringLiteral("最近完整同步：") + LocalTime::dateTimeWithSeconds(*snapshot.updatedAt);
 }
 
 } // namespace tessel::Report
