@@ -6,12 +6,8 @@
 #include <QSet>
 #include <QSettings>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "session/autostart_entry.h"
+#include "session/private_file.h"
 
 namespace tessel::host::HostSettings {
 
@@ -19,32 +15,6 @@ namespace {
 
 bool knownFamily(const QString& family) {
     return family == u"small" || family == u"medium" || family == u"large";
-}
-
-// The folder also holds the application's settings; nobody else needs to look into it.
-bool privateFolder(const QString& dir) {
-    const QByteArray native = QFile::encodeName(dir);
-    if (!QDir().mkpath(QFileInfo(dir).absolutePath()))
-        return false;
-    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
-        return false;
-    struct stat st {};
-    if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return false;
-    if ((st.st_mode & 0777) != 0700)
-        ::chmod(native.constData(), 0700);
-    return true;
-}
-
-// QSettings replaces the file through QSaveFile, which keeps the mode of the file it replaces:
-// creating it 0600 first keeps every later version private.
-void privateFile(const QString& path) {
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd >= 0) {
-        ::fchmod(fd, 0600);
-        ::close(fd);
-    }
 }
 
 } // namespace
@@ -104,9 +74,8 @@ QList<PlacedWidget> load(const QString& path, QStringList* problems) {
 }
 
 bool save(const QString& path, const QList<PlacedWidget>& widgets) {
-    if (path.isEmpty() || !privateFolder(QFileInfo(path).absolutePath()))
+    if (path.isEmpty() || !PrivateFile::prepare(path))
         return false;
-    privateFile(path);
     QSettings settings(path, QSettings::IniFormat);
     settings.clear();
     settings.setValue(QStringLiteral("version"), 1);

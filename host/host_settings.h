@@ -31,7 +31,8 @@ QString path();
 // one line in `problems`); a configuration that is not a JSON object reads as all defaults.
 QList<PlacedWidget> load(const QString& path, QStringList* problems = nullptr);
 
-// Replaces the file atomically; false when it cannot be written.
+// Replaces the file atomically (0600 in a 0700 folder); a link to a regular file the user owns
+// stays and its target is replaced. False when it cannot be written.
 bool save(const QString& path, const QList<PlacedWidget>& widgets);
 
 } // namespace HostSettings

@@ -5,6 +5,8 @@
 #include <QJsonArray>
 #include <QSettings>
 
+#include <sys/stat.h>
+
 #include "host/host_settings.h"
 #include "support/temp_dir.h"
 
@@ -41,6 +43,26 @@ TEST(HostSettings, RoundTripPrivately) {
     w.configuration = {{"subscriptions", QJsonArray{}}};
     ASSERT_TRUE(HostSettings::save(path, {w}));
     EXPECT_TRUE(HostSettings::load(path)[0].configuration.value("subscriptions").isArray());
+
+    // A dotfile manager's link stays; the file it leads to is replaced whole and kept private.
+    const auto target = dir.write("dotfiles/host.ini", "");
+    std::filesystem::permissions(target, std::filesystem::perms(0644));
+    std::filesystem::remove(file);
+    std::filesystem::create_symlink("../dotfiles/host.ini", file);
+    struct stat before {};
+    ASSERT_EQ(::stat(target.c_str(), &before), 0);
+    ASSERT_TRUE(HostSettings::save(path, {v}));
+    EXPECT_TRUE(std::filesystem::is_symlink(file));
+    struct stat after {};
+    ASSERT_EQ(::stat(target.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(test::modeOf(target), 0600u);
+    EXPECT_EQ(HostSettings::load(path)[0].id, "b2");
+    // A link that leads to no regular file of the user's is not written through.
+    std::filesystem::remove(file);
+    std::filesystem::create_symlink("../dotfiles/gone.ini", file);
+    EXPECT_FALSE(HostSettings::save(path, {v}));
+    EXPECT_TRUE(std::filesystem::is_symlink(file));
 }
 
 TEST(HostSettings, HandEditedFileKeepsWhatItCan) {
