@@ -6,6 +6,8 @@
 #include <QSet>
 #include <QSettings>
 
+#include <algorithm>
+
 #include "session/autostart_entry.h"
 #include "session/private_file.h"
 
@@ -15,6 +17,24 @@ namespace {
 
 bool knownFamily(const QString& family) {
     return family == u"small" || family == u"medium" || family == u"large";
+}
+
+// Dropped records beyond these are counted in one line: a damaged file must not flood the log.
+constexpr int problemLines = 5;
+
+// The array's indices present in the file, in order; `size` alone could claim billions.
+QList<int> presentIndices(QSettings& settings, int size) {
+    QList<int> indices;
+    settings.beginGroup(QStringLiteral("widgets"));
+    for (const QString& group : settings.childGroups()) {
+        bool ok = false;
+        const int index = group.toInt(&ok);
+        if (ok && index >= 1 && index <= size && group == QString::number(index))
+            indices.append(index);
+    }
+    settings.endGroup();
+    std::sort(indices.begin(), indices.end());
+    return indices;
 }
 
 } // namespace
@@ -27,21 +47,31 @@ QString path() {
 
 QList<PlacedWidget> load(const QString& path, QStringList* problems) {
     QList<PlacedWidget> widgets;
-    if (path.isEmpty() || !QFileInfo(path).isFile())
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.isFile())
         return widgets;
-    auto problem = [problems](const QString& text) {
-        if (problems)
+    int dropped = 0;
+    auto problem = [problems, &dropped](const QString& text) {
+        if (problems && ++dropped <= problemLines)
             problems->append(text);
     };
+    if (info.size() > maxFileBytes) {
+        problem(QStringLiteral("larger than %1 bytes; not read").arg(maxFileBytes));
+        return widgets;
+    }
     QSettings settings(path, QSettings::IniFormat);
     const int size = settings.beginReadArray(QStringLiteral("widgets"));
+    settings.endArray();
+    const QList<int> indices = presentIndices(settings, size);
+    settings.beginReadArray(QStringLiteral("widgets"));
     QSet<QString> ids;
-    for (int i = 0; i < size; ++i) {
+    bool full = false;
+    for (const int index : indices) {
         if (widgets.size() == maxWidgets) {
-            problem(QStringLiteral("more than %1 widgets; the rest are dropped").arg(maxWidgets));
+            full = true;
             break;
         }
-        settings.setArrayIndex(i);
+        settings.setArrayIndex(index - 1);
         PlacedWidget w;
         w.id = settings.value(QStringLiteral("id")).toString().trimmed();
         w.kind = settings.value(QStringLiteral("kind")).toString();
@@ -55,21 +85,26 @@ QList<PlacedWidget> load(const QString& path, QStringList* problems) {
             settings.value(QStringLiteral("configuration")).toString().toUtf8());
         w.configuration = config.object();
         if (w.id.isEmpty() || w.kind.isEmpty()) {
-            problem(QStringLiteral("widget %1: no id or kind").arg(i + 1));
+            problem(QStringLiteral("widget %1: no id or kind").arg(index));
             continue;
         }
         if (!knownFamily(w.family)) {
-            problem(QStringLiteral("widget %1: unknown family").arg(w.id));
+            problem(QStringLiteral("widget %1: unknown family").arg(w.id.left(64)));
             continue;
         }
         if (ids.contains(w.id)) {
-            problem(QStringLiteral("widget %1: repeated id").arg(w.id));
+            problem(QStringLiteral("widget %1: repeated id").arg(w.id.left(64)));
             continue;
         }
         ids.insert(w.id);
         widgets.append(w);
     }
     settings.endArray();
+    if (problems && dropped > problemLines)
+        problems->append(QStringLiteral("%1 more records dropped").arg(dropped - problemLines));
+    if (full && problems)
+        problems->append(
+            QStringLiteral("more than %1 widgets; the rest are dropped").arg(maxWidgets));
     return widgets;
 }
 

@@ -70,8 +70,8 @@ TEST(HostSettings, HandEditedFileKeepsWhatItCan) {
     const QString path = QString::fromStdString(dir.path().string()) + "/host.ini";
     {
         QSettings s(path, QSettings::IniFormat);
-        s.beginWriteArray("widgets", 10000);
-        for (int i = 0; i < 10000; ++i) {
+        s.beginWriteArray("widgets", 200);
+        for (int i = 0; i < 200; ++i) {
             s.setArrayIndex(i);
             s.setValue("id", i == 1 ? QString("w0") : QString("w%1").arg(i));
             s.setValue("kind", i == 2 ? QString() : QString("TesselDesktopWidget"));
@@ -96,4 +96,25 @@ TEST(HostSettings, HandEditedFileKeepsWhatItCan) {
     garbage.write("\x00\xff[widgets\nsize=banana\n1\\id=\n", 30);
     garbage.close();
     EXPECT_TRUE(HostSettings::load(path).isEmpty());
+
+    // Thousands of unusable records make a handful of lines.
+    std::string broken = "[widgets]\nsize=5000\n";
+    for (int i = 1; i <= 5000; ++i)
+        broken += std::to_string(i) + "\\family=small\n";
+    dir.write("host.ini", broken);
+    problems.clear();
+    EXPECT_TRUE(HostSettings::load(path, &problems).isEmpty());
+    ASSERT_LE(problems.size(), 8);
+    EXPECT_TRUE(problems.last().contains("4995")) << problems.last().toStdString();
+
+    // A size that claims billions costs what the records there cost; a huge file is not read.
+    dir.write("host.ini", "[widgets]\nsize=2000000000\n7\\id=a\n7\\kind=K\n7\\family=small\n");
+    const QList<PlacedWidget> one = HostSettings::load(path);
+    ASSERT_EQ(one.size(), 1);
+    EXPECT_EQ(one[0].id, "a");
+    dir.write("host.ini", "[widgets]\nsize=1\n1\\id=a\n1\\kind=K\n1\\family=small\n" +
+                              std::string(HostSettings::maxFileBytes, '#'));
+    problems.clear();
+    EXPECT_TRUE(HostSettings::load(path, &problems).isEmpty());
+    EXPECT_EQ(problems.size(), 1);
 }
