@@ -29,6 +29,8 @@
 #include "storage/snapshot_store.h"
 #include "support/app_fixture.h"
 
+#include <unistd.h>
+
 using namespace tessel;
 using namespace tessel::host;
 
@@ -300,23 +302,53 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
 
 QStringList warnings;
 
-TEST_F(HostTest, PluginFoldersSkipWhatIsNoWidgetWithOneLineEach) {
-    const std::filesystem::path folder = dir.path() / "plugins";
+TEST_F(HostTest, PluginFoldersSkipWhatIsNoWidgetOrUntrustedWithOneLineEach) {
+    namespace fs = std::filesystem;
+    const fs::path folder = dir.path() / "plugins";
     dir.write("plugins/libbroken.so", "\x7f"
                                       "ELF but not really");
-    std::filesystem::copy_file(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() +
-                                   "/platforms/libqminimal.so",
-                               folder / "libqminimal.so");
+    fs::copy_file(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() +
+                      "/platforms/libqminimal.so",
+                  folder / "libqminimal.so");
+    // Copies of the real plug-in where others could have put or changed them: as ssh does, a
+    // folder or file writable by others, or another user's, is not trusted.
+    const fs::path plugin = fs::path(PLUGIN_DIR) / "TesselWidgets.so";
+    fs::create_directories(dir.path() / "open");
+    fs::copy_file(plugin, dir.path() / "open/TesselWidgets.so");
+    fs::permissions(dir.path() / "open", fs::perms::all);
+    fs::create_directories(dir.path() / "mine");
+    fs::copy_file(plugin, dir.path() / "mine/TesselWidgets.so");
+    fs::permissions(dir.path() / "mine/TesselWidgets.so", fs::perms(0666));
+    QStringList folders{QString::fromStdString((dir.path() / "open").string()),
+                        QString::fromStdString((dir.path() / "mine").string()),
+                        "plugs",
+                        ".",
+                        QString::fromStdString(folder.string()),
+                        PLUGIN_DIR,
+                        PLUGIN_DIR};
+    int expected = 7;
+    if (::geteuid() == 0) {
+        fs::create_directories(dir.path() / "theirs");
+        fs::copy_file(plugin, dir.path() / "theirs/TesselWidgets.so");
+        ASSERT_EQ(::chown((dir.path() / "theirs").c_str(), 65534, 65534), 0);
+        folders.prepend(QString::fromStdString((dir.path() / "theirs").string()));
+        ++expected;
+    }
     warnings.clear();
     const QtMessageHandler previous = qInstallMessageHandler(
         [](QtMsgType, const QMessageLogContext&, const QString& text) { warnings.append(text); });
-    const QList<LoadedPlugin> loaded =
-        Plugins::load({QString::fromStdString(folder.string()), PLUGIN_DIR, PLUGIN_DIR});
+    const QList<LoadedPlugin> loaded = Plugins::load(folders);
     qInstallMessageHandler(previous);
     ASSERT_EQ(loaded.size(), 1);
     EXPECT_EQ(loaded[0].description.kind, kind);
-    // The broken file, the foreign plug-in and the second copy of the kind.
-    EXPECT_EQ(warnings.size(), 3) << warnings.join('\n').toStdString();
+    EXPECT_EQ(QFileInfo(loaded[0].file).canonicalPath(), QFileInfo(PLUGIN_DIR).canonicalFilePath());
+    // The three untrusted places and two relative entries, each named; the broken file, the
+    // foreign plug-in and the second copy of the kind.
+    EXPECT_EQ(warnings.size(), expected) << warnings.join('\n').toStdString();
+    for (const QString& named : folders.mid(0, expected - 3))
+        EXPECT_TRUE(std::ranges::any_of(warnings, [&](const QString& w) {
+            return w.contains(named);
+        })) << named.toStdString();
 }
 
 } // namespace
