@@ -18,17 +18,21 @@
 #include <QSettings>
 #include <QTest>
 #include <QThreadPool>
+#include <QTimer>
 
 #include "host/autostart.h"
 #include "host/config_sheet.h"
 #include "host/gallery.h"
 #include "host/host.h"
 #include "host/widget_window.h"
+#include "session/quit_on_signals.h"
 #include "session/reload_signal.h"
 #include "storage/container.h"
 #include "storage/snapshot_store.h"
 #include "support/app_fixture.h"
 
+#include <csignal>
+#include <cstdio>
 #include <unistd.h>
 
 using namespace tessel;
@@ -349,6 +353,30 @@ TEST_F(HostTest, PluginFoldersSkipWhatIsNoWidgetOrUntrustedWithOneLineEach) {
         EXPECT_TRUE(std::ranges::any_of(warnings, [&](const QString& w) {
             return w.contains(named);
         })) << named.toStdString();
+}
+
+// The host loads before its event loop runs and ends after it: a session's SIGTERM must end it
+// then too, not wait for a loop that may never come.
+TEST(HostEnd, ASignalEndsItBeforeTheLoopThroughTheLoopAndAfterIt) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QCoreApplication& app = test::app();
+    EXPECT_EXIT(
+        {
+            quitOnSignals(app);
+            ::raise(SIGTERM);
+            std::_Exit(0);
+        },
+        ::testing::KilledBySignal(SIGTERM), "");
+    EXPECT_EXIT(
+        {
+            quitOnSignals(app);
+            QTimer::singleShot(0, [] { ::raise(SIGTERM); });
+            const int status = app.exec();
+            std::fprintf(stderr, "loop ended with %d\n", status);
+            ::raise(SIGTERM);
+            std::_Exit(0);
+        },
+        ::testing::KilledBySignal(SIGTERM), "loop ended with 0");
 }
 
 } // namespace
