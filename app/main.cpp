@@ -133,5 +133,7 @@ int main(int argc, char** argv) {
     }
     if (!args.url.empty())
         shell.openUrl(QString::fromLocal8Bit(args.url.data(), qsizetype(args.url.size())));
-    return app.exec();
+    const int status = app.exec();
+    letWorkersFinish(status);
+    return status;
 }

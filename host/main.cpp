@@ -103,5 +103,7 @@ int main(int argc, char** argv) {
                 std::fflush(stdout);
             });
     }
-    return app.exec();
+    const int status = app.exec();
+    tessel::letWorkersFinish(status);
+    return status;
 }

@@ -460,13 +460,15 @@ template <class Io, Is<WidgetPreferences> R> void fields(Io& io, R& p) {
     io("showAgents", p.showAgents);
 }
 
+// Never destroyed: a program may end (exit() from a library, or main returning) while a worker
+// thread still decodes, and the table must not be freed under it.
 template <class R> const RecordInfo& recordInfo() {
-    static const RecordInfo info = [] {
+    static const RecordInfo& info = *new RecordInfo([] {
         const R probe{};
         Collector<R> collector{&probe, {}};
         fields(collector, const_cast<R&>(probe));
         return std::move(collector.info);
-    }();
+    }());
     return info;
 }
 

@@ -2,11 +2,14 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -38,6 +41,15 @@ void onSignal(int signal) {
     errno = saved;
 }
 
+// Registered at the loop's first turn, so it runs before the destructors of every static made
+// until then.
+void endAtOnce(int status, void*) {
+    if (!loopRunning.load())
+        return; // main returned: an orderly end
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
 } // namespace
 
 void quitOnSignals(QCoreApplication& app) {
@@ -52,7 +64,10 @@ void quitOnSignals(QCoreApplication& app) {
         app.quit();
     });
     // The first timer event comes from the loop; aboutToQuit is its end.
-    QTimer::singleShot(0, &app, [] { loopRunning = true; });
+    QTimer::singleShot(0, &app, [] {
+        loopRunning = true;
+        on_exit(endAtOnce, nullptr);
+    });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { loopRunning = false; });
     struct sigaction action {};
     action.sa_handler = onSignal;
@@ -61,6 +76,13 @@ void quitOnSignals(QCoreApplication& app) {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+}
+
+void letWorkersFinish(int status, std::chrono::milliseconds grace) {
+    if (QThreadPool::globalInstance()->waitForDone(int(grace.count())))
+        return;
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 } // namespace tessel

@@ -66,8 +66,9 @@ void standardError(const Record& record) {
 }
 
 std::mutex mutex;
+// Never destroyed, as a reader on a worker thread may log while the program ends.
 Sink& current() {
-    static Sink sink = journalOrStandardError();
+    static Sink& sink = *new Sink(journalOrStandardError());
     return sink;
 }
 

@@ -10,8 +10,11 @@
 #include <xcb/xcb.h>
 
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "host/host_settings.h"
 #include "host/plugins.h"
@@ -247,6 +250,51 @@ TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
     ASSERT_TRUE(test::spin([&] { return galleries() > 0; }, 20000));
     EXPECT_EQ(galleries(), 1);
     EXPECT_EQ(host.state(), QProcess::Running);
+}
+
+// A button's intent that waits for the selection lock another process holds must not keep the
+// host from ending when the session does.
+TEST_F(DesktopTest, AnIntentStuckOnALockDoesNotHoldTheEnd) {
+    const QString settings =
+        QString::fromStdString(dir.path().string()) + "/config/quorvane/tessel-widget-host.ini";
+    ASSERT_TRUE(
+        HostSettings::save(settings, {{"s", "TesselDesktopWidget", "small", {20, 30}, "", {}}}));
+    host.setProcessEnvironment(env);
+    host.start(HOST_BINARY, {});
+    Display x(display);
+    ASSERT_TRUE(x.ok());
+    ASSERT_TRUE(test::spin([&] { return hostWindows(x).size() == 1; }, 30000));
+
+    const auto lockFile = *SharedContainer::directory() / ".selection.lock";
+    const int lock = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    const QList<LoadedPlugin> plugins = Plugins::load({PLUGIN_DIR});
+    ASSERT_EQ(plugins.size(), 1);
+    const auto view = plugins[0].plugin->createView(
+        plugins[0].plugin->snapshot({}, {widget::Family::Small}), widget::Family::Small, {});
+    view->widget()->show();
+    QPoint button;
+    for (const widget::ViewItem& item : view->items())
+        if (item.role == widget::ViewItem::Role::Button)
+            button = QPoint(20, 30) + item.rect.center();
+    ASSERT_FALSE(button.isNull());
+    // The click's intent is stuck once the kernel lists the host among the lock's waiters.
+    const QByteArray waiting =
+        QStringLiteral(" -> FLOCK  ADVISORY  WRITE %1 ").arg(host.processId()).toLatin1();
+    auto stuck = [&] {
+        QFile locks("/proc/locks");
+        return locks.open(QIODevice::ReadOnly) && locks.readAll().contains(waiting);
+    };
+    ASSERT_EQ(xdotool({"mousemove", QString::number(button.x()), QString::number(button.y()),
+                       "click", "1"}),
+              0);
+    ASSERT_TRUE(test::spin(stuck, 20000));
+    host.terminate();
+    EXPECT_TRUE(host.waitForFinished(30000));
+    EXPECT_EQ(host.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(host.exitCode(), 0);
+    ::close(lock);
 }
 
 } // namespace

@@ -377,6 +377,19 @@ TEST(HostEnd, ASignalEndsItBeforeTheLoopThroughTheLoopAndAfterIt) {
             std::_Exit(0);
         },
         ::testing::KilledBySignal(SIGTERM), "loop ended with 0");
+    // A library's exit() from inside the loop (Qt's, when the X server goes away) runs no
+    // static destructor under the windows and worker threads that are still alive.
+    EXPECT_EXIT(
+        {
+            struct Static {
+                ~Static() { std::_Exit(4); }
+            };
+            static Static made;
+            quitOnSignals(app);
+            QTimer::singleShot(0, [] { std::exit(3); });
+            app.exec();
+        },
+        ::testing::ExitedWithCode(3), "");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -150,4 +151,30 @@ TEST(Encoding, NeverThrowsOnBrokenText) {
     Snapshot s;
     s.endpoint = "http://\xff\xfe";
     EXPECT_NO_THROW(Wire::encode(s));
+}
+
+// A program may end while a worker thread still decodes (exit() from a library runs the exit
+// handlers under it): what the decoder reads outlives every one of them.
+TEST(Decoding, WorksWhileTheProgramEnds) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            static const std::string* text = nullptr;
+            // Registered before the decoder's first use, so it runs after whatever that leaves
+            // to be destroyed at exit.
+            std::atexit([] {
+                try {
+                    std::_Exit(Wire::decode<Snapshot>(*text).version == "9.9" ? 0 : 5);
+                } catch (...) {
+                    std::_Exit(6);
+                }
+            });
+            Snapshot s;
+            s.endpoint = "http://127.0.0.1:3425";
+            s.version = "9.9";
+            text = new std::string(Wire::encode(s));
+            (void)Wire::decode<Snapshot>(*text);
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
