@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <limits>
+#include <tuple>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -285,6 +286,18 @@ TEST(WidgetTexts, TwoDigitTwentyFourHourTimesInTheUsersLocaleAndZone) {
     }
     test::ScopedEnv utc("TZ", "UTC");
     EXPECT_EQ(WidgetText::clock(march1), "08:05");
+    // Locales whose own short patterns drop the leading zero ("8:05", "1/3").
+    for (const auto& [locale, clock, reset] : {std::tuple{"ja_JP.UTF-8", "08:05", "03/01 08:05"},
+                                               {"es_ES.UTF-8", "08:05", "01/03, 08:05"},
+                                               {"fi_FI.UTF-8", "08.05", "01.03. 08.05"},
+                                               {"he_IL.UTF-8", "08:05", "01.03, 08:05"},
+                                               {"cs_CZ.UTF-8", "08:05", "01. 03. 08:05"},
+                                               {"hu_HU.UTF-8", "08:05", "03. 01. 08:05"},
+                                               {"nb_NO.UTF-8", "08:05", "01.03., 08:05"}}) {
+        test::ScopedEnv all("LC_ALL", locale);
+        EXPECT_EQ(WidgetText::clock(march1), clock) << locale;
+        EXPECT_EQ(WidgetText::reset(march1), reset) << locale;
+    }
     QuotaWindow w;
     EXPECT_EQ(WidgetText::remaining(nullptr), "\u2014");
     EXPECT_EQ(WidgetText::remaining(&w), "\u2014");
