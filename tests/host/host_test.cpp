@@ -2,6 +2,7 @@
 // reloads from the session bus, the cycling button, the configuration sheet and the gallery.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDBusConnection>
@@ -277,6 +278,27 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
         return std::ranges::any_of(gallery->findChildren<QLabel*>(),
                                    [](const QLabel* l) { return l->text().contains("Alpha"); });
     }));
+    // A preview runs nothing, also when a screen reader presses its link or its button.
+    UrlSink sink;
+    QDesktopServices::setUrlHandler("tesselwidget", &sink, "open");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    int pressed = 0;
+    for (QAbstractButton* b : gallery->findChildren<QAbstractButton*>()) {
+        if (qobject_cast<QPushButton*>(b) || !b->isEnabled())
+            continue;
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(b);
+        ASSERT_TRUE(a && a->actionInterface());
+        a->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        ASSERT_TRUE(test::spin([&] { return !b->isDown(); }));
+        ++pressed;
+    }
+    EXPECT_EQ(pressed, 4); // three refresh links and the small one's subscription button
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(std::filesystem::exists(*SharedContainer::directory() / "selection.ini"));
+    EXPECT_TRUE(sink.opened.isEmpty());
+    QDesktopServices::unsetUrlHandler("tesselwidget");
+
     const QList<QPushButton*> buttons = gallery->findChildren<QPushButton*>();
     ASSERT_EQ(buttons.size(), 3);
     for (QPushButton* b : buttons)
