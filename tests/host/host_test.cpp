@@ -121,11 +121,20 @@ TEST_F(HostTest, RestoresWidgetsAndRepairsWhatItCannotShow) {
     EXPECT_TRUE(screen.contains(QRect(kept[2].position, QSize(364, 382))));
     EXPECT_EQ(kept[3].kind, "OtherKind");
 
-    placeAt({{"s", kind, "small", {40, 50}, "", {}}});
+    // Grown over its neighbour, a widget moves to a free spot of its screen.
+    placeAt({{"s", kind, "small", {40, 50}, "", {}}, {"n", kind, "small", {220, 50}, "", {}}});
     Host host(plugins, settingsPath());
     ASSERT_TRUE(host.restore());
+    host.setFamily("s", "medium");
+    const QRect grown = host.window("s")->geometry();
+    EXPECT_EQ(grown.size(), QSize(364, 170));
+    EXPECT_FALSE(grown.intersects(host.window("n")->geometry()));
+    EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().contains(grown));
+    EXPECT_EQ(HostSettings::load(settingsPath())[0].position, grown.topLeft());
     bool idle = false;
     QObject::connect(&host, &Host::idle, [&] { idle = true; });
+    host.remove("n");
+    EXPECT_FALSE(idle);
     host.remove("s");
     EXPECT_TRUE(idle);
     EXPECT_FALSE(QFileInfo::exists(Autostart::entryPath()));
