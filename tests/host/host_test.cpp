@@ -246,6 +246,23 @@ TEST_F(HostTest, ConfigurationSheetAppliesAtOnceAndKeepsVanishedChoices) {
     EXPECT_EQ(combos, QStringList({"小号指标", "剩余额度", "已用额度", "重置时间", "估算费用",
                                    "Token", "时间范围", "今日", "7 日", "30 日"}));
 
+    // While it follows the application, the own choices have no effect, and the sheet says so.
+    const QString hint = "开启时，订阅、指标和时间范围取自主应用的“小组件展示设置”。";
+    EXPECT_EQ(follows->accessibleDescription(), hint);
+    EXPECT_TRUE(std::ranges::any_of(sheet->findChildren<QLabel*>(),
+                                    [&](const QLabel* l) { return l->text() == hint; }));
+    QList<QWidget*> own{list};
+    for (QComboBox* c : sheet->findChildren<QComboBox*>())
+        own.append(c);
+    follows->click();
+    for (QWidget* control : own)
+        EXPECT_FALSE(control->isEnabled()) << control->accessibleName().toStdString();
+    if (!qEnvironmentVariableIsEmpty("TESSEL_SCREENSHOTS"))
+        sheet->grab().save(qEnvironmentVariable("TESSEL_SCREENSHOTS") + "/config-sheet.png");
+    follows->click();
+    for (QWidget* control : own)
+        EXPECT_TRUE(control->isEnabled()) << control->accessibleName().toStdString();
+
     list->item(2)->setCheckState(Qt::Checked);
     ASSERT_TRUE(test::spin([&] { return shows(w, "Gamma"); }));
     EXPECT_EQ(HostSettings::load(settingsPath())[0].configuration.value("subscriptions"),
