@@ -30,6 +30,7 @@
 #include "storage/snapshot_store.h"
 #include "support/app_fixture.h"
 
+using namespace std::chrono_literals;
 using namespace tessel;
 using namespace tessel::host;
 
@@ -170,6 +171,15 @@ TEST_F(HostTest, ReloadSignalsRereadTheFilesAndBurstsCoalesce) {
     const qint64 allowed = 2 + clock.elapsed() / WidgetWindow::reloadWindow.count();
     EXPECT_LE(medium->timelineRequests() - mediumBefore, allowed);
     EXPECT_LE(small->timelineRequests() - smallBefore, allowed);
+
+    // No signal comes while the application is gone: the footer still turns stale on time.
+    Snapshot aging;
+    aging.updatedAt =
+        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()) - 177s;
+    aging.quotas = {quota("delta", "Delta", 70)};
+    SnapshotStore(SharedContainer::directory()).save(aging);
+    sendReload(kind);
+    EXPECT_TRUE(test::spin([&] { return shows(medium, "· 已过期"); }, 20000));
 }
 
 TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
