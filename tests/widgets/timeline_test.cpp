@@ -164,29 +164,25 @@ TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBack) {
     EXPECT_EQ(empty.entries[0].selectedIndex, 0);
     EXPECT_EQ(empty.after - empty.entries[0].date, std::chrono::seconds(1200));
 
-    // A footer that says "synced" is read again when it would turn stale, not 20 minutes on.
+    // A footer that says "synced" is read again when it would turn stale, not 20 minutes on;
+    // one that says offline or stale, or none at all, waits the whole interval.
     using namespace std::chrono_literals;
     Snapshot synced = threeQuotas();
     synced.updatedAt = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
-    store(synced);
-    EXPECT_EQ(Provider::timeline({}).after, *synced.updatedAt + 181s);
-    auto interval = [] {
-        const Timeline t = Provider::timeline({});
-        return t.after - t.entries[0].date;
-    };
-    synced.issue = "网关无响应"; // the footer says offline until the next sync
-    store(synced);
-    EXPECT_EQ(interval(), 1200s);
-    synced.issue.reset();
-    synced.updatedAt = *synced.updatedAt - 200s; // stale already
-    store(synced);
-    EXPECT_EQ(interval(), 1200s);
-    synced.updatedAt = *synced.updatedAt + 100s;
-    store(synced);
+    Snapshot offline = synced, stale = synced;
+    offline.issue = "网关无响应";
+    stale.updatedAt = *synced.updatedAt - 181s;
     WidgetPreferences quiet;
-    quiet.showSync = false; // no footer
-    store(quiet);
-    EXPECT_EQ(interval(), 1200s);
+    quiet.showSync = false;
+    for (const auto& [s, p, early] : {std::tuple{synced, WidgetPreferences{}, true},
+                                      {offline, {}, false},
+                                      {stale, {}, false},
+                                      {synced, quiet, false}}) {
+        store(s);
+        store(p);
+        const Timeline t = Provider::timeline({});
+        EXPECT_EQ(t.after, early ? *s.updatedAt + 181s : t.entries[0].date + 1200s);
+    }
     store(WidgetPreferences{});
 
     store(threeQuotas());
