@@ -1,6 +1,12 @@
 #include "host/desktop_hints.h"
 
+#include "host/desktop_route.h"
+#ifdef TESSEL_HAVE_LAYER_SHELL
+#include "host/layer_shell.h"
+#endif
+
 #include <QGuiApplication>
+#include <QMenu>
 #include <QWidget>
 
 #include <xcb/xcb.h>
@@ -25,6 +31,10 @@ void keepOnDesktop(QWidget* window) {
     window->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint |
                            Qt::WindowDoesNotAcceptFocus);
     window->setAttribute(Qt::WA_ShowWithoutActivating);
+#ifdef TESSEL_HAVE_LAYER_SHELL
+    if (Desktop::route() == DesktopRoute::LayerShell && LayerShell::attach(window))
+        return;
+#endif
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     // The offscreen platform answers this interface too, without a connection.
     if (!x11 || !x11->connection())
@@ -42,12 +52,24 @@ void keepOnDesktop(QWidget* window) {
     xcb_flush(c);
 }
 
+void popUpMenu(QWidget* window, QMenu* menu, QPoint globalPos) {
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+#ifdef TESSEL_HAVE_LAYER_SHELL
+    if (LayerShell::popUp(menu, window, globalPos))
+        return;
+#else
+    Q_UNUSED(window);
+#endif
+    menu->popup(globalPos);
+}
+
 } // namespace tessel::host
 
 namespace tessel::host {
 
 bool compositing() {
-    if (QGuiApplication::platformName() == u"wayland")
+    if (QGuiApplication::platformName() == u"wayland" ||
+        Desktop::route() == DesktopRoute::LayerShell)
         return true;
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     if (!x11 || !x11->connection())
