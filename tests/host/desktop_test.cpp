@@ -8,6 +8,9 @@
 #include <QSettings>
 
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMenu>
 #include <QStandardPaths>
 
@@ -25,6 +28,7 @@
 #endif
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -343,14 +347,15 @@ protected:
         prepare();
     }
     // Starts sway; false, with its words in `why`, when it does not come up.
-    bool startSway(bool xwayland) {
+    bool startSway(bool xwayland, int scale = 1) {
         const QString root = QString::fromStdString(dir.path().string()) + "/sway";
         QDir().mkpath(root + "/run");
         QFile config(root + "/config");
         EXPECT_TRUE(config.open(QIODevice::WriteOnly));
-        QString text = QStringLiteral("output HEADLESS-1 resolution %1x%2 position 0 0\n")
+        QString text = QStringLiteral("output HEADLESS-1 resolution %1x%2 position 0 0 scale %3\n")
                            .arg(screen.width())
-                           .arg(screen.height());
+                           .arg(screen.height())
+                           .arg(scale);
         // XWayland lets only its own user in; root's host is let in by that user.
         text += xwayland ? QStringLiteral("xwayland enable\nexec sh -c '%1echo $DISPLAY > "
                                           "%2/display'\n")
@@ -570,6 +575,58 @@ TEST_F(WaylandDesktopTest, WithoutTheLayerShellXWaylandElseOneSentence) {
         20000))
         << said.toStdString();
 }
+
+#ifdef APP_BINARY
+// The application's tray popup on a tiling compositor at a scale factor of 2 on 1280 x 800: a
+// floating panel of its own size, not a window tiled beside the dashboard or over the workspace.
+TEST_F(WaylandDesktopTest, TrayPopupFloatsAtThePanelsSize) {
+    if (!startSway(false, 2))
+        GTEST_SKIP() << why;
+    const QString root = QString::fromStdString(dir.path().string());
+    QProcess app;
+    QProcessEnvironment appEnv = env;
+    appEnv.insert("XDG_STATE_HOME", root + "/state");
+    appEnv.remove("DBUS_SESSION_BUS_ADDRESS");
+    app.setProcessEnvironment(appEnv);
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The picture mode opens the dashboard and the popup beside a would-be tray icon.
+    app.start(APP_BINARY, {"--screenshots", root + "/shots"});
+    const QString ipc = QDir(root + "/sway/run")
+                            .entryInfoList({"sway-ipc.*"}, QDir::System | QDir::Files)
+                            .value(0)
+                            .filePath();
+    QRect popup;
+    std::function<void(const QJsonObject&, bool)> find = [&](const QJsonObject& node,
+                                                             bool floating) {
+        if (floating && node["name"].toString() == "Tessel Widget") {
+            const QJsonObject r = node["rect"].toObject();
+            popup = QRect(r["x"].toInt(), r["y"].toInt(), r["width"].toInt(), r["height"].toInt());
+        }
+        for (const QJsonValue& child : node["nodes"].toArray())
+            find(child.toObject(), floating);
+        for (const QJsonValue& child : node["floating_nodes"].toArray())
+            find(child.toObject(), true);
+    };
+    // It shows until the pictures are taken, which is more than a second.
+    EXPECT_TRUE(test::spin(
+        [&] {
+            QProcess tree;
+            tree.start("swaymsg", {"-s", ipc, "-t", "get_tree"});
+            tree.waitForFinished(5000);
+            find(QJsonDocument::fromJson(tree.readAllStandardOutput()).object(), false);
+            return !popup.isNull() || app.state() == QProcess::NotRunning;
+        },
+        60000));
+    ASSERT_FALSE(popup.isNull()) << "no floating popup";
+    EXPECT_LE(popup.width(), 330 + 20);
+    EXPECT_LE(popup.height(), screen.height() / 2);
+    ASSERT_TRUE(app.waitForFinished(120000));
+    EXPECT_EQ(app.exitCode(), 0);
+    const QImage dashboard(root + "/shots/dashboard.png");
+    EXPECT_LE(dashboard.width(), screen.width());
+    EXPECT_LE(dashboard.height(), screen.height());
+}
+#endif
 
 #endif
 
