@@ -11,6 +11,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace tessel::host {
@@ -82,6 +83,26 @@ bool compositing() {
     const bool owned = reply && reply->owner != XCB_NONE;
     std::free(reply);
     return owned;
+}
+
+bool windowManagerKeepsBelow() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection())
+        return true;
+    xcb_connection_t* c = x11->connection();
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, root, atom(c, "_NET_SUPPORTED"), XCB_ATOM_ATOM, 0, 4096),
+        nullptr);
+    bool below = false;
+    if (reply && reply->format == 32) {
+        const xcb_atom_t wanted = atom(c, "_NET_WM_STATE_BELOW");
+        const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
+        below = std::find(atoms, atoms + xcb_get_property_value_length(reply) / 4, wanted) !=
+                atoms + xcb_get_property_value_length(reply) / 4;
+    }
+    std::free(reply);
+    return below;
 }
 
 } // namespace tessel::host

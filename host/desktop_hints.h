@@ -25,4 +25,8 @@ namespace tessel::host {
 // Whether windows can be translucent (a compositing manager runs, or the platform composites).
 bool compositing();
 
+// On X11, whether the window manager says it keeps windows below others (_NET_WM_STATE_BELOW in
+// _NET_SUPPORTED); true where there is nobody to ask.
+bool windowManagerKeepsBelow();
+
 } // namespace tessel::host

@@ -1,5 +1,7 @@
 #include "host/desktop_route.h"
 
+#include "host/desktop_hints.h"
+
 #ifdef TESSEL_HAVE_LAYER_SHELL
 #include "host/layer_shell.h"
 #endif
@@ -48,10 +50,14 @@ DesktopRoute route() {
 }
 
 QString limitation() {
-    if (chosen != DesktopRoute::None)
-        return {};
-    return QStringLiteral("这个桌面无法把小组件固定在桌面上：请安装 XWayland（软件包 xwayland）"
-                          "或改用 X11 会话登录，然后重新启动 Tessel 桌面小组件。");
+    if (chosen == DesktopRoute::None)
+        return QStringLiteral("这个桌面无法把小组件固定在桌面上：请安装 XWayland（软件包 "
+                              "xwayland）或改用 X11 会话登录，然后重新启动 Tessel 桌面小组件。");
+    // Through XWayland it is the compositor's own X11 window manager that must keep them below.
+    if (chosen == DesktopRoute::XWayland && !windowManagerKeepsBelow())
+        return QStringLiteral("这个桌面无法把小组件固定在桌面上：请改用 X11 会话登录，或使用 "
+                              "KDE Plasma、GNOME、sway 等能把小组件留在窗口下面的桌面。");
+    return {};
 }
 
 } // namespace tessel::host::Desktop

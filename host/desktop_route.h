@@ -24,7 +24,9 @@ DesktopRoute choose();
 // What choose() decided; X11 before it ran.
 DesktopRoute route();
 
-// For the None route the one sentence the gallery and the host show; empty otherwise.
+// The one sentence the gallery and the host show where widgets cannot stay on the desktop: no
+// route at all, or an XWayland whose window manager does not keep windows below. Empty
+// otherwise. Needs the application object.
 QString limitation();
 
 } // namespace Desktop
