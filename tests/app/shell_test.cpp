@@ -268,10 +268,8 @@ TEST(PopupPlacement, StaysOnTheScreenBesideTheIcon) {
     // 640 x 386 below it): the popup stays within, clear of the icon in the panel.
     const QRect area(0, 14, 640, 386);
     const QRect top = TrayPopup::placement({600, 1, 12, 12}, size, area);
-    EXPECT_TRUE(area.contains(top))
-        << top.x() << "," << top.y() << " " << top.width() << "x" << top.height();
+    EXPECT_TRUE(area.contains(top));
     EXPECT_EQ(top.top(), 17);
-    EXPECT_EQ(top.width(), 330);
 }
 
 } // namespace
