@@ -120,15 +120,19 @@ public:
     ~MenuSurface() override;
 
     int scale() const override { return scale_; }
+    const WidgetSurface* parentSurface() const { return parent_; }
     void pointerMotion(QPointF at) override;
     void pointerButton(std::uint32_t serial, std::uint32_t button, bool pressed) override;
     void close();
 
 private:
+    void release();
+
     static const xdg_surface_listener surfaceListener;
     static const xdg_popup_listener popupListener;
 
     QPointer<QMenu> menu_;
+    QPointer<WidgetSurface> parent_;
     xdg_surface* xdg_ = nullptr;
     xdg_popup* popup_ = nullptr;
     int scale_ = 1;
@@ -158,6 +162,8 @@ public:
     WidgetSurface* widgetSurface(QWidget* window) const;
     void setMenu(MenuSurface* menu);
     void menuClosed(MenuSurface* menu);
+    // A popup must go before the surface it belongs to.
+    void dropMenuOf(const WidgetSurface* parent);
     void flush() { wl_display_flush(display_); }
 
 private:
@@ -449,6 +455,11 @@ void Connection::menuClosed(MenuSurface* menu) {
         menu_ = nullptr;
 }
 
+void Connection::dropMenuOf(const WidgetSurface* parent) {
+    if (menu_ && menu_->parentSurface() == parent)
+        delete menu_.data();
+}
+
 const Output* Connection::outputFor(const QRect& rect) const {
     const Output* best = nullptr;
     qint64 bestArea = -1;
@@ -661,6 +672,7 @@ void WidgetSurface::map() {
 }
 
 void WidgetSurface::unmap() {
+    connection_->dropMenuOf(this);
     if (layer_)
         zwlr_layer_surface_v1_destroy(layer_);
     layer_ = nullptr;
@@ -750,7 +762,7 @@ void WidgetSurface::pointerLeave() {
 
 MenuSurface::MenuSurface(Connection* connection, QMenu* menu, WidgetSurface* parent, QPoint at,
                          std::uint32_t serial)
-    : Surface(connection, menu), menu_(menu), scale_(parent->scale()) {
+    : Surface(connection, menu), menu_(menu), parent_(parent), scale_(parent->scale()) {
     setParent(connection);
     menu->ensurePolished();
     menu->resize(menu->sizeHint());
@@ -779,10 +791,20 @@ MenuSurface::MenuSurface(Connection* connection, QMenu* menu, WidgetSurface* par
 }
 
 MenuSurface::~MenuSurface() {
+    release();
+    if (menu_)
+        menu_->deleteLater();
+}
+
+// The popup leaves the screen at once; the objects go on the next event-loop pass.
+void MenuSurface::release() {
+    connection_->menuClosed(this);
     if (popup_)
         xdg_popup_destroy(popup_);
     if (xdg_)
         xdg_surface_destroy(xdg_);
+    popup_ = nullptr;
+    xdg_ = nullptr;
     destroySurface();
     connection_->flush();
 }
@@ -807,7 +829,7 @@ const xdg_popup_listener MenuSurface::popupListener = {
 };
 
 void MenuSurface::close() {
-    connection_->menuClosed(this);
+    release();
     if (menu_)
         menu_->deleteLater();
     menu_ = nullptr;
