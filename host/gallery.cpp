@@ -1,5 +1,6 @@
 #include "host/gallery.h"
 
+#include "host/desktop_route.h"
 #include "host/host.h"
 
 #include <QFrame>
@@ -35,6 +36,13 @@ Gallery::Gallery(Host* host) : refreshes_(std::chrono::milliseconds(500), [this]
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 20);
     layout->setSpacing(12);
+    if (const QString limitation = Desktop::limitation(); !limitation.isEmpty()) {
+        auto* note = new QLabel(limitation);
+        note->setObjectName(QStringLiteral("limitation"));
+        note->setAccessibleName(limitation);
+        note->setWordWrap(true);
+        layout->addWidget(note);
+    }
     if (host->plugins().isEmpty()) {
         auto* none =
             new QLabel(QStringLiteral("未找到桌面小组件。请确认已安装 Tessel 小组件插件。"));

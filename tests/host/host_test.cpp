@@ -22,6 +22,7 @@
 
 #include "host/autostart.h"
 #include "host/config_sheet.h"
+#include "host/desktop_route.h"
 #include "host/gallery.h"
 #include "host/host.h"
 #include "host/widget_window.h"
@@ -354,6 +355,25 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
     for (QLabel* l : empty.gallery()->findChildren<QLabel*>())
         none.append(l->text());
     EXPECT_EQ(none, QStringList({"未找到桌面小组件。请确认已安装 Tessel 小组件插件。"}));
+    empty.gallery()->close();
+
+    // A Wayland session whose compositor cannot be reached for a layer shell, without XWayland:
+    // the gallery says first that the widgets cannot stay on this desktop and what to do.
+    {
+        test::ScopedEnv wayland("WAYLAND_DISPLAY", dir.path().string() + "/wayland-0"),
+            platform("QT_QPA_PLATFORM", std::nullopt), x11("DISPLAY", std::nullopt);
+        EXPECT_EQ(Desktop::choose(), DesktopRoute::None);
+        Host bare({}, settingsPath());
+        bare.showGallery();
+        const QLabel* first = bare.gallery()->findChild<QLabel*>();
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(first->text(), "这个桌面无法把小组件固定在桌面上：请安装 XWayland（软件包 "
+                                 "xwayland）或改用 X11 会话登录，然后重新启动 Tessel 桌面小组件。");
+        EXPECT_EQ(first->accessibleName(), first->text());
+        bare.gallery()->close();
+    }
+    // An X session, or a platform chosen outright, is no Wayland route.
+    EXPECT_EQ(Desktop::choose(), DesktopRoute::X11);
 }
 
 QStringList warnings;
