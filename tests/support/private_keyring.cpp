@@ -85,6 +85,11 @@ PrivateKeyring::PrivateKeyring() {
 }
 
 PrivateKeyring::~PrivateKeyring() {
+    // The key store's connection to this bus would end the process (SIGTERM) when the bus goes.
+    if (GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+        g_dbus_connection_set_exit_on_close(bus, FALSE);
+        g_object_unref(bus);
+    }
     session_.reset();
     end(keyring_);
     if (prompter_)
