@@ -306,6 +306,7 @@ void SettingsView::lookUpKey() {
     storedKey_.reset();
     token_->setReadOnly(true);
     token_->setPlaceholderText(lookingUp);
+    token_->setAccessibleDescription(lookingUp);
     lookup_->request(endpoint_->text());
 }
 
@@ -317,6 +318,8 @@ void SettingsView::keyFound(const QString& endpoint, const QString& key, bool kn
     token_->setText(key);
     token_->setReadOnly(false);
     token_->setPlaceholderText(known ? QString() : unread);
+    // A screen reader does not read a placeholder.
+    token_->setAccessibleDescription(token_->placeholderText());
     if (std::exchange(saveWaiting_, false))
         save();
 }
