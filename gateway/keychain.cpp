@@ -247,9 +247,13 @@ private:
 
 // One connection to the service for the process, opened again when another process owns the
 // service's name (the keyring was restarted, its session is gone).
-std::mutex serviceMutex;
-SecretService* cachedService = nullptr;
-std::string cachedOwner;
+// Never destroyed: a lookup still running on a worker thread at exit must not find it gone.
+struct Cache {
+    std::mutex mutex;
+    SecretService* service = nullptr;
+    std::string owner;
+};
+Cache& cache = *new Cache;
 
 std::string ownerOf(GDBusProxy* proxy, GCancellable* cancellable) {
     GError* error = nullptr;
@@ -271,21 +275,21 @@ std::string ownerOf(GDBusProxy* proxy, GCancellable* cancellable) {
 // A reference to the service, or nullptr with `error` set; nothing of the caller's request has
 // been sent then.
 SecretService* openService(GCancellable* cancellable, GError** error) {
-    std::lock_guard lock(serviceMutex);
-    if (cachedService) {
-        const std::string owner = ownerOf(G_DBUS_PROXY(cachedService), cancellable);
-        if (!owner.empty() && owner == cachedOwner)
-            return SECRET_SERVICE(g_object_ref(cachedService));
-        g_clear_object(&cachedService);
+    std::lock_guard lock(cache.mutex);
+    if (cache.service) {
+        const std::string owner = ownerOf(G_DBUS_PROXY(cache.service), cancellable);
+        if (!owner.empty() && owner == cache.owner)
+            return SECRET_SERVICE(g_object_ref(cache.service));
+        g_clear_object(&cache.service);
     }
     SecretService* service = secret_service_open_sync(
         prompting_service_get_type(), nullptr, SECRET_SERVICE_OPEN_SESSION, cancellable, error);
     if (!service)
         return nullptr;
     gchar* owner = g_dbus_proxy_get_name_owner(G_DBUS_PROXY(service));
-    cachedOwner = owner ? owner : "";
+    cache.owner = owner ? owner : "";
     g_free(owner);
-    cachedService = SECRET_SERVICE(g_object_ref(service));
+    cache.service = SECRET_SERVICE(g_object_ref(service));
     return service;
 }
 
