@@ -65,12 +65,17 @@ Gallery::Gallery(Host* host) : refreshes_(std::chrono::milliseconds(500), [this]
         for (widget::Family family : plugin.description.families) {
             auto* column = new QVBoxLayout;
             column->setSpacing(8);
+            // A preview shows and runs nothing: its links and buttons are still reachable
+            // through a screen reader's actions, which no mouse flag stops.
+            widget::ViewActions inert;
+            inert.openUrl = [](const QUrl&) {};
+            inert.runIntent = [](const widget::Intent&) {};
             // The real preview follows from a worker: reading the snapshot takes as long as
             // the snapshot is large.
             std::unique_ptr<widget::WidgetView> view = plugin.plugin->createView(
-                plugin.plugin->placeholder({family, true}), family, {}, this);
+                plugin.plugin->placeholder({family, true}), family, inert, this);
             if (view) {
-                // A preview shows; clicks in it open and run nothing, and it takes no focus.
+                // Nor does it take clicks or focus.
                 view->widget()->setAttribute(Qt::WA_TransparentForMouseEvents);
                 view->widget()->setFocusPolicy(Qt::NoFocus);
                 for (QWidget* child : view->widget()->findChildren<QWidget*>())
