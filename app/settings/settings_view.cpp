@@ -39,6 +39,9 @@ namespace tessel {
 namespace {
 
 const QString lookingUp = QStringLiteral("正在读取密钥环…");
+const QString unread = QStringLiteral("无法读取密钥环");
+// Between two read-backs of a key store that does not answer; each read waits its own limit.
+constexpr int readBackPause = 1000;
 // Longer than any address a gateway can have (a host name is at most 253 characters); a pasted
 // page of text is refused instead of being stored and sent to the resolver.
 constexpr qsizetype longestEndpoint = 2048;
@@ -80,7 +83,8 @@ QString feedText(const QString& feed) {
 SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
                            UpdateController* updates, QWidget* parent)
     : QScrollArea(parent), sync_(sync), settings_(settings), updates_(updates),
-      lookup_(new KeyLookup(this)), loginProgram_(QCoreApplication::applicationFilePath()) {
+      lookup_(new KeyLookup(this)), readBack_(new KeyLookup(this)),
+      loginProgram_(QCoreApplication::applicationFilePath()) {
     setObjectName(QStringLiteral("settingsView"));
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
@@ -196,6 +200,7 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     connect(endpoint_, &QLineEdit::returnPressed, this, &SettingsView::save);
     connect(token_, &QLineEdit::returnPressed, this, &SettingsView::save);
     connect(lookup_, &KeyLookup::found, this, &SettingsView::keyFound);
+    connect(readBack_, &KeyLookup::found, this, &SettingsView::keyReadBack);
     connect(detect, &QPushButton::clicked, this, &SettingsView::detect);
     connect(intervalPicker_, &QComboBox::activated, this,
             [this] { interval_ = intervalPicker_->currentData().toInt(); });
@@ -298,19 +303,23 @@ void SettingsView::load() {
 
 void SettingsView::lookUpKey() {
     token_->clear();
-    storedKey_.clear();
+    storedKey_.reset();
     token_->setReadOnly(true);
     token_->setPlaceholderText(lookingUp);
+    token_->setAccessibleDescription(lookingUp);
     lookup_->request(endpoint_->text());
 }
 
-void SettingsView::keyFound(const QString& endpoint, const QString& key) {
+void SettingsView::keyFound(const QString& endpoint, const QString& key, bool known) {
     if (endpoint != endpoint_->text())
         return;
-    storedKey_ = key;
+    if (known)
+        storedKey_ = key;
     token_->setText(key);
     token_->setReadOnly(false);
-    token_->setPlaceholderText({});
+    token_->setPlaceholderText(known ? QString() : unread);
+    // A screen reader does not read a placeholder.
+    token_->setAccessibleDescription(token_->placeholderText());
     if (std::exchange(saveWaiting_, false))
         save();
 }
@@ -346,37 +355,44 @@ void SettingsView::save() {
         return;
     }
     // A key field the user left as the store gave it needs no store call, so a keyring that
-    // is locked or gone cannot block a change of the interval, nor a failed lookup delete a key.
-    if (token == storedKey_) {
+    // is locked or gone cannot block a change of the interval. A key the store did not give is
+    // only written when the user typed one: an empty field then is no wish to delete.
+    if (storedKey_ ? token == *storedKey_ : token.isEmpty()) {
         apply(endpoint, interval);
         return;
     }
     saving_ = true;
     save_->setEnabled(false);
-    auto* watcher = new QFutureWatcher<QString>(this);
-    connect(watcher, &QFutureWatcher<QString>::finished, this,
+    using Failure = std::pair<QString, int>;
+    auto* watcher = new QFutureWatcher<Failure>(this);
+    connect(watcher, &QFutureWatcher<Failure>::finished, this,
             [this, watcher, endpoint, interval, token] {
-                const QString failure = watcher->result();
+                const auto [failure, code] = watcher->result();
                 watcher->deleteLater();
                 saving_ = false;
                 save_->setEnabled(true);
                 if (!failure.isEmpty()) {
                     setMessage(failure);
+                    if (code == GatewayKeychain::unanswered)
+                        settle({endpoint, interval, token});
                     emit saveFinished();
                     return;
                 }
+                unsettled_.reset(); // this key is in the store now, whatever the earlier call did
                 if (endpoint_->text() == endpoint)
                     storedKey_ = token;
                 apply(endpoint, interval);
             });
-    // The store may show an unlock prompt or take its full time limit: never on this thread.
+    // The store may show its prompts and wait for the user's answer: never on this thread.
     watcher->setFuture(
         QtConcurrent::run([e = endpoint.toStdString(), t = token.toStdString()]() mutable {
-            QString failure;
+            Failure failure;
             try {
                 GatewayKeychain::save(t, e);
+            } catch (const KeychainError& error) {
+                failure = {QString::fromUtf8(error.what()), error.code()};
             } catch (const std::exception& error) {
-                failure = QString::fromUtf8(error.what());
+                failure = {QString::fromUtf8(error.what()), 0};
             }
             SecretMemory::wipe(t);
             return failure;
@@ -384,14 +400,58 @@ void SettingsView::save() {
 }
 
 void SettingsView::apply(const QString& endpoint, int interval) {
+    configure(endpoint, interval);
+    emit saveFinished();
+}
+
+bool SettingsView::configure(const QString& endpoint, int interval) {
     try {
         // The key is already in place; the refresh this starts runs on its own.
         sync_->configure(endpoint, interval);
         setMessage(QStringLiteral("设置已保存。"));
+        return true;
     } catch (const std::exception& e) {
         setMessage(QString::fromUtf8(e.what()));
+        return false;
     }
-    emit saveFinished();
+}
+
+// The store may still carry out a call it did not answer: the key is read back until the store
+// answers, so that the form shows what it holds, not what the user typed.
+void SettingsView::settle(const Attempt& attempt) {
+    unsettled_ = attempt;
+    token_->setModified(false);
+    readBack_->request(attempt.endpoint);
+}
+
+void SettingsView::keyReadBack(const QString& endpoint, const QString& key, bool known) {
+    if (!unsettled_ || endpoint != unsettled_->endpoint)
+        return;
+    if (!known) {
+        QTimer::singleShot(readBackPause, this, [this] {
+            if (unsettled_)
+                readBack_->request(unsettled_->endpoint);
+        });
+        return;
+    }
+    const Attempt attempt = *std::exchange(unsettled_, std::nullopt);
+    if (endpoint_->text() == attempt.endpoint && !lookup_->pending()) {
+        storedKey_ = key;
+        if (!token_->isModified())
+            token_->setText(key);
+    }
+    const bool carriedOut = key == attempt.token; // an absent key reads as the empty text
+    // The press that went unanswered completes now, unless the form has moved on since.
+    const bool asBefore = endpoint_->text().trimmed() == attempt.endpoint &&
+                          interval_ == attempt.interval && token_->text() == attempt.token;
+    if (carriedOut && asBefore && !saving_ && sync_)
+        configure(attempt.endpoint, attempt.interval);
+    else if (!carriedOut)
+        setMessage(QStringLiteral("密钥环已响应：密钥未更改。"));
+    else
+        setMessage(attempt.token.isEmpty() ? QStringLiteral("密钥环已响应：密钥已删除。")
+                                           : QStringLiteral("密钥环已响应：密钥已保存。"));
+    emit keySettled();
 }
 
 void SettingsView::setMessage(const QString& message) {

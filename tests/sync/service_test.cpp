@@ -21,8 +21,8 @@
 #include "storage/file_io.h"
 #include "storage/snapshot_store.h"
 #include "support/app_fixture.h"
+#include "support/private_keyring.h"
 #include "support/qt/reload_listener.h"
-#include "support/qt/silent_keyring.h"
 #include "sync/data_sync_service.h"
 #include "sync/settings.h"
 #include "sync/widget_center.h"
@@ -341,8 +341,9 @@ TEST_F(Sync, NewIntervalFromOthersCutsTheRunningWait) {
 TEST_F(Sync, KeyStoreThatNeverAnswersLeavesTheGuiThreadFree) {
     if (!qEnvironmentVariableIsSet("TESSEL_SILENT_KEYRING"))
         GTEST_SKIP() << "runs only in sync_service_test_silent_keyring";
-    test::SilentKeyring silent;
+    test::PrivateKeyring silent;
     ASSERT_TRUE(silent.ready());
+    silent.freeze();
     int ticks = 0;
     QTimer ticker;
     ticker.setInterval(10);
