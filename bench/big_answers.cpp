@@ -1,0 +1,188 @@
+// How long the GUI thread stalls when a very large quotas answer (30 MiB) reaches every window
+// that shows subscriptions: the settings window (switches and the menu-bar picker), the
+// dashboard's overview cards, the popup panel, the tray and the notifier, against the sample
+// gateway's answer in the same run. A 10 ms timer ticks throughout; the longest gap between two
+// ticks is the stall. Offscreen unless a platform is chosen.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSettings>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <QCoro/QCoroTask>
+
+#include <atomic>
+#include <memory>
+
+#include "app/application.h"
+#include "app/settings/settings_window.h"
+#include "ratio.h"
+#include "storage/snapshot_store.h"
+#include "model/wire.h"
+#include "support/temp_dir.h"
+#include "support/test_gateway.h"
+#include "sync/settings.h"
+#include "tools/sample-gateway/sample_data.h"
+
+namespace {
+
+using namespace tessel;
+
+// `count` subscriptions of about 350 bytes each (88 000 make 30 MiB); `round` changes what
+// every cycle reads, as a live gateway's figures do.
+std::string quotasAnswer(int count, int round) {
+    std::string out = R"({"data":[)";
+    out.reserve(std::size_t(count) * 360 + 16);
+    for (int i = 0; i < count; ++i) {
+        const std::string n = std::to_string(i);
+        out += (i ? ",{" : "{");
+        out += R"("provider":"provider-)" + std::to_string(i % 7) + R"(","name":"subscription )" +
+               n + R"(","kind":"oauth","user":"user)" + n +
+               R"(@example.org","alias":"Team account )" + n +
+               R"(","plan":"pro","from":"tessel","readAt":"2025-03-01T08:00:00Z","windows":[)"
+               R"({"name":"5h","used":)" +
+               std::to_string((i + round) % 100) +
+               R"(,"resetsAt":"2025-03-01T10:00:00Z"},)"
+               R"({"name":"7d","remaining":40,"resetsAt":"2025-03-05T08:00:00Z"}]})";
+    }
+    return out + "]}";
+}
+
+// The longest gap between two ticks of a 10 ms timer while it runs.
+class StallMeter {
+public:
+    StallMeter() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
+    }
+    void start() {
+        longest_ = 0;
+        clock_.start();
+        timer_.start();
+    }
+    double stop() {
+        tick();
+        timer_.stop();
+        return double(longest_);
+    }
+
+private:
+    void tick() { longest_ = std::max(longest_, clock_.restart()); }
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 longest_ = 0;
+};
+
+// Turns the event loop until the pool has been idle for a while: what the windows derive off
+// the GUI thread has been handed back.
+void settle() {
+    QElapsedTimer idle;
+    idle.start();
+    while (idle.elapsed() < 300) {
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+        if (QThreadPool::globalInstance()->activeThreadCount() > 0)
+            idle.restart();
+    }
+}
+
+struct Program {
+    // `stored`: subscriptions already in the snapshot file when the program starts.
+    explicit Program(int stored) {
+        const QString ini = QString::fromStdString((dir.path() / "settings.ini").string());
+        QSettings settings(ini, QSettings::IniFormat);
+        settings.setValue(AppSettings::endpoint.key(), QString::fromStdString(gateway.endpoint()));
+        settings.setValue(AppSettings::interval.key(), 3600);
+        settings.setValue(AppSettings::showMenuBar.key(), false);
+        // A subscription far down the list: the tray and the notifier look it up.
+        settings.setValue(AppSettings::menuQuota.key(), QStringLiteral("tessel|provider-1|oauth|user99@example.org"));
+        settings.sync();
+        if (stored > 0) {
+            Snapshot s;
+            s.endpoint = gateway.endpoint();
+            s.quotas = Wire::decode<QuotaEnvelope>(quotasAnswer(stored, 0)).data;
+            SnapshotStore(dir.path() / "container").save(s);
+        }
+        gateway.serveSample();
+        TesselWidgetApp::Options options;
+        options.sync.container = dir.path() / "container";
+        options.sync.settingsPath = ini;
+        options.settingsPath = ini;
+        options.trayWait = std::chrono::milliseconds(0);
+        options.trayAvailable = [] { return false; };
+        app = std::make_unique<TesselWidgetApp>(options);
+    }
+    // Answers of `count` subscriptions from now on, changing with every request.
+    void serve(int count) {
+        auto answers = std::make_shared<std::vector<std::string>>();
+        answers->push_back(quotasAnswer(count, 0));
+        answers->push_back(quotasAnswer(count, 1));
+        auto round = std::make_shared<std::atomic<int>>(0);
+        gateway.on("v1/tessel/quotas", [answers, round](const test::RecordedRequest&) {
+            return test::Route::json((*answers)[std::size_t(round->fetch_add(1)) % 2]);
+        });
+    }
+
+    test::TempDir dir;
+    test::ScopedEnv state{"XDG_STATE_HOME", (dir.path() / "state").string()};
+    test::TestGateway gateway;
+    std::unique_ptr<TesselWidgetApp> app;
+};
+
+// Arg: subscriptions per answer, 0 for the sample gateway's. Every window is open.
+void BM_CycleStall(benchmark::State& state) {
+    Program program(0);
+    if (state.range(0) > 0)
+        program.serve(int(state.range(0)));
+    program.app->start();
+    program.app->showSettings();
+    program.app->showPanel(QRect(100, 100, 1, 1));
+    settle();
+    StallMeter meter;
+    double longest = 0;
+    for (auto _ : state) {
+        meter.start();
+        QCoro::waitFor(program.app->sync().refresh(false));
+        settle();
+        longest = std::max(longest, meter.stop());
+    }
+    state.counters["subscriptions"] = double(program.app->sync().snapshot().quotas.size());
+    state.counters["stall_ms"] = longest;
+}
+BENCHMARK(BM_CycleStall)->Arg(0)->Arg(88'000)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Arg: subscriptions stored, 0 for none. The settings window's first show until its lists are
+// filled.
+void BM_SettingsFirstShow(benchmark::State& state) {
+    Program program(int(state.range(0)));
+    settle();
+    StallMeter meter;
+    double longest = 0;
+    for (auto _ : state) {
+        meter.start();
+        SettingsWindow* window = program.app->showSettings();
+        settle();
+        longest = std::max(longest, meter.stop());
+        state.PauseTiming();
+        delete window;
+        settle();
+        state.ResumeTiming();
+    }
+    state.counters["subscriptions"] = double(program.app->sync().snapshot().quotas.size());
+    state.counters["stall_ms"] = longest;
+}
+BENCHMARK(BM_SettingsFirstShow)->Arg(0)->Arg(113'000)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    return tessel::bench::runWithRatios(argc, argv, {});
+}
