@@ -19,6 +19,7 @@ namespace tessel {
 class DataSyncService;
 class KeyLookup;
 class ShellSettings;
+class SubscriptionModel;
 class TextLabel;
 class UpdateController;
 class WidgetSettingsSections;
@@ -56,7 +57,7 @@ private:
     void apply(const QString& endpoint, int interval);
     void setMessage(const QString& message);
     void showShellSettings();
-    void showQuotaChoices();
+    void showMenuQuota();
     void showDiagnostics();
     void changeLogin(bool on);
     // Whether the settings file can take a value; else the message says why.
@@ -93,7 +94,7 @@ private:
     TextLabel* usageUpdatedAt_;
     TextLabel* issue_;
     TextLabel* storageIssue_;
-    QStringList quotaChoices_;
+    SubscriptionModel* quotaChoices_;
 };
 
 } // namespace tessel
