@@ -12,6 +12,7 @@
 
 #include <QCoro/QCoroTask>
 
+#include <array>
 #include <atomic>
 
 #include <time.h>
@@ -158,6 +159,7 @@ TEST(SettingsHang, LargeAnswersNeverHoldTheEventLoop) {
     QCoro::waitFor(sync.refresh(false));
     ASSERT_EQ(sync.snapshot().quotas[0].windows->front().used, 1);
     ASSERT_TRUE(spin([&] { return &grid->quotas() == &sync.snapshot().quotas; }, 60000));
+    test::settle();
     EXPECT_EQ(picker->currentIndex(), 87'001);
     EXPECT_GT(ticks, 50);
     EXPECT_LT(busiest, 100.0);
