@@ -69,6 +69,17 @@ struct Merged {
     bool failed = false;
 };
 
+// What a widget's footer says of the data, the clock aside: its dot and its words.
+enum class Footer { waiting, failing, current, stale, offline };
+
+Footer footerOf(const std::optional<Instant>& updatedAt, bool issue, Instant at) {
+    if (!updatedAt)
+        return issue ? Footer::failing : Footer::waiting;
+    if (issue)
+        return Footer::offline;
+    return elapsed(*updatedAt, at) > Snapshot::freshness ? Footer::stale : Footer::current;
+}
+
 QString endpointFrom(const QSettings& settings) {
     const QString stored = AppSettings::value(settings, AppSettings::endpoint).toString();
     return stored.isEmpty() ? QString::fromStdString(Endpoint::detect()) : stored;
@@ -123,6 +134,8 @@ DataSyncService::DataSyncService(Options options, QObject* parent)
     // writes must land in the order they were made.
     writer_.setMaxThreadCount(1);
     published_ = SharedSnapshot::make(store_.load());
+    writtenUpdatedAt_ = snapshot().updatedAt;
+    writtenIssue_ = snapshot().issue.has_value();
     widgetPreferences_ = WidgetPreferencesStore(options_.container).load();
     endpoint_ = endpointFrom(*settings_);
     interval_ = intervalFrom(*settings_);
@@ -260,7 +273,9 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
     }
     failures_ = merged.failed ? failures_ + 1 : 0;
     setSnapshot(std::move(merged.snapshot));
-    co_await persist(reloadWidget);
+    // A periodic cycle leaves the widgets alone unless what they say of the sync changes: a
+    // gateway that went away must not look synced for the 20 minutes of a timeline.
+    co_await persist(reloadWidget ? Reload::always : Reload::onChange);
     if (!self)
         co_return;
     setSyncing(false);
@@ -343,13 +358,15 @@ bool DataSyncService::adopt(const QString& endpoint, int interval) {
         Snapshot empty;
         empty.endpoint = text;
         setSnapshot(SharedSnapshot::make(std::move(empty)));
-        persist(false);
+        persist(Reload::never); // the cycle that follows reloads them
     }
     return moved;
 }
 
-QCoro::Task<> DataSyncService::persist(bool reloadWidget) {
+QCoro::Task<> DataSyncService::persist(Reload reload) {
     QPointer<DataSyncService> self(this);
+    const std::optional<Instant> updatedAt = snapshot().updatedAt;
+    const bool issue = snapshot().issue.has_value();
     // The published snapshot itself goes to the writer: no copy on this thread.
     auto saving = saveOn(&writer_, store_, published_); // outside the co_await, as above
     const bool saved = co_await std::move(saving);
@@ -360,7 +377,12 @@ QCoro::Task<> DataSyncService::persist(bool reloadWidget) {
         co_return;
     }
     setStorageIssue({});
-    if (reloadWidget)
+    const Instant at = now();
+    const bool changed =
+        footerOf(writtenUpdatedAt_, writtenIssue_, at) != footerOf(updatedAt, issue, at);
+    writtenUpdatedAt_ = updatedAt;
+    writtenIssue_ = issue;
+    if (reload == Reload::always || (reload == Reload::onChange && changed))
         WidgetCenter::reloadTimelines(DesktopWidget::kind);
 }
 
