@@ -42,7 +42,7 @@ QuotaNotifier::QuotaNotifier(DataSyncService* sync, ShellSettings* settings, QDB
 void QuotaNotifier::observe() {
     const Snapshot& snapshot = sync_->snapshot();
     const std::string menuQuota = settings_->menuQuota().toStdString();
-    const Quota* quota = menuBarQuota(snapshot, menuQuota);
+    const Quota* quota = menuBarQuota(*sync_->published(), menuQuota);
     // NaN stands for "no figure": it compares false either way, so it is checked for.
     double percent = std::nan("");
     if (quota && quota->windows && !quota->windows->empty())
@@ -67,10 +67,9 @@ void QuotaNotifier::observe() {
     const std::optional<bool> before = std::exchange(low_, low);
     if (!before || *before == low || !enabled_)
         return;
-    const QString body =
-        QStringLiteral("%1：剩余 %2%")
-            .arg(escaped(QString::fromStdString(menuBarSubscription(snapshot, menuQuota))),
-                 QString::fromStdString(Display::percent(percent)));
+    const QString body = QStringLiteral("%1：剩余 %2%")
+                             .arg(escaped(QString::fromStdString(menuBarSubscription(quota))),
+                                  QString::fromStdString(Display::percent(percent)));
     send(low ? QStringLiteral("额度不足") : QStringLiteral("额度已恢复"), body);
 }
 

@@ -21,6 +21,7 @@
 #include "storage/container.h"
 #include "storage/snapshot_store.h"
 #include "storage/widget_preferences.h"
+#include "sync/shared_snapshot.h"
 
 namespace tessel {
 
@@ -57,7 +58,11 @@ public:
     explicit DataSyncService(Options options, QObject* parent = nullptr);
     ~DataSyncService() override;
 
-    const Snapshot& snapshot() const { return snapshot_; }
+    // Valid until the next snapshotChanged(): a new snapshot is a new object.
+    const Snapshot& snapshot() const { return published_->snapshot(); }
+    // The same snapshot, shared: for workers that derive what a view shows, and for finding a
+    // subscription by id without walking them all.
+    const SharedSnapshot::Ptr& published() const { return published_; }
     bool syncing() const { return syncing_; }
     // Empty when the last write went well.
     QString storageIssue() const { return storageIssue_; }
@@ -112,14 +117,14 @@ private:
     // Both write on writer_, off the GUI thread, in call order.
     QCoro::Task<> persist(Reload reload);
     QCoro::Task<> savePreferences();
-    void setSnapshot(Snapshot snapshot);
+    void setSnapshot(SharedSnapshot::Ptr snapshot);
     void setSyncing(bool syncing);
     void setStorageIssue(const QString& issue);
 
     Options options_;
     std::unique_ptr<QSettings> settings_;
     SnapshotStore store_;
-    Snapshot snapshot_;
+    SharedSnapshot::Ptr published_;
     bool syncing_ = false;
     QString storageIssue_;
     QString screen_ = QStringLiteral("overview");

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdint>
 
-
 namespace tessel {
 
 namespace {
@@ -20,8 +19,18 @@ const Quota* menuBarQuota(const Snapshot& snapshot, std::string_view menuQuota) 
     return nullptr;
 }
 
+const Quota* menuBarQuota(const SharedSnapshot& snapshot, std::string_view menuQuota) {
+    const std::vector<Quota>& quotas = snapshot.snapshot().quotas;
+    if (menuQuota.empty())
+        return quotas.empty() ? nullptr : &quotas.front();
+    return snapshot.quota(menuQuota);
+}
+
 std::string menuBarSubscription(const Snapshot& snapshot, std::string_view menuQuota) {
-    const Quota* quota = menuBarQuota(snapshot, menuQuota);
+    return menuBarSubscription(menuBarQuota(snapshot, menuQuota));
+}
+
+std::string menuBarSubscription(const Quota* quota) {
     if (!quota || !quota->windows || quota->windows->empty())
         return {};
     const std::string& window = quota->windows->front().name;
@@ -29,7 +38,10 @@ std::string menuBarSubscription(const Snapshot& snapshot, std::string_view menuQ
 }
 
 std::string menuBarTitle(const Snapshot& snapshot, std::string_view menuQuota) {
-    const Quota* quota = menuBarQuota(snapshot, menuQuota);
+    return menuBarTitle(menuBarQuota(snapshot, menuQuota));
+}
+
+std::string menuBarTitle(const Quota* quota) {
     if (!quota || !quota->windows || quota->windows->empty())
         return fallback;
     const std::optional<double> percent = quota->windows->front().remainingPercent();

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "model/snapshot.h"
+#include "sync/shared_snapshot.h"
 
 namespace tessel {
 
@@ -18,5 +19,11 @@ const Quota* menuBarQuota(const Snapshot& snapshot, std::string_view menuQuota);
 // Whose number the title is, for tooltips: "主力订阅 · 5 小时" (the quota's title and its first
 // window's name); empty without a quota or a window.
 std::string menuBarSubscription(const Snapshot& snapshot, std::string_view menuQuota);
+
+// The same rules for the service's published snapshot, found through its index: a lookup costs
+// the same with a hundred thousand subscriptions as with three.
+const Quota* menuBarQuota(const SharedSnapshot& snapshot, std::string_view menuQuota);
+std::string menuBarTitle(const Quota* quota);
+std::string menuBarSubscription(const Quota* quota);
 
 } // namespace tessel

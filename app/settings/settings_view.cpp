@@ -20,6 +20,7 @@
 #include "app/login_item.h"
 #include "app/settings/form.h"
 #include "app/settings/key_lookup.h"
+#include "app/settings/subscription_model.h"
 #include "app/settings/widget_settings_sections.h"
 #include "app/shell_settings.h"
 #include "app/update_controller.h"
@@ -155,6 +156,10 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
                                QStringLiteral("appearance"));
     showMenuBar_ = Form::toggle(shell, QStringLiteral("显示菜单栏"), QStringLiteral("showMenuBar"));
     menuQuota_ = Form::picker(shell, QStringLiteral("菜单栏额度"), {}, QStringLiteral("menuQuota"));
+    // Rows read from the snapshot, compared off this thread: rebuilt only when the
+    // subscriptions' ids or titles change, never a pass over them here.
+    quotaChoices_ = new SubscriptionModel(sync_, QStringLiteral("第一个订阅"), menuQuota_);
+    menuQuota_->setModel(quotaChoices_);
     login_ = Form::toggle(shell, QStringLiteral("登录时启动"), QStringLiteral("login"));
     login_->setChecked(LoginItem::status() == LoginItem::Status::Enabled);
     notifyLowQuota_ =
@@ -239,10 +244,7 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     if (settings_)
         connect(settings_, &ShellSettings::changed, this, &SettingsView::showShellSettings);
     if (sync_) {
-        connect(sync_, &DataSyncService::snapshotChanged, this, [this] {
-            showQuotaChoices();
-            showDiagnostics();
-        });
+        connect(sync_, &DataSyncService::snapshotChanged, this, &SettingsView::showDiagnostics);
         connect(sync_, &DataSyncService::storageIssueChanged, this, &SettingsView::showDiagnostics);
     }
     // "已同步" turns into "数据已过期" with time alone.
@@ -254,7 +256,7 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     });
     clock->start();
 
-    showQuotaChoices();
+    connect(quotaChoices_, &QAbstractItemModel::modelReset, this, &SettingsView::showMenuQuota);
     showShellSettings();
     showDiagnostics();
     // The height is the window's business: embedded, the form scrolls in what it is given.
@@ -479,28 +481,15 @@ void SettingsView::showShellSettings() {
         const QSignalBlocker quietToo(notifyLowQuota_);
         notifyLowQuota_->setChecked(settings_->notifyLowQuota());
     }
-    Form::select(menuQuota_, settings_->menuQuota());
+    showMenuQuota();
 }
 
-void SettingsView::showQuotaChoices() {
-    if (!sync_)
+void SettingsView::showMenuQuota() {
+    if (!settings_)
         return;
-    QStringList choices;
-    const auto& quotas = sync_->snapshot().quotas;
-    choices.reserve(qsizetype(2 * quotas.size()));
-    for (const Quota& quota : quotas)
-        choices << QString::fromStdString(quota.id()) << QString::fromStdString(quota.title());
-    // Rebuilt only when the subscriptions changed, not after every cycle.
-    if (choices == quotaChoices_ && menuQuota_->count() > 0)
-        return;
-    quotaChoices_ = choices;
     const QSignalBlocker quiet(menuQuota_);
-    menuQuota_->clear();
-    menuQuota_->addItem(QStringLiteral("第一个订阅"), QString());
-    for (qsizetype i = 0; i + 1 < choices.size(); i += 2)
-        menuQuota_->addItem(choices[i + 1], choices[i]);
-    if (settings_)
-        Form::select(menuQuota_, settings_->menuQuota());
+    // Through the snapshot's index: findData would compare every row.
+    menuQuota_->setCurrentIndex(quotaChoices_->rowOf(settings_->menuQuota()));
 }
 
 void SettingsView::showDiagnostics() {

@@ -21,6 +21,7 @@ namespace tessel {
 class DataSyncService;
 class KeyLookup;
 class ShellSettings;
+class SubscriptionModel;
 class TextLabel;
 class UpdateController;
 class WidgetSettingsSections;
@@ -71,7 +72,7 @@ private:
     void keyReadBack(const QString& endpoint, const QString& key, bool known);
     void setMessage(const QString& message);
     void showShellSettings();
-    void showQuotaChoices();
+    void showMenuQuota();
     void showDiagnostics();
     void changeLogin(bool on);
     // Whether the settings file can take a value; else the message says why.
@@ -111,7 +112,7 @@ private:
     TextLabel* usageUpdatedAt_;
     TextLabel* issue_;
     TextLabel* storageIssue_;
-    QStringList quotaChoices_;
+    SubscriptionModel* quotaChoices_;
 };
 
 } // namespace tessel

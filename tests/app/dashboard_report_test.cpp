@@ -165,7 +165,7 @@ TEST_F(DashboardReport, OnlyTheCardsInViewAreMade) {
     ReportView report(&service(stored));
     report.resize(900, 700);
     report.show();
-    QApplication::processEvents();
+    test::settle();
     QuotaGrid* grid = report.quotaGrid();
     EXPECT_EQ(grid->columns(), 3); // 900 less the margins and the scroll bar holds three
     const int first = grid->builtCount();

@@ -60,7 +60,10 @@ protected:
         gateway.on("v1/tessel/quotas", test::Route::json(nlohmann::json{{"data", data}}.dump()));
     }
     DataSyncService& sync() { return service(); }
-    void refresh() { QCoro::waitFor(sync().refresh(false)); }
+    void refresh() {
+        QCoro::waitFor(sync().refresh(false));
+        test::settle();
+    }
     SettingsView& view() {
         if (!view_) {
             view_ = std::make_unique<SettingsView>(&sync(), &shell, &updates);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QSettings>
+#include <QThreadPool>
 #ifdef QT_WIDGETS_LIB
 #include <QApplication>
 #else
@@ -15,6 +16,7 @@
 #include "support/temp_dir.h"
 #include "support/test_gateway.h"
 #include "sync/settings.h"
+#include "sync/workers.h"
 
 namespace tessel::test {
 
@@ -31,6 +33,18 @@ inline QCoreApplication& app() {
     // Never destroyed: Qt's own statics are gone by the time a static application would be.
     static Application* instance = new Application(argc, argv);
     return *instance;
+}
+
+// Runs the event loop until the program's workers are done and what they made was handed back
+// (the views follow a new snapshot through them).
+inline bool settle(int limitMs = 10000) {
+    int quiet = 0;
+    return spin(
+        [&] {
+            quiet = Workers::pool()->activeThreadCount() == 0 ? quiet + 1 : 0;
+            return quiet >= 3;
+        },
+        limitMs);
 }
 
 class GatewayTest : public ::testing::Test {
