@@ -35,10 +35,11 @@ for dir in "$tmp/build" "$tmp/my build"; do
   chmod +x "$dir/TesselWidget"
   home=$tmp/home$n
   mkdir -p "$home"
-  # A session without a desktop environment: xdg-open falls back to its generic opener.
+  # A session without a desktop environment: xdg-open falls back to its generic opener. No
+  # system data directory: an installed package on this machine must not take the links.
   run() {
     env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u KDE_FULL_SESSION -u KDE_SESSION_VERSION \
-      -u GNOME_DESKTOP_SESSION_ID -u XDG_DATA_DIRS HOME="$home" \
+      -u GNOME_DESKTOP_SESSION_ID XDG_DATA_DIRS="$tmp/none" HOME="$home" \
       XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config" DISPLAY=:99 \
       BROWSER=false "$@"
   }
