@@ -111,11 +111,11 @@ gallery=$(window_of '^添加小组件') || fail "no gallery window"
   fail "$(cat "$tmp/cpack.log")"
 deb=$(ls "$tmp"/deb/*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libqt6svg6 libqt6dbus6 libsecret-1-0 libcurl4 libicu libxcb1 qt6-qpa-plugins; do
+for lib in libqt6widgets6 libqt6svg6 libqt6dbus6 libsecret-1-0 libcurl4 libicu libxcb1 qt6-qpa-plugins qt6-wayland libwayland-client0; do
   [[ $depends == *"$lib"* ]] || fail "the package does not depend on $lib: $depends"
 done
 recommends=$(dpkg-deb -f "$deb" Recommends)
-for advice in qt6-wayland fonts-noto-cjk "gnome-keyring | " qt6-translations-l10n; do
+for advice in fonts-noto-cjk "gnome-keyring | " qt6-translations-l10n xwayland; do
   [[ $recommends == *"$advice"* ]] || fail "the package does not recommend $advice: $recommends"
 done
 [ "$(dpkg-deb -f "$deb" Suggests)" = fonts-noto-color-emoji ] || fail "no colour emoji suggested"
