@@ -21,15 +21,16 @@ namespace tessel {
 
 namespace {
 
-// Our own texts are Chinese already; Qt's standard buttons and dialogs ("OK" of the About box)
-// follow the user's locale only with Qt's own translations loaded. Once per process.
+// Our own texts are Chinese in every locale, so Qt's standard buttons, dialogs and context
+// menus ("OK" of the About box, a text field's "Copy") are too: Qt's Chinese translations,
+// whatever the locale says. Once per process.
 void loadQtTranslations() {
     static bool loaded = false;
     if (!qApp || std::exchange(loaded, true))
         return;
     auto* translator = new QTranslator(qApp);
-    if (translator->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(translator);
     else
         delete translator;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "model/records.h"
+#include "sync/menu_title.h"
 
 namespace tessel {
 
@@ -21,7 +22,7 @@ class ShellSettings;
 class QuotaNotifier : public QObject {
     Q_OBJECT
 public:
-    static constexpr double threshold = 15;
+    static constexpr double threshold = lowQuotaPercent; // status bars' "low" too
 
     QuotaNotifier(DataSyncService* sync, ShellSettings* settings,
                   QDBusConnection bus = QDBusConnection::sessionBus(), QObject* parent = nullptr);

@@ -261,10 +261,12 @@ void Host::save() {
     keepAutostart(!records.isEmpty());
 }
 
-// Every drag saves; the entry is written only when it should appear or go.
+// Every drag saves; the entry is written only when it should appear or go, or when it starts
+// another host than this one (a build from source, replaced by an installed package since).
 void Host::keepAutostart(bool wanted) {
-    if (QFileInfo::exists(Autostart::entryPath()) != wanted)
-        Autostart::set(wanted, QCoreApplication::applicationFilePath());
+    const QString program = QCoreApplication::applicationFilePath();
+    if (wanted ? !Autostart::starts(program) : QFileInfo::exists(Autostart::entryPath()))
+        Autostart::set(wanted, program);
 }
 
 QPoint Host::freeSpot(QSize size, const QScreen* screen) const {

@@ -11,6 +11,7 @@
 #include "session/quit_on_signals.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QSet>
 #include <QTimer>
 
@@ -25,7 +26,7 @@ constexpr char usage[] =
     "用法：tessel-widget-host [--gallery]\n"
     "      tessel-widget-host render --family small|medium|large [--config FILE] [--scale S]\n"
     "                                [--theme light|dark] [--out FILE.png] [--describe]\n"
-    "      tessel-widget-host --version\n";
+    "      tessel-widget-host --version | --help\n";
 
 int renderMain(int argc, char** argv) {
     QStringList arguments;
@@ -78,6 +79,8 @@ int main(int argc, char** argv) {
     app.setApplicationName(QStringLiteral("tessel-widget-host"));
     app.setApplicationDisplayName(QStringLiteral("Tessel 桌面小组件"));
     app.setDesktopFileName(QStringLiteral("net.quorvane.TesselWidget.WidgetHost"));
+    // The gallery and the sheets are windows of the application, and look it in task bars.
+    app.setWindowIcon(QIcon(QStringLiteral(":/host/icon.svg")));
     app.setQuitOnLastWindowClosed(false);
     tessel::quitOnSignals(app);
     if (const QString limitation = Desktop::limitation(); !limitation.isEmpty())

@@ -37,24 +37,32 @@ std::string menuBarSubscription(const Quota* quota) {
     return window.empty() ? quota->title() : quota->title() + " · " + window;
 }
 
+std::optional<double> menuBarPercent(const Snapshot& snapshot, std::string_view menuQuota) {
+    return menuBarPercent(menuBarQuota(snapshot, menuQuota));
+}
+
+std::optional<double> menuBarPercent(const Quota* quota) {
+    if (!quota || !quota->windows || quota->windows->empty())
+        return std::nullopt;
+    const std::optional<double> percent = quota->windows->front().remainingPercent();
+    // Converting a value outside the integer range is undefined; such gateway values are
+    // nonsense anyway, so the title stays neutral.
+    constexpr double limit = 9.2e18;
+    if (!percent || !std::isfinite(*percent) || std::abs(std::trunc(*percent)) >= limit)
+        return std::nullopt;
+    return percent;
+}
+
 std::string menuBarTitle(const Snapshot& snapshot, std::string_view menuQuota) {
     return menuBarTitle(menuBarQuota(snapshot, menuQuota));
 }
 
 std::string menuBarTitle(const Quota* quota) {
-    if (!quota || !quota->windows || quota->windows->empty())
-        return fallback;
-    const std::optional<double> percent = quota->windows->front().remainingPercent();
-    if (!percent || !std::isfinite(*percent))
+    const std::optional<double> percent = menuBarPercent(quota);
+    if (!percent)
         return fallback;
     // The title drops the fraction (42.9 reads 42): a tray never promises more than is left.
-    const double whole = std::trunc(*percent);
-    // Converting a value outside the integer range is undefined; such gateway values are
-    // nonsense anyway, so the title stays neutral.
-    constexpr double limit = 9.2e18;
-    if (whole >= limit || whole <= -limit)
-        return fallback;
-    return std::to_string(static_cast<std::int64_t>(whole)) + "%";
+    return std::to_string(static_cast<std::int64_t>(std::trunc(*percent))) + "%";
 }
 
 } // namespace tessel

@@ -13,7 +13,8 @@ SettingsWindow::SettingsWindow(DataSyncService* sync, ShellSettings* settings,
                                UpdateController* updates, QWidget* parent)
     : QWidget(parent, Qt::Window), view_(new SettingsView(sync, settings, updates)) {
     setObjectName(QStringLiteral("settingsWindow"));
-    setWindowTitle(QStringLiteral("Tessel Widget 设置"));
+    // Ends with the application's display name, which Qt then does not append a second time.
+    setWindowTitle(QStringLiteral("设置 — Tessel Widget"));
     setWindowIcon(TrayIcon::bird());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -180,6 +180,8 @@ TEST_F(Shell, TrayMenuHoldsEveryPanelAction) {
     settings->trigger();
     ASSERT_NE(shell().settingsWindow(), nullptr);
     EXPECT_TRUE(shell().settingsWindow()->isVisible());
+    // The application's name once: Qt appends it to titles that do not end with it.
+    EXPECT_EQ(shell().settingsWindow()->windowTitle(), QStringLiteral("设置 — Tessel Widget"));
     settings->trigger();
     const QWidgetList windows = QApplication::topLevelWidgets();
     EXPECT_EQ(std::count_if(windows.begin(), windows.end(),

@@ -9,6 +9,7 @@
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QLabel>
@@ -101,6 +102,8 @@ TEST_F(HostTest, RestoresWidgetsAndRepairsWhatItCannotShow) {
              {"m", kind, "medium", {300, 50}, "", {}},
              {"l", kind, "large", {-9000, 99999}, "gone", {}},
              {"x", "OtherKind", "small", {0, 0}, "", {}}});
+    // An entry an earlier host elsewhere (a build from source) wrote.
+    ASSERT_TRUE(Autostart::set(true, "/old/clone/tessel-widget-host"));
     {
         Host host(plugins, settingsPath());
         ASSERT_TRUE(host.restore());
@@ -109,8 +112,13 @@ TEST_F(HostTest, RestoresWidgetsAndRepairsWhatItCannotShow) {
         EXPECT_EQ(host.window("m")->geometry(), QRect(300, 50, 364, 170));
         EXPECT_TRUE(screen.contains(host.window("l")->geometry()));
         EXPECT_EQ(host.window("l")->size(), QSize(364, 382));
-        // Its command runs at every login.
+        // Its command runs at every login, and it is this host's.
         EXPECT_EQ(test::modeOf(Autostart::entryPath().toStdString()), 0600u);
+        QFile entry(Autostart::entryPath());
+        ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(entry.readAll());
+        EXPECT_FALSE(text.contains("/old/clone")) << text.toStdString();
+        EXPECT_TRUE(text.contains(QCoreApplication::applicationFilePath())) << text.toStdString();
 
         host.setFamily("s", "large");
         EXPECT_EQ(host.window("s")->size(), QSize(364, 382));
