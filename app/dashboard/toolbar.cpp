@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QToolButton>
 
+#include "app/shortcuts.h"
 #include "sync/data_sync_service.h"
 #include "ui/style.h"
 #include "ui/symbols.h"
@@ -69,7 +70,8 @@ DashboardToolbar::DashboardToolbar(DataSyncService* sync, QWidget* parent)
         new QAction(Symbols::icon(QStringLiteral("arrow.clockwise")), QStringLiteral("刷新"), this);
     refreshAction_->setObjectName(QStringLiteral("refresh"));
     refreshAction_->setToolTip(QStringLiteral("读取 Tessel 并请求刷新桌面小组件"));
-    refreshAction_->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_R), QKeySequence::Refresh});
+    refreshAction_->setShortcuts(
+        Shortcuts::of({QKeySequence(Qt::CTRL | Qt::Key_R)}, QKeySequence::Refresh));
     refreshAction_->setShortcutContext(Qt::WindowShortcut);
     connect(refreshAction_, &QAction::triggered, this, [this] {
         if (!sync_->syncing())
