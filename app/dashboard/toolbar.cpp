@@ -66,8 +66,7 @@ DashboardToolbar::DashboardToolbar(DataSyncService* sync, QWidget* parent)
 
     spinner_ = new Spinner;
     row->addWidget(spinner_, 0, Qt::AlignVCenter);
-    refreshAction_ =
-        new QAction(Symbols::icon(QStringLiteral("arrow.clockwise")), QStringLiteral("刷新"), this);
+    refreshAction_ = new QAction(QStringLiteral("刷新"), this);
     refreshAction_->setObjectName(QStringLiteral("refresh"));
     refreshAction_->setToolTip(QStringLiteral("读取 Tessel 并请求刷新桌面小组件"));
     refreshAction_->setShortcuts(
@@ -78,6 +77,7 @@ DashboardToolbar::DashboardToolbar(DataSyncService* sync, QWidget* parent)
             sync_->refresh(true); // the task may be dropped: the service finishes the cycle
     });
     refresh_ = new QToolButton;
+    refreshAction_->setIcon(Symbols::icon(QStringLiteral("arrow.clockwise"), refresh_));
     refresh_->setObjectName(QStringLiteral("refreshButton"));
     refresh_->setDefaultAction(refreshAction_);
     refresh_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
