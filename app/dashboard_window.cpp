@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSettings>
 
 #include "app/dashboard/dashboard_view.h"
@@ -24,11 +25,17 @@ DashboardWindow::DashboardWindow(DataSyncService* sync, UpdateController* update
     setObjectName(QStringLiteral("dashboard"));
     setWindowTitle(QStringLiteral("Tessel Widget"));
     setWindowIcon(TrayIcon::bird());
-    setMinimumSize(minimumSize);
+    // Never larger than the screen: a size kept from a larger monitor, or the default at a
+    // scale factor of 2 on a small one, would put the window's edges out of reach.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize room = screen ? screen->availableGeometry().size() : defaultSize;
+    setMinimumSize(minimumSize.boundedTo(room));
     const QByteArray geometry =
         QSettings(statePath(), QSettings::IniFormat).value("dashboard/geometry").toByteArray();
     if (geometry.isEmpty() || !restoreGeometry(geometry))
-        resize(defaultSize);
+        resize(defaultSize.boundedTo(room));
+    else
+        resize(size().boundedTo(room));
 
     QMenu* appMenu = menuBar()->addMenu(QStringLiteral("Tessel Widget"));
     appMenu->addAction(QStringLiteral("关于 Tessel Widget"), this, &DashboardWindow::showAbout);

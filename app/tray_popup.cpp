@@ -8,6 +8,8 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -91,9 +93,16 @@ TrayPopup::TrayPopup(DataSyncService* sync, QWidget* parent) : QWidget(parent, p
     setAttribute(Qt::WA_DeleteOnClose, false);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* panel = new MenuPanel(sync, this);
+    auto* panel = new MenuPanel(sync);
     panel_ = panel;
-    layout->addWidget(panel);
+    scroll_ = new QScrollArea;
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setWidgetResizable(true);
+    scroll_->setWidget(panel);
+    layout->addWidget(scroll_);
+    // Cards that arrive while it is open make the panel taller.
+    panel->installEventFilter(this);
     // Every action leaves the popup; the dashboard then takes the focus.
     connect(panel, &MenuPanel::dashboardRequested, this, [this] {
         hide();
@@ -106,28 +115,52 @@ TrayPopup::TrayPopup(DataSyncService* sync, QWidget* parent) : QWidget(parent, p
     connect(panel, &MenuPanel::quitRequested, this, &TrayPopup::quitRequested);
 }
 
-QPoint TrayPopup::placement(QRect anchor, QSize size, QRect screen) {
+QRect TrayPopup::placement(QRect anchor, QSize size, QRect area) {
     constexpr int gap = 4;
-    int x = anchor.center().x() - size.width() / 2;
     // A panel at the bottom edge gets the popup above the icon, one at the top below it; never
     // over the icon, so a second click on it still reaches it.
-    int y = anchor.center().y() > screen.center().y() ? anchor.top() - size.height() - gap
-                                                      : anchor.bottom() + 1 + gap;
-    x = std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - size.width()));
-    y = std::clamp(y, screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
-    return {x, y};
+    const bool above = anchor.center().y() > area.center().y();
+    const int top = above ? area.top() : std::max(area.top(), anchor.bottom() + 1 + gap);
+    const int bottom = above ? std::min(area.bottom(), anchor.top() - 1 - gap) : area.bottom();
+    size = size.boundedTo(QSize(area.width(), std::max(bottom - top + 1, 0)));
+    int x = anchor.center().x() - size.width() / 2;
+    x = std::clamp(x, area.left(), std::max(area.left(), area.right() + 1 - size.width()));
+    const int y = above ? std::max(top, anchor.top() - gap - size.height()) : top;
+    return {QPoint(x, y), size};
 }
 
 void TrayPopup::popUp(QRect anchor) {
-    adjustSize();
-    QScreen* screen = QGuiApplication::screenAt(anchor.center());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    if (screen)
-        move(placement(anchor, sizeHint().expandedTo(size()), screen->availableGeometry()));
+    anchor_ = anchor;
+    fit();
     show();
     raise();
     activateWindow();
+}
+
+// The panel's height for its width, plus a scroll bar when that is more than the room there.
+void TrayPopup::fit() {
+    QScreen* screen = QGuiApplication::screenAt(anchor_.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    QSize wanted = panel_->sizeHint();
+    if (!screen) {
+        setFixedSize(wanted);
+        return;
+    }
+    const QRect area = screen->availableGeometry();
+    QRect place = placement(anchor_, wanted, area);
+    if (place.height() < wanted.height()) {
+        wanted.rwidth() += scroll_->verticalScrollBar()->sizeHint().width();
+        place = placement(anchor_, wanted, area);
+    }
+    setFixedSize(place.size());
+    move(place.topLeft());
+}
+
+bool TrayPopup::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == panel_ && event->type() == QEvent::LayoutRequest && isVisible())
+        fit();
+    return QWidget::eventFilter(watched, event);
 }
 
 bool TrayPopup::event(QEvent* event) {

@@ -2,6 +2,7 @@
 //   tessel-widget-host [--gallery]
 //   tessel-widget-host render --family small|medium|large [--config FILE] [--scale S]
 //                             [--theme light|dark] [--out FILE.png] [--describe]
+#include "host/desktop_route.h"
 #include "host/host.h"
 #include "host/instance.h"
 #include "host/plugins.h"
@@ -71,12 +72,16 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // Picks the Qt platform, so it comes before the application object.
+    Desktop::choose();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("tessel-widget-host"));
     app.setApplicationDisplayName(QStringLiteral("Tessel 桌面小组件"));
     app.setDesktopFileName(QStringLiteral("net.quorvane.TesselWidget.WidgetHost"));
     app.setQuitOnLastWindowClosed(false);
     tessel::quitOnSignals(app);
+    if (const QString limitation = Desktop::limitation(); !limitation.isEmpty())
+        std::fprintf(stderr, "tessel-widget-host: %s\n", qPrintable(limitation));
 
     Host host(Plugins::load(Plugins::searchPath()), HostSettings::path());
     QObject::connect(&instance, &Instance::received, &host, &Host::handle);

@@ -62,6 +62,17 @@ Cycle::Answers ask(const std::string& endpoint, const ClientOptions& options) {
     return answers;
 }
 
+// What a widget's footer says of the data, the clock aside: its dot and its words.
+enum class Footer { waiting, failing, current, stale, offline };
+
+Footer footerOf(const std::optional<Instant>& updatedAt, bool issue, Instant at) {
+    if (!updatedAt)
+        return issue ? Footer::failing : Footer::waiting;
+    if (issue)
+        return Footer::offline;
+    return elapsed(*updatedAt, at) > Snapshot::freshness ? Footer::stale : Footer::current;
+}
+
 QString endpointFrom(const QSettings& settings) {
     const QString stored = AppSettings::value(settings, AppSettings::endpoint).toString();
     return stored.isEmpty() ? QString::fromStdString(Endpoint::detect()) : stored;
@@ -110,6 +121,8 @@ DataSyncService::DataSyncService(Options options, QObject* parent)
     // writes must land in the order they were made.
     writer_.setMaxThreadCount(1);
     snapshot_ = store_.load();
+    writtenUpdatedAt_ = snapshot_.updatedAt;
+    writtenIssue_ = snapshot_.issue.has_value();
     widgetPreferences_ = WidgetPreferencesStore(options_.container).load();
     endpoint_ = endpointFrom(*settings_);
     interval_ = intervalFrom(*settings_);
@@ -242,7 +255,9 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
     Cycle::Result result = Cycle::merge(std::move(next), answers, now());
     failures_ = result.failed ? failures_ + 1 : 0;
     setSnapshot(std::move(result.snapshot));
-    co_await persist(reloadWidget);
+    // A periodic cycle leaves the widgets alone unless what they say of the sync changes: a
+    // gateway that went away must not look synced for the 20 minutes of a timeline.
+    co_await persist(reloadWidget ? Reload::always : Reload::onChange);
     if (!self)
         co_return;
     setSyncing(false);
@@ -325,13 +340,15 @@ bool DataSyncService::adopt(const QString& endpoint, int interval) {
         Snapshot empty;
         empty.endpoint = text;
         setSnapshot(std::move(empty));
-        persist(false);
+        persist(Reload::never); // the cycle that follows reloads them
     }
     return moved;
 }
 
-QCoro::Task<> DataSyncService::persist(bool reloadWidget) {
+QCoro::Task<> DataSyncService::persist(Reload reload) {
     QPointer<DataSyncService> self(this);
+    const std::optional<Instant> updatedAt = snapshot_.updatedAt;
+    const bool issue = snapshot_.issue.has_value();
     auto saving = saveOn(&writer_, store_, snapshot_); // outside the co_await, as above
     const bool saved = co_await std::move(saving);
     if (!self)
@@ -341,7 +358,12 @@ QCoro::Task<> DataSyncService::persist(bool reloadWidget) {
         co_return;
     }
     setStorageIssue({});
-    if (reloadWidget)
+    const Instant at = now();
+    const bool changed =
+        footerOf(writtenUpdatedAt_, writtenIssue_, at) != footerOf(updatedAt, issue, at);
+    writtenUpdatedAt_ = updatedAt;
+    writtenIssue_ = issue;
+    if (reload == Reload::always || (reload == Reload::onChange && changed))
         WidgetCenter::reloadTimelines(DesktopWidget::kind);
 }
 

@@ -105,8 +105,11 @@ private:
     void watchSettings();
     void followSettings();
     static QCoro::Task<> pollingLoop(QPointer<DataSyncService> service);
+    // When a written snapshot reloads the widgets: never, when what their footer says of the
+    // sync state changes (an issue appears or clears, the data turns current or stale), always.
+    enum class Reload { never, onChange, always };
     // Both write on writer_, off the GUI thread, in call order.
-    QCoro::Task<> persist(bool reloadWidget);
+    QCoro::Task<> persist(Reload reload);
     QCoro::Task<> savePreferences();
     void setSnapshot(Snapshot snapshot);
     void setSyncing(bool syncing);
@@ -126,6 +129,9 @@ private:
     QPointer<BootClockTimer> wait_; // the loop's current wait, restarted on a new interval
     QFileSystemWatcher watcher_;
     int failures_ = 0;
+    // The sync state of the last snapshot written: what the widgets read.
+    std::optional<Instant> writtenUpdatedAt_;
+    bool writtenIssue_ = false;
     // Bumped by configure(); a cycle that sees it change re-runs with the new key.
     unsigned generation_ = 0;
     // Last member, so destroyed first: waits for writes still queued, nothing is lost.

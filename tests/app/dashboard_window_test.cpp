@@ -2,7 +2,9 @@
 // toolbar through a real cycle, the connection status, and what survives reopening.
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QListWidget>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTest>
@@ -138,11 +140,15 @@ TEST_F(DashboardWindowTest, ToolbarAndShortcutsFollowACycleInEverySection) {
 }
 
 TEST_F(DashboardWindowTest, ReopeningResetsThePickersButKeepsTheSectionAndTheGeometry) {
+    // The default size is larger than the test's screen: the first window fits it all the same.
+    const QSize room = QGuiApplication::primaryScreen()->availableGeometry().size();
+    ASSERT_FALSE(room.expandedTo(DashboardWindow::defaultSize) == room);
     window(test::sampleSnapshot()).show();
+    EXPECT_EQ(window().size(), window().size().boundedTo(room));
     service().setScreen("usage");
     view().report()->setPeriod("week");
     view().report()->setDimension("providers");
-    window().resize(900, 650);
+    window().resize(790, 590);
     window().close();
 
     window().show();
@@ -156,9 +162,16 @@ TEST_F(DashboardWindowTest, ReopeningResetsThePickersButKeepsTheSectionAndTheGeo
     // The next start opens where the user left it.
     window_.reset();
     window().show();
-    EXPECT_EQ(window().size(), QSize(900, 650));
+    EXPECT_EQ(window().size(), QSize(790, 590));
     EXPECT_GE(window().QWidget::minimumSize().width(), 780);
     EXPECT_GE(window().QWidget::minimumSize().height(), 580);
+
+    // A size kept from a larger monitor comes back within this screen.
+    window().resize(room + QSize(300, 200));
+    window().close();
+    window_.reset();
+    window().show();
+    EXPECT_EQ(window().size(), room);
 }
 
 } // namespace

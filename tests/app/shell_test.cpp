@@ -362,11 +362,18 @@ TEST(PopupPlacement, StaysOnTheScreenBesideTheIcon) {
     const QRect screen(0, 0, 1920, 1080);
     const QSize size(330, 480);
     // Top panel: below the icon (clear of it), pulled in from the right edge.
-    EXPECT_EQ(TrayPopup::placement({1890, 2, 24, 24}, size, screen), QPoint(1590, 30));
+    EXPECT_EQ(TrayPopup::placement({1890, 2, 24, 24}, size, screen), QRect(1590, 30, 330, 480));
     // Bottom panel: above the icon.
-    EXPECT_EQ(TrayPopup::placement({90, 1054, 24, 24}, size, screen), QPoint(0, 570));
-    // Taller than the screen: pinned to its top.
-    EXPECT_EQ(TrayPopup::placement({500, 900, 24, 24}, {330, 2000}, screen).y(), 0);
+    EXPECT_EQ(TrayPopup::placement({90, 1054, 24, 24}, size, screen), QRect(0, 570, 330, 480));
+    // Taller than the room above the icon: as tall as that room, from the screen's top.
+    EXPECT_EQ(TrayPopup::placement({500, 900, 24, 24}, {330, 2000}, screen),
+              QRect(346, 0, 330, 896));
+    // A scale factor of 2 on a 1280 x 800 screen with a 28-pixel top panel (available: the
+    // 640 x 386 below it): the popup stays within, clear of the icon in the panel.
+    const QRect area(0, 14, 640, 386);
+    const QRect top = TrayPopup::placement({600, 1, 12, 12}, size, area);
+    EXPECT_TRUE(area.contains(top));
+    EXPECT_EQ(top.top(), 17);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // reloads from the session bus, the cycling button, the configuration sheet and the gallery.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDBusConnection>
@@ -21,6 +22,7 @@
 
 #include "host/autostart.h"
 #include "host/config_sheet.h"
+#include "host/desktop_route.h"
 #include "host/gallery.h"
 #include "host/host.h"
 #include "host/widget_window.h"
@@ -29,6 +31,7 @@
 #include "storage/snapshot_store.h"
 #include "support/app_fixture.h"
 
+using namespace std::chrono_literals;
 using namespace tessel;
 using namespace tessel::host;
 
@@ -120,11 +123,20 @@ TEST_F(HostTest, RestoresWidgetsAndRepairsWhatItCannotShow) {
     EXPECT_TRUE(screen.contains(QRect(kept[2].position, QSize(364, 382))));
     EXPECT_EQ(kept[3].kind, "OtherKind");
 
-    placeAt({{"s", kind, "small", {40, 50}, "", {}}});
+    // Grown over its neighbour, a widget moves to a free spot of its screen.
+    placeAt({{"s", kind, "small", {40, 50}, "", {}}, {"n", kind, "small", {220, 50}, "", {}}});
     Host host(plugins, settingsPath());
     ASSERT_TRUE(host.restore());
+    host.setFamily("s", "medium");
+    const QRect grown = host.window("s")->geometry();
+    EXPECT_EQ(grown.size(), QSize(364, 170));
+    EXPECT_FALSE(grown.intersects(host.window("n")->geometry()));
+    EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().contains(grown));
+    EXPECT_EQ(HostSettings::load(settingsPath())[0].position, grown.topLeft());
     bool idle = false;
     QObject::connect(&host, &Host::idle, [&] { idle = true; });
+    host.remove("n");
+    EXPECT_FALSE(idle);
     host.remove("s");
     EXPECT_TRUE(idle);
     EXPECT_FALSE(QFileInfo::exists(Autostart::entryPath()));
@@ -160,6 +172,15 @@ TEST_F(HostTest, ReloadSignalsRereadTheFilesAndBurstsCoalesce) {
     const qint64 allowed = 2 + clock.elapsed() / WidgetWindow::reloadWindow.count();
     EXPECT_LE(medium->timelineRequests() - mediumBefore, allowed);
     EXPECT_LE(small->timelineRequests() - smallBefore, allowed);
+
+    // No signal comes while the application is gone: the footer still turns stale on time.
+    Snapshot aging;
+    aging.updatedAt =
+        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()) - 177s;
+    aging.quotas = {quota("delta", "Delta", 70)};
+    SnapshotStore(SharedContainer::directory()).save(aging);
+    sendReload(kind);
+    EXPECT_TRUE(test::spin([&] { return shows(medium, "· 已过期"); }, 20000));
 }
 
 TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
@@ -236,6 +257,23 @@ TEST_F(HostTest, ConfigurationSheetAppliesAtOnceAndKeepsVanishedChoices) {
     EXPECT_EQ(combos, QStringList({"小号指标", "剩余额度", "已用额度", "重置时间", "估算费用",
                                    "Token", "时间范围", "今日", "7 日", "30 日"}));
 
+    // While it follows the application, the own choices have no effect, and the sheet says so.
+    const QString hint = "开启时，订阅、指标和时间范围取自主应用的“小组件展示设置”。";
+    EXPECT_EQ(follows->accessibleDescription(), hint);
+    EXPECT_TRUE(std::ranges::any_of(sheet->findChildren<QLabel*>(),
+                                    [&](const QLabel* l) { return l->text() == hint; }));
+    QList<QWidget*> own{list};
+    for (QComboBox* c : sheet->findChildren<QComboBox*>())
+        own.append(c);
+    follows->click();
+    for (QWidget* control : own)
+        EXPECT_FALSE(control->isEnabled()) << control->accessibleName().toStdString();
+    if (!qEnvironmentVariableIsEmpty("TESSEL_SCREENSHOTS"))
+        sheet->grab().save(qEnvironmentVariable("TESSEL_SCREENSHOTS") + "/config-sheet.png");
+    follows->click();
+    for (QWidget* control : own)
+        EXPECT_TRUE(control->isEnabled()) << control->accessibleName().toStdString();
+
     list->item(2)->setCheckState(Qt::Checked);
     ASSERT_TRUE(test::spin([&] { return shows(w, "Gamma"); }));
     EXPECT_EQ(HostSettings::load(settingsPath())[0].configuration.value("subscriptions"),
@@ -277,6 +315,27 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
         return std::ranges::any_of(gallery->findChildren<QLabel*>(),
                                    [](const QLabel* l) { return l->text().contains("Alpha"); });
     }));
+    // A preview runs nothing, also when a screen reader presses its link or its button.
+    UrlSink sink;
+    QDesktopServices::setUrlHandler("tesselwidget", &sink, "open");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    int pressed = 0;
+    for (QAbstractButton* b : gallery->findChildren<QAbstractButton*>()) {
+        if (qobject_cast<QPushButton*>(b) || !b->isEnabled())
+            continue;
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(b);
+        ASSERT_TRUE(a && a->actionInterface());
+        a->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        ASSERT_TRUE(test::spin([&] { return !b->isDown(); }));
+        ++pressed;
+    }
+    EXPECT_EQ(pressed, 4); // three refresh links and the small one's subscription button
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(std::filesystem::exists(*SharedContainer::directory() / "selection.ini"));
+    EXPECT_TRUE(sink.opened.isEmpty());
+    QDesktopServices::unsetUrlHandler("tesselwidget");
+
     const QList<QPushButton*> buttons = gallery->findChildren<QPushButton*>();
     ASSERT_EQ(buttons.size(), 3);
     for (QPushButton* b : buttons)
@@ -296,6 +355,25 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
     for (QLabel* l : empty.gallery()->findChildren<QLabel*>())
         none.append(l->text());
     EXPECT_EQ(none, QStringList({"未找到桌面小组件。请确认已安装 Tessel 小组件插件。"}));
+    empty.gallery()->close();
+
+    // A Wayland session whose compositor cannot be reached for a layer shell, without XWayland:
+    // the gallery says first that the widgets cannot stay on this desktop and what to do.
+    {
+        test::ScopedEnv wayland("WAYLAND_DISPLAY", dir.path().string() + "/wayland-0"),
+            platform("QT_QPA_PLATFORM", std::nullopt), x11("DISPLAY", std::nullopt);
+        EXPECT_EQ(Desktop::choose(), DesktopRoute::None);
+        Host bare({}, settingsPath());
+        bare.showGallery();
+        const QLabel* first = bare.gallery()->findChild<QLabel*>();
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(first->text(), "这个桌面无法把小组件固定在桌面上：请安装 XWayland（软件包 "
+                                 "xwayland）或改用 X11 会话登录，然后重新启动 Tessel 桌面小组件。");
+        EXPECT_EQ(first->accessibleName(), first->text());
+        bare.gallery()->close();
+    }
+    // An X session, or a platform chosen outright, is no Wayland route.
+    EXPECT_EQ(Desktop::choose(), DesktopRoute::X11);
 }
 
 QStringList warnings;

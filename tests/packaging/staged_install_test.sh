@@ -45,7 +45,7 @@ appstreamcli validate-tree --no-net "$prefix" >"$tmp/tree.log" 2>&1 || fail "$(c
   fail "$(cat "$tmp/cpack.log")"
 deb=$(ls "$tmp"/deb/*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libqt6svg6 libqt6dbus6 libsecret-1-0 libcurl4 libicu libxcb1 qt6-qpa-plugins; do
+for lib in libqt6widgets6 libqt6svg6 libqt6dbus6 libsecret-1-0 libcurl4 libicu libxcb1 qt6-qpa-plugins qt6-wayland libwayland-client0; do
   [[ $depends == *"$lib"* ]] || fail "the package does not depend on $lib: $depends"
 done
 contents=$(dpkg-deb -c "$deb")

@@ -114,6 +114,23 @@ TEST_F(Sync, OneCycleAtATimeAsksInOrderWritesAndReloads) {
     refresh(false); // a periodic cycle writes but does not reload
     EXPECT_TRUE(bus.flush().isEmpty());
     EXPECT_TRUE(fs::exists(container / "previous.json"));
+
+    // ... unless what the widgets say of the sync changes: the gateway goes, and comes back.
+    gateway.on("api/hello", test::Route::json("{}", 500));
+    refresh(false);
+    EXPECT_EQ(bus.flush().size(), 1);
+    refresh(false); // still offline
+    EXPECT_TRUE(bus.flush().isEmpty());
+    gateway.serveSample();
+    refresh(false);
+    EXPECT_EQ(bus.flush().size(), 1);
+    // Data written long ago by another run turns current.
+    Snapshot old = service().snapshot();
+    old.updatedAt = *old.updatedAt - 10min;
+    SnapshotStore(container).save(old);
+    service_.reset();
+    refresh(false);
+    EXPECT_EQ(bus.flush().size(), 1);
 }
 
 TEST_F(Sync, PartialAnswersKeepGoodData) {

@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <limits>
+#include <tuple>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -163,6 +164,27 @@ TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBack) {
     EXPECT_EQ(empty.entries[0].selectedIndex, 0);
     EXPECT_EQ(empty.after - empty.entries[0].date, std::chrono::seconds(1200));
 
+    // A footer that says "synced" is read again when it would turn stale, not 20 minutes on;
+    // one that says offline or stale, or none at all, waits the whole interval.
+    using namespace std::chrono_literals;
+    Snapshot synced = threeQuotas();
+    synced.updatedAt = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    Snapshot offline = synced, stale = synced;
+    offline.issue = "网关无响应";
+    stale.updatedAt = *synced.updatedAt - 181s;
+    WidgetPreferences quiet;
+    quiet.showSync = false;
+    for (const auto& [s, p, early] : {std::tuple{synced, WidgetPreferences{}, true},
+                                      {offline, {}, false},
+                                      {stale, {}, false},
+                                      {synced, quiet, false}}) {
+        store(s);
+        store(p);
+        const Timeline t = Provider::timeline({});
+        EXPECT_EQ(t.after, early ? *s.updatedAt + 181s : t.entries[0].date + 1200s);
+    }
+    store(WidgetPreferences{});
+
     store(threeQuotas());
     WidgetPreferences p;
     p.quotaCount = -5;
@@ -285,6 +307,18 @@ TEST(WidgetTexts, TwoDigitTwentyFourHourTimesInTheUsersLocaleAndZone) {
     }
     test::ScopedEnv utc("TZ", "UTC");
     EXPECT_EQ(WidgetText::clock(march1), "08:05");
+    // Locales whose own short patterns drop the leading zero ("8:05", "1/3").
+    for (const auto& [locale, clock, reset] : {std::tuple{"ja_JP.UTF-8", "08:05", "03/01 08:05"},
+                                               {"es_ES.UTF-8", "08:05", "01/03, 08:05"},
+                                               {"fi_FI.UTF-8", "08.05", "01.03. 08.05"},
+                                               {"he_IL.UTF-8", "08:05", "01.03, 08:05"},
+                                               {"cs_CZ.UTF-8", "08:05", "01. 03. 08:05"},
+                                               {"hu_HU.UTF-8", "08:05", "03. 01. 08:05"},
+                                               {"nb_NO.UTF-8", "08:05", "01.03., 08:05"}}) {
+        test::ScopedEnv all("LC_ALL", locale);
+        EXPECT_EQ(WidgetText::clock(march1), clock) << locale;
+        EXPECT_EQ(WidgetText::reset(march1), reset) << locale;
+    }
     QuotaWindow w;
     EXPECT_EQ(WidgetText::remaining(nullptr), "\u2014");
     EXPECT_EQ(WidgetText::remaining(&w), "\u2014");

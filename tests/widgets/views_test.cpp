@@ -117,7 +117,20 @@ TEST_F(Views, SmallShowsTheSelectedSubscriptionAndItsButtonCyclesToTheNext) {
     WidgetPreferences one;
     one.providerIDs = {view->entry().snapshot.quotas[0].id()};
     auto single = shownView(Family::Small, entryOf(view->entry().snapshot, one));
-    EXPECT_FALSE(single->items()[2].enabled);
+    const widget::ViewItem name = single->items()[2];
+    EXPECT_FALSE(name.enabled);
+    // Yet it is drawn as text, not in the palette's faint disabled colour.
+    QPalette palette = single->palette();
+    palette.setColor(QPalette::Window, QColor(0xf6, 0xf6, 0xf6));
+    palette.setColor(QPalette::WindowText, QColor(0x20, 0x20, 0x20));
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0xbe, 0xbe, 0xbe));
+    single->setPalette(palette);
+    const QImage image = single->render(1);
+    int darkest = 255;
+    for (int y = name.rect.top(); y <= name.rect.bottom(); ++y)
+        for (int x = name.rect.left(); x <= name.rect.right(); ++x)
+            darkest = std::min(darkest, image.pixelColor(x, y).value());
+    EXPECT_LT(darkest, 0x60);
 }
 
 TEST_F(Views, SmallMetricsAndFooterStates) {
