@@ -8,6 +8,7 @@
 
 #include <utility>
 
+#include "app/app_style.h"
 #include "app/dashboard_window.h"
 #include "app/quota_notifier.h"
 #include "app/settings/settings_window.h"
@@ -56,6 +57,7 @@ TesselWidgetApp::TesselWidgetApp(Options options, QObject* parent)
       tray_(new Tray(sync_.get(), settings_, std::move(options.trayAvailable), this)),
       trayWait_(trayWaitFor(options.trayWait)) {
     loadQtTranslations();
+    AppStyle::install();
     connect(tray_, &Tray::panelRequested, this, &TesselWidgetApp::showPanel);
     connect(tray_, &Tray::dashboardRequested, this, &TesselWidgetApp::showDashboard);
     connect(tray_, &Tray::settingsRequested, this, &TesselWidgetApp::showSettings);

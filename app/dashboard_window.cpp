@@ -11,6 +11,7 @@
 
 #include "app/dashboard/dashboard_view.h"
 #include "app/shell_settings.h"
+#include "app/shortcuts.h"
 #include "app/tray_icon.h"
 #include "app/update_controller.h"
 #include "sync/data_sync_service.h"
@@ -48,10 +49,10 @@ DashboardWindow::DashboardWindow(DataSyncService* sync, UpdateController* update
     settingsAction->setShortcut(QKeySequence::Preferences);
     appMenu->addSeparator();
     QAction* close = appMenu->addAction(QStringLiteral("关闭窗口"), this, &QWidget::close);
-    close->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence::Close});
+    close->setShortcuts(Shortcuts::of({QKeySequence(Qt::CTRL | Qt::Key_W)}, QKeySequence::Close));
     QAction* quit =
         appMenu->addAction(QStringLiteral("退出"), this, &DashboardWindow::quitRequested);
-    quit->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Q), QKeySequence::Quit});
+    quit->setShortcuts(Shortcuts::of({QKeySequence(Qt::CTRL | Qt::Key_Q)}, QKeySequence::Quit));
 
     makeView();
     connect(settings_, &ShellSettings::changed, this, &DashboardWindow::applyAppearance);

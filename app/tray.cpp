@@ -94,7 +94,7 @@ void Tray::watchClosely(std::chrono::milliseconds period) {
 QAction* Tray::add(const QString& text, const QString& symbol) {
     QAction* action = menu_->addAction(text);
     if (!symbol.isEmpty())
-        action->setIcon(Symbols::icon(symbol));
+        action->setIcon(Symbols::icon(symbol, menu_));
     return action;
 }
 

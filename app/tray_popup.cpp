@@ -1,5 +1,9 @@
 #include "app/tray_popup.h"
 
+#include <QAccessible>
+#include <QAccessibleObject>
+#include <QAccessibleWidget>
+#include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -7,6 +11,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
+
+#include <utility>
 
 #include "sync/data_sync_service.h"
 
@@ -22,9 +28,67 @@ Qt::WindowFlags popupFlags() {
     return Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
 }
 
+QList<TrayPopup*> shownPopups() {
+    QList<TrayPopup*> shown;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* popup = qobject_cast<TrayPopup*>(window); popup && popup->isVisible())
+            shown << popup;
+    return shown;
+}
+
+// The application's node for screen readers, with the shown tray popup among its windows. Qt
+// leaves popup windows out (a menu's popup is reached through its menu), so the panel, a popup
+// of its own on X11, had no way in from the application.
+class ApplicationNode : public QAccessibleApplication {
+public:
+    int childCount() const override {
+        return QAccessibleApplication::childCount() + int(shownPopups().size());
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        const int index = QAccessibleApplication::indexOfChild(child);
+        if (index >= 0 || !child)
+            return index;
+        const int popup = int(shownPopups().indexOf(qobject_cast<TrayPopup*>(child->object())));
+        return popup < 0 ? -1 : QAccessibleApplication::childCount() + popup;
+    }
+    QAccessibleInterface* child(int index) const override {
+        const int windows = QAccessibleApplication::childCount();
+        if (index < windows)
+            return QAccessibleApplication::child(index);
+        const QList<TrayPopup*> popups = shownPopups();
+        return index - windows < popups.size()
+                   ? QAccessible::queryAccessibleInterface(popups[index - windows])
+                   : nullptr;
+    }
+};
+
+QAccessibleInterface* accessibleNode(const QString& className, QObject* object) {
+    if (object == qApp && className == u"QApplication")
+        return new ApplicationNode;
+    // A window of its own, announced as one (a plain widget's node is a "filler").
+    if (auto* popup = qobject_cast<TrayPopup*>(object))
+        return new QAccessibleWidget(popup, QAccessible::Window);
+    return nullptr;
+}
+
+// Once per process; a node Qt made for the application before this one counts no popups, so it
+// goes (the accessibility bridge asks for the application's node afresh at every request).
+void exposeToScreenReaders() {
+    static bool installed = false;
+    if (std::exchange(installed, true) || !qobject_cast<QApplication*>(qApp))
+        return;
+    QAccessible::installFactory(accessibleNode);
+    QAccessibleInterface* node = QAccessible::queryAccessibleInterface(qApp);
+    if (node && !dynamic_cast<ApplicationNode*>(node)) {
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(node));
+        QAccessible::queryAccessibleInterface(qApp);
+    }
+}
+
 } // namespace
 
 TrayPopup::TrayPopup(DataSyncService* sync, QWidget* parent) : QWidget(parent, popupFlags()) {
+    exposeToScreenReaders();
     setWindowTitle(QStringLiteral("Tessel Widget"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     auto* layout = new QVBoxLayout(this);

@@ -14,6 +14,7 @@
 #include "app/dashboard/segmented_picker.h"
 #include "app/dashboard/surface.h"
 #include "app/dashboard/trend_chart.h"
+#include "app/wheel_guard.h"
 #include "sync/data_sync_service.h"
 #include "ui/style.h"
 #include "ui/symbol_view.h"
@@ -112,6 +113,7 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     periodPicker_->setAccessibleName(QStringLiteral("时间范围"));
     periodPicker_->setAccessibleDescription(QStringLiteral("时间范围"));
     periodPicker_->setFixedWidth(115);
+    WheelGuard::install(periodPicker_);
     for (const Report::Choice& choice : Report::periods())
         periodPicker_->addItem(choice.label, choice.value);
     topRow->addLayout(titles, 1);

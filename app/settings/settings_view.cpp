@@ -222,7 +222,9 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
         if (writable())
             settings_->setAppearance(appearance_->currentData().toString());
     });
-    connect(showMenuBar_, &QCheckBox::clicked, this, [this](bool on) {
+    // Switches act on `toggled`: a click, the keyboard and a screen reader's "Toggle" action all
+    // come through it, and the view's own updates are made with its signals blocked.
+    connect(showMenuBar_, &QCheckBox::toggled, this, [this](bool on) {
         if (!settings_)
             return;
         if (writable())
@@ -234,8 +236,8 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
         if (writable())
             settings_->setMenuQuota(menuQuota_->currentData().toString());
     });
-    connect(login_, &QCheckBox::clicked, this, &SettingsView::changeLogin);
-    connect(notifyLowQuota_, &QCheckBox::clicked, this, [this](bool on) {
+    connect(login_, &QCheckBox::toggled, this, &SettingsView::changeLogin);
+    connect(notifyLowQuota_, &QCheckBox::toggled, this, [this](bool on) {
         if (!settings_)
             return;
         if (writable())
@@ -521,6 +523,7 @@ void SettingsView::showDiagnostics() {
 void SettingsView::changeLogin(bool on) {
     QString failure;
     const bool now = LoginItem::apply(on, loginProgram_, failure);
+    const QSignalBlocker quiet(login_);
     login_->setChecked(now);
     if (!failure.isEmpty())
         setMessage(failure);

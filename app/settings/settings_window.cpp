@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "app/settings/settings_view.h"
+#include "app/shortcuts.h"
 #include "app/tray_icon.h"
 
 namespace tessel {
@@ -22,7 +23,7 @@ SettingsWindow::SettingsWindow(DataSyncService* sync, ShellSettings* settings,
     setMinimumSize(SettingsView::minimumSide, SettingsView::minimumSide);
     resize(defaultSize);
     auto* close = new QAction(this);
-    close->setShortcuts({QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
+    close->setShortcuts(Shortcuts::of({QKeySequence(Qt::Key_Escape)}, QKeySequence::Close));
     connect(close, &QAction::triggered, this, &QWidget::close);
     addAction(close);
 }

@@ -262,7 +262,8 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
     pick(quotaCount_, &WidgetPreferences::quotaCount);
     pick(chartMetric_, &WidgetPreferences::chartMetric);
     auto flag = [this](QCheckBox* box, bool WidgetPreferences::*field) {
-        connect(box, &QCheckBox::clicked, this,
+        // `toggled`, not `clicked`: a screen reader's "Toggle" action changes the state alone.
+        connect(box, &QCheckBox::toggled, this,
                 [this, field](bool on) { write([&](WidgetPreferences& p) { p.*field = on; }); });
     };
     flag(showQuotas_, &WidgetPreferences::showQuotas);
@@ -274,7 +275,7 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
     flag(showChart_, &WidgetPreferences::showChart);
     flag(showRequests_, &WidgetPreferences::showRequests);
     flag(showAgents_, &WidgetPreferences::showAgents);
-    connect(all_, &QCheckBox::clicked, this, [this](bool on) {
+    connect(all_, &QCheckBox::toggled, this, [this](bool on) {
         write([&](WidgetPreferences& p) {
             p.providerIDs.clear();
             if (!on)

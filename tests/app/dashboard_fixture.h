@@ -57,4 +57,13 @@ inline QStringList spoken(QWidget* widget) {
     return texts;
 }
 
+// What a screen reader's action does: AT-SPI "Toggle" and "Press" are Qt's toggleAction() and
+// pressAction() of the widget's accessible node.
+inline void act(QWidget* widget, const QString& action) {
+    QAccessibleInterface* node = QAccessible::queryAccessibleInterface(widget);
+    ASSERT_TRUE(node && node->actionInterface());
+    ASSERT_TRUE(node->actionInterface()->actionNames().contains(action));
+    node->actionInterface()->doAction(action);
+}
+
 } // namespace tessel::test

@@ -5,7 +5,7 @@
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QScreen>
-#include <QSignalSpy>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTest>
 #include <QToolButton>
@@ -53,11 +53,16 @@ TEST_F(DashboardWindowTest, SidebarSectionsFollowAndSetTheScreen) {
     EXPECT_EQ(view().toolbar()->title(), "概览");
     EXPECT_GE(sidebar->width(), Sidebar::minimumWidth);
 
-    // The keyboard moves through the sections.
+    // The keyboard moves through the sections, and each starts at its top, though the overview
+    // and the usage section share one scrolling page.
+    QScrollBar* report = view().report()->verticalScrollBar();
+    ASSERT_GT(report->maximum(), 0);
+    report->setValue(report->maximum());
     sidebar->list()->setFocus();
     QTest::keyClick(sidebar->list(), Qt::Key_Down);
     EXPECT_EQ(service().screen(), "usage");
     EXPECT_EQ(view().toolbar()->title(), "用量分析");
+    EXPECT_EQ(report->value(), 0);
     QTest::keyClick(sidebar->list(), Qt::Key_Down);
     EXPECT_EQ(service().screen(), "widgets");
     EXPECT_EQ(view().toolbar()->title(), "小组件展示设置");
@@ -67,6 +72,12 @@ TEST_F(DashboardWindowTest, SidebarSectionsFollowAndSetTheScreen) {
     service().setScreen("settings");
     EXPECT_EQ(sidebar->selected(), "settings");
     EXPECT_EQ(view().detail()->objectName(), "settingsSection");
+    QScrollBar* settings = qobject_cast<QAbstractScrollArea*>(view().detail())->verticalScrollBar();
+    ASSERT_GT(settings->maximum(), 0);
+    settings->setValue(settings->maximum());
+    service().setScreen("widgets");
+    service().setScreen("settings");
+    EXPECT_EQ(settings->value(), 0);
     EXPECT_TRUE(view().toolbar()->refreshButton()->isVisible());
     service().setScreen("unknown");
     EXPECT_EQ(sidebar->selected(), "");
@@ -125,15 +136,7 @@ TEST_F(DashboardWindowTest, ToolbarAndShortcutsFollowACycleInEverySection) {
     EXPECT_TRUE(toolbar->spinner()->isHidden());
     EXPECT_EQ(gateway.requestCount("v1/tessel/quotas"), 1u);
 
-    QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
-    EXPECT_TRUE(service().syncing());
-    ASSERT_TRUE(test::spin([&] { return !service().syncing(); }));
-    EXPECT_EQ(gateway.requestCount("v1/tessel/quotas"), 2u);
-    QSignalSpy quit(&window(), &DashboardWindow::quitRequested);
-    QTest::keyClick(&window(), Qt::Key_Q, Qt::ControlModifier);
-    EXPECT_EQ(quit.count(), 1);
-    QTest::keyClick(&window(), Qt::Key_W, Qt::ControlModifier);
-    EXPECT_FALSE(window().isVisible());
+    // The keys themselves, on a real desktop under each key scheme: program_test.
 }
 
 TEST_F(DashboardWindowTest, ReopeningResetsThePickersButKeepsTheSectionAndTheGeometry) {

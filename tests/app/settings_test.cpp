@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <QCoro/QCoroTask>
 
@@ -202,8 +203,8 @@ TEST_F(SettingsForm, PickersAndSwitchesSaveAtOnceAndLeaveForeignValues) {
     EXPECT_EQ(stored().chartMetric, "cost");
     chart->click();
     EXPECT_TRUE(chartMetric->isVisibleTo(&view()));
-    find<QCheckBox>("showAgents")->click();
-    EXPECT_TRUE(stored().showAgents);
+    test::act(find<QCheckBox>("showAgents"), QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(stored().showAgents); // a screen reader's "Toggle" saves as a click does
     EXPECT_EQ(bus.take(3), 3);
 
     // No widget host to start: the section says so instead of failing silently.
@@ -323,9 +324,17 @@ TEST_F(SettingsForm, ShellChoicesDiagnosticsAndUpdateText) {
     QTest::keyClick(menuQuota, Qt::Key_End);
     EXPECT_EQ(storedSetting(AppSettings::menuQuota).toString(),
               QString::fromStdString(quota("cai").id()));
-    type(find<QComboBox>("appearance"), QStringLiteral("深"));
+    auto* appearance = find<QComboBox>("appearance");
+    type(appearance, QStringLiteral("深"));
     EXPECT_EQ(storedSetting(AppSettings::appearance).toString(), QStringLiteral("dark"));
-    find<QCheckBox>("showMenuBar")->click();
+    // With the focus the wheel picks (without, it scrolls the page: program_test).
+    QApplication::setActiveWindow(&view());
+    appearance->setFocus();
+    QWheelEvent up({5, 5}, appearance->mapToGlobal(QPointF(5, 5)), {}, {0, 120}, Qt::NoButton,
+                   Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(appearance, &up);
+    EXPECT_EQ(storedSetting(AppSettings::appearance).toString(), QStringLiteral("light"));
+    test::act(find<QCheckBox>("showMenuBar"), QAccessibleActionInterface::toggleAction());
     EXPECT_FALSE(shell.showMenuBar());
     auto* notify = find<QCheckBox>("notifyLowQuota");
     EXPECT_FALSE(notify->isChecked()); // off unless asked for

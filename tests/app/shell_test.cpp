@@ -2,14 +2,25 @@
 // loopback): URL routing, the tray's title and menu, the dashboard window and its appearance.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+#include <QCheckBox>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QStyleOption>
 #include <QTest>
+#include <QToolButton>
 
 #include <QCoro/QCoroTask>
 
 #include "app/application.h"
+#include "app/dashboard/dashboard_view.h"
+#include "app/dashboard/sidebar.h"
+#include "app/dashboard/toolbar.h"
 #include "app/dashboard_window.h"
 #include "app/menu_panel.h"
 #include "app/settings/settings_window.h"
@@ -19,6 +30,7 @@
 #include "app/url_router.h"
 #include "support/app_fixture.h"
 #include "sync/data_sync_service.h"
+#include "ui/style.h"
 
 using namespace std::chrono_literals;
 using namespace tessel;
@@ -31,6 +43,35 @@ QStringList texts(const QList<QAction*>& actions) {
     for (QAction* a : actions)
         out << (a->isSeparator() ? QStringLiteral("|") : a->text());
     return out;
+}
+
+// The strongest contrast (WCAG ratio, 1 to 21) of a pixel in `box` with the box's top left one,
+// the background.
+double contrast(const QImage& image, const QRect& box) {
+    const auto luminance = [](QColor c) {
+        const auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double background = luminance(image.pixelColor(box.topLeft()));
+    double strongest = 1;
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x) {
+            const double l = luminance(image.pixelColor(x, y));
+            strongest = std::max(strongest, (std::max(l, background) + 0.05) /
+                                                (std::min(l, background) + 0.05));
+        }
+    return strongest;
+}
+
+// A button's icon as styles paint it (through a pixmap, which knows no widget), over the colour
+// the button shows behind it.
+QImage iconOn(QAbstractButton* button, QPalette::ColorRole behind) {
+    QImage image(button->iconSize(), QImage::Format_ARGB32);
+    image.fill(button->palette().color(behind));
+    QPainter(&image).drawPixmap(0, 0, button->icon().pixmap(button->iconSize()));
+    return image;
 }
 
 class Shell : public test::GatewayTest {
@@ -170,6 +211,69 @@ TEST_F(Shell, AppearanceWrittenElsewhereColoursTheDashboardOnly) {
     EXPECT_TRUE(settings.showMenuBar());
     settings.setShowMenuBar(false);
     EXPECT_FALSE(ShellSettings(settingsPath()).showMenuBar());
+}
+
+// With a real icon theme (Adwaita draws its symbolic icons dark grey, to be recoloured) on a
+// light desktop: the dark appearance's icons and check boxes, and the popup, which follows the
+// desktop, on a light and on a dark one. TESSEL_SCREENSHOTS=DIR also writes the pictures.
+TEST_F(Shell, DarkAppearanceKeepsIconsAndCheckBoxesReadable) {
+    // The offscreen platform names no icon theme nor where themes are; a desktop's names both.
+    const QStringList desktopPaths = QIcon::themeSearchPaths();
+    const QPalette desktop = QApplication::palette();
+    QStringList paths = desktopPaths;
+    for (const QString& data :
+         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+        paths << data + QStringLiteral("/icons");
+    QIcon::setThemeSearchPaths(paths);
+    QIcon::setThemeName(QStringLiteral("Adwaita"));
+    ASSERT_TRUE(QIcon::hasThemeIcon(QStringLiteral("view-refresh-symbolic")));
+    const auto look = [](QWidget* window, const char* name) {
+        QApplication::processEvents();
+        const QImage image = window->grab().toImage();
+        if (const QString shots = qEnvironmentVariable("TESSEL_SCREENSHOTS"); !shots.isEmpty())
+            image.save(shots + u'/' + QLatin1StringView(name) + QStringLiteral(".png"));
+        return image;
+    };
+    const auto in = [](QWidget* window, QWidget* widget, QRect box) {
+        return QRect(widget->mapTo(window, box.topLeft()), box.size());
+    };
+
+    setSetting(AppSettings::appearance, "dark");
+    DashboardWindow* window = shell().showDashboard();
+    QImage image = look(window, "dashboard-dark-adwaita");
+    QListWidget* sections = window->view()->sidebar()->list();
+    for (int row = 0; row < sections->count(); ++row) {
+        const QRect item = sections->visualItemRect(sections->item(row));
+        const QRect icon(item.topLeft(), QSize(sections->iconSize().width() + 4, item.height()));
+        EXPECT_GE(contrast(image, in(window, sections->viewport(), icon)), 3.0) << row;
+    }
+    const QImage refresh = iconOn(window->view()->toolbar()->refreshButton(), QPalette::Window);
+    EXPECT_GE(contrast(refresh, refresh.rect()), 3.0);
+
+    shell().sync().setScreen(QStringLiteral("settings"));
+    image = look(window, "settings-dark-adwaita");
+    auto* unchecked = window->findChild<QCheckBox*>(QStringLiteral("showReset"));
+    ASSERT_FALSE(unchecked->isChecked());
+    QStyleOptionButton option;
+    option.initFrom(unchecked);
+    const QRect box =
+        unchecked->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, unchecked);
+    EXPECT_GE(contrast(image, in(window, unchecked, box.adjusted(-2, -2, 2, 2))), 3.0);
+
+    ASSERT_TRUE(spin([&] { return !shell().sync().syncing(); }));
+    for (const char* name : {"popup-light-adwaita", "popup-dark-adwaita"}) {
+        if (QByteArray(name).contains("dark"))
+            QApplication::setPalette(*ShellSettings::palette(ShellSettings::Appearance::Dark));
+        shell().showPanel(QRect(10, 10, 24, 24));
+        look(shell().popup(), name);
+        const QImage icon = iconOn(
+            shell().popup()->findChild<QPushButton*>(QStringLiteral("refresh")), QPalette::Button);
+        EXPECT_GE(contrast(icon, icon.rect()), 3.0) << name;
+        shell().popup()->hide();
+    }
+    QApplication::setPalette(desktop);
+    QIcon::setThemeSearchPaths(desktopPaths);
+    QIcon::setThemeName({});
 }
 
 TEST_F(Shell, TrayMenuHoldsEveryPanelAction) {
