@@ -1,13 +1,15 @@
-// The shell over a real sync service (temporary container and settings, the test gateway on
-// loopback): URL routing, the tray's title and menu, the dashboard window and its appearance.
+// The shell over a real sync service: URL routing, tray, dashboard window and appearance.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -27,6 +29,7 @@
 #include "app/shell_settings.h"
 #include "app/tray.h"
 #include "app/tray_popup.h"
+#include "app/update_controller.h"
 #include "app/url_router.h"
 #include "support/app_fixture.h"
 #include "sync/data_sync_service.h"
@@ -45,8 +48,7 @@ QStringList texts(const QList<QAction*>& actions) {
     return out;
 }
 
-// The strongest contrast (WCAG ratio, 1 to 21) of a pixel in `box` with the box's top left one,
-// the background.
+// The strongest contrast (WCAG ratio) of a pixel in `box` with its top left one, the background.
 double contrast(const QImage& image, const QRect& box) {
     const auto luminance = [](QColor c) {
         const auto linear = [](double v) {
@@ -65,8 +67,7 @@ double contrast(const QImage& image, const QRect& box) {
     return strongest;
 }
 
-// A button's icon as styles paint it (through a pixmap, which knows no widget), over the colour
-// the button shows behind it.
+// A button's icon as styles paint it (a pixmap, without the widget) over its background.
 QImage iconOn(QAbstractButton* button, QPalette::ColorRole behind) {
     QImage image(button->iconSize(), QImage::Format_ARGB32);
     image.fill(button->palette().color(behind));
@@ -102,8 +103,7 @@ protected:
     std::unique_ptr<TesselWidgetApp> shell_;
 };
 
-// Routed without a dashboard, whose own polling would also reach the gateway: every cycle
-// counted here is one a URL asked for.
+// Without a dashboard, which would poll too: every cycle counted here is one a URL asked for.
 TEST_F(Shell, UrlsSelectSectionsOnlyRefreshRefreshesAndForeignOnesChangeNothing) {
     DataSyncService& sync = shell().sync();
     struct Case {
@@ -213,9 +213,8 @@ TEST_F(Shell, AppearanceWrittenElsewhereColoursTheDashboardOnly) {
     EXPECT_FALSE(ShellSettings(settingsPath()).showMenuBar());
 }
 
-// With a real icon theme (Adwaita draws its symbolic icons dark grey, to be recoloured) on a
-// light desktop: the dark appearance's icons and check boxes, and the popup, which follows the
-// desktop, on a light and on a dark one. TESSEL_SCREENSHOTS=DIR also writes the pictures.
+// Adwaita's dark grey symbolic icons, recoloured, in the dark appearance and in the popup on a
+// light and a dark desktop. TESSEL_SCREENSHOTS=DIR also writes the pictures.
 TEST_F(Shell, DarkAppearanceKeepsIconsAndCheckBoxesReadable) {
     // The offscreen platform names no icon theme nor where themes are; a desktop's names both.
     const QStringList desktopPaths = QIcon::themeSearchPaths();
@@ -360,6 +359,37 @@ TEST_F(Shell, StartWaitsForALateTrayThenFallsBackToTheDashboard) {
     EXPECT_TRUE(shell().dashboard()->isVisible());
 }
 
+// Qt's own texts are Chinese beside ours whatever the locale says.
+TEST_F(Shell, QtsOwnTextsAreChineseInAnyLocale) {
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    shell();
+    QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    EXPECT_EQ(box.button(QDialogButtonBox::Ok)->text(), QStringLiteral("确定"));
+    EXPECT_EQ(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+
+    QLineEdit field;
+    const std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+    QStringList actions;
+    for (const QAction* action : menu->actions())
+        actions.append(action->text());
+    EXPECT_TRUE(actions.join(u' ').contains(QStringLiteral("复制")))
+        << actions.join(u' ').toStdString();
+
+    // The update check's answer closes with the same button as every other dialog.
+    UpdateController updates(QString(), QStringLiteral("0.1.0"));
+    updates.checkForUpdates();
+    QMessageBox* answer = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* b = qobject_cast<QMessageBox*>(w))
+            answer = b;
+    ASSERT_NE(answer, nullptr);
+    QStringList buttons;
+    for (const QAbstractButton* b : answer->buttons())
+        buttons.append(b->text());
+    EXPECT_EQ(buttons, QStringList{QStringLiteral("确定")});
+    answer->close();
+}
+
 TEST(PopupPlacement, StaysOnTheScreenBesideTheIcon) {
     const QRect screen(0, 0, 1920, 1080);
     const QSize size(330, 480);
@@ -370,8 +400,7 @@ TEST(PopupPlacement, StaysOnTheScreenBesideTheIcon) {
     // Taller than the room above the icon: as tall as that room, from the screen's top.
     EXPECT_EQ(TrayPopup::placement({500, 900, 24, 24}, {330, 2000}, screen),
               QRect(346, 0, 330, 896));
-    // A scale factor of 2 on a 1280 x 800 screen with a 28-pixel top panel (available: the
-    // 640 x 386 below it): the popup stays within, clear of the icon in the panel.
+    // Scale 2 on 1280 x 800 under a 28-pixel panel: within the 640 x 386, clear of the icon.
     const QRect area(0, 14, 640, 386);
     const QRect top = TrayPopup::placement({600, 1, 12, 12}, size, area);
     EXPECT_TRUE(area.contains(top));

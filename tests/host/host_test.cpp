@@ -1,5 +1,4 @@
-// The host in-process with the real plug-in on the offscreen platform: restoring placed widgets,
-// reloads from the session bus, the cycling button, the configuration sheet and the gallery.
+// The host in-process with the real plug-in on the offscreen platform.
 #include <gtest/gtest.h>
 
 #include <QAccessible>
@@ -21,12 +20,17 @@
 #include <QTest>
 #include <QThreadPool>
 
+#include <cerrno>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include "host/autostart.h"
 #include "host/config_sheet.h"
 #include "host/desktop_route.h"
 #include "host/gallery.h"
 #include "host/host.h"
 #include "host/widget_window.h"
+#include "session/instance_channel.h"
 #include "session/reload_signal.h"
 #include "storage/container.h"
 #include "storage/snapshot_store.h"
@@ -35,6 +39,7 @@
 using namespace std::chrono_literals;
 using namespace tessel;
 using namespace tessel::host;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -365,8 +370,7 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
     EXPECT_EQ(none, QStringList({"未找到桌面小组件。请确认已安装 Tessel 小组件插件。"}));
     empty.gallery()->close();
 
-    // A Wayland session whose compositor cannot be reached for a layer shell, without XWayland:
-    // the gallery says first that the widgets cannot stay on this desktop and what to do.
+    // Wayland without a reachable layer shell or XWayland: the gallery first says what to do.
     {
         test::ScopedEnv wayland("WAYLAND_DISPLAY", dir.path().string() + "/wayland-0"),
             platform("QT_QPA_PLATFORM", std::nullopt), x11("DISPLAY", std::nullopt);
@@ -382,6 +386,102 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
     }
     // An X session, or a platform chosen outright, is no Wayland route.
     EXPECT_EQ(Desktop::choose(), DesktopRoute::X11);
+}
+
+// The host's settings file: what a restart gets back, and what survives hand-editing.
+TEST_F(HostTest, SettingsRoundTripPrivately) {
+    const auto file = dir.path() / "quorvane" / "tessel-widget-host.ini";
+    const QString path = QString::fromStdString(file.string());
+    PlacedWidget w{"a1",
+                   "TesselDesktopWidget",
+                   "medium",
+                   {-300, 40},
+                   "HDMI-1",
+                   QJsonObject{{"followsAppSettings", false},
+                               {"subscriptions", QJsonArray{"b|x||", "a|y||"}},
+                               {"metric", "cost"}}};
+    PlacedWidget v{"b2", "TesselDesktopWidget", "small", {10, 20}, "", {}};
+    ASSERT_TRUE(HostSettings::save(path, {w, v}));
+    EXPECT_EQ(test::modeOf(file), 0600u);
+    EXPECT_EQ(test::modeOf(file.parent_path()), 0700u);
+
+    const QList<PlacedWidget> back = HostSettings::load(path);
+    ASSERT_EQ(back.size(), 2);
+    EXPECT_EQ(back[0].id, "a1");
+    EXPECT_EQ(back[0].family, "medium");
+    EXPECT_EQ(back[0].position, QPoint(-300, 40));
+    EXPECT_EQ(back[0].screen, "HDMI-1");
+    EXPECT_EQ(back[0].configuration, w.configuration);
+    EXPECT_EQ(back[1].position, QPoint(10, 20));
+    EXPECT_TRUE(back[1].configuration.isEmpty());
+    // An empty chosen list differs from none chosen and must survive as such.
+    w.configuration = {{"subscriptions", QJsonArray{}}};
+    ASSERT_TRUE(HostSettings::save(path, {w}));
+    EXPECT_TRUE(HostSettings::load(path)[0].configuration.value("subscriptions").isArray());
+}
+
+TEST_F(HostTest, SettingsHandEditedKeepWhatTheyCan) {
+    const QString path = QString::fromStdString(dir.path().string()) + "/host.ini";
+    {
+        QSettings s(path, QSettings::IniFormat);
+        s.beginWriteArray("widgets", 10000);
+        for (int i = 0; i < 10000; ++i) {
+            s.setArrayIndex(i);
+            s.setValue("id", i == 1 ? QString("w0") : QString("w%1").arg(i));
+            s.setValue("kind", i == 2 ? QString() : QString("TesselDesktopWidget"));
+            s.setValue("family", i == 3 ? QString("huge") : QString("small"));
+            s.setValue("x", i == 4 ? QString("left") : QString::number(i));
+            s.setValue("configuration", i == 5 ? QString("{not json") : QString("{}"));
+        }
+        s.endArray();
+    }
+    QStringList problems;
+    const QList<PlacedWidget> widgets = HostSettings::load(path, &problems);
+    // Repeated id, no kind and unknown family dropped; the rest up to the limit.
+    ASSERT_EQ(widgets.size(), HostSettings::maxWidgets);
+    EXPECT_EQ(widgets[0].id, "w0");
+    EXPECT_EQ(widgets[1].id, "w4");
+    EXPECT_EQ(widgets[1].position.x(), 0);
+    EXPECT_TRUE(widgets[2].configuration.isEmpty());
+    EXPECT_EQ(problems.size(), 4);
+
+    QFile garbage(path);
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write("\x00\xff[widgets\nsize=banana\n1\\id=\n", 30);
+    garbage.close();
+    EXPECT_TRUE(HostSettings::load(path).isEmpty());
+}
+
+// A lock file that cannot be made is not one another process holds.
+TEST(InstanceChannel, LockIsExclusiveAndTellsHeldFromBroken) {
+    test::TempDir dir;
+    fs::permissions(dir.path(), fs::perms::owner_all, fs::perm_options::replace);
+    test::ScopedEnv runtime{"XDG_RUNTIME_DIR", dir.path().string()};
+
+    const InstanceChannel channel = InstanceChannel::find("net.quorvane.Test");
+    ASSERT_TRUE(channel.valid());
+    EXPECT_EQ(channel.socketPath, (dir.path() / "net.quorvane.Test.socket").string());
+    EXPECT_EQ(channel.lockPath, (dir.path() / "net.quorvane.Test.lock").string());
+
+    const int held = channel.tryLock();
+    ASSERT_GE(held, 0);
+    // flock belongs to the open file, so a second open in this process is another claimant.
+    errno = 0;
+    EXPECT_EQ(channel.tryLock(), -1);
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    close(held);
+    const int again = channel.tryLock();
+    EXPECT_GE(again, 0);
+    close(again);
+
+    fs::create_directory(dir.path() / "net.quorvane.Broken.lock");
+    errno = 0;
+    EXPECT_EQ(InstanceChannel::find("net.quorvane.Broken").tryLock(), -1);
+    EXPECT_NE(errno, EWOULDBLOCK);
+
+    // A socket address holds at most sun_path bytes: a longer name is no channel at all.
+    const std::string longName(sizeof(sockaddr_un::sun_path), 'x');
+    EXPECT_FALSE(InstanceChannel::find(longName).valid());
 }
 
 QStringList warnings;
