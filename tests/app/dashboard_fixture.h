@@ -1,5 +1,4 @@
-// What the dashboard tests share: a real sync service over a snapshot stored in a temporary
-// container, and the sample gateway's answers as such a snapshot.
+// A real sync service over a snapshot stored in a temporary container.
 #pragma once
 
 #include <QAccessible>
@@ -40,8 +39,7 @@ protected:
     std::unique_ptr<DataSyncService> service_;
 };
 
-// Every name, value and description a screen reader finds under `widget`, depth first, leaving
-// out what is hidden.
+// Every name, value and description a screen reader finds under `widget`, hidden ones left out.
 inline QStringList spoken(QWidget* widget) {
     QStringList texts;
     std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
@@ -57,8 +55,7 @@ inline QStringList spoken(QWidget* widget) {
     return texts;
 }
 
-// What a screen reader's action does: AT-SPI "Toggle" and "Press" are Qt's toggleAction() and
-// pressAction() of the widget's accessible node.
+// A screen reader's action: AT-SPI "Toggle" and "Press" are Qt's toggleAction(), pressAction().
 inline void act(QWidget* widget, const QString& action) {
     QAccessibleInterface* node = QAccessible::queryAccessibleInterface(widget);
     ASSERT_TRUE(node && node->actionInterface());

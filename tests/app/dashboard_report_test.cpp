@@ -1,6 +1,4 @@
-// The report over a real service and stored snapshots: the data rules, what each section shows
-// in order, the pickers, the lazy card grid, the rows and the chart, and what a screen reader
-// reads.
+// The report over a real service and stored snapshots, as shown and as a screen reader reads it.
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QScrollBar>

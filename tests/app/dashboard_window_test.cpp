@@ -1,12 +1,10 @@
-// The dashboard window over a real service: the sidebar bound to `screen`, the sections, the
-// toolbar through a real cycle, the connection status, and what survives reopening.
+// The dashboard window over a real service: sidebar, sections, toolbar, status, reopening.
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSplitter>
 #include <QTest>
 #include <QToolButton>
 
@@ -53,8 +51,7 @@ TEST_F(DashboardWindowTest, SidebarSectionsFollowAndSetTheScreen) {
     EXPECT_EQ(view().toolbar()->title(), "概览");
     EXPECT_GE(sidebar->width(), Sidebar::minimumWidth);
 
-    // The keyboard moves through the sections, and each starts at its top, though the overview
-    // and the usage section share one scrolling page.
+    // The keyboard moves through the sections; each starts at its top, on a shared scroll page.
     QScrollBar* report = view().report()->verticalScrollBar();
     ASSERT_GT(report->maximum(), 0);
     report->setValue(report->maximum());

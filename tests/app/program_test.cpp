@@ -1,7 +1,5 @@
-// The real program as a process with private XDG directories. Started twice, the second start
-// hands its URL to the first and exits; the first acts on it (seen at the test gateway it polls).
-// On a real X server with a window manager and a session bus of its own, it is driven with real
-// keys and wheel turns (xdotool) under each key scheme, and its tray menu is read over D-Bus.
+// The real program as a process with private XDG directories: the hand-over of a second start,
+// and on a real X server real keys and wheel turns, and its tray menu read over D-Bus.
 #include <gtest/gtest.h>
 
 #include <QDBusArgument>
@@ -143,8 +141,7 @@ TEST_F(Instances, NoRuntimeDirectoryOfOthers) {
               SingleInstance::Handover::NoInstance);
 }
 
-// A panel's StatusNotifierWatcher with a host: what makes Qt export its tray icon and menu over
-// D-Bus. Keeps the services that registered an item.
+// A panel's StatusNotifierWatcher, which makes Qt export its tray icon and menu over D-Bus.
 class Watcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
@@ -213,9 +210,8 @@ void spokenNames(QDBusConnection& bus, const QString& service, const QString& pa
     list.endArray();
 }
 
-// The program on an X server of its own (Xvfb) under openbox, so that windows get the focus as
-// on a desktop, with a session bus that starts no services (the key is missed at once); xdotool
-// sends real keys and wheel turns.
+// Xvfb under openbox, so that windows get the focus as on a desktop, and a session bus that
+// starts no services (the key is missed at once).
 class OnDesktop : public Instances {
 protected:
     void SetUp() override {
@@ -329,8 +325,7 @@ TEST_F(OnDesktop, MenuKeysActUnderEveryKeySchemeAndTheWheelChangesNoSetting) {
         ASSERT_FALSE(id.isEmpty());
         ASSERT_TRUE(spin([&] { return gateway.requestCount("api/hello") > before; }));
         if (scheme.isEmpty()) {
-            // Down the pickers' column of the settings, a notch of the wheel every few pixels:
-            // the first pass scrolls to the end, the second turns the wheel over what is there.
+            // Wheel notches down the pickers' column: scrolled to the end, then over what is there.
             QMap<QString, int> at;
             for (const QString& line :
                  run("xdotool", {"getwindowgeometry", "--shell", id}).split('\n'))
@@ -364,8 +359,7 @@ TEST_F(OnDesktop, MenuKeysActUnderEveryKeySchemeAndTheWheelChangesNoSetting) {
     EXPECT_FALSE(fs::exists(preferences / "widget-preferences.json"));
 }
 
-// What a panel and a screen reader get over D-Bus: the tray menu with its icons, and the popup
-// the icon opens.
+// What a panel and a screen reader get over D-Bus: the tray menu, and the popup the icon opens.
 TEST_F(OnDesktop, TrayMenuAndPopupReachThePanelAndTheScreenReader) {
     setting(AppSettings::showMenuBar, true);
     QDBusConnection panel = QDBusConnection::connectToBus(busAddress, "panel");
@@ -387,8 +381,7 @@ TEST_F(OnDesktop, TrayMenuAndPopupReachThePanelAndTheScreenReader) {
     ASSERT_TRUE(spin([&] { return !watcher.items.isEmpty(); }, 20000));
     const QString item = watcher.items.front();
 
-    // Named as the icon theme names them, which the panel's theme draws in its own colours; the
-    // bird, which no theme has until the program is installed, goes as a picture.
+    // Themed icons go by name; the bird, in no theme until installed, goes as a picture.
     const QString menu =
         qvariant_cast<QDBusObjectPath>(
             property(panel, item, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Menu"))

@@ -1,11 +1,8 @@
-// The settings form and the widget display sections over a real service (the test gateway on
-// loopback, a temporary container and settings file, the suite's keyring), operated with the
-// keyboard and the mouse as a user would.
+// The settings form over a real service and the suite's keyring, used with keyboard and mouse.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFormLayout>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>

@@ -1,5 +1,4 @@
-// tesselctl as a real second process on a container and settings in a temporary directory,
-// against the test gateway and beside an in-process service that shares its files.
+// tesselctl as a real process against the test gateway, beside a service sharing its files.
 #include <gtest/gtest.h>
 
 #include <QProcess>
@@ -104,8 +103,7 @@ TEST_F(Tesselctl, ValidateAndFetchAnswerByExitStatus) {
 }
 
 TEST_F(Tesselctl, SnapshotPrintsWhatTheStoreLoadsAndRejectsArguments) {
-    // Nothing synced yet is the normal first state: nothing to complain about, also to a bar
-    // that asks every few seconds.
+    // Nothing synced yet is the normal first state, also to a bar that asks every few seconds.
     const Result empty = run("snapshot");
     EXPECT_EQ(empty.out, Wire::encode(Snapshot{}) + "\n");
     EXPECT_EQ(empty.err, "");

@@ -223,8 +223,7 @@ TEST(Client, ReadsTheSampleGatewayThroughTheRecords) {
     EXPECT_TRUE(std::any_of(quotas.begin(), quotas.end(),
                             [](const Quota& q) { return q.error.has_value(); }));
 
-    // The caller's period names are mapped (the service's cycle asks for them); others go out
-    // unchanged.
+    // The caller's period names are mapped; others go out unchanged.
     EXPECT_EQ(client.usage("week").series->size(), 7u);
     EXPECT_EQ(errorOf([&] { client.usage("year"); }), "Gateway HTTP 400");
     EXPECT_EQ(gw.requests().back().query, "period=year");

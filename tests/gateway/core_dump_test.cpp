@@ -55,8 +55,7 @@ private:
     bool released_ = false;
 };
 
-// Runs `argv` in `dir` with core files allowed and `input` on its standard input, waits until
-// it asks `held` for the handshake, then aborts it. False when it never asked.
+// Runs `argv` in `dir` (cores allowed, `input` on stdin) and aborts it at the handshake.
 bool abortWhileAsking(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                       const std::string& input, const fs::path& dir, HeldHandshake& held,
                       int& status) {

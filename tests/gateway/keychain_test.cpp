@@ -1,6 +1,4 @@
-// Runs against the Secret Service of scripts/test (TESSEL_SECRET_SERVICE=1), against a keyring
-// of its own, without any bus (TESSEL_KEYCHAIN_UNAVAILABLE=1), see CMakeLists.txt, and against a
-// fresh account's keyring whose prompts the test answers.
+// Against scripts/test's Secret Service, a fresh keyring of its own, and no bus at all.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -111,8 +109,7 @@ TEST_F(KeychainService, KeysRoundTripExactlyPerEndpointTextAndOnlyAsUtf8) {
     GatewayKeychain::save("", endpoint);
 }
 
-// Refused before the store is asked: stored, such a key would never come back (NUL) or never
-// be sent (any control character, which no header field carries).
+// Refused before the store is asked: it would never come back (NUL) or never be sent.
 TEST(KeychainKey, KeysTheClientCannotSendAreRefused) {
     const std::string endpoint = endpointFor("unsendable");
     for (const std::string& key :
@@ -129,10 +126,8 @@ TEST(KeychainKey, KeysTheClientCannotSendAreRefused) {
     EXPECT_EQ(GatewayKeychain::load(endpoint), std::nullopt);
 }
 
-// A fresh account (Xfce, a bare window manager) has no keyring: the first save brings up the
-// keyring's prompt for a new keyring's password and waits for the user, however long the user
-// takes; a closed prompt, a locked keyring and a service that stops answering each say what
-// happened to the key.
+// A fresh account has no keyring: a save waits for the prompt however long it takes; a closed
+// prompt, a locked keyring and a silent service each say what became of the key.
 TEST(KeychainPrompt, SavingWaitsForThePromptAndSaysWhatBecameOfTheKey) {
     test::PrivateKeyring keyring;
     ASSERT_TRUE(keyring.ready());

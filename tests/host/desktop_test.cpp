@@ -1,5 +1,4 @@
-// The real program on a real X server (Xvfb): placed windows with their sizes, positions and
-// desktop states, a second start's hand-over, and clicks that reach the desktop's URL handler.
+// The real host on real X11 and Wayland desktops: placed windows, hand-over, clicks, drags.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -196,6 +195,15 @@ protected:
         p.waitForFinished(10000);
         return p.exitCode();
     }
+    void startPlain() {
+        host.setProcessEnvironment(env);
+        host.start(HOST_BINARY, {});
+    }
+    QList<PlacedWidget> placed() { return HostSettings::load(settingsPath()); }
+    QString settingsPath() const {
+        return QString::fromStdString(dir.path().string()) +
+               "/config/quorvane/tessel-widget-host.ini";
+    }
 
     test::TempDir dir;
     // This process reads the same shared files, to find where the views put their items.
@@ -209,14 +217,11 @@ protected:
 };
 
 TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
-    const QString settings =
-        QString::fromStdString(dir.path().string()) + "/config/quorvane/tessel-widget-host.ini";
-    ASSERT_TRUE(
-        HostSettings::save(settings, {{"s", "TesselDesktopWidget", "small", {20, 30}, "", {}},
-                                      {"m", "TesselDesktopWidget", "medium", {220, 30}, "", {}},
-                                      {"l", "TesselDesktopWidget", "large", {620, 30}, "", {}}}));
-    host.setProcessEnvironment(env);
-    host.start(HOST_BINARY, {});
+    ASSERT_TRUE(HostSettings::save(settingsPath(),
+                                   {{"s", "TesselDesktopWidget", "small", {20, 30}, "", {}},
+                                    {"m", "TesselDesktopWidget", "medium", {220, 30}, "", {}},
+                                    {"l", "TesselDesktopWidget", "large", {620, 30}, "", {}}}));
+    startPlain();
     Display x(display);
     ASSERT_TRUE(x.ok());
     ASSERT_TRUE(test::spin([&] { return hostWindows(x).size() == 3; }, 30000));
@@ -233,8 +238,7 @@ TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
     EXPECT_EQ(geometries, QList<QRect>({QRect(20, 30, 170, 170), QRect(220, 30, 364, 170),
                                         QRect(620, 30, 364, 382)}));
 
-    // Items where the plug-in's own layout puts them: the large widget's refresh link, the
-    // small one's cycling button; a click elsewhere is the widget's tap.
+    // The large widget's refresh link, a tap elsewhere, then the small one's cycling button.
     auto click = [&](QPoint at) {
         ASSERT_FALSE(at.isNull());
         ASSERT_EQ(
@@ -331,8 +335,7 @@ private:
     std::uint32_t time_ = 0;
 };
 
-// The same program on a real Wayland compositor: sway, headless, as an unprivileged user (it
-// refuses to run as root), with the host as its client.
+// The host on sway, headless, run as an unprivileged user (it refuses to run as root).
 class WaylandDesktopTest : public DesktopTest {
 protected:
     static constexpr QSize screen{1280, 800};
@@ -428,13 +431,7 @@ protected:
     bool widgetAt(QRect rect) {
         return share(screenshot(), rect, [](QColor c) { return c.lightness() > 200; }) > 0.8;
     }
-    QList<PlacedWidget> placed() { return HostSettings::load(settingsPath()); }
-    QString settingsPath() const {
-        return QString::fromStdString(dir.path().string()) +
-               "/config/quorvane/tessel-widget-host.ini";
-    }
-    // Returns once every placed widget shows its first timeline: a click before that could land
-    // on a view that is being replaced.
+    // Returns once every widget shows its first timeline, so no click lands on a view replaced.
     void startHost() {
         QProcessEnvironment e = env;
         e.insert("TESSEL_REPORT_READY", "1");
@@ -495,14 +492,12 @@ TEST_F(WaylandDesktopTest, LayerShellWidgetsStayBelowWindowsAndComeBackWhereDrag
     ASSERT_TRUE(test::spin([&] { return placed().value(0).position == QPoint(300, 280); }, 20000));
     EXPECT_TRUE(test::spin([&] { return widgetAt({300, 280, 170, 170}); }, 20000));
 
-    // Its menu opens beside the pointer as a popup of the widget; "中号" makes it medium.
-    // The picture is compared with the pointer already there, since grim shows the cursor.
+    // Its menu opens beside the pointer (already there: grim shows it); "中号" makes it medium.
     const QPoint at(385, 365);
     pointer.moveTo(at);
     const QImage before = screenshot();
     pointer.click(at, BTN_RIGHT);
-    // The host's menu, laid out here the way it lays it out.
-    QMenu menu;
+    QMenu menu; // laid out as the host lays out its own
     for (const char* text :
          {"编辑小组件…", "", "小号", "中号", "大号", "", "移除小组件", "添加小组件…", "", "退出"})
         *text ? (void)menu.addAction(QString::fromUtf8(text)) : (void)menu.addSeparator();
@@ -537,9 +532,7 @@ TEST_F(WaylandDesktopTest, LayerShellWidgetsStayBelowWindowsAndComeBackWhereDrag
     window.waitForFinished(5000);
 }
 
-// Where the compositor offers no layer shell (forced here), the host's windows are X11 clients
-// of XWayland; where there is no XWayland either, it says so. (sway's own X11 window manager
-// drops the desktop states and centres the windows, which is why sway gets the layer shell.)
+// Without a layer shell (forced here) the windows are XWayland's; without XWayland, a sentence.
 TEST_F(WaylandDesktopTest, WithoutTheLayerShellXWaylandElseOneSentence) {
     if (!startSway(true))
         GTEST_SKIP() << why;
@@ -548,8 +541,7 @@ TEST_F(WaylandDesktopTest, WithoutTheLayerShellXWaylandElseOneSentence) {
                                     {"m", "TesselDesktopWidget", "medium", {400, 80}, "", {}}}));
     env.insert("TESSEL_DESKTOP_ROUTE", "xwayland");
     env.insert("DISPLAY", display);
-    host.setProcessEnvironment(env);
-    host.start(HOST_BINARY, {});
+    startPlain();
     Display x(display);
     ASSERT_TRUE(x.ok());
     ASSERT_TRUE(test::spin([&] { return hostWindows(x).size() == 2; }, 30000));
@@ -557,13 +549,11 @@ TEST_F(WaylandDesktopTest, WithoutTheLayerShellXWaylandElseOneSentence) {
 
     env.insert("TESSEL_DESKTOP_ROUTE", "none");
     env.remove("DISPLAY");
-    host.setProcessEnvironment(env);
-    host.start(HOST_BINARY, {});
+    startPlain();
     EXPECT_TRUE(says("这个桌面无法把小组件固定在桌面上：请安装 XWayland"));
 }
 
-// weston offers no layer shell, and its X11 window manager keeps nothing below: the host takes
-// XWayland by itself, and says that this desktop cannot keep widgets.
+// weston has no layer shell and keeps nothing below: XWayland, and the host says so.
 TEST_F(WaylandDesktopTest, OnWestonXWaylandAndOneSentence) {
     const QString root = QString::fromStdString(dir.path().string()) + "/weston";
     QDir().mkpath(root);
@@ -591,14 +581,12 @@ TEST_F(WaylandDesktopTest, OnWestonXWaylandAndOneSentence) {
     env.insert("XDG_SESSION_TYPE", "wayland");
     env.insert("DISPLAY", listening.captured(1));
     env.remove("QT_QPA_PLATFORM");
-    host.setProcessEnvironment(env);
-    host.start(HOST_BINARY, {});
+    startPlain();
     EXPECT_TRUE(says("这个桌面无法把小组件固定在桌面上：请改用 X11 会话登录，或使用 KDE Plasma"));
 }
 
 #ifdef APP_BINARY
-// The application's tray popup on a tiling compositor at a scale factor of 2 on 1280 x 800: a
-// floating panel of its own size, not a window tiled beside the dashboard or over the workspace.
+// The tray popup on a tiling compositor at scale 2: a floating panel of its own size, not tiled.
 TEST_F(WaylandDesktopTest, TrayPopupFloatsAtThePanelsSize) {
     if (!startSway(false, 2))
         GTEST_SKIP() << why;

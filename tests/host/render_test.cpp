@@ -1,5 +1,4 @@
-// `tessel-widget-host render` over prepared shared files: what --describe tells for the main
-// cases of each family, the image, and the refusals.
+// `tessel-widget-host render` over prepared shared files: --describe, the image, refusals.
 #include <gtest/gtest.h>
 
 #include <QDateTime>

@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# The desktop entries of data/ pass desktop-file-validate and give every action an icon; the
-# entry that scripts/register-desktop writes is valid too, and a tesselwidget:// link reaches
-# the registered program through the generic xdg-open of a bare window-manager session and
-# through GIO (what GNOME opens links with), also from a build directory with a space. Beside
-# an installed entry the links stay with it, and --remove takes back every file it wrote.
+# The desktop entries of data/ and of scripts/register-desktop are valid, and the links reach
+# the registered program through xdg-open and GIO, or the installed one beside it; --remove
+# takes back every file.
 set -euo pipefail
 root=$1
 tmp=$(mktemp -d)
@@ -35,8 +33,7 @@ for dir in "$tmp/build" "$tmp/my build"; do
   chmod +x "$dir/TesselWidget"
   home=$tmp/home$n
   mkdir -p "$home"
-  # A session without a desktop environment: xdg-open falls back to its generic opener. No
-  # system data directory: an installed package on this machine must not take the links.
+  # No desktop environment (xdg-open's generic opener), no system data directory.
   run() {
     env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u KDE_FULL_SESSION -u KDE_SESSION_VERSION \
       -u GNOME_DESKTOP_SESSION_ID XDG_DATA_DIRS="$tmp/none" HOME="$home" \
@@ -54,8 +51,7 @@ for dir in "$tmp/build" "$tmp/my build"; do
   opened "$tmp/opened-$n" tesselwidget://refresh
 done
 
-# A package installed into another data directory, after a registration made the build the
-# link handler: registering again hands the links to the package, whichever way they are asked.
+# Registering again beside an installed package hands the links to the package.
 home=$tmp/home-installed
 system=$tmp/system/applications
 mkdir -p "$home/.local/share" "$home/.config" "$system"

@@ -1,8 +1,5 @@
 #!/usr/bin/env bash
-# scripts/install-deps, with apt-get, sudo (and for the later cases dpkg-query and id) replaced
-# by stubs that record their calls: a second run asks for nothing; a missing package is
-# installed alone through sudo; the run group never asks for the test tool chain; a name dpkg
-# never reports as installed fails the run.
+# scripts/install-deps with stubs for apt-get, sudo, dpkg-query and id that record their calls.
 set -euo pipefail
 root=$1
 tmp=$(mktemp -d)

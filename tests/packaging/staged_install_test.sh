@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# cmake --install into a temporary prefix gives programs that run from there and the files a
-# desktop reads, valid where they are: manual pages that say what --help says, the links'
-# association, windows whose class names their desktop entry. The .deb of the same build names
-# the libraries and plug-ins the programs need and what they use at run time, and lintian
-# accepts it (when lintian is installed).
+# cmake --install into a temporary prefix: programs that run from there and valid desktop files;
+# the .deb of the same build names what the programs need, and lintian accepts it.
 #   staged_install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1
@@ -39,8 +36,7 @@ for program in "${programs[@]}"; do
   version=$("$prefix/bin/$program" --version) || fail "$program --version"
   [[ $version == "$program "[0-9]* ]] || fail "$program --version said: $version"
 done
-# The host finds the plug-in installed beside it, not the build tree's; with nothing synced yet
-# it draws the placeholder.
+# The host finds the plug-in installed beside it and draws the placeholder.
 mkdir -p "$tmp/home/config" "$tmp/home/data" "$tmp/home/state" "$tmp/home/run"
 chmod 700 "$tmp/home/run"
 env -u TESSEL_WIDGET_PLUGIN_PATH HOME="$tmp/home" XDG_DATA_HOME="$tmp/home/data" \
@@ -52,8 +48,7 @@ env -u TESSEL_WIDGET_PLUGIN_PATH HOME="$tmp/home" XDG_DATA_HOME="$tmp/home/data"
 desktop-file-validate "$prefix"/share/applications/*.desktop || fail "installed desktop entries"
 appstreamcli validate-tree --no-net "$prefix" >"$tmp/tree.log" 2>&1 || fail "$(cat "$tmp/tree.log")"
 
-# Each manual page formats without a complaint and holds every line of its program's --help
-# (the usage and the indented lines; blanks and line breaks aside).
+# Each manual page formats without a complaint and holds every line of its program's --help.
 for program in "${programs[@]}"; do
   page=$prefix/share/man/man1/$program.1.gz
   complaints=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
@@ -66,16 +61,14 @@ for program in "${programs[@]}"; do
   done < <("$prefix/bin/$program" --help)
 done
 
-# The links: the install refreshed the MIME cache of its applications folder, so GIO (what GNOME
-# opens links with) finds the installed entry.
+# The install refreshed the MIME cache, so GIO finds the installed link handler.
 grep -qx "x-scheme-handler/tesselwidget=$id.desktop;" "$prefix/share/applications/mimeinfo.cache" ||
   fail "no MIME cache for the links"
 handler=$(env HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/config" XDG_DATA_HOME="$tmp/home/data" \
   XDG_DATA_DIRS="$prefix/share" PATH="$prefix/bin:$PATH" gio mime x-scheme-handler/tesselwidget)
 [[ ${handler%%$'\n'*} == *"$id.desktop"* ]] || fail "GIO does not find the installed handler: $handler"
 
-# On X11 the windows' class is the one their desktop entry names, and the host's gallery carries
-# the application's icon: docks group them with their launchers.
+# The windows' class is the one their desktop entry names, and the gallery has the icon.
 Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
 pids+=($!)
 for ((i = 0; i < 200; i++)); do [ -s "$tmp/display" ] && break; sleep 0.1; done

@@ -1,5 +1,4 @@
-// The application every Qt test program shares, and a test gateway serving the sample data with
-// a settings file in a temporary directory that points at it.
+// The application of every Qt test, and the sample gateway with a settings file naming it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -35,8 +34,7 @@ inline QCoreApplication& app() {
     return *instance;
 }
 
-// Runs the event loop until the program's workers are done and what they made was handed back
-// (the views follow a new snapshot through them).
+// Runs the event loop until the workers are done and their results handed back.
 inline bool settle(int limitMs = 10000) {
     int quiet = 0;
     return spin(

@@ -5,8 +5,7 @@
 #include <csignal>
 #include <string>
 
-// gcr's scripted prompter, from the runtime library every gnome-keyring installation has (its
-// development package would bring the whole GTK development stack for five functions).
+// gcr's scripted prompter, from the runtime library (its headers would bring all of GTK).
 extern "C" {
 const char* gcr_mock_prompter_start(void);
 void gcr_mock_prompter_stop(void);

@@ -1,7 +1,5 @@
-// A Secret Service of the test's own: a session bus and a gnome-keyring on it that has no
-// keyring yet, like a fresh account's, whose prompts gcr's scripted prompter answers on that bus.
-// While this lives the process's session bus is that bus, so it must come before the process's
-// first key-store call (the key store keeps the first bus it talked to).
+// A session bus with a keyring-less gnome-keyring whose prompts the test answers. Make it before
+// the process's first key-store call: the key store keeps the first bus it talked to.
 #pragma once
 
 #include <chrono>
@@ -22,8 +20,7 @@ public:
 
     bool ready() const { return ready_; }
 
-    // The user's answers to the next prompts, in order: a password (for a new keyring or an
-    // unlock), or closing the prompt.
+    // The user's answers to the next prompts, in order: a password, or closing the prompt.
     void answer(const char* password);
     void dismiss();
     // How long the user takes over each answer.

@@ -1,5 +1,4 @@
-// The snapshot the application would store after one good refresh of the sample gateway, and a
-// very large quotas answer.
+// The snapshot stored after one good refresh of the sample gateway, and a huge quotas answer.
 #pragma once
 
 #include <chrono>

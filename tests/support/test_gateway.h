@@ -64,8 +64,7 @@ public:
     void on(const std::string& path, Handler handler);
     // The handshake answer of a genuine gateway.
     void serveHello(const std::string& version = "1.4.2");
-    // All three paths with the realistic answers of tools/sample-gateway (times relative to the
-    // moment of each request); an unknown period answers 400.
+    // All three paths as tools/sample-gateway answers them; an unknown period answers 400.
     void serveSample();
 
     std::vector<RecordedRequest> requests() const;

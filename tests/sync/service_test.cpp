@@ -229,8 +229,7 @@ TEST_F(Sync, LoopReloadsOnlyOnItsFirstCycleAndHoldsServiceWeakly) {
     EXPECT_EQ(bus.flush().size(), 1);
     EXPECT_LE(gateway.requestCount("api/hello"), 4u); // one loop, not two
 
-    // The requests in flight may finish (they run on the global pool); after that the loop,
-    // which would ask again within 300 ms, must have ended with the service.
+    // Requests in flight may finish; the loop, due again in 300 ms, ends with the service.
     const auto before = gateway.requestCount();
     service_.reset();
     QThreadPool::globalInstance()->waitForDone();
@@ -240,8 +239,7 @@ TEST_F(Sync, LoopReloadsOnlyOnItsFirstCycleAndHoldsServiceWeakly) {
     EXPECT_EQ(gateway.requestCount(), settled);
 }
 
-// The folder can be written, but the write itself fails (a file-size limit stands in for a full
-// disk): a refusal, and what was not saved is not adopted when the file changes later.
+// A write that fails (a file-size limit for a full disk) is refused and never adopted later.
 TEST_F(Sync, ConfigureWhoseSettingsCannotBeSavedChangesNothing) {
     const QString before = service().endpoint();
     rlimit limit{};

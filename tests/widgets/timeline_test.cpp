@@ -1,5 +1,4 @@
-// Configuration, the stored selection and the effective settings over real files in a
-// temporary container.
+// Configuration, stored selection and effective settings over real files.
 #include <gtest/gtest.h>
 
 #include <QSettings>
@@ -143,7 +142,7 @@ TEST(Effective, FollowingTakesThePreferencesAndOwnConfigurationTheDefaults) {
     EXPECT_EQ(e.selectedQuota(), nullptr);
 }
 
-TEST(Effective, SelectedQuotaWrapsAndCountsNegativeAsZero) {
+TEST(Effective, SelectedQuotaWrapsAndCountsNegativeAsZeroAndTheNextTruncates) {
     Entry e{.snapshot = threeQuotas()};
     const std::pair<std::int64_t, std::string> cases[] = {
         {0, "A"},
@@ -155,17 +154,21 @@ TEST(Effective, SelectedQuotaWrapsAndCountsNegativeAsZero) {
         e.selectedIndex = index;
         EXPECT_EQ(e.selectedQuota()->title(), title) << index;
     }
+    // The next position truncates.
+    EXPECT_EQ(CycleSubscriptionIntent::next(5, 3), 0);
+    EXPECT_EQ(CycleSubscriptionIntent::next(7, 0), 0);
+    EXPECT_EQ(CycleSubscriptionIntent::next(-3, 3), -2);
+    EXPECT_EQ(CycleSubscriptionIntent::next(std::numeric_limits<std::int64_t>::max(), 10), 8);
 }
 
-TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBack) {
+TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBackAndBadSuitesReadZero) {
     const Timeline empty = Provider::timeline({});
     ASSERT_EQ(empty.entries.size(), 1u);
     EXPECT_TRUE(empty.entries[0].snapshot.quotas.empty());
     EXPECT_EQ(empty.entries[0].selectedIndex, 0);
     EXPECT_EQ(empty.after - empty.entries[0].date, std::chrono::seconds(1200));
 
-    // A footer that says "synced" is read again when it would turn stale, not 20 minutes on;
-    // one that says offline or stale, or none at all, waits the whole interval.
+    // A "synced" footer is read again when it would turn stale; any other waits the interval.
     using namespace std::chrono_literals;
     Snapshot synced = threeQuotas();
     synced.updatedAt = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
@@ -208,9 +211,8 @@ TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBack) {
     e = Provider::snapshot({});
     EXPECT_TRUE(e.snapshot.quotas.empty());
     EXPECT_EQ(e.preferences, WidgetPreferences{});
-}
 
-TEST_F(Container, BadSuitesReadZero) {
+    // Bad suites read zero.
     const std::pair<const char*, std::int64_t> values[] = {
         {"-3", -3}, {"99999999999999999999999", 0}, {"1e300", 0}, {"abc", 0}, {"4.7", 4}, {"", 0},
     };
@@ -224,13 +226,6 @@ TEST_F(Container, BadSuitesReadZero) {
     ASSERT_EQ(::mkfifo((directory() / "selection.ini").c_str(), 0600), 0);
     EXPECT_EQ(SelectionSuite().integer("selection.all"), 0); // would block if opened
     EXPECT_EQ(SelectionSuite(std::nullopt).integer("selection.all"), 0);
-}
-
-TEST(Cycling, NextPositionTruncates) {
-    EXPECT_EQ(CycleSubscriptionIntent::next(5, 3), 0);
-    EXPECT_EQ(CycleSubscriptionIntent::next(7, 0), 0);
-    EXPECT_EQ(CycleSubscriptionIntent::next(-3, 3), -2);
-    EXPECT_EQ(CycleSubscriptionIntent::next(std::numeric_limits<std::int64_t>::max(), 10), 8);
 }
 
 TEST_F(Container, CyclingAdvancesTheSharedGroupAndKeepsIdsApart) {
