@@ -81,7 +81,7 @@ protected:
     test::TestGateway gateway;
 };
 
-TEST_F(Updates, NewerSameAndOlderFeeds) {
+TEST_F(Updates, NewerSameAndOlderFeedsAndFailuresSayWhatWentWrong) {
     test::Route rss = test::Route::json(
         feed(item("0.1.5") + item("0.2.0", "<enclosure url=\"https://e.org/t\"/>")));
     rss.contentType = "application/rss+xml";
@@ -96,9 +96,8 @@ TEST_F(Updates, NewerSameAndOlderFeeds) {
     EXPECT_EQ(check("feed.xml", "0.2.0").kind, Kind::UpToDate);
     EXPECT_EQ(check("feed.xml", "1.0.0").kind, Kind::UpToDate);
     EXPECT_EQ(gateway.requests().front().header("User-Agent").value_or(""), "TesselWidget/0.1.0");
-}
 
-TEST_F(Updates, FailuresSayWhatWentWrong) {
+    // Failures say what went wrong.
     gateway.on("broken.xml", test::Route::json("<rss><channel><item>"));
     test::Route huge;
     huge.bodySize = 3 * 1024 * 1024;
