@@ -19,32 +19,14 @@ namespace tessel::test {
 
 namespace {
 
+// Whether `name` appears on the bus at `address` within ten seconds.
 bool owned(const std::string& address, const char* name) {
-    GDBusConnection* probe = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
-    if (!probe)
-        return false;
-    bool has = false;
-    for (int i = 0; i < 500 && !has; ++i) {
-        GVariant* reply = g_dbus_connection_call_sync(
-            probe, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-            "NameHasOwner", g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"),
-            G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, nullptr);
-        if (reply) {
-            gboolean value = FALSE;
-            g_variant_get(reply, "(b)", &value);
-            g_variant_unref(reply);
-            has = value;
-        }
-        if (!has)
-            g_usleep(20000);
-    }
-    g_dbus_connection_close_sync(probe, nullptr, nullptr);
-    g_object_unref(probe);
-    return has;
+    const gchar* argv[] = {"gdbus",     "wait", "--address", address.c_str(),
+                           "--timeout", "10",   name,        nullptr};
+    gint status = -1;
+    return g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
+                        nullptr, nullptr, nullptr, &status, nullptr) &&
+           status == 0;
 }
 
 void end(GSubprocess*& process) {
