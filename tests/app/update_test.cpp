@@ -124,14 +124,10 @@ TEST_F(Updates, NewerSameAndOlderFeedsAndFailuresSayWhatWentWrong) {
         }
     }
 
-    // A port nobody listens on: the test gateway's, after it has gone.
-    int port;
-    {
-        test::TestGateway gone;
-        port = gone.port();
-    }
-    EXPECT_EQ(run(QStringLiteral("http://127.0.0.1:%1/feed.xml").arg(port)).message,
-              QStringLiteral("检查更新失败：无法连接更新服务器。"));
+    EXPECT_EQ(
+        run(QStringLiteral("http://127.0.0.1:%1/feed.xml").arg(test::TestGateway::closedPort()))
+            .message,
+        QStringLiteral("检查更新失败：无法连接更新服务器。"));
 }
 
 } // namespace

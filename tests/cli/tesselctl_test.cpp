@@ -90,13 +90,8 @@ TEST_F(Tesselctl, ValidateAndFetchAnswerByExitStatus) {
     EXPECT_EQ(gateway.requestCount("v1/tessel/quotas"), asked + 1);
     EXPECT_NE(run("--help").out.find("usage today|7d|30d"), std::string::npos);
 
-    int closedPort;
-    {
-        test::TestGateway gone;
-        closedPort = gone.port();
-    }
-    const Result down =
-        run(QStringLiteral("fetch --endpoint http://127.0.0.1:%1 quotas").arg(closedPort));
+    const Result down = run(QStringLiteral("fetch --endpoint http://127.0.0.1:%1 quotas")
+                                .arg(test::TestGateway::closedPort()));
     EXPECT_EQ(down.status, 1);
     EXPECT_EQ(down.err, "网络连接失败（-1004），请确认 Tessel 正在运行。\n");
     EXPECT_EQ(down.out, "");

@@ -159,12 +159,7 @@ TEST(Client, HandshakeAcceptsOnlyTheGateway) {
 }
 
 TEST(Client, TransportFailuresAndOversizeCarryTheirLoadingCodes) {
-    int freePort;
-    {
-        TestGateway gone;
-        freePort = gone.port();
-    }
-    const std::string closed = "http://127.0.0.1:" + std::to_string(freePort);
+    const std::string closed = "http://127.0.0.1:" + std::to_string(TestGateway::closedPort());
     EXPECT_EQ(errorOf([&] { TesselClient(closed, std::nullopt, quick()).hello(); }), lost(-1004));
 
     TestGateway gw;

@@ -56,6 +56,8 @@ public:
     TestGateway& operator=(const TestGateway&) = delete;
 
     int port() const { return port_; }
+    // A loopback port nobody listens on any more: a gateway's, after it has gone.
+    static int closedPort();
     // "http://127.0.0.1:<port>"
     std::string endpoint() const;
 

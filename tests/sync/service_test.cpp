@@ -175,13 +175,8 @@ TEST_F(Sync, PartialAnswersKeepGoodDataAndAGoneOrForeignGatewayNone) {
     EXPECT_EQ(service().snapshot().issue, "该服务不是 Tessel。");
     EXPECT_EQ(gateway.requestCount(), 1u); // nothing asked after a failed handshake
 
-    // A port nobody listens on any more: the previous gateway's port of this test.
-    int port = 0;
-    {
-        test::TestGateway gone;
-        port = gone.port();
-    }
-    setting(AppSettings::endpoint, QString("http://127.0.0.1:%1").arg(port));
+    setting(AppSettings::endpoint,
+            QString("http://127.0.0.1:%1").arg(test::TestGateway::closedPort()));
     service_.reset();
     SnapshotStore(container).save(good); // stored data of another endpoint
     refresh();
