@@ -14,6 +14,7 @@
 #include "app/shortcuts.h"
 #include "app/tray_icon.h"
 #include "app/update_controller.h"
+#include "session/private_file.h"
 #include "sync/data_sync_service.h"
 #include "sync/settings.h"
 
@@ -100,6 +101,9 @@ void DashboardWindow::closeEvent(QCloseEvent* event) {
 }
 
 void DashboardWindow::keepGeometry() const {
+    // Left to QSettings, the folder and the file would take the umask's modes.
+    if (!PrivateFile::prepare(statePath()))
+        return;
     QSettings state(statePath(), QSettings::IniFormat);
     state.setValue("dashboard/geometry", QMainWindow::saveGeometry());
 }

@@ -63,10 +63,22 @@ void QuotaNotifier::observe() {
     seen_ = snapshot.quotaUpdatedAt;
     if (!fresh || !known)
         return;
-    const bool low = percent < threshold;
+    // Low below the threshold; back only at the recovery mark.
+    const bool low = low_.value_or(false) ? percent < recovered : percent < threshold;
     const std::optional<bool> before = std::exchange(low_, low);
-    if (!before || *before == low || !enabled_)
+    if (!before || *before == low)
         return;
+    const Instant now = std::chrono::system_clock::now();
+    if (!low) {
+        warned_.erase(id);
+    } else if (const auto warned = warned_.find(id);
+               warned != warned_.end() && (!warned->second || now < *warned->second)) {
+        return; // this window was warned about already
+    }
+    if (!enabled_)
+        return;
+    if (low)
+        warned_[id] = quota->windows->front().resetsAt;
     const QString body = QStringLiteral("%1：剩余 %2%")
                              .arg(escaped(QString::fromStdString(menuBarSubscription(quota))),
                                   QString::fromStdString(Display::percent(percent)));

@@ -1,6 +1,8 @@
 // Desktop notifications about the chosen subscription (the tray's): one when the remaining
-// share of its first window drops below 15 %, one when it is back (a reset). Sent through the
-// desktop's notification service on the session bus; opt-in.
+// share of its first window drops below 15 %, one when it is clearly back (20 % or more, so a
+// share that wavers around 15 % is one change, not one per cycle). At most one warning per reset
+// window of the quota unless it was back in between. Sent through the desktop's notification
+// service on the session bus; opt-in.
 #pragma once
 
 #include <QDBusConnection>
@@ -8,6 +10,7 @@
 #include <QSet>
 #include <QString>
 
+#include <map>
 #include <optional>
 #include <string>
 
@@ -23,6 +26,7 @@ class QuotaNotifier : public QObject {
     Q_OBJECT
 public:
     static constexpr double threshold = lowQuotaPercent; // status bars' "low" too
+    static constexpr double recovered = 20;
 
     QuotaNotifier(DataSyncService* sync, ShellSettings* settings,
                   QDBusConnection bus = QDBusConnection::sessionBus(), QObject* parent = nullptr);
@@ -46,8 +50,11 @@ private:
     ShellSettings* settings_;
     QDBusConnection bus_;
     bool enabled_ = false;
-    std::string quota_;           // the subscription followed
-    std::optional<bool> low_;     // its side of the threshold, as last seen
+    std::string quota_;       // the subscription followed
+    std::optional<bool> low_; // whether it counts as low, as last seen
+    // Subscriptions warned about and not back since, with the end of the window warned about
+    // (absent: unknown, so only being back allows another warning).
+    std::map<std::string, std::optional<Instant>> warned_;
     std::optional<Instant> seen_; // quota data already looked at
     uint shown_ = 0;              // our notification on screen, replaced by the next
     QSet<uint> sent_;

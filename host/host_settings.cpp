@@ -6,12 +6,10 @@
 #include <QSet>
 #include <QSettings>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <algorithm>
 
 #include "session/autostart_entry.h"
+#include "session/private_file.h"
 
 namespace tessel::host::HostSettings {
 
@@ -21,30 +19,22 @@ bool knownFamily(const QString& family) {
     return family == u"small" || family == u"medium" || family == u"large";
 }
 
-// The folder also holds the application's settings; nobody else needs to look into it.
-bool privateFolder(const QString& dir) {
-    const QByteArray native = QFile::encodeName(dir);
-    if (!QDir().mkpath(QFileInfo(dir).absolutePath()))
-        return false;
-    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
-        return false;
-    struct stat st {};
-    if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return false;
-    if ((st.st_mode & 0777) != 0700)
-        ::chmod(native.constData(), 0700);
-    return true;
-}
+// Dropped records beyond these are counted in one line: a damaged file must not flood the log.
+constexpr int problemLines = 5;
 
-// QSettings replaces the file through QSaveFile, which keeps the mode of the file it replaces:
-// creating it 0600 first keeps every later version private.
-void privateFile(const QString& path) {
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd >= 0) {
-        ::fchmod(fd, 0600);
-        ::close(fd);
+// The array's indices present in the file, in order; `size` alone could claim billions.
+QList<int> presentIndices(QSettings& settings, int size) {
+    QList<int> indices;
+    settings.beginGroup(QStringLiteral("widgets"));
+    for (const QString& group : settings.childGroups()) {
+        bool ok = false;
+        const int index = group.toInt(&ok);
+        if (ok && index >= 1 && index <= size && group == QString::number(index))
+            indices.append(index);
     }
+    settings.endGroup();
+    std::sort(indices.begin(), indices.end());
+    return indices;
 }
 
 } // namespace
@@ -57,21 +47,31 @@ QString path() {
 
 QList<PlacedWidget> load(const QString& path, QStringList* problems) {
     QList<PlacedWidget> widgets;
-    if (path.isEmpty() || !QFileInfo(path).isFile())
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.isFile())
         return widgets;
-    auto problem = [problems](const QString& text) {
-        if (problems)
+    int dropped = 0;
+    auto problem = [problems, &dropped](const QString& text) {
+        if (problems && ++dropped <= problemLines)
             problems->append(text);
     };
+    if (info.size() > maxFileBytes) {
+        problem(QStringLiteral("larger than %1 bytes; not read").arg(maxFileBytes));
+        return widgets;
+    }
     QSettings settings(path, QSettings::IniFormat);
     const int size = settings.beginReadArray(QStringLiteral("widgets"));
+    settings.endArray();
+    const QList<int> indices = presentIndices(settings, size);
+    settings.beginReadArray(QStringLiteral("widgets"));
     QSet<QString> ids;
-    for (int i = 0; i < size; ++i) {
+    bool full = false;
+    for (const int index : indices) {
         if (widgets.size() == maxWidgets) {
-            problem(QStringLiteral("more than %1 widgets; the rest are dropped").arg(maxWidgets));
+            full = true;
             break;
         }
-        settings.setArrayIndex(i);
+        settings.setArrayIndex(index - 1);
         PlacedWidget w;
         w.id = settings.value(QStringLiteral("id")).toString().trimmed();
         w.kind = settings.value(QStringLiteral("kind")).toString();
@@ -85,28 +85,32 @@ QList<PlacedWidget> load(const QString& path, QStringList* problems) {
             settings.value(QStringLiteral("configuration")).toString().toUtf8());
         w.configuration = config.object();
         if (w.id.isEmpty() || w.kind.isEmpty()) {
-            problem(QStringLiteral("widget %1: no id or kind").arg(i + 1));
+            problem(QStringLiteral("widget %1: no id or kind").arg(index));
             continue;
         }
         if (!knownFamily(w.family)) {
-            problem(QStringLiteral("widget %1: unknown family").arg(w.id));
+            problem(QStringLiteral("widget %1: unknown family").arg(w.id.left(64)));
             continue;
         }
         if (ids.contains(w.id)) {
-            problem(QStringLiteral("widget %1: repeated id").arg(w.id));
+            problem(QStringLiteral("widget %1: repeated id").arg(w.id.left(64)));
             continue;
         }
         ids.insert(w.id);
         widgets.append(w);
     }
     settings.endArray();
+    if (problems && dropped > problemLines)
+        problems->append(QStringLiteral("%1 more records dropped").arg(dropped - problemLines));
+    if (full && problems)
+        problems->append(
+            QStringLiteral("more than %1 widgets; the rest are dropped").arg(maxWidgets));
     return widgets;
 }
 
 bool save(const QString& path, const QList<PlacedWidget>& widgets) {
-    if (path.isEmpty() || !privateFolder(QFileInfo(path).absolutePath()))
+    if (path.isEmpty() || !PrivateFile::prepare(path))
         return false;
-    privateFile(path);
     QSettings settings(path, QSettings::IniFormat);
     settings.clear();
     settings.setValue(QStringLiteral("version"), 1);

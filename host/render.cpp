@@ -2,14 +2,18 @@
 
 #include "host/widget_window.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPalette>
-#include <QSaveFile>
 
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tessel::host {
 
@@ -43,6 +47,121 @@ QPalette themePalette(const QString& theme) {
     p.setColor(QPalette::Disabled, QPalette::Text,
                dark ? QColor(0x80, 0x80, 0x80) : QColor(0x9a, 0x9a, 0x9a));
     return p;
+}
+
+bool writeAll(int fd, const QByteArray& bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+// A new file beside `path` renamed over it: readers never see half an image. The mode is the
+// replaced file's, or what the umask leaves of 0666 for a new one, as any program would write.
+bool replaceFile(const QByteArray& path, const QByteArray& bytes, const struct stat* existing) {
+    const qsizetype slash = path.lastIndexOf('/');
+    QByteArray temporary = path.left(slash + 1) + '.' + path.mid(slash + 1) + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    mode_t mode = existing ? existing->st_mode & 07777 : 0;
+    if (!existing) {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    // rename() replaces the name itself and never follows a link put there meanwhile.
+    if (!ok || ::rename(temporary.constData(), path.constData()) != 0) {
+        ::unlink(temporary.constData());
+        return false;
+    }
+    return true;
+}
+
+enum class Target { Refused, Stream, Pipe, File, Failed };
+
+// Where the image goes. Only a regular file (or nothing) is replaced; a pipe, and standard
+// output under any of its names, are written as a stream; everything else is refused, and so
+// is a link to a file, whose target a planted link would otherwise choose.
+Target target(const QString& out, FILE* stream, struct stat& existing, QString& why) {
+    if (out == u"-")
+        return Target::Stream;
+    const QByteArray path = QFile::encodeName(out);
+    if (::lstat(path.constData(), &existing) != 0)
+        return errno == ENOENT ? Target::File : Target::Failed;
+    if (S_ISREG(existing.st_mode))
+        return Target::File;
+    if (S_ISFIFO(existing.st_mode))
+        return Target::Pipe;
+    struct stat resolved {
+    }, own{};
+    if (S_ISLNK(existing.st_mode) && ::stat(path.constData(), &resolved) == 0) {
+        // /dev/stdout, /dev/fd/1, /proc/self/fd/1.
+        if (::fstat(fileno(stream), &own) == 0 && own.st_dev == resolved.st_dev &&
+            own.st_ino == resolved.st_ino)
+            return Target::Stream;
+        // /dev/fd/63 of a shell's process substitution.
+        if (S_ISFIFO(resolved.st_mode))
+            return Target::Pipe;
+        why = QStringLiteral("它是一个符号链接，请直接给出目标文件的路径");
+        return Target::Refused;
+    }
+    why = S_ISLNK(existing.st_mode) ? QStringLiteral("它是一个指向不存在目标的符号链接")
+          : S_ISDIR(existing.st_mode) ? QStringLiteral("它是一个目录")
+                                      : QStringLiteral("它是设备或套接字，不是普通文件");
+    return Target::Refused;
+}
+
+int writeImage(const QString& out, const QByteArray& png, bool describe, FILE* stream, FILE* err) {
+    struct stat existing {};
+    QString why;
+    const Target where = target(out, stream, existing, why);
+    if (where == Target::Stream && describe)
+        why = QStringLiteral("--describe 也写到标准输出");
+    else if (where == Target::Stream && ::isatty(fileno(stream)))
+        why = QStringLiteral("标准输出是终端；请重定向到文件或管道");
+    if (!why.isEmpty()) {
+        std::fprintf(err, "tessel-widget-host: 拒绝写入 %s：%s\n", qPrintable(out),
+                     qPrintable(why));
+        return 2;
+    }
+    bool ok = false;
+    const QByteArray path = QFile::encodeName(out);
+    switch (where) {
+    case Target::Stream:
+        std::fflush(stream);
+        ok = writeAll(fileno(stream), png);
+        break;
+    case Target::Pipe: {
+        // Waits for a reader, as any writer into a named pipe does.
+        const int fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        struct stat info {};
+        ok = fd >= 0 && ::fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode) && writeAll(fd, png);
+        if (fd >= 0)
+            ok = ::close(fd) == 0 && ok;
+        break;
+    }
+    case Target::File:
+        ok = replaceFile(path, png, S_ISREG(existing.st_mode) ? &existing : nullptr);
+        break;
+    case Target::Refused:
+    case Target::Failed:
+        break;
+    }
+    if (!ok) {
+        std::fprintf(err, "tessel-widget-host: 无法写入 %s：请检查目录是否存在、是否可写\n",
+                     qPrintable(out));
+        return 2;
+    }
+    return 0;
 }
 
 } // namespace
@@ -99,6 +218,10 @@ int parseRender(const QStringList& arguments, RenderOptions& o, QString& error) 
     }
     if (o.out.isEmpty() && !o.describe) {
         error = QStringLiteral("请给出 --out FILE.png 或 --describe");
+        return 2;
+    }
+    if (o.out == u"-" && o.describe) {
+        error = QStringLiteral("--out - 与 --describe 都写到标准输出，只能选一个");
         return 2;
     }
     return 0;
@@ -215,13 +338,15 @@ int render(const RenderOptions& o, const QList<LoadedPlugin>& plugins, FILE* out
     // Laid out as on the desktop; the platform is the off-screen one, so nothing appears.
     view->widget()->show();
     if (!o.out.isEmpty()) {
-        QSaveFile file(o.out);
-        const QImage image = view->render(o.scale);
-        if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
-            std::fprintf(err, "tessel-widget-host: 无法写入 %s：请检查目录是否存在、是否可写\n",
-                         qPrintable(o.out));
-            return 2;
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        if (!view->render(o.scale).save(&buffer, "PNG")) {
+            std::fprintf(err, "tessel-widget-host: 插件没有给出图像\n");
+            return 1;
         }
+        if (const int status = writeImage(o.out, png, o.describe, out, err); status != 0)
+            return status;
     }
     if (o.describe) {
         const QByteArray text = describe(plugin.description.kind, family, *view, timeline.after);

@@ -60,7 +60,8 @@ QVariant value(const QSettings& settings, const Key& key);
 bool writable(const QSettings& settings);
 
 // Writes `values` and syncs, keeping the file 0600 and the folders it creates 0700 whatever
-// the umask: the file names the gateway the key is sent to. False when nothing could be saved.
+// the umask: the file names the gateway the key is sent to. A link to a regular file the user
+// owns (a dotfile manager's) stays; its target is replaced. False when nothing could be saved.
 bool write(QSettings& settings, std::initializer_list<std::pair<Key, QVariant>> values);
 
 } // namespace tessel::AppSettings

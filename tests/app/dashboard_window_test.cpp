@@ -18,6 +18,8 @@
 #include "dashboard_fixture.h"
 #include "ui/text_label.h"
 
+#include <sys/stat.h>
+
 using namespace std::chrono_literals;
 using namespace tessel;
 
@@ -146,7 +148,13 @@ TEST_F(DashboardWindowTest, ReopeningResetsThePickersButKeepsTheSectionAndTheGeo
     view().report()->setPeriod("week");
     view().report()->setDimension("providers");
     window().resize(790, 590);
+    // Private whatever the umask, like every other file of the program.
+    const mode_t umask = ::umask(0);
     window().close();
+    ::umask(umask);
+    const std::filesystem::path state = DashboardWindow::statePath().toStdString();
+    EXPECT_EQ(test::modeOf(state), 0600u);
+    EXPECT_EQ(test::modeOf(state.parent_path()), 0700u);
 
     window().show();
     EXPECT_EQ(service().screen(), "usage");

@@ -42,10 +42,16 @@ public slots:
     int Count() { return int(shown.size()); }
 };
 
-QString quotas(double remaining) {
-    return QStringLiteral(R"({"data":[{"provider":"p","name":"主力订阅","windows":[)"
-                          R"({"name":"5 小时","remaining":%1}]}]})")
-        .arg(remaining);
+// The followed subscription at `remaining` (its window ending at `resetsAt`) and a second one.
+QString quotas(double remaining, const QString& resetsAt = {}) {
+    const QString reset =
+        resetsAt.isEmpty() ? QString() : QStringLiteral(R"(,"resetsAt":"%1")").arg(resetsAt);
+    return QStringLiteral(
+               R"({"data":[{"provider":"p","name":"主力订阅","windows":[)"
+               R"({"name":"5 小时","remaining":%1%2}]},)"
+               R"({"provider":"q","name":"备用","windows":[{"name":"周","remaining":50}]}]})")
+        .arg(remaining)
+        .arg(reset);
 }
 
 class Notifier : public test::GatewayTest {
@@ -82,8 +88,9 @@ protected:
         }
     }
     // One real cycle with the quota at `remaining`, and the bus's answers to what it sent.
-    void cycle(double remaining, int status = 200) {
-        gateway.on("v1/tessel/quotas", test::Route::json(quotas(remaining).toStdString(), status));
+    void cycle(double remaining, int status = 200, const QString& resetsAt = {}) {
+        gateway.on("v1/tessel/quotas",
+                   test::Route::json(quotas(remaining, resetsAt).toStdString(), status));
         QCoro::waitFor(service->refresh(false));
         QDBusPendingCallWatcher count(QDBusConnection::sessionBus().asyncCall(
             QDBusMessage::createMethodCall("org.freedesktop.Notifications",
@@ -112,6 +119,9 @@ TEST_F(Notifier, OnceBelowAndOnceBackNeverForOldDataAndAClickOpensTheOverview) {
 
     cycle(10);      // still below: the same crossing
     cycle(90, 500); // a failed cycle keeps the old figures
+    // Wavering around the threshold is no news; only clearly back counts.
+    for (const double remaining : {16.0, 14.0, 19.5, 14.0})
+        cycle(remaining);
     EXPECT_EQ(fake.shown.size(), 1);
 
     cycle(100); // a reset replaces the warning
@@ -128,6 +138,39 @@ TEST_F(Notifier, OnceBelowAndOnceBackNeverForOldDataAndAClickOpensTheOverview) {
     cycle(5);
     cycle(50);
     EXPECT_EQ(fake.shown.size(), 2);
+}
+
+TEST_F(Notifier, OneWarningPerResetWindowUnlessItWasBack) {
+    QuotaNotifier notifier(service.get(), settings.get());
+    notifier.setEnabled(true);
+    const QString later = "2200-01-01T00:00:00Z", over = "2020-01-01T00:00:00Z";
+    // Another subscription followed for a while: coming back starts from where it stands.
+    auto away = [&](double meanwhile, const QString& resetsAt) {
+        settings->setMenuQuota("|q||");
+        cycle(meanwhile, 200, resetsAt);
+        settings->setMenuQuota("|p||");
+    };
+    auto summaries = [&] {
+        QStringList out;
+        for (const auto& n : fake.shown)
+            out.append(n.summary);
+        return out;
+    };
+    cycle(40, 200, later);
+    cycle(10, 200, later);
+    away(16, later);
+    cycle(12, 200, later); // the window already warned about
+    EXPECT_EQ(summaries(), QStringList({"额度不足"}));
+    cycle(25, 200, later);
+    cycle(12, 200, later); // back in between: a new warning
+    EXPECT_EQ(summaries(), QStringList({"额度不足", "额度已恢复", "额度不足"}));
+    // A warning about a window that has ended stands in the way of none in the next.
+    cycle(25, 200, over);
+    cycle(12, 200, over);
+    away(16, over);
+    cycle(12, 200, over);
+    EXPECT_EQ(summaries(), QStringList({"额度不足", "额度已恢复", "额度不足", "额度已恢复",
+                                        "额度不足", "额度不足"}));
 }
 
 TEST_F(Notifier, StoredLowDataAtStartIsNoCrossing) {

@@ -19,8 +19,10 @@
 #include <QSettings>
 #include <QTest>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <cerrno>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -31,10 +33,14 @@
 #include "host/host.h"
 #include "host/widget_window.h"
 #include "session/instance_channel.h"
+#include "session/quit_on_signals.h"
 #include "session/reload_signal.h"
 #include "storage/container.h"
 #include "storage/snapshot_store.h"
 #include "support/app_fixture.h"
+
+#include <csignal>
+#include <cstdio>
 
 using namespace std::chrono_literals;
 using namespace tessel;
@@ -418,14 +424,34 @@ TEST_F(HostTest, SettingsRoundTripPrivately) {
     w.configuration = {{"subscriptions", QJsonArray{}}};
     ASSERT_TRUE(HostSettings::save(path, {w}));
     EXPECT_TRUE(HostSettings::load(path)[0].configuration.value("subscriptions").isArray());
+
+    // A dotfile manager's link stays; the file it leads to is replaced whole and kept private.
+    const auto target = dir.write("dotfiles/host.ini", "");
+    std::filesystem::permissions(target, std::filesystem::perms(0644));
+    std::filesystem::remove(file);
+    std::filesystem::create_symlink("../dotfiles/host.ini", file);
+    struct stat before {};
+    ASSERT_EQ(::stat(target.c_str(), &before), 0);
+    ASSERT_TRUE(HostSettings::save(path, {v}));
+    EXPECT_TRUE(std::filesystem::is_symlink(file));
+    struct stat after {};
+    ASSERT_EQ(::stat(target.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(test::modeOf(target), 0600u);
+    EXPECT_EQ(HostSettings::load(path)[0].id, "b2");
+    // A link that leads to no regular file of the user's is not written through.
+    std::filesystem::remove(file);
+    std::filesystem::create_symlink("../dotfiles/gone.ini", file);
+    EXPECT_FALSE(HostSettings::save(path, {v}));
+    EXPECT_TRUE(std::filesystem::is_symlink(file));
 }
 
 TEST_F(HostTest, SettingsHandEditedKeepWhatTheyCan) {
     const QString path = QString::fromStdString(dir.path().string()) + "/host.ini";
     {
         QSettings s(path, QSettings::IniFormat);
-        s.beginWriteArray("widgets", 10000);
-        for (int i = 0; i < 10000; ++i) {
+        s.beginWriteArray("widgets", 200);
+        for (int i = 0; i < 200; ++i) {
             s.setArrayIndex(i);
             s.setValue("id", i == 1 ? QString("w0") : QString("w%1").arg(i));
             s.setValue("kind", i == 2 ? QString() : QString("TesselDesktopWidget"));
@@ -450,6 +476,27 @@ TEST_F(HostTest, SettingsHandEditedKeepWhatTheyCan) {
     garbage.write("\x00\xff[widgets\nsize=banana\n1\\id=\n", 30);
     garbage.close();
     EXPECT_TRUE(HostSettings::load(path).isEmpty());
+
+    // Thousands of unusable records make a handful of lines.
+    std::string broken = "[widgets]\nsize=5000\n";
+    for (int i = 1; i <= 5000; ++i)
+        broken += std::to_string(i) + "\\family=small\n";
+    dir.write("host.ini", broken);
+    problems.clear();
+    EXPECT_TRUE(HostSettings::load(path, &problems).isEmpty());
+    ASSERT_LE(problems.size(), 8);
+    EXPECT_TRUE(problems.last().contains("4995")) << problems.last().toStdString();
+
+    // A size that claims billions costs what the records there cost; a huge file is not read.
+    dir.write("host.ini", "[widgets]\nsize=2000000000\n7\\id=a\n7\\kind=K\n7\\family=small\n");
+    const QList<PlacedWidget> one = HostSettings::load(path);
+    ASSERT_EQ(one.size(), 1);
+    EXPECT_EQ(one[0].id, "a");
+    dir.write("host.ini", "[widgets]\nsize=1\n1\\id=a\n1\\kind=K\n1\\family=small\n" +
+                              std::string(HostSettings::maxFileBytes, '#'));
+    problems.clear();
+    EXPECT_TRUE(HostSettings::load(path, &problems).isEmpty());
+    EXPECT_EQ(problems.size(), 1);
 }
 
 // A lock file that cannot be made is not one another process holds.
@@ -486,23 +533,77 @@ TEST(InstanceChannel, LockIsExclusiveAndTellsHeldFromBroken) {
 
 QStringList warnings;
 
-TEST_F(HostTest, PluginFoldersSkipWhatIsNoWidgetWithOneLineEach) {
-    const std::filesystem::path folder = dir.path() / "plugins";
+TEST_F(HostTest, PluginFoldersSkipWhatIsNoWidgetOrUntrustedWithOneLineEach) {
+    namespace fs = std::filesystem;
+    const fs::path folder = dir.path() / "plugins";
     dir.write("plugins/libbroken.so", "\x7f"
                                       "ELF but not really");
-    std::filesystem::copy_file(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() +
-                                   "/platforms/libqminimal.so",
-                               folder / "libqminimal.so");
+    fs::copy_file(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() +
+                      "/platforms/libqminimal.so",
+                  folder / "libqminimal.so");
+    // Copies of the real plug-in where others could have put or changed them: as ssh does, a
+    // folder or file writable by others, or another user's, is not trusted.
+    const fs::path plugin = fs::path(PLUGIN_DIR) / "TesselWidgets.so";
+    fs::create_directories(dir.path() / "open");
+    fs::copy_file(plugin, dir.path() / "open/TesselWidgets.so");
+    fs::permissions(dir.path() / "open", fs::perms::all);
+    fs::create_directories(dir.path() / "mine");
+    fs::copy_file(plugin, dir.path() / "mine/TesselWidgets.so");
+    fs::permissions(dir.path() / "mine/TesselWidgets.so", fs::perms(0666));
+    QStringList folders{QString::fromStdString((dir.path() / "open").string()),
+                        QString::fromStdString((dir.path() / "mine").string()),
+                        "plugs",
+                        ".",
+                        QString::fromStdString(folder.string()),
+                        PLUGIN_DIR,
+                        PLUGIN_DIR};
+    int expected = 7;
+    if (::geteuid() == 0) {
+        fs::create_directories(dir.path() / "theirs");
+        fs::copy_file(plugin, dir.path() / "theirs/TesselWidgets.so");
+        ASSERT_EQ(::chown((dir.path() / "theirs").c_str(), 65534, 65534), 0);
+        folders.prepend(QString::fromStdString((dir.path() / "theirs").string()));
+        ++expected;
+    }
     warnings.clear();
     const QtMessageHandler previous = qInstallMessageHandler(
         [](QtMsgType, const QMessageLogContext&, const QString& text) { warnings.append(text); });
-    const QList<LoadedPlugin> loaded =
-        Plugins::load({QString::fromStdString(folder.string()), PLUGIN_DIR, PLUGIN_DIR});
+    const QList<LoadedPlugin> loaded = Plugins::load(folders);
     qInstallMessageHandler(previous);
     ASSERT_EQ(loaded.size(), 1);
     EXPECT_EQ(loaded[0].description.kind, kind);
-    // The broken file, the foreign plug-in and the second copy of the kind.
-    EXPECT_EQ(warnings.size(), 3) << warnings.join('\n').toStdString();
+    EXPECT_EQ(QFileInfo(loaded[0].file).canonicalPath(), QFileInfo(PLUGIN_DIR).canonicalFilePath());
+    // The three untrusted places and two relative entries, each named; the broken file, the
+    // foreign plug-in and the second copy of the kind.
+    EXPECT_EQ(warnings.size(), expected) << warnings.join('\n').toStdString();
+    for (const QString& named : folders.mid(0, expected - 3))
+        EXPECT_TRUE(std::ranges::any_of(warnings, [&](const QString& w) {
+            return w.contains(named);
+        })) << named.toStdString();
+}
+
+// The host loads before its event loop runs and ends after it: a session's SIGTERM must end it
+// then too, not wait for a loop that may never come.
+TEST(HostEnd, ASignalEndsItBeforeTheLoopThroughTheLoopAndAfterIt) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QCoreApplication& app = test::app();
+    EXPECT_EXIT(
+        {
+            quitOnSignals(app);
+            ::raise(SIGTERM);
+            std::_Exit(0);
+        },
+        ::testing::KilledBySignal(SIGTERM), "");
+    EXPECT_EXIT(
+        {
+            quitOnSignals(app);
+            QTimer::singleShot(0, [] { ::raise(SIGTERM); });
+            const int status = app.exec();
+            std::fprintf(stderr, "loop ended with %d\n", status);
+            ::raise(SIGTERM);
+            std::_Exit(0);
+        },
+        ::testing::KilledBySignal(SIGTERM), "loop ended with 0");
 }
 
 } // namespace

@@ -3,11 +3,19 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include "storage/container.h"
 #include "storage/snapshot_store.h"
@@ -140,6 +148,30 @@ TEST_F(RenderTest, WritesTheImageAtTheScaleAndTheme) {
     EXPECT_EQ(d.size(), QSize(364, 170));
     EXPECT_GT(qGray(l.pixel(364, 300)), 180);
     EXPECT_LT(qGray(d.pixel(182, 150)), 80);
+
+    // Standard output under its names, and a named pipe, are written as streams.
+    for (const QString& out : {QStringLiteral("-"), QStringLiteral("/dev/stdout")}) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(HOST_BINARY, {"render", "--family", "small", "--out", out});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        EXPECT_EQ(QImage::fromData(p.readAllStandardOutput(), "PNG").size(), QSize(170, 170));
+    }
+    const QByteArray fifo = QFile::encodeName(root() + "/fifo");
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    // Open first, so the writer never waits; the small image fits the pipe's buffer.
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(run({"render", "--family", "small", "--out", root() + "/fifo"}).status, 0);
+    QByteArray streamed(1 << 16, '\0');
+    const ssize_t n = ::read(reader, streamed.data(), size_t(streamed.size()));
+    ::close(reader);
+    streamed.resize(std::max<ssize_t>(n, 0));
+    EXPECT_EQ(QImage::fromData(streamed, "PNG").size(), QSize(170, 170));
+    struct stat info {};
+    ASSERT_EQ(::lstat(fifo.constData(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
 TEST_F(RenderTest, RefusesBadInputWithExitTwo) {
@@ -161,6 +193,32 @@ TEST_F(RenderTest, RefusesBadInputWithExitTwo) {
         EXPECT_TRUE(r.json.isEmpty());
     }
     EXPECT_FALSE(QFile::exists(root() + "/no"));
+
+    // Only a regular file or nothing is replaced; a link's target is never written through.
+    const QString socketPath = root() + "/socket", link = root() + "/link.png";
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(socketPath).constData(),
+                 sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const auto target = dir.write("target.png", "mine");
+    ASSERT_TRUE(QFile::link(QString::fromStdString(target.string()), link));
+    for (const QString& out : {socketPath, link, QStringLiteral("-")}) {
+        QStringList arguments{"render", "--family", "small", "--out", out};
+        if (out == u"-")
+            arguments << "--describe"; // both would go to standard output
+        const Result r = run(arguments);
+        EXPECT_EQ(r.status, 2) << out.toStdString();
+        EXPECT_TRUE(r.error.contains("tessel-widget-host: ")) << r.error.toStdString();
+    }
+    ::close(listening);
+    struct stat info {};
+    ASSERT_EQ(::lstat(QFile::encodeName(socketPath).constData(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(QFile(QString::fromStdString(target.string())).size(), 4);
+
     const Result version = run({"--version"});
     EXPECT_EQ(version.status, 0);
 }

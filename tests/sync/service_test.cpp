@@ -289,6 +289,24 @@ TEST_F(Sync, FirstLaunchWritesNoSettings) {
     QCoro::waitFor(saving.configure(gateway.endpoint().c_str(), 90));
     EXPECT_EQ(fs::status(fresh).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(fs::status(fresh.parent_path()).permissions(), fs::perms::owner_all);
+
+    // A dotfile manager's link stays; the user's file behind it is replaced whole.
+    const fs::path dotfile = dir.path() / "dotfiles/TesselWidget.ini";
+    fs::create_directories(dotfile.parent_path());
+    std::ofstream(dotfile) << "[General]\nappearance=dark\n";
+    fs::remove(fresh);
+    fs::create_symlink(dotfile, fresh);
+    struct stat original {};
+    ASSERT_EQ(::stat(dotfile.c_str(), &original), 0);
+    QCoro::waitFor(saving.configure(gateway.endpoint().c_str(), 120));
+    EXPECT_TRUE(fs::is_symlink(fresh));
+    struct stat after {};
+    ASSERT_EQ(::stat(dotfile.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, original.st_ino);
+    EXPECT_EQ(after.st_mode & 07777, 0600u);
+    const QSettings stored(QString::fromStdString(dotfile.string()), QSettings::IniFormat);
+    EXPECT_EQ(stored.value(AppSettings::interval.key()).toInt(), 120);
+    EXPECT_EQ(stored.value(AppSettings::appearance.key()).toString(), "dark");
 }
 
 TEST_F(Sync, FollowsSettingsOthersWrite) {
