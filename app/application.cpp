@@ -8,6 +8,7 @@
 
 #include <utility>
 
+#include "app/app_style.h"
 #include "app/dashboard_window.h"
 #include "app/quota_notifier.h"
 #include "app/settings/settings_window.h"
@@ -21,15 +22,16 @@ namespace tessel {
 
 namespace {
 
-// Our own texts are Chinese already; Qt's standard buttons and dialogs ("OK" of the About box)
-// follow the user's locale only with Qt's own translations loaded. Once per process.
+// Our own texts are Chinese in every locale, so Qt's standard buttons, dialogs and context
+// menus ("OK" of the About box, a text field's "Copy") are too: Qt's Chinese translations,
+// whatever the locale says. Once per process.
 void loadQtTranslations() {
     static bool loaded = false;
     if (!qApp || std::exchange(loaded, true))
         return;
     auto* translator = new QTranslator(qApp);
-    if (translator->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(translator);
     else
         delete translator;
@@ -55,6 +57,7 @@ TesselWidgetApp::TesselWidgetApp(Options options, QObject* parent)
       tray_(new Tray(sync_.get(), settings_, std::move(options.trayAvailable), this)),
       trayWait_(trayWaitFor(options.trayWait)) {
     loadQtTranslations();
+    AppStyle::install();
     connect(tray_, &Tray::panelRequested, this, &TesselWidgetApp::showPanel);
     connect(tray_, &Tray::dashboardRequested, this, &TesselWidgetApp::showDashboard);
     connect(tray_, &Tray::settingsRequested, this, &TesselWidgetApp::showSettings);

@@ -6,10 +6,12 @@
 #include <QDir>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSettings>
 
 #include "app/dashboard/dashboard_view.h"
 #include "app/shell_settings.h"
+#include "app/shortcuts.h"
 #include "app/tray_icon.h"
 #include "app/update_controller.h"
 #include "session/private_file.h"
@@ -24,11 +26,17 @@ DashboardWindow::DashboardWindow(DataSyncService* sync, UpdateController* update
     setObjectName(QStringLiteral("dashboard"));
     setWindowTitle(QStringLiteral("Tessel Widget"));
     setWindowIcon(TrayIcon::bird());
-    setMinimumSize(minimumSize);
+    // Never larger than the screen: a size kept from a larger monitor, or the default at a
+    // scale factor of 2 on a small one, would put the window's edges out of reach.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize room = screen ? screen->availableGeometry().size() : defaultSize;
+    setMinimumSize(minimumSize.boundedTo(room));
     const QByteArray geometry =
         QSettings(statePath(), QSettings::IniFormat).value("dashboard/geometry").toByteArray();
     if (geometry.isEmpty() || !restoreGeometry(geometry))
-        resize(defaultSize);
+        resize(defaultSize.boundedTo(room));
+    else
+        resize(size().boundedTo(room));
 
     QMenu* appMenu = menuBar()->addMenu(QStringLiteral("Tessel Widget"));
     appMenu->addAction(QStringLiteral("关于 Tessel Widget"), this, &DashboardWindow::showAbout);
@@ -42,10 +50,10 @@ DashboardWindow::DashboardWindow(DataSyncService* sync, UpdateController* update
     settingsAction->setShortcut(QKeySequence::Preferences);
     appMenu->addSeparator();
     QAction* close = appMenu->addAction(QStringLiteral("关闭窗口"), this, &QWidget::close);
-    close->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence::Close});
+    close->setShortcuts(Shortcuts::of({QKeySequence(Qt::CTRL | Qt::Key_W)}, QKeySequence::Close));
     QAction* quit =
         appMenu->addAction(QStringLiteral("退出"), this, &DashboardWindow::quitRequested);
-    quit->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Q), QKeySequence::Quit});
+    quit->setShortcuts(Shortcuts::of({QKeySequence(Qt::CTRL | Qt::Key_Q)}, QKeySequence::Quit));
 
     makeView();
     connect(settings_, &ShellSettings::changed, this, &DashboardWindow::applyAppearance);

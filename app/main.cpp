@@ -23,11 +23,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// The manual page (data/man/TesselWidget.1.in) says the same.
+constexpr char usage[] = "用法：TesselWidget [tesselwidget://URL]\n"
+                         "      TesselWidget --version | --help\n";
+
 struct Arguments {
     std::string url;
     std::string screenshots;
     bool ok = true;
     bool version = false;
+    bool help = false;
 };
 
 Arguments parse(int argc, char** argv) {
@@ -38,6 +43,8 @@ Arguments parse(int argc, char** argv) {
             a.screenshots = argv[++i];
         else if (arg == "--version")
             a.version = true;
+        else if (arg == "--help" || arg == "-h")
+            a.help = true;
         else if (arg.starts_with("-") || !a.url.empty())
             a.ok = false;
         else
@@ -53,8 +60,12 @@ int main(int argc, char** argv) {
     SecretMemory::forbidCoreDumps();
     Arguments args = parse(argc, argv);
     if (!args.ok) {
-        std::fputs("用法：TesselWidget [tesselwidget://URL]\n", stderr);
+        std::fputs(usage, stderr);
         return 2;
+    }
+    if (args.help) {
+        std::fputs(usage, stdout);
+        return 0;
     }
     if (args.version) {
         std::puts("TesselWidget " TESSEL_VERSION);

@@ -68,7 +68,8 @@ MenuPanel::MenuPanel(DataSyncService* sync, QWidget* parent) : QWidget(parent), 
     QWidget* primary = nullptr;
     QHBoxLayout* primaryRow = buttonRow(stack, font(), primary);
     primary->setObjectName("primaryButtons");
-    refresh_ = new QPushButton(Symbols::icon("arrow.clockwise"), QStringLiteral("刷新"));
+    refresh_ = new QPushButton(QStringLiteral("刷新"));
+    refresh_->setIcon(Symbols::icon("arrow.clockwise", refresh_));
     refresh_->setObjectName("refresh");
     auto* overview = new QPushButton(QStringLiteral("打开概览"));
     overview->setObjectName("overview");

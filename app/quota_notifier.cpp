@@ -42,7 +42,7 @@ QuotaNotifier::QuotaNotifier(DataSyncService* sync, ShellSettings* settings, QDB
 void QuotaNotifier::observe() {
     const Snapshot& snapshot = sync_->snapshot();
     const std::string menuQuota = settings_->menuQuota().toStdString();
-    const Quota* quota = menuBarQuota(snapshot, menuQuota);
+    const Quota* quota = menuBarQuota(*sync_->published(), menuQuota);
     // NaN stands for "no figure": it compares false either way, so it is checked for.
     double percent = std::nan("");
     if (quota && quota->windows && !quota->windows->empty())
@@ -79,10 +79,9 @@ void QuotaNotifier::observe() {
         return;
     if (low)
         warned_[id] = quota->windows->front().resetsAt;
-    const QString body =
-        QStringLiteral("%1：剩余 %2%")
-            .arg(escaped(QString::fromStdString(menuBarSubscription(snapshot, menuQuota))),
-                 QString::fromStdString(Display::percent(percent)));
+    const QString body = QStringLiteral("%1：剩余 %2%")
+                             .arg(escaped(QString::fromStdString(menuBarSubscription(quota))),
+                                  QString::fromStdString(Display::percent(percent)));
     send(low ? QStringLiteral("额度不足") : QStringLiteral("额度已恢复"), body);
 }
 

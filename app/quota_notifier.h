@@ -15,6 +15,7 @@
 #include <string>
 
 #include "model/records.h"
+#include "sync/menu_title.h"
 
 namespace tessel {
 
@@ -24,7 +25,7 @@ class ShellSettings;
 class QuotaNotifier : public QObject {
     Q_OBJECT
 public:
-    static constexpr double threshold = 15;
+    static constexpr double threshold = lowQuotaPercent; // status bars' "low" too
     static constexpr double recovered = 20;
 
     QuotaNotifier(DataSyncService* sync, ShellSettings* settings,

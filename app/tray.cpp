@@ -94,7 +94,7 @@ void Tray::watchClosely(std::chrono::milliseconds period) {
 QAction* Tray::add(const QString& text, const QString& symbol) {
     QAction* action = menu_->addAction(text);
     if (!symbol.isEmpty())
-        action->setIcon(Symbols::icon(symbol));
+        action->setIcon(Symbols::icon(symbol, menu_));
     return action;
 }
 
@@ -114,8 +114,8 @@ QString Tray::toolTip() const {
     } else {
         lines << QStringLiteral("Tessel %1").arg(title_);
         // Which subscription and window the number is of: with several, it is not obvious.
-        lines << QString::fromStdString(
-            menuBarSubscription(snapshot, settings_->menuQuota().toStdString()));
+        lines << QString::fromStdString(menuBarSubscription(
+            menuBarQuota(*sync_->published(), settings_->menuQuota().toStdString())));
     }
     lines << QString::fromStdString(snapshot.status());
     if (snapshot.issue)
@@ -135,8 +135,8 @@ TrayIcon::State Tray::state() const {
 
 void Tray::update() {
     const Snapshot& snapshot = sync_->snapshot();
-    const QString title =
-        QString::fromStdString(menuBarTitle(snapshot, settings_->menuQuota().toStdString()));
+    const QString title = QString::fromStdString(
+        menuBarTitle(menuBarQuota(*sync_->published(), settings_->menuQuota().toStdString())));
     const TrayIcon::State state = this->state();
     if (title != title_ || state != state_ || icon_->icon().isNull()) {
         title_ = title;

@@ -144,7 +144,7 @@ void UpdateController::showDialog(const Result& result) {
         }
         box->addButton(QStringLiteral("稍后"), QMessageBox::RejectRole);
     } else {
-        box->addButton(QStringLiteral("好"), QMessageBox::AcceptRole);
+        box->addButton(QMessageBox::Ok); // Qt's own "确定", as in every other dialog
     }
     // Not modal for the whole program: the tray and the dashboard keep working meanwhile.
     box->open();

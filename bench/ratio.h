@@ -1,5 +1,5 @@
 // Every figure here is read against a baseline measured in the same run: after the runs, one
-// line per ratio of two benchmarks' real times.
+// line per ratio of two benchmarks' real times, or of a counter the two report.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -16,6 +16,7 @@ struct Ratio {
     std::string label;
     std::string measured; // benchmark names as reported, "BM_X/real_time" with UseRealTime
     std::string baseline;
+    std::string counter{}; // empty: the real time
 };
 
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -23,15 +24,19 @@ public:
     explicit RatioReporter(std::vector<Ratio> ratios) : ratios_(std::move(ratios)) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
+        for (const Run& run : runs) {
             times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+            for (const auto& [name, counter] : run.counters)
+                times_[run.benchmark_name() + "#" + name] = counter.value;
+        }
         ConsoleReporter::ReportRuns(runs);
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
         for (const Ratio& ratio : ratios_) {
-            const auto measured = times_.find(ratio.measured);
-            const auto baseline = times_.find(ratio.baseline);
+            const std::string suffix = ratio.counter.empty() ? "" : "#" + ratio.counter;
+            const auto measured = times_.find(ratio.measured + suffix);
+            const auto baseline = times_.find(ratio.baseline + suffix);
             if (measured != times_.end() && baseline != times_.end() && baseline->second > 0)
                 std::printf("%s: %.2f\n", ratio.label.c_str(), measured->second / baseline->second);
         }

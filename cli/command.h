@@ -16,9 +16,12 @@ struct Io {
 
 using Args = std::vector<std::string>;
 
+// "tesselctl --help" shows each command's synopsis with its summary below it; the manual page
+// (data/man/tesselctl.1.in) says the same.
 struct Command {
     std::string_view name;
-    std::string_view usage; // one line, shown by "tesselctl help"
+    std::string_view synopsis; // "fetch [--endpoint 地址] ...", without "tesselctl"
+    std::string_view summary;
     int (*run)(const Args& args, Io& io);
 };
 

@@ -48,8 +48,8 @@ std::string readKey(std::istream& in) {
     return key;
 }
 
-constexpr std::string_view fetchUsage = "用法：tesselctl fetch [--endpoint 地址] [--token-stdin] "
-                                        "hello|quotas|usage today|7d|30d";
+constexpr std::string_view fetchSynopsis =
+    "fetch [--endpoint 地址] [--token-stdin] hello|quotas|usage today|7d|30d";
 
 int fetch(const Args& args, Io& io) {
     std::optional<std::string> endpoint;
@@ -66,7 +66,7 @@ int fetch(const Args& args, Io& io) {
     const bool known = (rest.size() == 1 && (rest[0] == "hello" || rest[0] == "quotas")) ||
                        (rest.size() == 2 && rest[0] == "usage");
     if (!known) {
-        io.err << fetchUsage << '\n';
+        io.err << "用法：tesselctl " << fetchSynopsis << '\n';
         return 2;
     }
 
@@ -100,10 +100,15 @@ int fetch(const Args& args, Io& io) {
 }
 
 const bool registered =
-    registerCommand({"detect", "detect                 本机 Gateway 的地址", &detect}) &&
-    registerCommand({"validate", "validate 地址          检查 Gateway 地址", &validate}) &&
+    registerCommand({"detect", "detect",
+                     "打印本机 Gateway 的地址（取自 Gateway 的设置文件，否则为默认地址）",
+                     &detect}) &&
     registerCommand(
-        {"fetch", fetchUsage.substr(std::string_view("用法：tesselctl ").size()), &fetch});
+        {"validate", "validate 地址", "检查 Gateway 地址，通过时打印规范的写法", &validate}) &&
+    registerCommand({"fetch", fetchSynopsis,
+                     "向 Gateway 发出一次请求并打印回答（JSON）；不给 --endpoint 时用已配置的地址，"
+                     "--token-stdin 从标准输入读取 Gateway 密钥",
+                     &fetch});
 
 } // namespace
 

@@ -21,9 +21,12 @@ bool registerCommand(Command command) {
 static void usage(std::ostream& out) {
     auto all = commands();
     std::sort(all.begin(), all.end(), [](auto& a, auto& b) { return a.name < b.name; });
-    out << "用法：tesselctl <命令> [参数]\n";
+    out << "用法：tesselctl <命令> [参数]\n\n命令：\n";
     for (const auto& c : all)
-        out << "  " << c.usage << '\n';
+        out << "  " << c.synopsis << "\n      " << c.summary << '\n';
+    out << "  --help\n      显示本帮助\n"
+           "  --version\n      显示版本\n\n"
+           "退出状态：0 成功，1 命令失败，2 用法错误。详见 man tesselctl。\n";
 }
 
 } // namespace tessel::cli

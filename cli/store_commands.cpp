@@ -36,9 +36,9 @@ int status(const Args& args, Io& io) {
 #endif
 
 const bool registered =
-    registerCommand({"snapshot", "snapshot               打印已保存的快照（JSON）", &snapshot})
+    registerCommand({"snapshot", "snapshot", "打印已保存的快照（JSON），不联系 Gateway", &snapshot})
 #ifndef TESSEL_HAVE_SYNC
-    && registerCommand({"status", "status                 已保存快照的状态", &status})
+    && registerCommand({"status", "status", "已保存快照的状态", &status})
 #endif
     ;
 

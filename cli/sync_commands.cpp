@@ -6,6 +6,8 @@
 
 #include <QCoro/QCoroTask>
 
+#include <algorithm>
+#include <cmath>
 #include <istream>
 #include <iterator>
 #include <ostream>
@@ -146,7 +148,8 @@ int configure(const Args& args, Io& io) {
 }
 
 // Plain: the title, the status and the issue, a line each. --line: one line for bars that
-// show one (Polybar). --json: one object for Waybar, the details in its tooltip.
+// show one (Polybar). --json: one object with Waybar's custom-module fields, the details in its
+// tooltip. Bars show "Tessel 62%", and "Tessel" alone while there is no figure.
 int status(const Args& args, Io& io) {
     const std::string mode = args.size() == 1 ? args[0] : std::string();
     if (args.size() > 1 || (!args.empty() && mode != "--json" && mode != "--line")) {
@@ -158,24 +161,39 @@ int status(const Args& args, Io& io) {
         AppSettings::value(*AppSettings::open(), AppSettings::menuQuota).toString().toStdString();
     const auto now = std::chrono::system_clock::now();
     const std::string title = menuBarTitle(snapshot, menuQuota);
+    const std::optional<double> percent = menuBarPercent(snapshot, menuQuota);
     if (mode.empty()) {
         io.out << title << '\n' << snapshot.status(now) << '\n';
         if (snapshot.issue)
             io.out << *snapshot.issue << '\n';
         return 0;
     }
+    const std::string label = percent ? "Tessel " + title : title;
     if (mode == "--line") {
-        io.out << title << " · " << snapshot.status(now) << '\n';
+        io.out << label << " · " << snapshot.status(now) << '\n';
         return 0;
     }
     std::string tooltip;
-    if (title != "Tessel")
+    if (percent)
         tooltip = menuBarSubscription(snapshot, menuQuota) + "\n";
     tooltip += snapshot.status(now);
     if (snapshot.issue)
         tooltip += "\n" + *snapshot.issue;
-    const char* kind = snapshot.issue ? "issue" : snapshot.stale(now) ? "stale" : "ok";
-    const nlohmann::ordered_json line = {{"text", title}, {"tooltip", tooltip}, {"class", kind}};
+    // The state as the tray shows it; "issue" is the name style sheets of earlier versions use
+    // for "offline". "low" stands beside any of them; "alt" names the one an icon should show.
+    const std::string state = snapshot.issue ? "offline" : snapshot.stale(now) ? "stale" : "ok";
+    const bool low = percent && *percent < lowQuotaPercent;
+    nlohmann::ordered_json classes = nlohmann::ordered_json::array({state});
+    if (snapshot.issue)
+        classes.push_back("issue");
+    if (low)
+        classes.push_back("low");
+    nlohmann::ordered_json line = {{"text", label},
+                                   {"tooltip", tooltip},
+                                   {"class", classes},
+                                   {"alt", state == "offline" || !low ? state : "low"}};
+    if (percent)
+        line["percentage"] = static_cast<int>(std::clamp(std::trunc(*percent), 0.0, 100.0));
     // Gateway texts are not trusted to be valid UTF-8; a status bar must still get a line.
     io.out << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     return 0;
@@ -193,14 +211,15 @@ std::string defaultEndpoint() {
 namespace {
 
 const bool registered =
-    registerCommand({"refresh", "refresh                一次同步并请求小组件刷新", &refresh}) &&
-    registerCommand({"configure",
-                     "configure --endpoint 地址 [--interval 秒] [--token-stdin] 保存网关设置",
+    registerCommand({"refresh", "refresh",
+                     "同步一次，保存快照并请求小组件刷新；同步有问题时退出状态为 1", &refresh}) &&
+    registerCommand({"configure", "configure --endpoint 地址 [--interval 秒] [--token-stdin]",
+                     "保存 Gateway 地址和刷新间隔，然后同步一次；--token-stdin 从标准输入读取 "
+                     "Gateway 密钥，空行删除已保存的密钥",
                      &configure}) &&
-    registerCommand(
-        {"status",
-         "status [--json|--line] 已保存快照的状态（供状态栏：--json 给 Waybar，--line 给 Polybar）",
-         &status});
+    registerCommand({"status", "status [--json|--line]",
+                     "已保存快照的状态，不联系 Gateway（--json 给 Waybar，--line 给 Polybar）",
+                     &status});
 
 } // namespace
 

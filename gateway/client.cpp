@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "gateway/errors.h"
+#include "gateway/keychain.h"
 #include "gateway/secret_memory.h"
 
 namespace tessel {
@@ -222,9 +223,10 @@ std::string TesselClient::fetch(std::string_view path, const Query& query) const
     };
     addHeader("Accept:");
     if (token_ && !token_->empty()) {
-        // A line break in the key would smuggle headers into the request: refuse to send it.
-        if (token_->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
-            throw UrlLoadingError(code::badUrl, "the gateway key contains a line break");
+        // A line break would smuggle headers into the request, other control characters are
+        // not header text: such a key is never sent, and the user reads why.
+        if (!GatewayKeychain::sendable(*token_))
+            throw KeychainError(GatewayKeychain::invalidKey, GatewayKeychain::unsendable);
         std::string line = "Authorization: Bearer " + *token_;
         try {
             addHeader(line);

@@ -1,4 +1,5 @@
 #include "gateway/errors.h"
+#include "gateway/keychain.h"
 
 #include "model/wire.h"
 
@@ -47,6 +48,8 @@ std::string safeError(const std::exception_ptr& error) {
         return e.errorDescription();
     } catch (const DecodingError&) {
         return "响应格式不兼容，保留上次有效数据。";
+    } catch (const KeychainError& e) {
+        return e.what(); // already the user's sentence
     } catch (const UrlLoadingError& e) {
         return "网络连接失败（" + std::to_string(e.code()) + "），请确认 Tessel 正在运行。";
     } catch (...) {

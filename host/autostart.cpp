@@ -13,6 +13,23 @@ QString entryPath() {
     return AutostartEntry::path(fileName);
 }
 
+namespace {
+
+QByteArray entryText(const QString& program) {
+    return AutostartEntry::text(QStringLiteral("Tessel 桌面小组件"),
+                                QStringLiteral("在桌面上显示 Tessel 小组件"), program, true);
+}
+
+} // namespace
+
+bool starts(const QString& program) {
+    QFile file(entryPath());
+    const QByteArray wanted = entryText(program);
+    // A file much larger than the entry cannot be it; a FIFO there must not block.
+    return QFileInfo(file).isFile() && file.open(QIODevice::ReadOnly) &&
+           file.read(wanted.size() + 1) == wanted;
+}
+
 bool set(bool on, const QString& program) {
     const QString path = entryPath();
     if (path.isEmpty())
@@ -29,9 +46,7 @@ bool set(bool on, const QString& program) {
     if (!existed)
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                           QFileDevice::ExeOwner);
-    const QByteArray entry =
-        AutostartEntry::text(QStringLiteral("Tessel 桌面小组件"),
-                             QStringLiteral("在桌面上显示 Tessel 小组件"), program, true);
+    const QByteArray entry = entryText(program);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;

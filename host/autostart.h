@@ -14,4 +14,7 @@ QString entryPath();
 // Writes (atomically) or removes the entry; `program` is the host's binary. False on failure.
 bool set(bool on, const QString& program);
 
+// Whether the entry is there and starts `program`, exactly as set() writes it.
+bool starts(const QString& program);
+
 } // namespace tessel::host::Autostart

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -60,7 +61,19 @@ ConfigSheet::ConfigSheet(const LoadedPlugin& plugin, const QString& widgetId,
     done->setAccessibleName(done->text());
     connect(done, &QPushButton::clicked, this, &QWidget::close);
     layout->addWidget(buttons);
+    applyOverrides();
     resize(380, sizeHint().height());
+}
+
+void ConfigSheet::applyOverrides() {
+    QSet<QString> overridden;
+    for (const auto& [flag, keys] : std::as_const(overriders_))
+        if (flag->isChecked())
+            for (const QString& key : keys)
+                overridden.insert(key);
+    for (auto it = controls_.cbegin(); it != controls_.cend(); ++it)
+        for (QWidget* control : it.value())
+            control->setEnabled(!overridden.contains(it.key()) && !reading_.contains(it.key()));
 }
 
 void ConfigSheet::set(const QString& key, const QJsonValue& value) {
@@ -76,8 +89,29 @@ void ConfigSheet::addFlag(const widget::Parameter& p) {
     box->setAccessibleName(p.title);
     const QJsonValue stored = configuration_.value(p.key);
     box->setChecked(stored.isBool() ? stored.toBool() : p.defaultValue.toBool());
-    connect(box, &QCheckBox::toggled, this, [this, key = p.key](bool on) { set(key, on); });
+    connect(box, &QCheckBox::toggled, this, [this, key = p.key](bool on) {
+        set(key, on);
+        applyOverrides();
+    });
     layout()->addWidget(box);
+    if (p.overrides.isEmpty())
+        return;
+    overriders_.append({box, p.overrides});
+    if (p.overrideHint.isEmpty())
+        return;
+    auto* hint = new QLabel(p.overrideHint);
+    hint->setWordWrap(true);
+    QFont font = hint->font();
+    font.setPointSizeF(font.pointSizeF() * 0.9);
+    hint->setFont(font);
+    // Under the flag's text, not under its box.
+    const QStyle* style = box->style();
+    hint->setContentsMargins(style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
+                                 style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box),
+                             0, 0, 0);
+    hint->setAccessibleName(p.overrideHint);
+    box->setAccessibleDescription(p.overrideHint);
+    layout()->addWidget(hint);
 }
 
 void ConfigSheet::addChoice(const widget::Parameter& p) {
@@ -97,8 +131,10 @@ void ConfigSheet::addChoice(const widget::Parameter& p) {
     combo->setCurrentIndex(current);
     connect(combo, &QComboBox::currentIndexChanged, this,
             [this, combo, key = p.key] { set(key, combo->currentData().toString()); });
-    layout()->addWidget(title(p.title, combo));
+    QLabel* label = title(p.title, combo);
+    layout()->addWidget(label);
     layout()->addWidget(combo);
+    controls_.insert(p.key, {label, combo});
 }
 
 namespace {
@@ -123,10 +159,12 @@ void ConfigSheet::addEntities(const widget::Parameter& p) {
             chosen.append(v.toString());
     auto* reading = new QListWidgetItem(QStringLiteral("正在读取订阅…"), list);
     reading->setFlags(Qt::NoItemFlags);
-    list->setEnabled(false);
     list->setFixedHeight(2 * (list->fontMetrics().height() + 10) + 8);
-    layout()->addWidget(title(p.title, list));
+    QLabel* label = title(p.title, list);
+    layout()->addWidget(label);
     layout()->addWidget(list);
+    controls_.insert(p.key, {label, list});
+    reading_.insert(p.key);
 
     // The watcher is the list's child: a sheet closed before the read ends takes it along,
     // and the result is never heard.
@@ -161,7 +199,8 @@ void ConfigSheet::fillEntities(QListWidget* list, const QString& key, QStringLis
     }
     list->setFixedHeight(
         std::clamp(int(list->count()), 2, 6) * (list->fontMetrics().height() + 10) + 8);
-    list->setEnabled(true);
+    reading_.remove(key);
+    applyOverrides();
     connect(list, &QListWidget::itemChanged, this,
             [this, key, chosen = std::move(chosen)](QListWidgetItem* item) mutable {
                 const QString id = item->data(Qt::UserRole).toString();

@@ -1,5 +1,6 @@
 #include "host/gallery.h"
 
+#include "host/desktop_route.h"
 #include "host/host.h"
 
 #include <QFrame>
@@ -35,6 +36,13 @@ Gallery::Gallery(Host* host) : refreshes_(std::chrono::milliseconds(500), [this]
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 20);
     layout->setSpacing(12);
+    if (const QString limitation = Desktop::limitation(); !limitation.isEmpty()) {
+        auto* note = new QLabel(limitation);
+        note->setObjectName(QStringLiteral("limitation"));
+        note->setAccessibleName(limitation);
+        note->setWordWrap(true);
+        layout->addWidget(note);
+    }
     if (host->plugins().isEmpty()) {
         auto* none =
             new QLabel(QStringLiteral("未找到桌面小组件。请确认已安装 Tessel 小组件插件。"));
@@ -65,12 +73,17 @@ Gallery::Gallery(Host* host) : refreshes_(std::chrono::milliseconds(500), [this]
         for (widget::Family family : plugin.description.families) {
             auto* column = new QVBoxLayout;
             column->setSpacing(8);
+            // A preview shows and runs nothing: its links and buttons are still reachable
+            // through a screen reader's actions, which no mouse flag stops.
+            widget::ViewActions inert;
+            inert.openUrl = [](const QUrl&) {};
+            inert.runIntent = [](const widget::Intent&) {};
             // The real preview follows from a worker: reading the snapshot takes as long as
             // the snapshot is large.
             std::unique_ptr<widget::WidgetView> view = plugin.plugin->createView(
-                plugin.plugin->placeholder({family, true}), family, {}, this);
+                plugin.plugin->placeholder({family, true}), family, inert, this);
             if (view) {
-                // A preview shows; clicks in it open and run nothing, and it takes no focus.
+                // Nor does it take clicks or focus.
                 view->widget()->setAttribute(Qt::WA_TransparentForMouseEvents);
                 view->widget()->setFocusPolicy(Qt::NoFocus);
                 for (QWidget* child : view->widget()->findChildren<QWidget*>())

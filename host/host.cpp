@@ -172,8 +172,19 @@ void Host::setFamily(const QString& id, const QString& family) {
     if (!window || !f || !window->plugin().description.families.contains(*f))
         return;
     window->setFamily(family);
-    // A larger size must still fit on its screen.
-    window->move(repaired(window->pos(), widget::familySize(*f), window->record().screen));
+    // A larger size must still fit on its screen, and must not cover a neighbour: then it
+    // moves to a free spot of its screen, or, with none left, stays where it fits.
+    const QSize size = widget::familySize(*f);
+    const QPoint at = repaired(window->pos(), size, window->record().screen);
+    const QScreen* screen = QGuiApplication::screenAt(QRect(at, size).center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect wanted(at, size);
+    const bool covers = std::any_of(windows_.cbegin(), windows_.cend(), [&](const WidgetWindow* w) {
+        return w != window && w->frameGeometry().intersects(wanted);
+    });
+    const bool hidden = screen && !screen->availableGeometry().contains(wanted);
+    window->move(covers || hidden ? findFree(size, screen, window).value_or(at) : at);
     save();
 }
 
@@ -250,10 +261,12 @@ void Host::save() {
     keepAutostart(!records.isEmpty());
 }
 
-// Every drag saves; the entry is written only when it should appear or go.
+// Every drag saves; the entry is written only when it should appear or go, or when it starts
+// another host than this one (a build from source, replaced by an installed package since).
 void Host::keepAutostart(bool wanted) {
-    if (QFileInfo::exists(Autostart::entryPath()) != wanted)
-        Autostart::set(wanted, QCoreApplication::applicationFilePath());
+    const QString program = QCoreApplication::applicationFilePath();
+    if (wanted ? !Autostart::starts(program) : QFileInfo::exists(Autostart::entryPath()))
+        Autostart::set(wanted, program);
 }
 
 QPoint Host::freeSpot(QSize size, const QScreen* screen) const {
@@ -261,10 +274,17 @@ QPoint Host::freeSpot(QSize size, const QScreen* screen) const {
         screen = QGuiApplication::primaryScreen();
     if (!screen)
         return {};
+    return findFree(size, screen, nullptr)
+        .value_or(screen->availableGeometry().topLeft() + QPoint(margin, margin));
+}
+
+std::optional<QPoint> Host::findFree(QSize size, const QScreen* screen,
+                                     const WidgetWindow* except) const {
     const QRect area = screen->availableGeometry();
     QList<QRect> taken;
     for (const WidgetWindow* w : std::as_const(windows_))
-        taken.append(w->frameGeometry().adjusted(-8, -8, 8, 8));
+        if (w != except)
+            taken.append(w->frameGeometry().adjusted(-8, -8, 8, 8));
     // Columns from the right edge, top to bottom, as on a desktop's icon grid.
     for (int x = area.right() - margin - size.width() + 1; x >= area.left() + margin; x -= 40) {
         for (int y = area.top() + margin; y + size.height() <= area.bottom() - margin; y += 20) {
@@ -274,7 +294,7 @@ QPoint Host::freeSpot(QSize size, const QScreen* screen) const {
                 return candidate.topLeft();
         }
     }
-    return area.topLeft() + QPoint(margin, margin);
+    return std::nullopt;
 }
 
 QPoint Host::repaired(QPoint wanted, QSize size, const QString& preferred) const {

@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <optional>
+
 class QScreen;
 
 namespace tessel::host {
@@ -63,6 +65,9 @@ private slots:
     void reloadSignal(const QString& kind);
 
 private:
+    // A spot of `screen`'s available area that no widget but `except` takes, if there is one.
+    std::optional<QPoint> findFree(QSize size, const QScreen* screen,
+                                   const WidgetWindow* except) const;
     WidgetWindow* open(const PlacedWidget& record);
     const LoadedPlugin* pluginFor(const QString& kind) const;
     void menuAction(const QString& id, const QString& action);

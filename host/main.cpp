@@ -2,6 +2,7 @@
 //   tessel-widget-host [--gallery]
 //   tessel-widget-host render --family small|medium|large [--config FILE] [--scale S]
 //                             [--theme light|dark] [--out FILE.png] [--describe]
+#include "host/desktop_route.h"
 #include "host/host.h"
 #include "host/instance.h"
 #include "host/plugins.h"
@@ -10,6 +11,7 @@
 #include "session/quit_on_signals.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QSet>
 #include <QTimer>
 
@@ -24,7 +26,7 @@ constexpr char usage[] =
     "用法：tessel-widget-host [--gallery]\n"
     "      tessel-widget-host render --family small|medium|large [--config FILE] [--scale S]\n"
     "                                [--theme light|dark] [--out FILE.png] [--describe]\n"
-    "      tessel-widget-host --version\n";
+    "      tessel-widget-host --version | --help\n";
 
 int renderMain(int argc, char** argv) {
     QStringList arguments;
@@ -71,12 +73,18 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // Picks the Qt platform, so it comes before the application object.
+    Desktop::choose();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("tessel-widget-host"));
     app.setApplicationDisplayName(QStringLiteral("Tessel 桌面小组件"));
     app.setDesktopFileName(QStringLiteral("net.quorvane.TesselWidget.WidgetHost"));
+    // The gallery and the sheets are windows of the application, and look it in task bars.
+    app.setWindowIcon(QIcon(QStringLiteral(":/host/icon.svg")));
     app.setQuitOnLastWindowClosed(false);
     tessel::quitOnSignals(app);
+    if (const QString limitation = Desktop::limitation(); !limitation.isEmpty())
+        std::fprintf(stderr, "tessel-widget-host: %s\n", qPrintable(limitation));
 
     Host host(Plugins::load(Plugins::searchPath()), HostSettings::path());
     QObject::connect(&instance, &Instance::received, &host, &Host::handle);

@@ -166,15 +166,15 @@ void WidgetWindow::schedule() {
 }
 
 void WidgetWindow::contextMenuEvent(QContextMenuEvent* event) {
-    QMenu menu(this);
+    auto* menu = new QMenu(this);
     auto add = [&](const QString& text, const QString& action) {
-        QAction* a = menu.addAction(text);
+        QAction* a = menu->addAction(text);
         connect(a, &QAction::triggered, this,
                 [this, action] { emit menuAction(record_.id, action); });
         return a;
     };
     add(QStringLiteral("编辑小组件…"), QStringLiteral("edit"));
-    menu.addSeparator();
+    menu->addSeparator();
     for (const auto& [name, title] : familyTitles) {
         if (!plugin_.description.families.contains(*widget::familyFromName(QLatin1String(name))))
             continue;
@@ -182,12 +182,12 @@ void WidgetWindow::contextMenuEvent(QContextMenuEvent* event) {
         a->setCheckable(true);
         a->setChecked(record_.family == QLatin1String(name));
     }
-    menu.addSeparator();
+    menu->addSeparator();
     add(QStringLiteral("移除小组件"), QStringLiteral("remove"));
     add(QStringLiteral("添加小组件…"), QStringLiteral("gallery"));
-    menu.addSeparator();
+    menu->addSeparator();
     add(QStringLiteral("退出"), QStringLiteral("quit"));
-    menu.exec(event->globalPos());
+    popUpMenu(this, menu, event->globalPos());
 }
 
 void WidgetWindow::moveEvent(QMoveEvent* event) {

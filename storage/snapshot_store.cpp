@@ -39,13 +39,18 @@ void logReadFailure(const char* file, const char* domain, long code) {
     Log::error("Snapshot", std::move(message));
 }
 
-// A usable schema-1 snapshot, or nothing (logged unless it was only another schema).
-std::optional<Snapshot> readSnapshot(const std::filesystem::path& directory, const char* name) {
+// A usable schema-1 snapshot, or nothing (logged unless it was only another schema, or the
+// file is missing, which the caller judges).
+std::optional<Snapshot> readSnapshot(const std::filesystem::path& directory, const char* name,
+                                     bool* missing = nullptr) {
     std::string bytes;
     try {
         bytes = FileIO::read(directory / name);
     } catch (const std::system_error& e) {
-        logReadFailure(name, "POSIX", e.code().value());
+        if (missing && e.code().value() == ENOENT)
+            *missing = true;
+        else
+            logReadFailure(name, "POSIX", e.code().value());
         return std::nullopt;
     }
     try {
@@ -76,10 +81,16 @@ SnapshotStore::SnapshotStore(std::optional<std::filesystem::path> directory)
 Snapshot SnapshotStore::load() const {
     if (!directory_)
         return Snapshot{};
-    for (const char* name : {currentName, previousName}) {
-        if (auto snapshot = readSnapshot(*directory_, name))
-            return std::move(*snapshot);
-    }
+    // Before the first save neither file exists, and after it previous.json may not: that is
+    // no failure. A current file gone while its backup is there is one.
+    bool missing = false;
+    if (auto snapshot = readSnapshot(*directory_, currentName, &missing))
+        return std::move(*snapshot);
+    std::error_code ignored;
+    if (missing && std::filesystem::exists(*directory_ / previousName, ignored))
+        logReadFailure(currentName, "POSIX", ENOENT);
+    if (auto snapshot = readSnapshot(*directory_, previousName, &missing))
+        return std::move(*snapshot);
     return Snapshot{};
 }
 

@@ -15,7 +15,7 @@ std::string message(const std::exception_ptr& error) {
     return safeError(error);
 }
 
-template <class T> const T* value(const std::optional<Outcome<T>>& outcome) {
+template <class T> T* value(std::optional<Outcome<T>>& outcome) {
     return outcome ? std::get_if<T>(&*outcome) : nullptr;
 }
 
@@ -35,7 +35,7 @@ Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant atte
     return next;
 }
 
-Result merge(Snapshot next, const Answers& answers, Instant now) {
+Result merge(Snapshot next, Answers answers, Instant now) {
     if (const auto* failure = std::get_if<std::exception_ptr>(&answers.handshake)) {
         next.issue = message(*failure);
         return {std::move(next), true};
@@ -49,8 +49,8 @@ Result merge(Snapshot next, const Answers& answers, Instant now) {
         lines.append(head).append(text);
     };
 
-    if (const auto* quotas = value(answers.quotas)) {
-        next.quotas = *quotas;
+    if (auto* quotas = value(answers.quotas)) {
+        next.quotas = std::move(*quotas);
         next.quotaUpdatedAt = answers.quotasArrived;
     } else {
         addLine(quotasPrefix, message(error(answers.quotas)));
@@ -59,8 +59,8 @@ Result merge(Snapshot next, const Answers& answers, Instant now) {
     bool usageComplete = true;
     for (std::size_t i = 0; i < periods.size(); ++i) {
         const std::string key(periods[i].key);
-        if (const auto* usage = value(answers.usage[i])) {
-            next.usage[key] = *usage;
+        if (auto* usage = value(answers.usage[i])) {
+            next.usage[key] = std::move(*usage);
         } else {
             usageComplete = false;
             addLine(key + std::string(periodSeparator), message(error(answers.usage[i])));

@@ -48,7 +48,7 @@ struct Result {
 Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant attemptedAt);
 
 // Every part is replaced only by a fresh answer for that part, stamped with its arrival; each
-// failure is one line. `now` stamps the cycle as a whole.
-Result merge(Snapshot start, const Answers& answers, Instant now);
+// failure is one line. `now` stamps the cycle as a whole. The answers are moved into the result.
+Result merge(Snapshot start, Answers answers, Instant now);
 
 } // namespace tessel::Cycle

@@ -17,6 +17,7 @@
 #include "sync/schedule.h"
 #include "sync/settings.h"
 #include "sync/widget_center.h"
+#include "sync/workers.h"
 
 namespace tessel {
 
@@ -62,6 +63,23 @@ Cycle::Answers ask(const std::string& endpoint, const ClientOptions& options) {
     return answers;
 }
 
+// What a cycle's worker hands back: the merged snapshot, published as it is.
+struct Merged {
+    SharedSnapshot::Ptr snapshot;
+    bool failed = false;
+};
+
+// What a widget's footer says of the data, the clock aside: its dot and its words.
+enum class Footer { waiting, failing, current, stale, offline };
+
+Footer footerOf(const std::optional<Instant>& updatedAt, bool issue, Instant at) {
+    if (!updatedAt)
+        return issue ? Footer::failing : Footer::waiting;
+    if (issue)
+        return Footer::offline;
+    return elapsed(*updatedAt, at) > Snapshot::freshness ? Footer::stale : Footer::current;
+}
+
 QString endpointFrom(const QSettings& settings) {
     const QString stored = AppSettings::value(settings, AppSettings::endpoint).toString();
     return stored.isEmpty() ? QString::fromStdString(Endpoint::detect()) : stored;
@@ -74,13 +92,19 @@ int intervalFrom(const QSettings& settings) {
 // Runs `work` on the thread pool; the result arrives through a watcher's signal on this
 // thread. One hop per cycle: every hop costs two thread wake-ups.
 template <class F>
-auto offThread(F work, QThreadPool* pool = QThreadPool::globalInstance())
-    -> QCoro::Task<decltype(work())> {
+auto offThread(F work, QThreadPool* pool = Workers::pool()) -> QCoro::Task<decltype(work())> {
     using Result = decltype(work());
     QFutureWatcher<Result> watcher;
     watcher.setFuture(QtConcurrent::run(pool, std::move(work)));
     co_await qCoro(&watcher, &QFutureWatcher<Result>::finished);
     co_return watcher.future().result();
+}
+
+template <class T> const T& contentOf(const T& value) {
+    return value;
+}
+const Snapshot& contentOf(const SharedSnapshot::Ptr& published) {
+    return published->snapshot();
 }
 
 // Saves `value` through `store` on `writer`; true once it is on disk. Not a coroutine itself,
@@ -90,7 +114,7 @@ QCoro::Task<bool> saveOn(QThreadPool* writer, Store store, Value value) {
     return offThread(
         [store = std::move(store), value = std::move(value)] {
             try {
-                store.save(value);
+                store.save(contentOf(value));
                 return true;
             } catch (...) {
                 return false;
@@ -109,7 +133,9 @@ DataSyncService::DataSyncService(Options options, QObject* parent)
     // One writer thread: files are synced to disk, which can take long on a busy disk, and
     // writes must land in the order they were made.
     writer_.setMaxThreadCount(1);
-    snapshot_ = store_.load();
+    published_ = SharedSnapshot::make(store_.load());
+    writtenUpdatedAt_ = snapshot().updatedAt;
+    writtenIssue_ = snapshot().issue.has_value();
     widgetPreferences_ = WidgetPreferencesStore(options_.container).load();
     endpoint_ = endpointFrom(*settings_);
     interval_ = intervalFrom(*settings_);
@@ -221,13 +247,19 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
     QPointer<DataSyncService> self(this);
     const QString endpoint = endpoint_;
     const unsigned generation = generation_;
-    const std::string e = endpoint.toStdString();
 
-    Snapshot next = Cycle::start(snapshot_, e, now());
+    // The merge and the index are made on the worker as well: with a large answer, copying,
+    // comparing and freeing records would hold the GUI thread for longer than a frame.
     // A named value: a lambda temporary passed to a coroutine inside a co_await expression is
     // destroyed twice by GCC 12.
-    auto work = [e, options = options_.client] { return ask(e, options); };
-    Cycle::Answers answers = co_await offThread(std::move(work));
+    auto work = [e = endpoint.toStdString(), options = options_.client, previous = published_,
+                 attemptedAt = now()] {
+        Cycle::Answers answers = ask(e, options);
+        Snapshot start = Cycle::start(previous->snapshot(), e, attemptedAt);
+        Cycle::Result result = Cycle::merge(std::move(start), std::move(answers), now());
+        return Merged{SharedSnapshot::make(std::move(result.snapshot)), result.failed};
+    };
+    Merged merged = co_await offThread(std::move(work));
     if (!self)
         co_return;
 
@@ -239,10 +271,11 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
         co_await refresh(reloadWidget || reconfigured);
         co_return;
     }
-    Cycle::Result result = Cycle::merge(std::move(next), answers, now());
-    failures_ = result.failed ? failures_ + 1 : 0;
-    setSnapshot(std::move(result.snapshot));
-    co_await persist(reloadWidget);
+    failures_ = merged.failed ? failures_ + 1 : 0;
+    setSnapshot(std::move(merged.snapshot));
+    // A periodic cycle leaves the widgets alone unless what they say of the sync changes: a
+    // gateway that went away must not look synced for the 20 minutes of a timeline.
+    co_await persist(reloadWidget ? Reload::always : Reload::onChange);
     if (!self)
         co_return;
     setSyncing(false);
@@ -320,19 +353,22 @@ bool DataSyncService::adopt(const QString& endpoint, int interval) {
         emit intervalChanged();
     }
     const std::string text = endpoint.toStdString();
-    if (snapshot_.endpoint != text) {
+    if (snapshot().endpoint != text) {
         // Neither the windows nor the widgets may show the previous gateway's data.
         Snapshot empty;
         empty.endpoint = text;
-        setSnapshot(std::move(empty));
-        persist(false);
+        setSnapshot(SharedSnapshot::make(std::move(empty)));
+        persist(Reload::never); // the cycle that follows reloads them
     }
     return moved;
 }
 
-QCoro::Task<> DataSyncService::persist(bool reloadWidget) {
+QCoro::Task<> DataSyncService::persist(Reload reload) {
     QPointer<DataSyncService> self(this);
-    auto saving = saveOn(&writer_, store_, snapshot_); // outside the co_await, as above
+    const std::optional<Instant> updatedAt = snapshot().updatedAt;
+    const bool issue = snapshot().issue.has_value();
+    // The published snapshot itself goes to the writer: no copy on this thread.
+    auto saving = saveOn(&writer_, store_, published_); // outside the co_await, as above
     const bool saved = co_await std::move(saving);
     if (!self)
         co_return;
@@ -341,12 +377,17 @@ QCoro::Task<> DataSyncService::persist(bool reloadWidget) {
         co_return;
     }
     setStorageIssue({});
-    if (reloadWidget)
+    const Instant at = now();
+    const bool changed =
+        footerOf(writtenUpdatedAt_, writtenIssue_, at) != footerOf(updatedAt, issue, at);
+    writtenUpdatedAt_ = updatedAt;
+    writtenIssue_ = issue;
+    if (reload == Reload::always || (reload == Reload::onChange && changed))
         WidgetCenter::reloadTimelines(DesktopWidget::kind);
 }
 
-void DataSyncService::setSnapshot(Snapshot snapshot) {
-    snapshot_ = std::move(snapshot);
+void DataSyncService::setSnapshot(SharedSnapshot::Ptr snapshot) {
+    published_ = std::move(snapshot);
     emit snapshotChanged();
 }
 

@@ -21,6 +21,7 @@
 #include "storage/container.h"
 #include "storage/snapshot_store.h"
 #include "storage/widget_preferences.h"
+#include "sync/shared_snapshot.h"
 
 namespace tessel {
 
@@ -57,7 +58,11 @@ public:
     explicit DataSyncService(Options options, QObject* parent = nullptr);
     ~DataSyncService() override;
 
-    const Snapshot& snapshot() const { return snapshot_; }
+    // Valid until the next snapshotChanged(): a new snapshot is a new object.
+    const Snapshot& snapshot() const { return published_->snapshot(); }
+    // The same snapshot, shared: for workers that derive what a view shows, and for finding a
+    // subscription by id without walking them all.
+    const SharedSnapshot::Ptr& published() const { return published_; }
     bool syncing() const { return syncing_; }
     // Empty when the last write went well.
     QString storageIssue() const { return storageIssue_; }
@@ -81,7 +86,8 @@ public:
 
     // Validates, stores the key (empty deletes it), applies and saves the settings, then
     // starts a refresh with a widget reload and returns its task. Throws GatewayError,
-    // AppSettings::SettingsError or KeychainError, having changed nothing.
+    // AppSettings::SettingsError or KeychainError, having changed no setting (a key store that
+    // did not answer, GatewayKeychain::unanswered, may still store the key).
     QCoro::Task<> configure(const QString& endpoint, int interval, const QString& token);
     // The same, leaving the key store as it is.
     QCoro::Task<> configure(const QString& endpoint, int interval);
@@ -105,17 +111,20 @@ private:
     void watchSettings();
     void followSettings();
     static QCoro::Task<> pollingLoop(QPointer<DataSyncService> service);
+    // When a written snapshot reloads the widgets: never, when what their footer says of the
+    // sync state changes (an issue appears or clears, the data turns current or stale), always.
+    enum class Reload { never, onChange, always };
     // Both write on writer_, off the GUI thread, in call order.
-    QCoro::Task<> persist(bool reloadWidget);
+    QCoro::Task<> persist(Reload reload);
     QCoro::Task<> savePreferences();
-    void setSnapshot(Snapshot snapshot);
+    void setSnapshot(SharedSnapshot::Ptr snapshot);
     void setSyncing(bool syncing);
     void setStorageIssue(const QString& issue);
 
     Options options_;
     std::unique_ptr<QSettings> settings_;
     SnapshotStore store_;
-    Snapshot snapshot_;
+    SharedSnapshot::Ptr published_;
     bool syncing_ = false;
     QString storageIssue_;
     QString screen_ = QStringLiteral("overview");
@@ -126,6 +135,9 @@ private:
     QPointer<BootClockTimer> wait_; // the loop's current wait, restarted on a new interval
     QFileSystemWatcher watcher_;
     int failures_ = 0;
+    // The sync state of the last snapshot written: what the widgets read.
+    std::optional<Instant> writtenUpdatedAt_;
+    bool writtenIssue_ = false;
     // Bumped by configure(); a cycle that sees it change re-runs with the new key.
     unsigned generation_ = 0;
     // Last member, so destroyed first: waits for writes still queued, nothing is lost.

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdint>
 
-
 namespace tessel {
 
 namespace {
@@ -20,29 +19,50 @@ const Quota* menuBarQuota(const Snapshot& snapshot, std::string_view menuQuota) 
     return nullptr;
 }
 
+const Quota* menuBarQuota(const SharedSnapshot& snapshot, std::string_view menuQuota) {
+    const std::vector<Quota>& quotas = snapshot.snapshot().quotas;
+    if (menuQuota.empty())
+        return quotas.empty() ? nullptr : &quotas.front();
+    return snapshot.quota(menuQuota);
+}
+
 std::string menuBarSubscription(const Snapshot& snapshot, std::string_view menuQuota) {
-    const Quota* quota = menuBarQuota(snapshot, menuQuota);
+    return menuBarSubscription(menuBarQuota(snapshot, menuQuota));
+}
+
+std::string menuBarSubscription(const Quota* quota) {
     if (!quota || !quota->windows || quota->windows->empty())
         return {};
     const std::string& window = quota->windows->front().name;
     return window.empty() ? quota->title() : quota->title() + " · " + window;
 }
 
-std::string menuBarTitle(const Snapshot& snapshot, std::string_view menuQuota) {
-    const Quota* quota = menuBarQuota(snapshot, menuQuota);
+std::optional<double> menuBarPercent(const Snapshot& snapshot, std::string_view menuQuota) {
+    return menuBarPercent(menuBarQuota(snapshot, menuQuota));
+}
+
+std::optional<double> menuBarPercent(const Quota* quota) {
     if (!quota || !quota->windows || quota->windows->empty())
-        return fallback;
+        return std::nullopt;
     const std::optional<double> percent = quota->windows->front().remainingPercent();
-    if (!percent || !std::isfinite(*percent))
-        return fallback;
-    // The title drops the fraction (42.9 reads 42): a tray never promises more than is left.
-    const double whole = std::trunc(*percent);
     // Converting a value outside the integer range is undefined; such gateway values are
     // nonsense anyway, so the title stays neutral.
     constexpr double limit = 9.2e18;
-    if (whole >= limit || whole <= -limit)
+    if (!percent || !std::isfinite(*percent) || std::abs(std::trunc(*percent)) >= limit)
+        return std::nullopt;
+    return percent;
+}
+
+std::string menuBarTitle(const Snapshot& snapshot, std::string_view menuQuota) {
+    return menuBarTitle(menuBarQuota(snapshot, menuQuota));
+}
+
+std::string menuBarTitle(const Quota* quota) {
+    const std::optional<double> percent = menuBarPercent(quota);
+    if (!percent)
         return fallback;
-    return std::to_string(static_cast<std::int64_t>(whole)) + "%";
+    // The title drops the fraction (42.9 reads 42): a tray never promises more than is left.
+    return std::to_string(static_cast<std::int64_t>(std::trunc(*percent))) + "%";
 }
 
 } // namespace tessel

@@ -15,26 +15,55 @@ namespace tessel {
 
 namespace {
 
-QIcon themeIcon(const QString& symbol) {
+// The first theme name the icon theme has, or none.
+QString themeName(const QString& symbol) {
     for (const QString& name : Symbols::themeNames(symbol))
         if (QIcon::hasThemeIcon(name))
-            return QIcon::fromTheme(name);
+            return name;
     return {};
 }
 
 } // namespace
 
+QColor SymbolEngine::colour(const QPainter* painter, QIcon::Mode mode) const {
+    if (tint_.isValid()) {
+        QColor colour = tint_;
+        if (mode == QIcon::Disabled)
+            colour.setAlphaF(colour.alphaF() * 0.4);
+        return colour;
+    }
+    const QPaintDevice* device = painter ? painter->device() : nullptr;
+    const QWidget* widget = device && device->devType() == QInternal::Widget
+                                ? static_cast<const QWidget*>(device)
+                                : on_.data();
+    if (!widget)
+        return QGuiApplication::palette().color(
+            mode == QIcon::Disabled ? QPalette::Disabled : QPalette::Active, QPalette::WindowText);
+    const QPalette palette = widget->palette();
+    const QPalette::ColorGroup group =
+        widget->isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+    switch (mode) {
+    case QIcon::Disabled:
+        return palette.color(QPalette::Disabled, widget->foregroundRole());
+    case QIcon::Selected:
+        return palette.color(group, QPalette::HighlightedText);
+    default:
+        return palette.color(group, widget->foregroundRole());
+    }
+}
+
 void SymbolEngine::paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
                          QIcon::State state) {
-    const QPalette palette = QGuiApplication::palette();
-    QColor colour = tint_.isValid() ? tint_ : palette.color(QPalette::WindowText);
-    if (mode == QIcon::Disabled)
-        colour.setAlphaF(colour.alphaF() * 0.4);
+    const QColor colour = this->colour(painter, mode);
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
 
-    if (QIcon theme = themeIcon(name_); !theme.isNull()) {
-        QPixmap pixmap = theme.pixmap(rect.size(), ratio, mode, state);
-        if (tint_.isValid()) {
+    if (const QString name = themeName(name_); !name.isEmpty()) {
+        // Symbolic icons are drawn in one colour meant to be replaced, as GTK does, by the text
+        // colour they stand beside; a theme's dark grey would vanish on a dark palette.
+        const bool symbolic = name.endsWith(QLatin1StringView("-symbolic"));
+        QPixmap pixmap = QIcon::fromTheme(name).pixmap(rect.size(), ratio,
+                                                       symbolic ? QIcon::Normal : mode, state);
+        if (symbolic || tint_.isValid()) {
             QPainter tinter(&pixmap);
             tinter.setCompositionMode(QPainter::CompositionMode_SourceIn);
             tinter.fillRect(QRect(QPoint(), pixmap.size()), colour);
@@ -68,6 +97,11 @@ QPixmap SymbolEngine::pixmap(const QSize& size, QIcon::Mode mode, QIcon::State s
     QPainter painter(&pixmap);
     paint(&painter, QRect(QPoint(), size), mode, state);
     return pixmap;
+}
+
+QString SymbolEngine::iconName() {
+    // A tinted icon loaded by name would lose its tint; it goes as a picture instead.
+    return tint_.isValid() ? QString() : themeName(name_);
 }
 
 } // namespace tessel

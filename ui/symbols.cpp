@@ -325,6 +325,12 @@ QIcon icon(const QString& name, const QColor& tint) {
     return QIcon(new SymbolEngine(name, tint));
 }
 
+QIcon icon(const QString& name, QWidget* on) {
+    if (!known(name))
+        return {};
+    return QIcon(new SymbolEngine(name, {}, on));
+}
+
 } // namespace Symbols
 
 } // namespace tessel

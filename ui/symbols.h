@@ -8,6 +8,7 @@
 #include <QStringList>
 
 class QPainter;
+class QWidget;
 
 namespace tessel {
 
@@ -18,9 +19,12 @@ bool known(const QString& name);
 // Freedesktop icon names tried in order before our own drawing; empty when only ours fits.
 QStringList themeNames(const QString& name);
 // Vector icon, sharp at any size and device pixel ratio. A valid tint paints the whole glyph in
-// that colour (theme icons included); otherwise our drawing takes the palette's text colour.
-// An unknown name gives a null icon.
+// that colour (theme icons included); otherwise our drawing and the theme's symbolic icon take
+// the application palette's text colour. An unknown name gives a null icon.
 QIcon icon(const QString& name, const QColor& tint = {});
+// The same, untinted, in the text colour of `on`'s palette at each paint (selected items in the
+// highlighted text colour), so it follows the palette of the window it is shown in.
+QIcon icon(const QString& name, QWidget* on);
 // Our own drawing of `name` on a 24 x 24 grid; false for an unknown name.
 bool draw(const QString& name, QPainter& painter, const QColor& colour);
 } // namespace Symbols

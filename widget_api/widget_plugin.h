@@ -105,6 +105,10 @@ struct Parameter {
     QVariant defaultValue; // invalid for "absent" (EntityList without a choice)
     QList<Option> options; // Choice: every offered value, in order. EntityList: empty, ask
                            // WidgetPlugin::suggestedEntities(key)
+    // Flag: the parameters (by key) that have no effect while the flag is on, and a short text
+    // that says so. A sheet disables them meanwhile and shows the text with the flag.
+    QStringList overrides{};
+    QString overrideHint{};
 };
 
 // One choosable item of an EntityList parameter.
@@ -232,5 +236,5 @@ public:
 
 } // namespace tessel::widget
 
-#define TesselWidgetPlugin_iid "net.quorvane.TesselWidget.WidgetPlugin/1"
+#define TesselWidgetPlugin_iid "net.quorvane.TesselWidget.WidgetPlugin/2"
 Q_DECLARE_INTERFACE(tessel::widget::WidgetPlugin, TesselWidgetPlugin_iid)

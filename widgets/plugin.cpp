@@ -34,12 +34,15 @@ widget::WidgetDescription TesselWidgetBundle::description() const {
 
 QList<widget::Parameter> TesselWidgetBundle::parameters() const {
     using Type = widget::Parameter::Type;
-    widget::Parameter follows{QStringLiteral("followsAppSettings"),
-                              QStringLiteral("跟随主应用设置"),
-                              Type::Flag,
-                              {},
-                              true,
-                              {}};
+    widget::Parameter follows{
+        QStringLiteral("followsAppSettings"),
+        QStringLiteral("跟随主应用设置"),
+        Type::Flag,
+        {},
+        true,
+        {},
+        {QStringLiteral("subscriptions"), QStringLiteral("metric"), QStringLiteral("period")},
+        QStringLiteral("开启时，订阅、指标和时间范围取自主应用的“小组件展示设置”。")};
     widget::Parameter subscriptions{QStringLiteral("subscriptions"),
                                     QStringLiteral("订阅（不选则显示全部）"),
                                     Type::EntityList,

@@ -1,5 +1,6 @@
 #include "widgets/provider.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "storage/container.h"
@@ -72,7 +73,16 @@ Entry Provider::snapshot(const ConfigurationIntent& configuration) {
 
 Timeline Provider::timeline(const ConfigurationIntent& configuration) {
     Entry entry = snapshot(configuration);
-    const Instant after = entry.date + DesktopWidget::timelineInterval;
+    Instant after = entry.date + DesktopWidget::timelineInterval;
+    // A footer that says "synced" must not outlive the data's freshness: the widget reads the
+    // files again the second the entry would turn stale, and finds newer data or shows the age.
+    const Snapshot& s = entry.snapshot;
+    if (s.updatedAt && !s.issue && entry.effectivePreferences().showSync) {
+        const auto age = elapsed(*s.updatedAt, entry.date);
+        if (age <= Snapshot::freshness && age > -DesktopWidget::timelineInterval)
+            after =
+                std::min(after, entry.date + (Snapshot::freshness + std::chrono::seconds(1) - age));
+    }
     Timeline timeline{.after = after};
     timeline.entries.push_back(std::move(entry));
     return timeline;

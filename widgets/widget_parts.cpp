@@ -157,7 +157,13 @@ void FitLabel::paintEvent(QPaintEvent*) {
     const Fit& fit = fitFor(area.width());
     QPainter painter(this);
     painter.setFont(fit.font);
-    painter.setPen(Style::color(tint_, palette()));
+    // A widget's texts never grey out: the name of the only subscription is a disabled button
+    // (nothing to switch to), yet it is the widget's title.
+    QPalette colours = palette();
+    if (!isEnabled())
+        colours.setCurrentColorGroup(!isVisible() || isActiveWindow() ? QPalette::Active
+                                                                      : QPalette::Inactive);
+    painter.setPen(Style::color(tint_, colours));
     const qreal step = lineHeight(fit.font);
     // Shrunk text keeps the baseline of the full-size line, as a shrinking label does.
     const qreal top =

@@ -32,8 +32,13 @@ std::string format(Instant instant, const char* skeleton) {
         std::unique_ptr<icu::DateTimePatternGenerator> generator(
             icu::DateTimePatternGenerator::createInstance(icuLocale, status));
         if (U_SUCCESS(status)) {
-            const icu::UnicodeString pattern =
-                generator->getBestPattern(icu::UnicodeString(skeleton), status);
+            // Two digits per field whatever the locale prefers ("H:mm", "d/M"): the best pattern
+            // keeps the locale's order and separators, and the skeleton's lengths are put back
+            // also where the locale's data names the pattern for that very skeleton.
+            const icu::UnicodeString wanted(skeleton);
+            const icu::UnicodeString pattern = generator->replaceFieldTypes(
+                generator->getBestPattern(wanted, UDATPG_MATCH_ALL_FIELDS_LENGTH, status), wanted,
+                UDATPG_MATCH_ALL_FIELDS_LENGTH, status);
             if (U_SUCCESS(status))
                 format = std::make_unique<icu::SimpleDateFormat>(pattern, icuLocale, status);
         }

@@ -1,5 +1,6 @@
 #include "app/dashboard/dashboard_view.h"
 
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -71,6 +72,10 @@ void DashboardView::showSection() {
         pages_->setCurrentWidget(report_);
         toolbar_->setTitle(report_->navigationTitle());
     }
+    // Another section starts at its top, not where the page was left (the report serves two).
+    if (std::exchange(shown_, screen) != screen)
+        if (auto* page = qobject_cast<QAbstractScrollArea*>(pages_->currentWidget()))
+            page->verticalScrollBar()->setValue(page->verticalScrollBar()->minimum());
 }
 
 } // namespace tessel

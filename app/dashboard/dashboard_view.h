@@ -4,6 +4,7 @@
 // start again at "today" and "agents"; `screen` lives in the service.
 #pragma once
 
+#include <QString>
 #include <QWidget>
 
 class QSplitter;
@@ -44,6 +45,8 @@ private:
     ReportView* report_;
     QWidget* widgets_ = nullptr;
     QWidget* settings_ = nullptr;
+    // The section last shown, so that only a change of section scrolls a page back.
+    QString shown_;
 };
 
 } // namespace tessel

@@ -1,11 +1,14 @@
 #include "app/dashboard/quota_grid.h"
 
 #include <QFontMetrics>
+#include <QFutureWatcher>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
 #include "app/dashboard/surface.h"
+#include "sync/workers.h"
 #include "ui/quota_card.h"
 #include "ui/style.h"
 
@@ -15,58 +18,102 @@ namespace {
 
 constexpr int cardInset = 18;
 
+// Line heights of the card's text styles, taken on the GUI thread for the worker.
+struct Lines {
+    int headline = QFontMetrics(Style::headline()).height();
+    int caption = QFontMetrics(Style::caption()).height();
+    int caption2 = QFontMetrics(Style::caption2()).height();
+    int title2 = QFontMetrics(Style::title2()).height();
+};
+
 // The height a full card will take, from its record alone; close enough to stand in for a row
 // that has not been made yet.
-int estimate(const Quota& quota) {
-    const int caption = QFontMetrics(Style::caption()).height();
-    const int caption2 = QFontMetrics(Style::caption2()).height();
-    int h = QFontMetrics(Style::headline()).height();
+int estimate(const Quota& quota, const Lines& lines) {
+    int h = lines.headline;
     int rows = 1;
     auto add = [&](int height) {
         h += height;
         ++rows;
     };
     if (quota.plan)
-        add(caption);
+        add(lines.caption);
     if (quota.balance)
-        add(QFontMetrics(Style::title2()).height());
+        add(lines.title2);
     const std::size_t windows = std::min<std::size_t>(quota.windows ? quota.windows->size() : 0,
                                                       QuotaCard::fullWindowLimit);
     for (std::size_t i = 0; i < windows; ++i) {
         const QuotaWindow& w = (*quota.windows)[i];
-        int window = caption;
+        int window = lines.caption;
         if (w.remainingPercent())
             window += 4 + 6;
         if (w.display)
-            window += 4 + caption;
+            window += 4 + lines.caption;
         if (w.resetsAt)
-            window += 4 + caption2;
+            window += 4 + lines.caption2;
         add(window);
     }
     if (!quota.balance && windows == 0)
-        add(caption);
+        add(lines.caption);
     if (quota.asOf || quota.readAt)
-        add(caption2);
+        add(lines.caption2);
     return h + (rows - 1) * 12 + 2 * cardInset;
 }
 
 } // namespace
 
-QuotaGrid::QuotaGrid(QWidget* parent) : QWidget(parent) {
+QuotaGrid::QuotaGrid(QWidget* parent)
+    : QWidget(parent), quotas_(std::make_shared<const std::vector<Quota>>()) {
     setObjectName(QStringLiteral("quotaGrid"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 }
 
-void QuotaGrid::setQuotas(const std::vector<Quota>& quotas) {
-    if (quotas == quotas_)
+void QuotaGrid::setQuotas(Quotas quotas) {
+    next_ = quotas ? std::move(quotas) : std::make_shared<const std::vector<Quota>>();
+    if (!estimating_)
+        estimate();
+}
+
+void QuotaGrid::estimate() {
+    Quotas quotas = std::exchange(next_, nullptr);
+    if (!quotas || quotas == quotas_)
         return;
-    for (QWidget* cell : cells_)
-        delete cell;
-    quotas_ = quotas;
-    cells_.assign(quotas_.size(), nullptr);
-    estimates_.assign(quotas_.size(), -1);
+    estimating_ = true;
+    auto* watcher = new QFutureWatcher<std::vector<int>>(this);
+    connect(watcher, &QFutureWatcher<std::vector<int>>::finished, this, [this, watcher, quotas] {
+        watcher->deleteLater();
+        estimating_ = false;
+        show(quotas, watcher->future().takeResult());
+        estimate(); // a list that came meanwhile
+    });
+    watcher->setFuture(QtConcurrent::run(Workers::pool(), [quotas, lines = Lines()] {
+        std::vector<int> heights;
+        heights.reserve(quotas->size());
+        for (const Quota& quota : *quotas)
+            heights.push_back(tessel::estimate(quota, lines));
+        return heights;
+    }));
+}
+
+void QuotaGrid::show(Quotas quotas, std::vector<int> estimates) {
+    const Quotas before = std::exchange(quotas_, std::move(quotas));
+    estimates_ = std::move(estimates);
+    for (auto it = cells_.begin(); it != cells_.end();) {
+        const std::size_t i = it->first;
+        if (i >= quotas_->size()) {
+            delete it->second;
+            it = cells_.erase(it);
+            continue;
+        }
+        if (!((*quotas_)[i] == (*before)[i])) {
+            delete it->second;
+            makeCell(i);
+        }
+        ++it;
+    }
+    rows_.width = -1;
     updateGeometry();
     place();
+    emit quotasShown();
 }
 
 int QuotaGrid::columnsFor(int width) {
@@ -79,31 +126,44 @@ int QuotaGrid::cellWidth(int width) const {
 }
 
 int QuotaGrid::cellHeight(std::size_t index, int cellWidth) const {
-    if (QWidget* cell = cells_[index]) {
+    if (const auto made = cells_.find(index); made != cells_.end()) {
         // -1 when nothing in the card wraps.
-        const int height = cell->heightForWidth(cellWidth);
-        return height >= 0 ? height : cell->sizeHint().height();
+        const int height = made->second->heightForWidth(cellWidth);
+        return height >= 0 ? height : made->second->sizeHint().height();
     }
-    if (estimates_[index] < 0)
-        estimates_[index] = estimate(quotas_[index]);
     return estimates_[index];
 }
 
-std::vector<int> QuotaGrid::rowHeights(int width) const {
-    const std::size_t columns = std::size_t(columnsFor(width));
+const QuotaGrid::Rows& QuotaGrid::rows(int width) const {
+    if (rows_.width == width)
+        return rows_;
+    // Whole numbers only: the records were read on the worker.
+    const std::size_t perRow = std::size_t(columnsFor(width));
     const int cell = cellWidth(width);
-    std::vector<int> heights((quotas_.size() + columns - 1) / columns, 0);
-    for (std::size_t i = 0; i < quotas_.size(); ++i)
-        heights[i / columns] = std::max(heights[i / columns], cellHeight(i, cell));
-    return heights;
+    const std::size_t count = (estimates_.size() + perRow - 1) / perRow;
+    std::vector<int> heights(count, 0);
+    for (std::size_t i = 0; i < estimates_.size(); ++i)
+        heights[i / perRow] = std::max(heights[i / perRow], estimates_[i]);
+    for (const auto& [index, frame] : cells_) {
+        const std::size_t row = index / perRow;
+        int height = 0;
+        for (std::size_t i = row * perRow; i < std::min(estimates_.size(), (row + 1) * perRow); ++i)
+            height = std::max(height, cellHeight(i, cell));
+        heights[row] = height;
+    }
+    rows_.width = width;
+    rows_.tops.assign(count + 1, 0);
+    int top = 0;
+    for (std::size_t row = 0; row < count; ++row) {
+        rows_.tops[row] = top;
+        top += heights[row] + (row + 1 < count ? spacing : 0);
+    }
+    rows_.tops[count] = top;
+    return rows_;
 }
 
 int QuotaGrid::heightForWidth(int width) const {
-    const std::vector<int> heights = rowHeights(width);
-    int total = 0;
-    for (const int h : heights)
-        total += h;
-    return total + std::max(0, int(heights.size()) - 1) * spacing;
+    return rows(width).tops.back();
 }
 
 QSize QuotaGrid::sizeHint() const {
@@ -115,41 +175,45 @@ QSize QuotaGrid::minimumSizeHint() const {
     return {minimumColumn, 0};
 }
 
-int QuotaGrid::builtCount() const {
-    return int(std::count_if(cells_.begin(), cells_.end(), [](QWidget* c) { return c; }));
+QWidget* QuotaGrid::cell(int index) const {
+    if (index < 0)
+        return nullptr;
+    const auto made = cells_.find(std::size_t(index));
+    return made != cells_.end() ? made->second : nullptr;
 }
 
-QWidget* QuotaGrid::cell(int index) const {
-    return index >= 0 && std::size_t(index) < cells_.size() ? cells_[std::size_t(index)] : nullptr;
+QWidget* QuotaGrid::makeCell(std::size_t index) {
+    auto* frame = new Surface(Surface::Fill::Quaternary, 0.45, 18, this);
+    frame->setObjectName(QStringLiteral("quotaCell"));
+    auto* layout = new QVBoxLayout(frame);
+    layout->setContentsMargins(cardInset, cardInset, cardInset, cardInset);
+    layout->addWidget(new QuotaCard((*quotas_)[index], false));
+    layout->addStretch(1);
+    cells_[index] = frame;
+    return frame;
 }
 
 void QuotaGrid::reveal(const QRect& area) {
-    if (quotas_.empty() || width() <= 0)
+    if (quotas_->empty() || width() <= 0)
         return;
     const std::size_t perRow = std::size_t(columns());
-    const std::vector<int> heights = rowHeights(width());
+    const std::vector<int>& tops = rows(width()).tops;
+    const std::size_t count = tops.size() - 1;
+    // The last row that starts above the area, then every row that starts within it.
+    std::size_t row =
+        std::size_t(std::upper_bound(tops.begin(), tops.end() - 1, area.top()) - tops.begin());
+    row = row > 0 ? row - 1 : 0;
     bool made = false;
-    int top = 0;
-    for (std::size_t row = 0; row < heights.size() && top <= area.bottom(); ++row) {
-        const int bottom = top + heights[row];
-        if (bottom >= area.top()) {
-            for (std::size_t i = row * perRow; i < std::min(quotas_.size(), (row + 1) * perRow);
-                 ++i) {
-                if (cells_[i])
-                    continue;
-                auto* frame = new Surface(Surface::Fill::Quaternary, 0.45, 18, this);
-                frame->setObjectName(QStringLiteral("quotaCell"));
-                auto* layout = new QVBoxLayout(frame);
-                layout->setContentsMargins(cardInset, cardInset, cardInset, cardInset);
-                layout->addWidget(new QuotaCard(quotas_[i], false));
-                layout->addStretch(1);
-                cells_[i] = frame;
+    for (; row < count && tops[row] <= area.bottom(); ++row) {
+        for (std::size_t i = row * perRow; i < std::min(quotas_->size(), (row + 1) * perRow); ++i) {
+            if (!cells_.count(i)) {
+                makeCell(i);
                 made = true;
             }
         }
-        top = bottom + spacing;
     }
     if (made) {
+        rows_.width = -1;
         place();
         updateGeometry();
     }
@@ -163,18 +227,12 @@ void QuotaGrid::resizeEvent(QResizeEvent* event) {
 void QuotaGrid::place() {
     const std::size_t perRow = std::size_t(columns());
     const int cell = cellWidth(width());
-    const std::vector<int> heights = rowHeights(width());
-    int top = 0;
-    for (std::size_t row = 0; row < heights.size(); ++row) {
-        for (std::size_t i = row * perRow; i < std::min(quotas_.size(), (row + 1) * perRow); ++i) {
-            if (QWidget* frame = cells_[i]) {
-                // Each card as tall as its own content, at the top of its row.
-                frame->setGeometry(int(i - row * perRow) * (cell + spacing), top, cell,
-                                   cellHeight(i, cell));
-                frame->show();
-            }
-        }
-        top += heights[row] + spacing;
+    const std::vector<int>& tops = rows(width()).tops;
+    for (const auto& [index, frame] : cells_) {
+        // Each card as tall as its own content, at the top of its row.
+        frame->setGeometry(int(index % perRow) * (cell + spacing), tops[index / perRow], cell,
+                           cellHeight(index, cell));
+        frame->show();
     }
 }
 

@@ -14,6 +14,7 @@
 #include "app/dashboard/segmented_picker.h"
 #include "app/dashboard/surface.h"
 #include "app/dashboard/trend_chart.h"
+#include "app/wheel_guard.h"
 #include "sync/data_sync_service.h"
 #include "ui/style.h"
 #include "ui/symbol_view.h"
@@ -112,6 +113,7 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     periodPicker_->setAccessibleName(QStringLiteral("时间范围"));
     periodPicker_->setAccessibleDescription(QStringLiteral("时间范围"));
     periodPicker_->setFixedWidth(115);
+    WheelGuard::install(periodPicker_);
     for (const Report::Choice& choice : Report::periods())
         periodPicker_->addItem(choice.label, choice.value);
     topRow->addLayout(titles, 1);
@@ -207,6 +209,8 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     reveal_.setInterval(0);
     connect(&reveal_, &QTimer::timeout, this, &ReportView::revealCards);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, &reveal_, qOverload<>(&QTimer::start));
+    // At once, so that changed cards in view are never missing from a frame.
+    connect(grid_, &QuotaGrid::quotasShown, this, &ReportView::revealCards);
     connect(periodPicker_, &QComboBox::activated, this,
             [this](int index) { setPeriod(periodPicker_->itemData(index).toString()); });
     connect(dimensionPicker_, &SegmentedPicker::activated, this, &ReportView::setDimension);
@@ -260,8 +264,11 @@ void ReportView::updateScreen() {
     const bool none = sync_->snapshot().quotas.empty();
     emptyQuotas_->setVisible(subscriptions && none);
     grid_->setVisible(subscriptions && !none);
-    if (subscriptions)
-        grid_->setQuotas(sync_->snapshot().quotas);
+    if (subscriptions) {
+        // Shared with the snapshot, not copied; the grid reads it on a worker first.
+        const SharedSnapshot::Ptr& published = sync_->published();
+        grid_->setQuotas(QuotaGrid::Quotas(published, &published->snapshot().quotas));
+    }
     reveal_.start();
     emit navigationTitleChanged(navigationTitle());
 }

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSignalBlocker>
 
 #include "app/dashboard/surface.h"
 #include "ui/style.h"
@@ -86,8 +87,12 @@ SegmentedPicker::SegmentedPicker(const QString& title, const std::array<Report::
         group_.addButton(segment, int(i));
         row->addWidget(segment);
     }
-    connect(&group_, &QButtonGroup::idClicked, this,
-            [this](int id) { emit activated(values_[std::size_t(id)]); });
+    // A segment chosen by a click, the keyboard or a screen reader's "Toggle" action (which
+    // checks it without a click) is a choice; setValue() blocks the group's signals.
+    connect(&group_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked)
+            emit activated(values_[std::size_t(id)]);
+    });
 }
 
 QString SegmentedPicker::value() const {
@@ -96,6 +101,7 @@ QString SegmentedPicker::value() const {
 }
 
 void SegmentedPicker::setValue(const QString& value) {
+    const QSignalBlocker quiet(&group_);
     const auto found = std::find(values_.begin(), values_.end(), value);
     if (found == values_.end()) {
         group_.setExclusive(false);

@@ -58,7 +58,8 @@ Sidebar::Sidebar(DataSyncService* sync, QWidget* parent) : QWidget(parent), sync
     list_->viewport()->setAutoFillBackground(false);
     list_->setAutoFillBackground(false);
     for (const Section& section : sections()) {
-        auto* item = new QListWidgetItem(Symbols::icon(section.symbol), section.label, list_);
+        auto* item =
+            new QListWidgetItem(Symbols::icon(section.symbol, list_), section.label, list_);
         item->setData(Qt::UserRole, section.screen);
         item->setSizeHint(QSize(0, 32));
     }

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QToolButton>
 
+#include "app/shortcuts.h"
 #include "sync/data_sync_service.h"
 #include "ui/style.h"
 #include "ui/symbols.h"
@@ -65,17 +66,18 @@ DashboardToolbar::DashboardToolbar(DataSyncService* sync, QWidget* parent)
 
     spinner_ = new Spinner;
     row->addWidget(spinner_, 0, Qt::AlignVCenter);
-    refreshAction_ =
-        new QAction(Symbols::icon(QStringLiteral("arrow.clockwise")), QStringLiteral("刷新"), this);
+    refreshAction_ = new QAction(QStringLiteral("刷新"), this);
     refreshAction_->setObjectName(QStringLiteral("refresh"));
     refreshAction_->setToolTip(QStringLiteral("读取 Tessel 并请求刷新桌面小组件"));
-    refreshAction_->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_R), QKeySequence::Refresh});
+    refreshAction_->setShortcuts(
+        Shortcuts::of({QKeySequence(Qt::CTRL | Qt::Key_R)}, QKeySequence::Refresh));
     refreshAction_->setShortcutContext(Qt::WindowShortcut);
     connect(refreshAction_, &QAction::triggered, this, [this] {
         if (!sync_->syncing())
             sync_->refresh(true); // the task may be dropped: the service finishes the cycle
     });
     refresh_ = new QToolButton;
+    refreshAction_->setIcon(Symbols::icon(QStringLiteral("arrow.clockwise"), refresh_));
     refresh_->setObjectName(QStringLiteral("refreshButton"));
     refresh_->setDefaultAction(refreshAction_);
     refresh_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);

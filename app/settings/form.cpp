@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "app/wheel_guard.h"
 #include "ui/style.h"
 #include "ui/text_label.h"
 
@@ -35,6 +36,8 @@ QComboBox* picker(QFormLayout* form, const QString& label, const Options& option
     // Long subscription names must not decide the form's width.
     combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     combo->setMinimumContentsLength(8);
+    // The forms scroll: the wheel is the page's unless the picker has the focus.
+    WheelGuard::install(combo);
     for (const auto& [text, value] : options)
         combo->addItem(text, value);
     form->addRow(label, combo);

@@ -22,9 +22,10 @@ void KeyLookup::request(const QString& endpoint) {
 
 void KeyLookup::run(const QString& endpoint) {
     running_ = true;
-    auto* watcher = new QFutureWatcher<QString>(this);
-    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, endpoint] {
-        const QString key = watcher->result();
+    using Answer = std::pair<QString, bool>;
+    auto* watcher = new QFutureWatcher<Answer>(this);
+    connect(watcher, &QFutureWatcher<Answer>::finished, this, [this, watcher, endpoint] {
+        const auto [key, known] = watcher->result();
         watcher->deleteLater();
         running_ = false;
         if (waiting_) {
@@ -35,14 +36,14 @@ void KeyLookup::run(const QString& endpoint) {
             }
         }
         if (endpoint == latest_)
-            emit found(endpoint, key);
+            emit found(endpoint, key, known);
     });
     // The watcher dies with this object; a lookup still running then finishes unheard.
     watcher->setFuture(QtConcurrent::run([text = endpoint.toStdString()] {
-        std::optional<std::string> key = GatewayKeychain::load(text);
-        const QString shown = key ? QString::fromStdString(*key) : QString();
-        SecretMemory::wipe(key);
-        return shown;
+        GatewayKeychain::Lookup lookup = GatewayKeychain::find(text);
+        const QString shown = lookup.key ? QString::fromStdString(*lookup.key) : QString();
+        SecretMemory::wipe(lookup.key);
+        return Answer(shown, lookup.answered);
     }));
 }
 

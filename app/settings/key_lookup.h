@@ -22,8 +22,9 @@ public:
     const QString& endpoint() const { return latest_; }
 
 signals:
-    // The key stored for the newest requested address, empty when there is none.
-    void found(const QString& endpoint, const QString& key);
+    // The key stored for the newest requested address, empty when there is none; `known` is
+    // false when the store gave no answer, and then the key is empty but not known to be absent.
+    void found(const QString& endpoint, const QString& key, bool known);
 
 private:
     void run(const QString& endpoint);

@@ -20,6 +20,7 @@
 #include "app/login_item.h"
 #include "app/settings/form.h"
 #include "app/settings/key_lookup.h"
+#include "app/settings/subscription_model.h"
 #include "app/settings/widget_settings_sections.h"
 #include "app/shell_settings.h"
 #include "app/update_controller.h"
@@ -39,6 +40,9 @@ namespace tessel {
 namespace {
 
 const QString lookingUp = QStringLiteral("正在读取密钥环…");
+const QString unread = QStringLiteral("无法读取密钥环");
+// Between two read-backs of a key store that does not answer; each read waits its own limit.
+constexpr int readBackPause = 1000;
 // Longer than any address a gateway can have (a host name is at most 253 characters); a pasted
 // page of text is refused instead of being stored and sent to the resolver.
 constexpr qsizetype longestEndpoint = 2048;
@@ -80,7 +84,8 @@ QString feedText(const QString& feed) {
 SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
                            UpdateController* updates, QWidget* parent)
     : QScrollArea(parent), sync_(sync), settings_(settings), updates_(updates),
-      lookup_(new KeyLookup(this)), loginProgram_(QCoreApplication::applicationFilePath()) {
+      lookup_(new KeyLookup(this)), readBack_(new KeyLookup(this)),
+      loginProgram_(QCoreApplication::applicationFilePath()) {
     setObjectName(QStringLiteral("settingsView"));
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
@@ -151,6 +156,10 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
                                QStringLiteral("appearance"));
     showMenuBar_ = Form::toggle(shell, QStringLiteral("显示菜单栏"), QStringLiteral("showMenuBar"));
     menuQuota_ = Form::picker(shell, QStringLiteral("菜单栏额度"), {}, QStringLiteral("menuQuota"));
+    // Rows read from the snapshot, compared off this thread: rebuilt only when the
+    // subscriptions' ids or titles change, never a pass over them here.
+    quotaChoices_ = new SubscriptionModel(sync_, QStringLiteral("第一个订阅"), menuQuota_);
+    menuQuota_->setModel(quotaChoices_);
     login_ = Form::toggle(shell, QStringLiteral("登录时启动"), QStringLiteral("login"));
     login_->setChecked(LoginItem::status() == LoginItem::Status::Enabled);
     notifyLowQuota_ =
@@ -196,6 +205,7 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     connect(endpoint_, &QLineEdit::returnPressed, this, &SettingsView::save);
     connect(token_, &QLineEdit::returnPressed, this, &SettingsView::save);
     connect(lookup_, &KeyLookup::found, this, &SettingsView::keyFound);
+    connect(readBack_, &KeyLookup::found, this, &SettingsView::keyReadBack);
     connect(detect, &QPushButton::clicked, this, &SettingsView::detect);
     connect(intervalPicker_, &QComboBox::activated, this,
             [this] { interval_ = intervalPicker_->currentData().toInt(); });
@@ -212,7 +222,9 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
         if (writable())
             settings_->setAppearance(appearance_->currentData().toString());
     });
-    connect(showMenuBar_, &QCheckBox::clicked, this, [this](bool on) {
+    // Switches act on `toggled`: a click, the keyboard and a screen reader's "Toggle" action all
+    // come through it, and the view's own updates are made with its signals blocked.
+    connect(showMenuBar_, &QCheckBox::toggled, this, [this](bool on) {
         if (!settings_)
             return;
         if (writable())
@@ -224,8 +236,8 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
         if (writable())
             settings_->setMenuQuota(menuQuota_->currentData().toString());
     });
-    connect(login_, &QCheckBox::clicked, this, &SettingsView::changeLogin);
-    connect(notifyLowQuota_, &QCheckBox::clicked, this, [this](bool on) {
+    connect(login_, &QCheckBox::toggled, this, &SettingsView::changeLogin);
+    connect(notifyLowQuota_, &QCheckBox::toggled, this, [this](bool on) {
         if (!settings_)
             return;
         if (writable())
@@ -234,10 +246,7 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     if (settings_)
         connect(settings_, &ShellSettings::changed, this, &SettingsView::showShellSettings);
     if (sync_) {
-        connect(sync_, &DataSyncService::snapshotChanged, this, [this] {
-            showQuotaChoices();
-            showDiagnostics();
-        });
+        connect(sync_, &DataSyncService::snapshotChanged, this, &SettingsView::showDiagnostics);
         connect(sync_, &DataSyncService::storageIssueChanged, this, &SettingsView::showDiagnostics);
     }
     // "已同步" turns into "数据已过期" with time alone.
@@ -249,7 +258,7 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     });
     clock->start();
 
-    showQuotaChoices();
+    connect(quotaChoices_, &QAbstractItemModel::modelReset, this, &SettingsView::showMenuQuota);
     showShellSettings();
     showDiagnostics();
     // The height is the window's business: embedded, the form scrolls in what it is given.
@@ -298,19 +307,23 @@ void SettingsView::load() {
 
 void SettingsView::lookUpKey() {
     token_->clear();
-    storedKey_.clear();
+    storedKey_.reset();
     token_->setReadOnly(true);
     token_->setPlaceholderText(lookingUp);
+    token_->setAccessibleDescription(lookingUp);
     lookup_->request(endpoint_->text());
 }
 
-void SettingsView::keyFound(const QString& endpoint, const QString& key) {
+void SettingsView::keyFound(const QString& endpoint, const QString& key, bool known) {
     if (endpoint != endpoint_->text())
         return;
-    storedKey_ = key;
+    if (known)
+        storedKey_ = key;
     token_->setText(key);
     token_->setReadOnly(false);
-    token_->setPlaceholderText({});
+    token_->setPlaceholderText(known ? QString() : unread);
+    // A screen reader does not read a placeholder.
+    token_->setAccessibleDescription(token_->placeholderText());
     if (std::exchange(saveWaiting_, false))
         save();
 }
@@ -346,37 +359,44 @@ void SettingsView::save() {
         return;
     }
     // A key field the user left as the store gave it needs no store call, so a keyring that
-    // is locked or gone cannot block a change of the interval, nor a failed lookup delete a key.
-    if (token == storedKey_) {
+    // is locked or gone cannot block a change of the interval. A key the store did not give is
+    // only written when the user typed one: an empty field then is no wish to delete.
+    if (storedKey_ ? token == *storedKey_ : token.isEmpty()) {
         apply(endpoint, interval);
         return;
     }
     saving_ = true;
     save_->setEnabled(false);
-    auto* watcher = new QFutureWatcher<QString>(this);
-    connect(watcher, &QFutureWatcher<QString>::finished, this,
+    using Failure = std::pair<QString, int>;
+    auto* watcher = new QFutureWatcher<Failure>(this);
+    connect(watcher, &QFutureWatcher<Failure>::finished, this,
             [this, watcher, endpoint, interval, token] {
-                const QString failure = watcher->result();
+                const auto [failure, code] = watcher->result();
                 watcher->deleteLater();
                 saving_ = false;
                 save_->setEnabled(true);
                 if (!failure.isEmpty()) {
                     setMessage(failure);
+                    if (code == GatewayKeychain::unanswered)
+                        settle({endpoint, interval, token});
                     emit saveFinished();
                     return;
                 }
+                unsettled_.reset(); // this key is in the store now, whatever the earlier call did
                 if (endpoint_->text() == endpoint)
                     storedKey_ = token;
                 apply(endpoint, interval);
             });
-    // The store may show an unlock prompt or take its full time limit: never on this thread.
+    // The store may show its prompts and wait for the user's answer: never on this thread.
     watcher->setFuture(
         QtConcurrent::run([e = endpoint.toStdString(), t = token.toStdString()]() mutable {
-            QString failure;
+            Failure failure;
             try {
                 GatewayKeychain::save(t, e);
+            } catch (const KeychainError& error) {
+                failure = {QString::fromUtf8(error.what()), error.code()};
             } catch (const std::exception& error) {
-                failure = QString::fromUtf8(error.what());
+                failure = {QString::fromUtf8(error.what()), 0};
             }
             SecretMemory::wipe(t);
             return failure;
@@ -384,14 +404,58 @@ void SettingsView::save() {
 }
 
 void SettingsView::apply(const QString& endpoint, int interval) {
+    configure(endpoint, interval);
+    emit saveFinished();
+}
+
+bool SettingsView::configure(const QString& endpoint, int interval) {
     try {
         // The key is already in place; the refresh this starts runs on its own.
         sync_->configure(endpoint, interval);
         setMessage(QStringLiteral("设置已保存。"));
+        return true;
     } catch (const std::exception& e) {
         setMessage(QString::fromUtf8(e.what()));
+        return false;
     }
-    emit saveFinished();
+}
+
+// The store may still carry out a call it did not answer: the key is read back until the store
+// answers, so that the form shows what it holds, not what the user typed.
+void SettingsView::settle(const Attempt& attempt) {
+    unsettled_ = attempt;
+    token_->setModified(false);
+    readBack_->request(attempt.endpoint);
+}
+
+void SettingsView::keyReadBack(const QString& endpoint, const QString& key, bool known) {
+    if (!unsettled_ || endpoint != unsettled_->endpoint)
+        return;
+    if (!known) {
+        QTimer::singleShot(readBackPause, this, [this] {
+            if (unsettled_)
+                readBack_->request(unsettled_->endpoint);
+        });
+        return;
+    }
+    const Attempt attempt = *std::exchange(unsettled_, std::nullopt);
+    if (endpoint_->text() == attempt.endpoint && !lookup_->pending()) {
+        storedKey_ = key;
+        if (!token_->isModified())
+            token_->setText(key);
+    }
+    const bool carriedOut = key == attempt.token; // an absent key reads as the empty text
+    // The press that went unanswered completes now, unless the form has moved on since.
+    const bool asBefore = endpoint_->text().trimmed() == attempt.endpoint &&
+                          interval_ == attempt.interval && token_->text() == attempt.token;
+    if (carriedOut && asBefore && !saving_ && sync_)
+        configure(attempt.endpoint, attempt.interval);
+    else if (!carriedOut)
+        setMessage(QStringLiteral("密钥环已响应：密钥未更改。"));
+    else
+        setMessage(attempt.token.isEmpty() ? QStringLiteral("密钥环已响应：密钥已删除。")
+                                           : QStringLiteral("密钥环已响应：密钥已保存。"));
+    emit keySettled();
 }
 
 void SettingsView::setMessage(const QString& message) {
@@ -419,28 +483,15 @@ void SettingsView::showShellSettings() {
         const QSignalBlocker quietToo(notifyLowQuota_);
         notifyLowQuota_->setChecked(settings_->notifyLowQuota());
     }
-    Form::select(menuQuota_, settings_->menuQuota());
+    showMenuQuota();
 }
 
-void SettingsView::showQuotaChoices() {
-    if (!sync_)
+void SettingsView::showMenuQuota() {
+    if (!settings_)
         return;
-    QStringList choices;
-    const auto& quotas = sync_->snapshot().quotas;
-    choices.reserve(qsizetype(2 * quotas.size()));
-    for (const Quota& quota : quotas)
-        choices << QString::fromStdString(quota.id()) << QString::fromStdString(quota.title());
-    // Rebuilt only when the subscriptions changed, not after every cycle.
-    if (choices == quotaChoices_ && menuQuota_->count() > 0)
-        return;
-    quotaChoices_ = choices;
     const QSignalBlocker quiet(menuQuota_);
-    menuQuota_->clear();
-    menuQuota_->addItem(QStringLiteral("第一个订阅"), QString());
-    for (qsizetype i = 0; i + 1 < choices.size(); i += 2)
-        menuQuota_->addItem(choices[i + 1], choices[i]);
-    if (settings_)
-        Form::select(menuQuota_, settings_->menuQuota());
+    // Through the snapshot's index: findData would compare every row.
+    menuQuota_->setCurrentIndex(quotaChoices_->rowOf(settings_->menuQuota()));
 }
 
 void SettingsView::showDiagnostics() {
@@ -472,6 +523,7 @@ void SettingsView::showDiagnostics() {
 void SettingsView::changeLogin(bool on) {
     QString failure;
     const bool now = LoginItem::apply(on, loginProgram_, failure);
+    const QSignalBlocker quiet(login_);
     login_->setChecked(now);
     if (!failure.isEmpty())
         setMessage(failure);

@@ -8,6 +8,8 @@
 #include <QScrollArea>
 #include <QString>
 
+#include <optional>
+
 class QCheckBox;
 class QComboBox;
 class QFormLayout;
@@ -19,6 +21,7 @@ namespace tessel {
 class DataSyncService;
 class KeyLookup;
 class ShellSettings;
+class SubscriptionModel;
 class TextLabel;
 class UpdateController;
 class WidgetSettingsSections;
@@ -41,6 +44,8 @@ public:
 signals:
     // After every press of "保存并连接" once its outcome is shown.
     void saveFinished();
+    // After a key-store call that went unanswered, once the store's real content is shown.
+    void keySettled();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -50,13 +55,24 @@ private:
     void load();
     void styleSaveButton();
     void lookUpKey();
-    void keyFound(const QString& endpoint, const QString& key);
+    void keyFound(const QString& endpoint, const QString& key, bool known);
     void detect();
     void save();
     void apply(const QString& endpoint, int interval);
+    // Whether configure() took the settings; the message says how it went.
+    bool configure(const QString& endpoint, int interval);
+    // A save whose key-store call went unanswered: what was asked, until the store tells what
+    // it holds.
+    struct Attempt {
+        QString endpoint;
+        int interval;
+        QString token;
+    };
+    void settle(const Attempt& attempt);
+    void keyReadBack(const QString& endpoint, const QString& key, bool known);
     void setMessage(const QString& message);
     void showShellSettings();
-    void showQuotaChoices();
+    void showMenuQuota();
     void showDiagnostics();
     void changeLogin(bool on);
     // Whether the settings file can take a value; else the message says why.
@@ -66,11 +82,14 @@ private:
     QPointer<ShellSettings> settings_;
     QPointer<UpdateController> updates_;
     KeyLookup* lookup_;
+    KeyLookup* readBack_;
     QString loginProgram_;
 
     int interval_ = 60;
-    // The key the store gave for the address in the field; the field differs when edited.
-    QString storedKey_;
+    // The key the store gave for the address in the field (the field differs when edited);
+    // nullopt while the store did not say.
+    std::optional<QString> storedKey_;
+    std::optional<Attempt> unsettled_;
     bool saveWaiting_ = false;
     bool saving_ = false;
 
@@ -93,7 +112,7 @@ private:
     TextLabel* usageUpdatedAt_;
     TextLabel* issue_;
     TextLabel* storageIssue_;
-    QStringList quotaChoices_;
+    SubscriptionModel* quotaChoices_;
 };
 
 } // namespace tessel

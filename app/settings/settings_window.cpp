@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "app/settings/settings_view.h"
+#include "app/shortcuts.h"
 #include "app/tray_icon.h"
 
 namespace tessel {
@@ -13,7 +14,8 @@ SettingsWindow::SettingsWindow(DataSyncService* sync, ShellSettings* settings,
                                UpdateController* updates, QWidget* parent)
     : QWidget(parent, Qt::Window), view_(new SettingsView(sync, settings, updates)) {
     setObjectName(QStringLiteral("settingsWindow"));
-    setWindowTitle(QStringLiteral("Tessel Widget 设置"));
+    // Ends with the application's display name, which Qt then does not append a second time.
+    setWindowTitle(QStringLiteral("设置 — Tessel Widget"));
     setWindowIcon(TrayIcon::bird());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -21,7 +23,7 @@ SettingsWindow::SettingsWindow(DataSyncService* sync, ShellSettings* settings,
     setMinimumSize(SettingsView::minimumSide, SettingsView::minimumSide);
     resize(defaultSize);
     auto* close = new QAction(this);
-    close->setShortcuts({QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
+    close->setShortcuts(Shortcuts::of({QKeySequence(Qt::Key_Escape)}, QKeySequence::Close));
     connect(close, &QAction::triggered, this, &QWidget::close);
     addAction(close);
 }

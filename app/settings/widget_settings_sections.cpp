@@ -1,6 +1,5 @@
 #include "app/settings/widget_settings_sections.h"
 
-#include <QAbstractListModel>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,6 +19,7 @@
 #include <unordered_set>
 
 #include "app/settings/form.h"
+#include "app/settings/subscription_model.h"
 #include "sync/data_sync_service.h"
 #include "ui/style.h"
 #include "ui/text_label.h"
@@ -52,86 +52,57 @@ std::vector<std::string> toggled(const std::vector<std::string>& providerIDs,
 
 } // namespace SubscriptionSelection
 
-// One checkable row per subscription. A list model rather than a widget per row, so a snapshot
-// with a thousand subscriptions costs a thousand strings, not a thousand widgets.
-class SubscriptionModel : public QAbstractListModel {
+// One checkable row per subscription: a thousand subscriptions cost a thousand rows, not a
+// thousand widgets, and their texts are made only for the rows in view.
+class SubscriptionSwitches : public SubscriptionModel {
 public:
-    static constexpr int planRole = Qt::UserRole + 1;
-
-    struct Row {
-        std::string id;
-        QString title;
-        QString plan;
-        bool operator==(const Row&) const = default;
-    };
-
-    using QAbstractListModel::QAbstractListModel;
+    using SubscriptionModel::SubscriptionModel;
 
     std::function<void(const std::string& id, bool on)> changed;
 
-    void setRows(std::vector<Row> rows) {
-        if (rows == rows_)
-            return;
-        beginResetModel();
-        rows_ = std::move(rows);
-        endResetModel();
-    }
     void setSelection(const std::vector<std::string>& providerIDs) {
         all_ = providerIDs.empty();
         selected_ = std::unordered_set<std::string>(providerIDs.begin(), providerIDs.end());
-        if (!rows_.empty())
-            emit dataChanged(index(0), index(int(rows_.size()) - 1), {Qt::CheckStateRole});
+        if (rowCount() > 0)
+            emit dataChanged(index(0), index(rowCount() - 1), {Qt::CheckStateRole});
     }
 
-    int rowCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : int(rows_.size());
-    }
     QVariant data(const QModelIndex& index, int role) const override {
-        if (!index.isValid() || index.row() >= int(rows_.size()))
+        if (role != Qt::CheckStateRole)
+            return SubscriptionModel::data(index, role);
+        const Quota* quota = index.isValid() ? this->quota(index.row()) : nullptr;
+        if (!quota)
             return {};
-        const Row& row = rows_[std::size_t(index.row())];
-        switch (role) {
-        case Qt::DisplayRole:
-        case Qt::AccessibleTextRole:
-            return row.title;
-        case planRole:
-        case Qt::AccessibleDescriptionRole:
-            return row.plan;
-        case Qt::ToolTipRole:
-            return row.plan.isEmpty() ? row.title : row.title + u'\n' + row.plan;
-        case Qt::CheckStateRole:
-            return all_ || selected_.count(row.id) ? Qt::Checked : Qt::Unchecked;
-        default:
-            return {};
-        }
+        return all_ || selected_.count(quota->id()) ? Qt::Checked : Qt::Unchecked;
     }
     bool setData(const QModelIndex& index, const QVariant& value, int role) override {
-        if (role != Qt::CheckStateRole || !index.isValid() || !changed)
+        const Quota* quota = index.isValid() ? this->quota(index.row()) : nullptr;
+        if (role != Qt::CheckStateRole || !quota || !changed)
             return false;
-        changed(rows_[std::size_t(index.row())].id, value.toInt() == Qt::Checked);
+        changed(quota->id(), value.toInt() == Qt::Checked);
         return true;
     }
     Qt::ItemFlags flags(const QModelIndex& index) const override {
-        return QAbstractListModel::flags(index) | Qt::ItemIsUserCheckable;
+        return SubscriptionModel::flags(index) | Qt::ItemIsUserCheckable;
     }
 
 private:
-    std::vector<Row> rows_;
     std::unordered_set<std::string> selected_;
     bool all_ = true;
 };
 
 namespace {
 
-// The title, and below it the plan in the caption font and the secondary colour.
+// The title, and below it the plan in the caption font and the secondary colour. Every row is
+// as high as one with a plan, so that the list takes one row's size for all: laying out a
+// hundred thousand rows then measures none of them.
 class SubscriptionDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
-        if (!index.data(SubscriptionModel::planRole).toString().isEmpty())
-            size.rheight() += QFontMetrics(Style::caption()).height();
+        size.rheight() += QFontMetrics(Style::caption()).height();
         return size + QSize(0, 6);
     }
 
@@ -258,13 +229,13 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
         Form::note(QStringLiteral("勾选需要展示的订阅。小号点击订阅名可在所选订阅之间切换；"
                                   "中号、大号按 Tessel 顺序展示。未单独选择时使用全部订阅。"),
                    QStringLiteral("filterNote")));
-    model_ = new SubscriptionModel(this);
+    model_ = new SubscriptionSwitches(sync_, {}, this);
     list_ = new QListView;
     list_->setObjectName(QStringLiteral("subscriptions"));
     list_->setAccessibleName(QStringLiteral("订阅"));
     list_->setModel(model_);
     list_->setItemDelegate(new SubscriptionDelegate(list_));
-    list_->setUniformItemSizes(false);
+    list_->setUniformItemSizes(true);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -291,7 +262,8 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
     pick(quotaCount_, &WidgetPreferences::quotaCount);
     pick(chartMetric_, &WidgetPreferences::chartMetric);
     auto flag = [this](QCheckBox* box, bool WidgetPreferences::*field) {
-        connect(box, &QCheckBox::clicked, this,
+        // `toggled`, not `clicked`: a screen reader's "Toggle" action changes the state alone.
+        connect(box, &QCheckBox::toggled, this,
                 [this, field](bool on) { write([&](WidgetPreferences& p) { p.*field = on; }); });
     };
     flag(showQuotas_, &WidgetPreferences::showQuotas);
@@ -303,18 +275,18 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
     flag(showChart_, &WidgetPreferences::showChart);
     flag(showRequests_, &WidgetPreferences::showRequests);
     flag(showAgents_, &WidgetPreferences::showAgents);
-    connect(all_, &QCheckBox::clicked, this, [this](bool on) {
+    connect(all_, &QCheckBox::toggled, this, [this](bool on) {
         write([&](WidgetPreferences& p) {
             p.providerIDs.clear();
             if (!on)
-                for (const Quota& quota : sync_->snapshot().quotas)
+                for (const Quota& quota : model_->shown()->snapshot().quotas)
                     p.providerIDs.push_back(quota.id());
         });
     });
     model_->changed = [this](const std::string& id, bool on) {
         write([&](WidgetPreferences& p) {
-            p.providerIDs =
-                SubscriptionSelection::toggled(p.providerIDs, sync_->snapshot().quotas, id, on);
+            p.providerIDs = SubscriptionSelection::toggled(
+                p.providerIDs, model_->shown()->snapshot().quotas, id, on);
         });
     };
     connect(gallery, &QPushButton::clicked, this, &WidgetSettingsSections::openGallery);
@@ -324,11 +296,11 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
     if (sync_) {
         connect(sync_, &DataSyncService::widgetPreferencesChanged, this,
                 &WidgetSettingsSections::showPreferences);
-        connect(sync_, &DataSyncService::snapshotChanged, this,
-                &WidgetSettingsSections::showSubscriptions);
     }
+    // The rows follow the snapshot on their own, off this thread.
+    connect(model_, &QAbstractItemModel::modelReset, this, &WidgetSettingsSections::fitList);
     Form::alignLabels(this);
-    showSubscriptions();
+    fitList();
     showPreferences();
 }
 
@@ -380,26 +352,12 @@ void WidgetSettingsSections::showPreferences() {
     model_->setSelection(p.providerIDs);
 }
 
-void WidgetSettingsSections::showSubscriptions() {
-    if (!sync_)
-        return;
-    std::vector<SubscriptionModel::Row> rows;
-    rows.reserve(sync_->snapshot().quotas.size());
-    for (const Quota& quota : sync_->snapshot().quotas)
-        rows.push_back({quota.id(), QString::fromStdString(quota.title()),
-                        QString::fromStdString(quota.plan.value_or(std::string()))});
-    model_->setRows(std::move(rows));
-    fitList();
-}
-
 void WidgetSettingsSections::fitList() {
     // As high as its rows up to a few, then it scrolls inside the form.
     const int rows = model_->rowCount();
     list_->setVisible(rows > 0);
-    int height = 2 * list_->frameWidth();
-    for (int row = 0; row < std::min(rows, visibleRows); ++row)
-        height += list_->sizeHintForRow(row);
-    list_->setFixedHeight(height);
+    const int row = rows > 0 ? list_->sizeHintForRow(0) : 0;
+    list_->setFixedHeight(2 * list_->frameWidth() + std::min(rows, visibleRows) * row);
 }
 
 } // namespace tessel

@@ -21,7 +21,7 @@ class QListView;
 namespace tessel {
 
 class DataSyncService;
-class SubscriptionModel;
+class SubscriptionSwitches;
 class TextLabel;
 
 // The selection rules of the subscription switches.
@@ -50,7 +50,6 @@ private:
     void openGallery();
     void write(const std::function<void(WidgetPreferences&)>& change);
     void showPreferences();
-    void showSubscriptions();
     void fitList();
 
     QPointer<DataSyncService> sync_;
@@ -69,7 +68,7 @@ private:
     QCheckBox* showAgents_;
     QCheckBox* all_;
     QFormLayout* large_;
-    SubscriptionModel* model_;
+    SubscriptionSwitches* model_;
     QListView* list_;
     TextLabel* galleryIssue_;
 };

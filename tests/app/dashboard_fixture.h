@@ -1,5 +1,4 @@
-// What the dashboard tests share: a real sync service over a snapshot stored in a temporary
-// container, and the sample gateway's answers as such a snapshot.
+// A real sync service over a snapshot stored in a temporary container.
 #pragma once
 
 #include <QAccessible>
@@ -40,8 +39,7 @@ protected:
     std::unique_ptr<DataSyncService> service_;
 };
 
-// Every name, value and description a screen reader finds under `widget`, depth first, leaving
-// out what is hidden.
+// Every name, value and description a screen reader finds under `widget`, hidden ones left out.
 inline QStringList spoken(QWidget* widget) {
     QStringList texts;
     std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
@@ -55,6 +53,14 @@ inline QStringList spoken(QWidget* widget) {
     };
     walk(QAccessible::queryAccessibleInterface(widget));
     return texts;
+}
+
+// A screen reader's action: AT-SPI "Toggle" and "Press" are Qt's toggleAction(), pressAction().
+inline void act(QWidget* widget, const QString& action) {
+    QAccessibleInterface* node = QAccessible::queryAccessibleInterface(widget);
+    ASSERT_TRUE(node && node->actionInterface());
+    ASSERT_TRUE(node->actionInterface()->actionNames().contains(action));
+    node->actionInterface()->doAction(action);
 }
 
 } // namespace tessel::test

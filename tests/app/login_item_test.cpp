@@ -1,8 +1,6 @@
 // The autostart entry on a temporary XDG_CONFIG_HOME: register, status, unregister, failures.
 #include <gtest/gtest.h>
 
-#include <QFile>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -29,13 +27,16 @@ protected:
     test::ScopedEnv config{"XDG_CONFIG_HOME", (dir.path() / "config").string()};
 };
 
-TEST_F(LoginItemTest, RegisterWritesAnEnabledEntryAndUnregisterRemovesIt) {
+TEST_F(LoginItemTest, RegisterWritesAnEnabledQuotedEntryAndUnregisterRemovesIt) {
     EXPECT_EQ(LoginItem::status(), LoginItem::Status::NotRegistered);
     const mode_t umask = ::umask(0); // the user's alone, whatever the umask
-    LoginItem::registerItem(QStringLiteral("/opt/tessel/bin/TesselWidget"));
+    LoginItem::registerItem(QStringLiteral("/home/a b/100%/x\"$`\\y/TesselWidget"));
     ::umask(umask);
     const std::string text = entryText();
-    EXPECT_NE(text.find("Exec=\"/opt/tessel/bin/TesselWidget\"\n"), std::string::npos);
+    // Exec quoting escapes " $ ` \, then the string level doubles every backslash; % doubles.
+    EXPECT_NE(text.find("Exec=\"/home/a b/100%%/x\\\\\"\\\\$\\\\`\\\\\\\\y/TesselWidget\"\n"),
+              std::string::npos)
+        << text;
     EXPECT_NE(text.find("Type=Application\n"), std::string::npos);
     EXPECT_EQ(fs::status(entry()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(fs::status(entry().parent_path()).permissions(), fs::perms::owner_all);
@@ -46,19 +47,9 @@ TEST_F(LoginItemTest, RegisterWritesAnEnabledEntryAndUnregisterRemovesIt) {
     EXPECT_FALSE(fs::exists(entry()));
     EXPECT_EQ(LoginItem::status(), LoginItem::Status::NotRegistered);
     EXPECT_NO_THROW(LoginItem::unregisterItem()); // already gone counts as done
-}
-
-TEST_F(LoginItemTest, ProgramPathIsQuotedForTheExecLine) {
-    LoginItem::registerItem(QStringLiteral("/home/a b/100%/x\"$`\\y/TesselWidget"));
-    const std::string text = entryText();
-    // Exec quoting escapes " $ ` \, then the string level doubles every backslash; % doubles.
-    EXPECT_NE(text.find("Exec=\"/home/a b/100%%/x\\\\\"\\\\$\\\\`\\\\\\\\y/TesselWidget\"\n"),
-              std::string::npos)
-        << text;
     EXPECT_THROW(LoginItem::registerItem(QStringLiteral("/bin/x\nHidden=true")), LoginItem::Error);
-}
 
-TEST_F(LoginItemTest, DisabledOrHiddenEntriesAreNotEnabled) {
+    // Disabled or hidden entries are not enabled.
     const auto status = [&](const std::string& keys) {
         dir.write(fs::path("config/autostart") / LoginItem::fileName, "[Desktop Entry]\n" + keys);
         return LoginItem::status();
@@ -92,14 +83,12 @@ TEST_F(LoginItemTest, FailuresGiveTheMessageAndTheRealState) {
         fs::permissions(dir.path() / "config/autostart", fs::perms::owner_all);
     }
     EXPECT_FALSE(LoginItem::apply(false, {}, message));
-}
 
-TEST(LoginItemWithoutHome, RefusesWithAReason) {
-    test::ScopedEnv config{"XDG_CONFIG_HOME", std::nullopt};
-    test::ScopedEnv home{"HOME", std::nullopt};
+    // Without a home: refused with a reason.
+    test::ScopedEnv noConfig{"XDG_CONFIG_HOME", std::nullopt}, noHome{"HOME", std::nullopt};
     EXPECT_TRUE(LoginItem::entryPath().isEmpty());
     EXPECT_EQ(LoginItem::status(), LoginItem::Status::NotRegistered);
-    QString message;
+    message.clear();
     EXPECT_FALSE(LoginItem::apply(true, QStringLiteral("/usr/bin/TesselWidget"), message));
     EXPECT_TRUE(message.startsWith(QStringLiteral("登录项设置失败：")));
 }

@@ -1,5 +1,4 @@
-// The real MenuPanel over a real sync service in a temporary container, with real refreshes
-// against the test gateway on loopback.
+// The real MenuPanel over a real sync service, refreshing against the test gateway.
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>

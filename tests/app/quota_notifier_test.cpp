@@ -1,5 +1,4 @@
-// Notifications about the chosen subscription, through a notification service on the suite's
-// own session bus, after real cycles against the test gateway.
+// Notifications on the suite's session bus after real cycles against the test gateway.
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>

@@ -1,24 +1,39 @@
-// The shell over a real sync service (temporary container and settings, the test gateway on
-// loopback): URL routing, the tray's title and menu, the dashboard window and its appearance.
+// The shell over a real sync service: URL routing, tray, dashboard window and appearance.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QStyleOption>
 #include <QTest>
+#include <QToolButton>
 
 #include <QCoro/QCoroTask>
 
 #include "app/application.h"
+#include "app/dashboard/dashboard_view.h"
+#include "app/dashboard/sidebar.h"
+#include "app/dashboard/toolbar.h"
 #include "app/dashboard_window.h"
 #include "app/menu_panel.h"
 #include "app/settings/settings_window.h"
 #include "app/shell_settings.h"
 #include "app/tray.h"
 #include "app/tray_popup.h"
+#include "app/update_controller.h"
 #include "app/url_router.h"
 #include "support/app_fixture.h"
 #include "sync/data_sync_service.h"
+#include "ui/style.h"
 
 using namespace std::chrono_literals;
 using namespace tessel;
@@ -31,6 +46,33 @@ QStringList texts(const QList<QAction*>& actions) {
     for (QAction* a : actions)
         out << (a->isSeparator() ? QStringLiteral("|") : a->text());
     return out;
+}
+
+// The strongest contrast (WCAG ratio) of a pixel in `box` with its top left one, the background.
+double contrast(const QImage& image, const QRect& box) {
+    const auto luminance = [](QColor c) {
+        const auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double background = luminance(image.pixelColor(box.topLeft()));
+    double strongest = 1;
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x) {
+            const double l = luminance(image.pixelColor(x, y));
+            strongest = std::max(strongest, (std::max(l, background) + 0.05) /
+                                                (std::min(l, background) + 0.05));
+        }
+    return strongest;
+}
+
+// A button's icon as styles paint it (a pixmap, without the widget) over its background.
+QImage iconOn(QAbstractButton* button, QPalette::ColorRole behind) {
+    QImage image(button->iconSize(), QImage::Format_ARGB32);
+    image.fill(button->palette().color(behind));
+    QPainter(&image).drawPixmap(0, 0, button->icon().pixmap(button->iconSize()));
+    return image;
 }
 
 class Shell : public test::GatewayTest {
@@ -61,8 +103,7 @@ protected:
     std::unique_ptr<TesselWidgetApp> shell_;
 };
 
-// Routed without a dashboard, whose own polling would also reach the gateway: every cycle
-// counted here is one a URL asked for.
+// Without a dashboard, which would poll too: every cycle counted here is one a URL asked for.
 TEST_F(Shell, UrlsSelectSectionsOnlyRefreshRefreshesAndForeignOnesChangeNothing) {
     DataSyncService& sync = shell().sync();
     struct Case {
@@ -172,6 +213,68 @@ TEST_F(Shell, AppearanceWrittenElsewhereColoursTheDashboardOnly) {
     EXPECT_FALSE(ShellSettings(settingsPath()).showMenuBar());
 }
 
+// Adwaita's dark grey symbolic icons, recoloured, in the dark appearance and in the popup on a
+// light and a dark desktop. TESSEL_SCREENSHOTS=DIR also writes the pictures.
+TEST_F(Shell, DarkAppearanceKeepsIconsAndCheckBoxesReadable) {
+    // The offscreen platform names no icon theme nor where themes are; a desktop's names both.
+    const QStringList desktopPaths = QIcon::themeSearchPaths();
+    const QPalette desktop = QApplication::palette();
+    QStringList paths = desktopPaths;
+    for (const QString& data :
+         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+        paths << data + QStringLiteral("/icons");
+    QIcon::setThemeSearchPaths(paths);
+    QIcon::setThemeName(QStringLiteral("Adwaita"));
+    ASSERT_TRUE(QIcon::hasThemeIcon(QStringLiteral("view-refresh-symbolic")));
+    const auto look = [](QWidget* window, const char* name) {
+        QApplication::processEvents();
+        const QImage image = window->grab().toImage();
+        if (const QString shots = qEnvironmentVariable("TESSEL_SCREENSHOTS"); !shots.isEmpty())
+            image.save(shots + u'/' + QLatin1StringView(name) + QStringLiteral(".png"));
+        return image;
+    };
+    const auto in = [](QWidget* window, QWidget* widget, QRect box) {
+        return QRect(widget->mapTo(window, box.topLeft()), box.size());
+    };
+
+    setSetting(AppSettings::appearance, "dark");
+    DashboardWindow* window = shell().showDashboard();
+    QImage image = look(window, "dashboard-dark-adwaita");
+    QListWidget* sections = window->view()->sidebar()->list();
+    for (int row = 0; row < sections->count(); ++row) {
+        const QRect item = sections->visualItemRect(sections->item(row));
+        const QRect icon(item.topLeft(), QSize(sections->iconSize().width() + 4, item.height()));
+        EXPECT_GE(contrast(image, in(window, sections->viewport(), icon)), 3.0) << row;
+    }
+    const QImage refresh = iconOn(window->view()->toolbar()->refreshButton(), QPalette::Window);
+    EXPECT_GE(contrast(refresh, refresh.rect()), 3.0);
+
+    shell().sync().setScreen(QStringLiteral("settings"));
+    image = look(window, "settings-dark-adwaita");
+    auto* unchecked = window->findChild<QCheckBox*>(QStringLiteral("showReset"));
+    ASSERT_FALSE(unchecked->isChecked());
+    QStyleOptionButton option;
+    option.initFrom(unchecked);
+    const QRect box =
+        unchecked->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, unchecked);
+    EXPECT_GE(contrast(image, in(window, unchecked, box.adjusted(-2, -2, 2, 2))), 3.0);
+
+    ASSERT_TRUE(spin([&] { return !shell().sync().syncing(); }));
+    for (const char* name : {"popup-light-adwaita", "popup-dark-adwaita"}) {
+        if (QByteArray(name).contains("dark"))
+            QApplication::setPalette(*ShellSettings::palette(ShellSettings::Appearance::Dark));
+        shell().showPanel(QRect(10, 10, 24, 24));
+        look(shell().popup(), name);
+        const QImage icon = iconOn(
+            shell().popup()->findChild<QPushButton*>(QStringLiteral("refresh")), QPalette::Button);
+        EXPECT_GE(contrast(icon, icon.rect()), 3.0) << name;
+        shell().popup()->hide();
+    }
+    QApplication::setPalette(desktop);
+    QIcon::setThemeSearchPaths(desktopPaths);
+    QIcon::setThemeName({});
+}
+
 TEST_F(Shell, TrayMenuHoldsEveryPanelAction) {
     Tray& tray = shell().tray();
     EXPECT_EQ(texts(tray.menu()->actions()), (QStringList{"打开面板", "|", "刷新", "打开概览",
@@ -180,6 +283,8 @@ TEST_F(Shell, TrayMenuHoldsEveryPanelAction) {
     settings->trigger();
     ASSERT_NE(shell().settingsWindow(), nullptr);
     EXPECT_TRUE(shell().settingsWindow()->isVisible());
+    // The application's name once: Qt appends it to titles that do not end with it.
+    EXPECT_EQ(shell().settingsWindow()->windowTitle(), QStringLiteral("设置 — Tessel Widget"));
     settings->trigger();
     const QWidgetList windows = QApplication::topLevelWidgets();
     EXPECT_EQ(std::count_if(windows.begin(), windows.end(),
@@ -254,15 +359,52 @@ TEST_F(Shell, StartWaitsForALateTrayThenFallsBackToTheDashboard) {
     EXPECT_TRUE(shell().dashboard()->isVisible());
 }
 
+// Qt's own texts are Chinese beside ours whatever the locale says.
+TEST_F(Shell, QtsOwnTextsAreChineseInAnyLocale) {
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    shell();
+    QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    EXPECT_EQ(box.button(QDialogButtonBox::Ok)->text(), QStringLiteral("确定"));
+    EXPECT_EQ(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+
+    QLineEdit field;
+    const std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+    QStringList actions;
+    for (const QAction* action : menu->actions())
+        actions.append(action->text());
+    EXPECT_TRUE(actions.join(u' ').contains(QStringLiteral("复制")))
+        << actions.join(u' ').toStdString();
+
+    // The update check's answer closes with the same button as every other dialog.
+    UpdateController updates(QString(), QStringLiteral("0.1.0"));
+    updates.checkForUpdates();
+    QMessageBox* answer = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* b = qobject_cast<QMessageBox*>(w))
+            answer = b;
+    ASSERT_NE(answer, nullptr);
+    QStringList buttons;
+    for (const QAbstractButton* b : answer->buttons())
+        buttons.append(b->text());
+    EXPECT_EQ(buttons, QStringList{QStringLiteral("确定")});
+    answer->close();
+}
+
 TEST(PopupPlacement, StaysOnTheScreenBesideTheIcon) {
     const QRect screen(0, 0, 1920, 1080);
     const QSize size(330, 480);
     // Top panel: below the icon (clear of it), pulled in from the right edge.
-    EXPECT_EQ(TrayPopup::placement({1890, 2, 24, 24}, size, screen), QPoint(1590, 30));
+    EXPECT_EQ(TrayPopup::placement({1890, 2, 24, 24}, size, screen), QRect(1590, 30, 330, 480));
     // Bottom panel: above the icon.
-    EXPECT_EQ(TrayPopup::placement({90, 1054, 24, 24}, size, screen), QPoint(0, 570));
-    // Taller than the screen: pinned to its top.
-    EXPECT_EQ(TrayPopup::placement({500, 900, 24, 24}, {330, 2000}, screen).y(), 0);
+    EXPECT_EQ(TrayPopup::placement({90, 1054, 24, 24}, size, screen), QRect(0, 570, 330, 480));
+    // Taller than the room above the icon: as tall as that room, from the screen's top.
+    EXPECT_EQ(TrayPopup::placement({500, 900, 24, 24}, {330, 2000}, screen),
+              QRect(346, 0, 330, 896));
+    // Scale 2 on 1280 x 800 under a 28-pixel panel: within the 640 x 386, clear of the icon.
+    const QRect area(0, 14, 640, 386);
+    const QRect top = TrayPopup::placement({600, 1, 12, 12}, size, area);
+    EXPECT_TRUE(area.contains(top));
+    EXPECT_EQ(top.top(), 17);
 }
 
 } // namespace

@@ -1,6 +1,4 @@
-// The tray tells the state at a glance: old data and a failed sync dim the picture and mark its
-// corner in orange, at every panel size, while the number stays legible; the tooltip says
-// whose number it is.
+// Old data and a failed sync dim the tray icon and mark it orange, the number legible.
 #include <QImage>
 #include <QPainter>
 

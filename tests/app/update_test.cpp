@@ -81,7 +81,7 @@ protected:
     test::TestGateway gateway;
 };
 
-TEST_F(Updates, NewerSameAndOlderFeeds) {
+TEST_F(Updates, NewerSameAndOlderFeedsAndFailuresSayWhatWentWrong) {
     test::Route rss = test::Route::json(
         feed(item("0.1.5") + item("0.2.0", "<enclosure url=\"https://e.org/t\"/>")));
     rss.contentType = "application/rss+xml";
@@ -96,9 +96,8 @@ TEST_F(Updates, NewerSameAndOlderFeeds) {
     EXPECT_EQ(check("feed.xml", "0.2.0").kind, Kind::UpToDate);
     EXPECT_EQ(check("feed.xml", "1.0.0").kind, Kind::UpToDate);
     EXPECT_EQ(gateway.requests().front().header("User-Agent").value_or(""), "TesselWidget/0.1.0");
-}
 
-TEST_F(Updates, FailuresSayWhatWentWrong) {
+    // Failures say what went wrong.
     gateway.on("broken.xml", test::Route::json("<rss><channel><item>"));
     test::Route huge;
     huge.bodySize = 3 * 1024 * 1024;
@@ -125,14 +124,10 @@ TEST_F(Updates, FailuresSayWhatWentWrong) {
         }
     }
 
-    // A port nobody listens on: the test gateway's, after it has gone.
-    int port;
-    {
-        test::TestGateway gone;
-        port = gone.port();
-    }
-    EXPECT_EQ(run(QStringLiteral("http://127.0.0.1:%1/feed.xml").arg(port)).message,
-              QStringLiteral("检查更新失败：无法连接更新服务器。"));
+    EXPECT_EQ(
+        run(QStringLiteral("http://127.0.0.1:%1/feed.xml").arg(test::TestGateway::closedPort()))
+            .message,
+        QStringLiteral("检查更新失败：无法连接更新服务器。"));
 }
 
 } // namespace

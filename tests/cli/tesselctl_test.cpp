@@ -1,5 +1,4 @@
-// tesselctl as a real second process on a container and settings in a temporary directory,
-// against the test gateway and beside an in-process service that shares its files.
+// tesselctl as a real process against the test gateway, beside a service sharing its files.
 #include <gtest/gtest.h>
 
 #include <QProcess>
@@ -91,20 +90,21 @@ TEST_F(Tesselctl, ValidateAndFetchAnswerByExitStatus) {
     EXPECT_EQ(gateway.requestCount("v1/tessel/quotas"), asked + 1);
     EXPECT_NE(run("--help").out.find("usage today|7d|30d"), std::string::npos);
 
-    int closedPort;
-    {
-        test::TestGateway gone;
-        closedPort = gone.port();
-    }
-    const Result down =
-        run(QStringLiteral("fetch --endpoint http://127.0.0.1:%1 quotas").arg(closedPort));
+    const Result down = run(QStringLiteral("fetch --endpoint http://127.0.0.1:%1 quotas")
+                                .arg(test::TestGateway::closedPort()));
     EXPECT_EQ(down.status, 1);
     EXPECT_EQ(down.err, "网络连接失败（-1004），请确认 Tessel 正在运行。\n");
     EXPECT_EQ(down.out, "");
 }
 
 TEST_F(Tesselctl, SnapshotPrintsWhatTheStoreLoadsAndRejectsArguments) {
-    EXPECT_EQ(run("snapshot").out, Wire::encode(Snapshot{}) + "\n");
+    // Nothing synced yet is the normal first state, also to a bar that asks every few seconds.
+    const Result empty = run("snapshot");
+    EXPECT_EQ(empty.out, Wire::encode(Snapshot{}) + "\n");
+    EXPECT_EQ(empty.err, "");
+    const Result waiting = run("status");
+    EXPECT_EQ(waiting.status, 0);
+    EXPECT_EQ(waiting.err, "");
 
     // A damaged current file: the command shows the backup, as the widgets would.
     Snapshot first;
@@ -123,6 +123,11 @@ TEST_F(Tesselctl, RefreshBesideARunningServiceStatusAndExitCodes) {
     gateway.serveSample();
     QSettings(ini, QSettings::IniFormat)
         .setValue(AppSettings::endpoint.key(), gateway.endpoint().c_str());
+    // Before the first sync a bar shows the name alone, and no figure.
+    auto line = nlohmann::json::parse(run("status --json").out);
+    EXPECT_EQ(line.at("text"), "Tessel");
+    EXPECT_FALSE(line.contains("percentage"));
+    EXPECT_EQ(run("status --line").out, "Tessel · 等待同步\n");
 
     // The in-process service holds its cycle open while tesselctl runs a whole one.
     test::Route slow = test::Route::json(sample::quotas());
@@ -147,22 +152,38 @@ TEST_F(Tesselctl, RefreshBesideARunningServiceStatusAndExitCodes) {
     // The second subscription: the tooltip must name the one the number is of.
     const std::string chosen = stored.quotas[1].id();
     QSettings(ini, QSettings::IniFormat).setValue(AppSettings::menuQuota.key(), chosen.c_str());
-    auto line = nlohmann::json::parse(run("status --json").out);
-    EXPECT_EQ(line.at("text"), menuBarTitle(stored, chosen));
-    EXPECT_NE(line.at("text"), "Tessel");
+    const std::string title = menuBarTitle(stored, chosen);
+    ASSERT_NE(title, "Tessel");
+    line = nlohmann::json::parse(run("status --json").out);
+    EXPECT_EQ(line.at("text"), "Tessel " + title);
+    EXPECT_EQ(line.at("percentage"), std::stoi(title));
     EXPECT_EQ(line.at("tooltip"), menuBarSubscription(stored, chosen) + "\n已同步");
-    EXPECT_EQ(line.at("class"), "ok");
+    EXPECT_EQ(line.at("class"), nlohmann::json::array({"ok"}));
+    EXPECT_EQ(line.at("alt"), "ok");
 
     gateway.on("v1/tessel/usage", test::Route::json("{}", 500));
     const Result failed = run("refresh");
     EXPECT_EQ(failed.status, 1);
     EXPECT_NE(failed.out.find("离线 / 同步异常\ntoday："), std::string::npos) << failed.out;
     line = nlohmann::json::parse(run("status --json").out);
-    EXPECT_EQ(line.at("class"), "issue");
+    EXPECT_EQ(line.at("class"), nlohmann::json::array({"offline", "issue"}));
+    EXPECT_EQ(line.at("alt"), "offline");
     // The bar's tooltip says what went wrong; the one-line form fits a bar.
     EXPECT_NE(line.at("tooltip").get<std::string>().find("离线 / 同步异常\ntoday："),
               std::string::npos);
-    EXPECT_EQ(run("status --line").out, menuBarTitle(stored, chosen) + " · 离线 / 同步异常\n");
+    EXPECT_EQ(run("status --line").out, "Tessel " + title + " · 离线 / 同步异常\n");
+
+    // Below the share the application warns at, the bar gets its own class.
+    Snapshot low = stored;
+    low.issue.reset();
+    low.updatedAt = std::chrono::system_clock::now();
+    low.quotas[1].windows->front().remaining = 14.9;
+    low.quotas[1].windows->front().unlimited.reset();
+    SnapshotStore(container).save(low);
+    line = nlohmann::json::parse(run("status --json").out);
+    EXPECT_EQ(line.at("text"), "Tessel 14%");
+    EXPECT_EQ(line.at("class"), nlohmann::json::array({"ok", "low"}));
+    EXPECT_EQ(line.at("alt"), "low");
     EXPECT_EQ(run("configure --endpoint \"http://exa mple\"").status, 1);
     EXPECT_EQ(QSettings(ini, QSettings::IniFormat).value(AppSettings::endpoint.key()),
               gateway.endpoint().c_str());

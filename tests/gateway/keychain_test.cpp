@@ -1,15 +1,17 @@
-// Runs against the Secret Service of scripts/test (TESSEL_SECRET_SERVICE=1), against a keyring
-// of its own, and without any bus (TESSEL_KEYCHAIN_UNAVAILABLE=1); see CMakeLists.txt.
+// Against scripts/test's Secret Service, a fresh keyring of its own, and no bus at all.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <utility>
 
 #include <libsecret/secret.h>
 #include <unistd.h>
 
 #include "gateway/keychain.h"
+#include "support/private_keyring.h"
 
+using namespace std::chrono_literals;
 using namespace tessel;
 
 namespace {
@@ -74,7 +76,7 @@ protected:
 
 TEST_F(KeychainService, KeysRoundTripExactlyPerEndpointTextAndOnlyAsUtf8) {
     const std::string endpoint = endpointFor("roundtrip");
-    const std::string key = "  sk-密钥\twith spaces  ";
+    const std::string key = "  sk-密钥 with spaces~  ";
     GatewayKeychain::save(key, endpoint);
     EXPECT_EQ(GatewayKeychain::load(endpoint), key);
     // Endpoint texts are compared as written: a trailing "/" is another account.
@@ -107,21 +109,79 @@ TEST_F(KeychainService, KeysRoundTripExactlyPerEndpointTextAndOnlyAsUtf8) {
     GatewayKeychain::save("", endpoint);
 }
 
-// Refused before the store is asked: stored, such a key would never come back (NUL) or never
-// be sent (CR, LF).
+// Refused before the store is asked: it would never come back (NUL) or never be sent.
 TEST(KeychainKey, KeysTheClientCannotSendAreRefused) {
     const std::string endpoint = endpointFor("unsendable");
     for (const std::string& key :
-         {std::string("sk\0x", 4), std::string("sk\nx"), std::string("sk\r")}) {
+         {std::string("sk\0x", 4), std::string("sk\nx"), std::string("sk\r"), std::string("sk\tx"),
+          std::string("\x1b[31msk"), std::string("sk\a"), std::string("sk\x7f")}) {
         try {
             GatewayKeychain::save(key, endpoint);
             ADD_FAILURE() << "stored a key with a control character";
         } catch (const KeychainError& e) {
-            EXPECT_STREQ(e.what(), "Gateway 密钥不能包含换行符或空字符。");
+            EXPECT_STREQ(e.what(), "Gateway 密钥不能包含换行符、制表符等控制字符。");
             EXPECT_EQ(e.code(), GatewayKeychain::invalidKey);
         }
     }
     EXPECT_EQ(GatewayKeychain::load(endpoint), std::nullopt);
+}
+
+// A fresh account has no keyring: a save waits for the prompt however long it takes; a closed
+// prompt, a locked keyring and a silent service each say what became of the key.
+TEST(KeychainPrompt, SavingWaitsForThePromptAndSaysWhatBecameOfTheKey) {
+    test::PrivateKeyring keyring;
+    ASSERT_TRUE(keyring.ready());
+    const std::string endpoint = "http://127.0.0.1:3425";
+    using Outcome = std::pair<int, std::string>;
+    auto refusal = [&](const std::string& key) {
+        try {
+            GatewayKeychain::save(key, endpoint);
+        } catch (const KeychainError& e) {
+            return Outcome(e.code(), e.what());
+        }
+        return Outcome(0, "saved");
+    };
+
+    keyring.dismiss();
+    EXPECT_EQ(refusal("k1"),
+              Outcome(GatewayKeychain::dismissed, "密钥环的提示已关闭，Gateway 密钥未保存。"));
+    EXPECT_FALSE(keyring.expecting());
+    keyring.think(6s); // longer than the guard on a call the service leaves unanswered
+    keyring.answer("first keyring");
+    EXPECT_EQ(refusal("k1"), Outcome(0, "saved"));
+    keyring.think(0ms);
+    EXPECT_EQ(GatewayKeychain::load(endpoint), "k1");
+
+    // Locked again (as after a restart without a login password): unlocking takes the prompt.
+    SecretService* service =
+        secret_service_get_sync(SECRET_SERVICE_LOAD_COLLECTIONS, nullptr, nullptr);
+    ASSERT_NE(service, nullptr);
+    GList* collections = secret_service_get_collections(service);
+    secret_service_lock_sync(service, collections, nullptr, nullptr, nullptr);
+    g_list_free_full(collections, g_object_unref);
+    g_object_unref(service);
+    keyring.dismiss();
+    EXPECT_EQ(refusal(""),
+              Outcome(GatewayKeychain::dismissed, "密钥环的提示已关闭，Gateway 密钥未删除。"));
+    keyring.dismiss();
+    EXPECT_FALSE(GatewayKeychain::find(endpoint).answered); // locked is not "no key"
+    keyring.answer("first keyring");
+    EXPECT_EQ(refusal(""), Outcome(0, "saved"));
+    const GatewayKeychain::Lookup none = GatewayKeychain::find(endpoint);
+    EXPECT_TRUE(none.answered);
+    EXPECT_EQ(none.key, std::nullopt);
+    EXPECT_FALSE(keyring.expecting());
+
+    // A request that went out unanswered may still be carried out: it says so, and it is.
+    GatewayKeychain::save("k2", endpoint);
+    keyring.freeze();
+    EXPECT_EQ(refusal("k3"),
+              Outcome(GatewayKeychain::unanswered, "密钥环未及时响应，密钥可能已保存。"));
+    EXPECT_FALSE(GatewayKeychain::find(endpoint).answered);
+    keyring.thaw();
+    const GatewayKeychain::Lookup later = GatewayKeychain::find(endpoint);
+    EXPECT_TRUE(later.answered);
+    EXPECT_EQ(later.key, "k3");
 }
 
 TEST(KeychainUnavailable, LoadIsAbsentAndSaveFailsClearlyWithoutHanging) {

@@ -1,18 +1,20 @@
-// The host in-process with the real plug-in on the offscreen platform: restoring placed widgets,
-// reloads from the session bus, the cycling button, the configuration sheet and the gallery.
+// The host in-process with the real plug-in on the offscreen platform.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -20,11 +22,18 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <cerrno>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include "host/autostart.h"
 #include "host/config_sheet.h"
+#include "host/desktop_route.h"
 #include "host/gallery.h"
 #include "host/host.h"
 #include "host/widget_window.h"
+#include "session/instance_channel.h"
 #include "session/quit_on_signals.h"
 #include "session/reload_signal.h"
 #include "storage/container.h"
@@ -33,10 +42,11 @@
 
 #include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
+using namespace std::chrono_literals;
 using namespace tessel;
 using namespace tessel::host;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -104,6 +114,8 @@ TEST_F(HostTest, RestoresWidgetsAndRepairsWhatItCannotShow) {
              {"m", kind, "medium", {300, 50}, "", {}},
              {"l", kind, "large", {-9000, 99999}, "gone", {}},
              {"x", "OtherKind", "small", {0, 0}, "", {}}});
+    // An entry an earlier host elsewhere (a build from source) wrote.
+    ASSERT_TRUE(Autostart::set(true, "/old/clone/tessel-widget-host"));
     {
         Host host(plugins, settingsPath());
         ASSERT_TRUE(host.restore());
@@ -112,8 +124,13 @@ TEST_F(HostTest, RestoresWidgetsAndRepairsWhatItCannotShow) {
         EXPECT_EQ(host.window("m")->geometry(), QRect(300, 50, 364, 170));
         EXPECT_TRUE(screen.contains(host.window("l")->geometry()));
         EXPECT_EQ(host.window("l")->size(), QSize(364, 382));
-        // Its command runs at every login.
+        // Its command runs at every login, and it is this host's.
         EXPECT_EQ(test::modeOf(Autostart::entryPath().toStdString()), 0600u);
+        QFile entry(Autostart::entryPath());
+        ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(entry.readAll());
+        EXPECT_FALSE(text.contains("/old/clone")) << text.toStdString();
+        EXPECT_TRUE(text.contains(QCoreApplication::applicationFilePath())) << text.toStdString();
 
         host.setFamily("s", "large");
         EXPECT_EQ(host.window("s")->size(), QSize(364, 382));
@@ -126,11 +143,20 @@ TEST_F(HostTest, RestoresWidgetsAndRepairsWhatItCannotShow) {
     EXPECT_TRUE(screen.contains(QRect(kept[2].position, QSize(364, 382))));
     EXPECT_EQ(kept[3].kind, "OtherKind");
 
-    placeAt({{"s", kind, "small", {40, 50}, "", {}}});
+    // Grown over its neighbour, a widget moves to a free spot of its screen.
+    placeAt({{"s", kind, "small", {40, 50}, "", {}}, {"n", kind, "small", {220, 50}, "", {}}});
     Host host(plugins, settingsPath());
     ASSERT_TRUE(host.restore());
+    host.setFamily("s", "medium");
+    const QRect grown = host.window("s")->geometry();
+    EXPECT_EQ(grown.size(), QSize(364, 170));
+    EXPECT_FALSE(grown.intersects(host.window("n")->geometry()));
+    EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().contains(grown));
+    EXPECT_EQ(HostSettings::load(settingsPath())[0].position, grown.topLeft());
     bool idle = false;
     QObject::connect(&host, &Host::idle, [&] { idle = true; });
+    host.remove("n");
+    EXPECT_FALSE(idle);
     host.remove("s");
     EXPECT_TRUE(idle);
     EXPECT_FALSE(QFileInfo::exists(Autostart::entryPath()));
@@ -166,6 +192,15 @@ TEST_F(HostTest, ReloadSignalsRereadTheFilesAndBurstsCoalesce) {
     const qint64 allowed = 2 + clock.elapsed() / WidgetWindow::reloadWindow.count();
     EXPECT_LE(medium->timelineRequests() - mediumBefore, allowed);
     EXPECT_LE(small->timelineRequests() - smallBefore, allowed);
+
+    // No signal comes while the application is gone: the footer still turns stale on time.
+    Snapshot aging;
+    aging.updatedAt =
+        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()) - 177s;
+    aging.quotas = {quota("delta", "Delta", 70)};
+    SnapshotStore(SharedContainer::directory()).save(aging);
+    sendReload(kind);
+    EXPECT_TRUE(test::spin([&] { return shows(medium, "· 已过期"); }, 20000));
 }
 
 TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
@@ -242,6 +277,23 @@ TEST_F(HostTest, ConfigurationSheetAppliesAtOnceAndKeepsVanishedChoices) {
     EXPECT_EQ(combos, QStringList({"小号指标", "剩余额度", "已用额度", "重置时间", "估算费用",
                                    "Token", "时间范围", "今日", "7 日", "30 日"}));
 
+    // While it follows the application, the own choices have no effect, and the sheet says so.
+    const QString hint = "开启时，订阅、指标和时间范围取自主应用的“小组件展示设置”。";
+    EXPECT_EQ(follows->accessibleDescription(), hint);
+    EXPECT_TRUE(std::ranges::any_of(sheet->findChildren<QLabel*>(),
+                                    [&](const QLabel* l) { return l->text() == hint; }));
+    QList<QWidget*> own{list};
+    for (QComboBox* c : sheet->findChildren<QComboBox*>())
+        own.append(c);
+    follows->click();
+    for (QWidget* control : own)
+        EXPECT_FALSE(control->isEnabled()) << control->accessibleName().toStdString();
+    if (!qEnvironmentVariableIsEmpty("TESSEL_SCREENSHOTS"))
+        sheet->grab().save(qEnvironmentVariable("TESSEL_SCREENSHOTS") + "/config-sheet.png");
+    follows->click();
+    for (QWidget* control : own)
+        EXPECT_TRUE(control->isEnabled()) << control->accessibleName().toStdString();
+
     list->item(2)->setCheckState(Qt::Checked);
     ASSERT_TRUE(test::spin([&] { return shows(w, "Gamma"); }));
     EXPECT_EQ(HostSettings::load(settingsPath())[0].configuration.value("subscriptions"),
@@ -283,6 +335,33 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
         return std::ranges::any_of(gallery->findChildren<QLabel*>(),
                                    [](const QLabel* l) { return l->text().contains("Alpha"); });
     }));
+    // A preview runs nothing, also when a screen reader presses its link or its button.
+    UrlSink sink;
+    QDesktopServices::setUrlHandler("tesselwidget", &sink, "open");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // Found afresh for each press: a reload signal from anywhere on the bus rebuilds previews.
+    const auto previewButtons = [&] {
+        QList<QAbstractButton*> found;
+        for (QAbstractButton* b : gallery->findChildren<QAbstractButton*>())
+            if (!qobject_cast<QPushButton*>(b) && b->isEnabled())
+                found.append(b);
+        return found;
+    };
+    ASSERT_EQ(previewButtons().size(), 4); // three refresh links and the small one's name button
+    for (int i = 0; i < 4; ++i) {
+        QPointer<QAbstractButton> b = previewButtons().value(i);
+        ASSERT_TRUE(b);
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(b);
+        ASSERT_TRUE(a && a->actionInterface());
+        a->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        ASSERT_TRUE(test::spin([&] { return !b || !b->isDown(); }));
+    }
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(std::filesystem::exists(*SharedContainer::directory() / "selection.ini"));
+    EXPECT_TRUE(sink.opened.isEmpty());
+    QDesktopServices::unsetUrlHandler("tesselwidget");
+
     const QList<QPushButton*> buttons = gallery->findChildren<QPushButton*>();
     ASSERT_EQ(buttons.size(), 3);
     for (QPushButton* b : buttons)
@@ -302,6 +381,161 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
     for (QLabel* l : empty.gallery()->findChildren<QLabel*>())
         none.append(l->text());
     EXPECT_EQ(none, QStringList({"未找到桌面小组件。请确认已安装 Tessel 小组件插件。"}));
+    empty.gallery()->close();
+
+    // Wayland without a reachable layer shell or XWayland: the gallery first says what to do.
+    {
+        test::ScopedEnv wayland("WAYLAND_DISPLAY", dir.path().string() + "/wayland-0"),
+            platform("QT_QPA_PLATFORM", std::nullopt), x11("DISPLAY", std::nullopt);
+        EXPECT_EQ(Desktop::choose(), DesktopRoute::None);
+        Host bare({}, settingsPath());
+        bare.showGallery();
+        const QLabel* first = bare.gallery()->findChild<QLabel*>();
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(first->text(), "这个桌面无法把小组件固定在桌面上：请安装 XWayland（软件包 "
+                                 "xwayland）或改用 X11 会话登录，然后重新启动 Tessel 桌面小组件。");
+        EXPECT_EQ(first->accessibleName(), first->text());
+        bare.gallery()->close();
+    }
+    // An X session, or a platform chosen outright, is no Wayland route.
+    EXPECT_EQ(Desktop::choose(), DesktopRoute::X11);
+}
+
+// The host's settings file: what a restart gets back, and what survives hand-editing.
+TEST_F(HostTest, SettingsRoundTripPrivately) {
+    const auto file = dir.path() / "quorvane" / "tessel-widget-host.ini";
+    const QString path = QString::fromStdString(file.string());
+    PlacedWidget w{"a1",
+                   "TesselDesktopWidget",
+                   "medium",
+                   {-300, 40},
+                   "HDMI-1",
+                   QJsonObject{{"followsAppSettings", false},
+                               {"subscriptions", QJsonArray{"b|x||", "a|y||"}},
+                               {"metric", "cost"}}};
+    PlacedWidget v{"b2", "TesselDesktopWidget", "small", {10, 20}, "", {}};
+    ASSERT_TRUE(HostSettings::save(path, {w, v}));
+    EXPECT_EQ(test::modeOf(file), 0600u);
+    EXPECT_EQ(test::modeOf(file.parent_path()), 0700u);
+
+    const QList<PlacedWidget> back = HostSettings::load(path);
+    ASSERT_EQ(back.size(), 2);
+    EXPECT_EQ(back[0].id, "a1");
+    EXPECT_EQ(back[0].family, "medium");
+    EXPECT_EQ(back[0].position, QPoint(-300, 40));
+    EXPECT_EQ(back[0].screen, "HDMI-1");
+    EXPECT_EQ(back[0].configuration, w.configuration);
+    EXPECT_EQ(back[1].position, QPoint(10, 20));
+    EXPECT_TRUE(back[1].configuration.isEmpty());
+    // An empty chosen list differs from none chosen and must survive as such.
+    w.configuration = {{"subscriptions", QJsonArray{}}};
+    ASSERT_TRUE(HostSettings::save(path, {w}));
+    EXPECT_TRUE(HostSettings::load(path)[0].configuration.value("subscriptions").isArray());
+
+    // A dotfile manager's link stays; the file it leads to is replaced whole and kept private.
+    const auto target = dir.write("dotfiles/host.ini", "");
+    std::filesystem::permissions(target, std::filesystem::perms(0644));
+    std::filesystem::remove(file);
+    std::filesystem::create_symlink("../dotfiles/host.ini", file);
+    struct stat before {};
+    ASSERT_EQ(::stat(target.c_str(), &before), 0);
+    ASSERT_TRUE(HostSettings::save(path, {v}));
+    EXPECT_TRUE(std::filesystem::is_symlink(file));
+    struct stat after {};
+    ASSERT_EQ(::stat(target.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(test::modeOf(target), 0600u);
+    EXPECT_EQ(HostSettings::load(path)[0].id, "b2");
+    // A link that leads to no regular file of the user's is not written through.
+    std::filesystem::remove(file);
+    std::filesystem::create_symlink("../dotfiles/gone.ini", file);
+    EXPECT_FALSE(HostSettings::save(path, {v}));
+    EXPECT_TRUE(std::filesystem::is_symlink(file));
+}
+
+TEST_F(HostTest, SettingsHandEditedKeepWhatTheyCan) {
+    const QString path = QString::fromStdString(dir.path().string()) + "/host.ini";
+    {
+        QSettings s(path, QSettings::IniFormat);
+        s.beginWriteArray("widgets", 200);
+        for (int i = 0; i < 200; ++i) {
+            s.setArrayIndex(i);
+            s.setValue("id", i == 1 ? QString("w0") : QString("w%1").arg(i));
+            s.setValue("kind", i == 2 ? QString() : QString("TesselDesktopWidget"));
+            s.setValue("family", i == 3 ? QString("huge") : QString("small"));
+            s.setValue("x", i == 4 ? QString("left") : QString::number(i));
+            s.setValue("configuration", i == 5 ? QString("{not json") : QString("{}"));
+        }
+        s.endArray();
+    }
+    QStringList problems;
+    const QList<PlacedWidget> widgets = HostSettings::load(path, &problems);
+    // Repeated id, no kind and unknown family dropped; the rest up to the limit.
+    ASSERT_EQ(widgets.size(), HostSettings::maxWidgets);
+    EXPECT_EQ(widgets[0].id, "w0");
+    EXPECT_EQ(widgets[1].id, "w4");
+    EXPECT_EQ(widgets[1].position.x(), 0);
+    EXPECT_TRUE(widgets[2].configuration.isEmpty());
+    EXPECT_EQ(problems.size(), 4);
+
+    QFile garbage(path);
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write("\x00\xff[widgets\nsize=banana\n1\\id=\n", 30);
+    garbage.close();
+    EXPECT_TRUE(HostSettings::load(path).isEmpty());
+
+    // Thousands of unusable records make a handful of lines.
+    std::string broken = "[widgets]\nsize=5000\n";
+    for (int i = 1; i <= 5000; ++i)
+        broken += std::to_string(i) + "\\family=small\n";
+    dir.write("host.ini", broken);
+    problems.clear();
+    EXPECT_TRUE(HostSettings::load(path, &problems).isEmpty());
+    ASSERT_LE(problems.size(), 8);
+    EXPECT_TRUE(problems.last().contains("4995")) << problems.last().toStdString();
+
+    // A size that claims billions costs what the records there cost; a huge file is not read.
+    dir.write("host.ini", "[widgets]\nsize=2000000000\n7\\id=a\n7\\kind=K\n7\\family=small\n");
+    const QList<PlacedWidget> one = HostSettings::load(path);
+    ASSERT_EQ(one.size(), 1);
+    EXPECT_EQ(one[0].id, "a");
+    dir.write("host.ini", "[widgets]\nsize=1\n1\\id=a\n1\\kind=K\n1\\family=small\n" +
+                              std::string(HostSettings::maxFileBytes, '#'));
+    problems.clear();
+    EXPECT_TRUE(HostSettings::load(path, &problems).isEmpty());
+    EXPECT_EQ(problems.size(), 1);
+}
+
+// A lock file that cannot be made is not one another process holds.
+TEST(InstanceChannel, LockIsExclusiveAndTellsHeldFromBroken) {
+    test::TempDir dir;
+    fs::permissions(dir.path(), fs::perms::owner_all, fs::perm_options::replace);
+    test::ScopedEnv runtime{"XDG_RUNTIME_DIR", dir.path().string()};
+
+    const InstanceChannel channel = InstanceChannel::find("net.quorvane.Test");
+    ASSERT_TRUE(channel.valid());
+    EXPECT_EQ(channel.socketPath, (dir.path() / "net.quorvane.Test.socket").string());
+    EXPECT_EQ(channel.lockPath, (dir.path() / "net.quorvane.Test.lock").string());
+
+    const int held = channel.tryLock();
+    ASSERT_GE(held, 0);
+    // flock belongs to the open file, so a second open in this process is another claimant.
+    errno = 0;
+    EXPECT_EQ(channel.tryLock(), -1);
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    close(held);
+    const int again = channel.tryLock();
+    EXPECT_GE(again, 0);
+    close(again);
+
+    fs::create_directory(dir.path() / "net.quorvane.Broken.lock");
+    errno = 0;
+    EXPECT_EQ(InstanceChannel::find("net.quorvane.Broken").tryLock(), -1);
+    EXPECT_NE(errno, EWOULDBLOCK);
+
+    // A socket address holds at most sun_path bytes: a longer name is no channel at all.
+    const std::string longName(sizeof(sockaddr_un::sun_path), 'x');
+    EXPECT_FALSE(InstanceChannel::find(longName).valid());
 }
 
 QStringList warnings;

@@ -1,7 +1,5 @@
 #!/usr/bin/env bash
-# scripts/install-deps, with apt-get, sudo (and for the later cases dpkg-query and id) replaced
-# by stubs that record their calls: a second run asks for nothing; a missing package is
-# installed alone through sudo; a name dpkg never reports as installed fails the run.
+# scripts/install-deps with stubs for apt-get, sudo, dpkg-query and id that record their calls.
 set -euo pipefail
 root=$1
 tmp=$(mktemp -d)
@@ -27,15 +25,16 @@ chmod +x "$tmp/bin/"*
 PATH="$tmp/bin:$PATH" bash "$root/scripts/install-deps" >"$tmp/out" || fail "second run: $(cat "$tmp/out")"
 [ ! -e "$tmp/calls" ] || fail "second run called: $(cat "$tmp/calls")"
 
-# As a user, with one package missing until apt-get installed it.
+# As a user, with the packages in $MISSING missing until apt-get installed them.
 cat >"$tmp/fake/dpkg-query" <<STUB
 #!/bin/sh
 for last; do :; done
-if [ "\$last" = qt6-translations-l10n ] && ! grep -qx "\$last" "$tmp/installed" 2>/dev/null; then
+if echo " \$MISSING " | grep -q " \$last " && ! grep -qx "\$last" "$tmp/installed" 2>/dev/null; then
   echo "dpkg-query: no packages found matching \$last" >&2; exit 1
 fi
 printf 'install ok installed'
 STUB
+export MISSING=qt6-translations-l10n
 printf '#!/bin/sh\necho 1000\n' >"$tmp/fake/id"
 chmod +x "$tmp/fake/"*
 PATH="$tmp/fake:$tmp/bin:$PATH" bash "$root/scripts/install-deps" >"$tmp/out" 2>&1 ||
@@ -43,6 +42,17 @@ PATH="$tmp/fake:$tmp/bin:$PATH" bash "$root/scripts/install-deps" >"$tmp/out" 2>
 grep -qx "sudo apt-get update -qq" "$tmp/calls" || fail "no sudo apt-get update: $(cat "$tmp/calls")"
 grep -qx "sudo apt-get install -y -qq --no-install-recommends qt6-translations-l10n" "$tmp/calls" ||
   fail "not installed alone: $(cat "$tmp/calls")"
+
+# Building and running needs none of the tests' and fuzzing's tools; the test group installs them.
+rm -f "$tmp/calls"
+MISSING="xvfb googletest clang lintian imagemagick trayer" \
+  PATH="$tmp/fake:$tmp/bin:$PATH" bash "$root/scripts/install-deps" run >"$tmp/out" 2>&1 ||
+  fail "run group: $(cat "$tmp/out")"
+[ ! -e "$tmp/calls" ] || fail "the run group asked for: $(cat "$tmp/calls")"
+MISSING="xvfb lintian" PATH="$tmp/fake:$tmp/bin:$PATH" bash "$root/scripts/install-deps" test \
+  >"$tmp/out" 2>&1 || fail "test group: $(cat "$tmp/out")"
+grep -qx "sudo apt-get install -y -qq --no-install-recommends lintian xvfb" "$tmp/calls" ||
+  fail "the test group did not install its tools: $(cat "$tmp/calls")"
 
 # apt-get accepts a virtual name, dpkg never reports it: the run says so and fails.
 rm -f "$tmp/calls" "$tmp/installed"

@@ -1,7 +1,6 @@
 #!/bin/sh
-# Runs a command on the current session bus with a fresh gnome-keyring whose login collection
-# exists and is unlocked (a keyring started with an empty password has no collection at all).
-# Call it inside dbus-run-session.
+# Runs a command inside dbus-run-session with a fresh, unlocked gnome-keyring that has a login
+# collection (one started with an empty password has none).
 set -eu
 home=$(mktemp -d)
 export HOME="$home" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home/run"

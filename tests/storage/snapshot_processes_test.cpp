@@ -1,5 +1,4 @@
-// The store against other processes: writers killed mid-save, concurrent readers, full and
-// read-only file systems.
+// The store against killed writers, concurrent readers, full and read-only file systems.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -97,8 +96,7 @@ namespace {
 
 enum Outcome { passed, failedToFail, wrongError, filesChanged, leftovers, cannotSetUp = 77 };
 
-// A tiny tmpfs on the directory, in a private mount namespace of the child, so that a full or
-// read-only file system can be made even as root, where file modes do not stop writes.
+// A tiny tmpfs in the child's own mount namespace: full or read-only even for root.
 bool mountTinyFileSystem(const fs::path& dir) {
     if (::unshare(CLONE_NEWNS) != 0) {
         const uid_t uid = ::getuid();
@@ -114,8 +112,7 @@ bool mountTinyFileSystem(const fs::path& dir) {
     return ::mount("tessel-test", dir.c_str(), "tmpfs", 0, "size=256k,mode=0700") == 0;
 }
 
-// In a child process: seeds both files, spoils the file system, and checks that a save fails
-// with `expected` and changes neither file.
+// In a child: a save on the spoiled file system fails with `expected` and changes no file.
 int saveOnSpoiledFileSystem(const fs::path& dir, std::errc expected,
                             bool (*spoil)(const fs::path&)) {
     if (!mountTinyFileSystem(dir))

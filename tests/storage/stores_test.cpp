@@ -1,5 +1,4 @@
-// The files of the shared container: where it is, the snapshot with its backup, widget
-// preferences, and the atomic write beneath both.
+// The files of the shared container and the atomic write beneath them.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -120,36 +119,29 @@ TEST(Stores, WithoutContainerLoadDefaultsAndSavesFailNotFound) {
     EXPECT_EQ(errorOf([&] { preferences.save({}); }), std::errc::no_such_file_or_directory);
 }
 
-TEST(SnapshotStore, SavesCreateTheContainerAndKeepTheFormerFileByteForByte) {
-    test::TempDir tmp;
-    const fs::path dir = tmp.path() / "a" / "group";
-    SnapshotStore store(dir);
-    store.save(snapshotOf("first"));
-    EXPECT_FALSE(fs::exists(dir / "previous.json"));
-
-    const std::string first = FileIO::read(dir / "snapshot.json");
-    store.save(snapshotOf("second"));
-    EXPECT_EQ(FileIO::read(dir / "previous.json"), first);
-    EXPECT_EQ(store.load().endpoint, "second");
-    EXPECT_FALSE(hasTemporaryFiles(dir));
-}
-
 TEST(SnapshotStore, LoadFallsBackAndLogsEachUnreadableFile) {
     test::TempDir tmp;
     SnapshotStore store(tmp.path());
     {
+        // Nothing saved yet, or only once: the normal first state, no failure.
         LogCapture log;
         EXPECT_EQ(store.load().endpoint, "");
-        auto both = failure("snapshot.json", "POSIX", ENOENT);
-        both.push_back(failure("previous.json", "POSIX", ENOENT).front());
-        EXPECT_EQ(log.lines, both);
+        store.save(snapshotOf("good"));
+        EXPECT_EQ(store.load().endpoint, "good");
+        EXPECT_TRUE(log.lines.empty());
     }
-    store.save(snapshotOf("good"));
     store.save(snapshotOf("newer"));
     const std::string goodPrevious = FileIO::read(tmp.path() / "previous.json");
+    {
+        // A current file gone beside its backup is damage.
+        fs::rename(tmp.path() / "snapshot.json", tmp.path() / "moved.json");
+        LogCapture log;
+        EXPECT_EQ(store.load().endpoint, "good");
+        EXPECT_EQ(log.lines, failure("snapshot.json", "POSIX", ENOENT));
+        fs::rename(tmp.path() / "moved.json", tmp.path() / "snapshot.json");
+    }
 
-    // Each damaged current file is logged once, previous.json is used, and the next save does
-    // not copy the damage into previous.json.
+    // Each damaged file is logged once and previous.json used; no save copies the damage.
     const std::pair<std::string, long> damaged[] = {
         {"", 3},
         {"{\"schema\":1,\"endpoint\":\"x\",\"usa", 3},
@@ -173,7 +165,7 @@ TEST(SnapshotStore, OtherSchemaIsSkippedSilentlyAndNeverBackedUp) {
     {
         LogCapture log;
         EXPECT_EQ(store.load().endpoint, "");
-        EXPECT_EQ(log.lines, failure("previous.json", "POSIX", ENOENT));
+        EXPECT_TRUE(log.lines.empty());
     }
     store.save(snapshotOf("now"));
     EXPECT_FALSE(fs::exists(tmp.path() / "previous.json"));
@@ -202,13 +194,14 @@ TEST(SnapshotStore, HugeAndSpecialFilesAreRefusedWithoutBlockingOrExhaustingMemo
     EXPECT_EQ(log.lines, failure("snapshot.json", "POSIX", EINVAL));
 }
 
-TEST(WidgetPreferencesStore, RoundTripsAnyValuesUnchanged) {
+// Any values round-trip unchanged; any unusable file reads as complete defaults.
+TEST(WidgetPreferencesStore, RoundTripsAnyValuesAndReadsUnusableFilesAsDefaults) {
     test::TempDir tmp;
-    const fs::path file = tmp.path() / "group" / "widget-preferences.json";
-    WidgetPreferencesStore store(tmp.path() / "group");
+    WidgetPreferencesStore store(tmp.path());
     store.save({});
     EXPECT_EQ(store.load(), WidgetPreferences{});
-    EXPECT_NE(FileIO::read(file).find("\"providerIDs\":[]"), std::string::npos);
+    EXPECT_NE(FileIO::read(tmp.path() / "widget-preferences.json").find("\"providerIDs\":[]"),
+              std::string::npos);
 
     // No clamping or validation: readers decide what an odd value means.
     WidgetPreferences odd;
@@ -222,11 +215,7 @@ TEST(WidgetPreferencesStore, RoundTripsAnyValuesUnchanged) {
     odd.showAgents = true;
     store.save(odd);
     EXPECT_EQ(store.load(), odd);
-}
 
-TEST(WidgetPreferencesStore, AnyUnusableFileReadsAsCompleteDefaults) {
-    test::TempDir tmp;
-    WidgetPreferencesStore store(tmp.path());
     WidgetPreferences custom;
     custom.quotaCount = 1;
     custom.showAgents = true;
@@ -301,22 +290,29 @@ TEST(Log, GoesToTheJournalOnlyWhereItListensElseToStandardError) {
                   line);
     // The default sink, where this machine has no journal.
     if (!fs::exists(Log::journalSocket)) {
-        EXPECT_EQ(
-            standardErrorOf(tmp.path() / "err", [&] { SnapshotStore(tmp.path() / "none").load(); })
-                .find("Snapshot read failed: file=snapshot.json"),
-            std::string("net.quorvane.TesselWidget[Snapshot] error: ").size());
+        tmp.write("damaged/snapshot.json", "{");
+        EXPECT_EQ(standardErrorOf(tmp.path() / "err",
+                                  [&] { SnapshotStore(tmp.path() / "damaged").load(); })
+                      .find("Snapshot read failed: file=snapshot.json"),
+                  std::string("net.quorvane.TesselWidget[Snapshot] error: ").size());
     }
 }
 
-TEST(Stores, FilesArePrivateWhateverTheUmask) {
+// Saves create the container, keep the former snapshot byte for byte, and are private.
+TEST(Stores, SavesCreateAPrivateContainerWhateverTheUmaskAndKeepTheFormerFile) {
     for (const mode_t mask : {0000, 0277}) {
         test::TempDir tmp;
         const fs::path dir = tmp.path() / "new" / "group";
         const mode_t previous = ::umask(mask);
         SnapshotStore(dir).save(snapshotOf("a"));
+        EXPECT_FALSE(fs::exists(dir / "previous.json"));
+        const std::string first = FileIO::read(dir / "snapshot.json");
         SnapshotStore(dir).save(snapshotOf("b"));
         WidgetPreferencesStore(dir).save({});
         ::umask(previous);
+        EXPECT_EQ(FileIO::read(dir / "previous.json"), first);
+        EXPECT_EQ(SnapshotStore(dir).load().endpoint, "b");
+        EXPECT_FALSE(hasTemporaryFiles(dir));
         for (const fs::path& folder : {tmp.path() / "new", dir})
             EXPECT_EQ(test::modeOf(folder), 0700u) << folder << " umask " << mask;
         for (const char* name : {"snapshot.json", "previous.json", "widget-preferences.json"})

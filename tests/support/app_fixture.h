@@ -1,10 +1,10 @@
-// The application every Qt test program shares, and a test gateway serving the sample data with
-// a settings file in a temporary directory that points at it.
+// The application of every Qt test, and the sample gateway with a settings file naming it.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QSettings>
+#include <QThreadPool>
 #ifdef QT_WIDGETS_LIB
 #include <QApplication>
 #else
@@ -15,6 +15,7 @@
 #include "support/temp_dir.h"
 #include "support/test_gateway.h"
 #include "sync/settings.h"
+#include "sync/workers.h"
 
 namespace tessel::test {
 
@@ -31,6 +32,17 @@ inline QCoreApplication& app() {
     // Never destroyed: Qt's own statics are gone by the time a static application would be.
     static Application* instance = new Application(argc, argv);
     return *instance;
+}
+
+// Runs the event loop until the workers are done and their results handed back.
+inline bool settle(int limitMs = 10000) {
+    int quiet = 0;
+    return spin(
+        [&] {
+            quiet = Workers::pool()->activeThreadCount() == 0 ? quiet + 1 : 0;
+            return quiet >= 3;
+        },
+        limitMs);
 }
 
 class GatewayTest : public ::testing::Test {

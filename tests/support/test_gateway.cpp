@@ -30,6 +30,10 @@ std::string RecordedRequest::param(const std::string& name) const {
     return it == params.end() ? std::string() : it->second;
 }
 
+int TestGateway::closedPort() {
+    return TestGateway().port();
+}
+
 Route Route::json(std::string body, int status, std::chrono::milliseconds delay) {
     return Route{.status = status, .body = std::move(body), .delay = delay};
 }

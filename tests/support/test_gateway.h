@@ -56,6 +56,8 @@ public:
     TestGateway& operator=(const TestGateway&) = delete;
 
     int port() const { return port_; }
+    // A loopback port nobody listens on any more: a gateway's, after it has gone.
+    static int closedPort();
     // "http://127.0.0.1:<port>"
     std::string endpoint() const;
 
@@ -64,8 +66,7 @@ public:
     void on(const std::string& path, Handler handler);
     // The handshake answer of a genuine gateway.
     void serveHello(const std::string& version = "1.4.2");
-    // All three paths with the realistic answers of tools/sample-gateway (times relative to the
-    // moment of each request); an unknown period answers 400.
+    // All three paths as tools/sample-gateway answers them; an unknown period answers 400.
     void serveSample();
 
     std::vector<RecordedRequest> requests() const;

@@ -21,8 +21,8 @@
 #include "storage/file_io.h"
 #include "storage/snapshot_store.h"
 #include "support/app_fixture.h"
+#include "support/private_keyring.h"
 #include "support/qt/reload_listener.h"
-#include "support/qt/silent_keyring.h"
 #include "sync/data_sync_service.h"
 #include "sync/settings.h"
 #include "sync/widget_center.h"
@@ -114,9 +114,26 @@ TEST_F(Sync, OneCycleAtATimeAsksInOrderWritesAndReloads) {
     refresh(false); // a periodic cycle writes but does not reload
     EXPECT_TRUE(bus.flush().isEmpty());
     EXPECT_TRUE(fs::exists(container / "previous.json"));
+
+    // ... unless what the widgets say of the sync changes: the gateway goes, and comes back.
+    gateway.on("api/hello", test::Route::json("{}", 500));
+    refresh(false);
+    EXPECT_EQ(bus.flush().size(), 1);
+    refresh(false); // still offline
+    EXPECT_TRUE(bus.flush().isEmpty());
+    gateway.serveSample();
+    refresh(false);
+    EXPECT_EQ(bus.flush().size(), 1);
+    // Data written long ago by another run turns current.
+    Snapshot old = service().snapshot();
+    old.updatedAt = *old.updatedAt - 10min;
+    SnapshotStore(container).save(old);
+    service_.reset();
+    refresh(false);
+    EXPECT_EQ(bus.flush().size(), 1);
 }
 
-TEST_F(Sync, PartialAnswersKeepGoodData) {
+TEST_F(Sync, PartialAnswersKeepGoodDataAndAGoneOrForeignGatewayNone) {
     refresh();
     const Snapshot good = service().snapshot();
 
@@ -149,28 +166,21 @@ TEST_F(Sync, PartialAnswersKeepGoodData) {
     EXPECT_EQ(s.updatedAt, good.updatedAt);
     EXPECT_GT(s.quotaUpdatedAt, good.quotaUpdatedAt);
     EXPECT_EQ(service().failures(), 2);
-}
 
-TEST_F(Sync, GatewayGoneOrForeign) {
-    refresh();
-    const Snapshot good = service().snapshot();
+    // A foreign service, then a gateway gone.
+    gateway.serveSample();
     gateway.on("api/hello", test::Route::json(R"({"name":"other","version":"1"})"));
     gateway.clearRequests();
     refresh();
     EXPECT_EQ(service().snapshot().issue, "该服务不是 Tessel。");
     EXPECT_EQ(gateway.requestCount(), 1u); // nothing asked after a failed handshake
 
-    // A port nobody listens on any more: the previous gateway's port of this test.
-    int port = 0;
-    {
-        test::TestGateway gone;
-        port = gone.port();
-    }
-    setting(AppSettings::endpoint, QString("http://127.0.0.1:%1").arg(port));
+    setting(AppSettings::endpoint,
+            QString("http://127.0.0.1:%1").arg(test::TestGateway::closedPort()));
     service_.reset();
     SnapshotStore(container).save(good); // stored data of another endpoint
     refresh();
-    const Snapshot& s = service().snapshot();
+    s = service().snapshot();
     EXPECT_EQ(s.issue, "网络连接失败（-1004），请确认 Tessel 正在运行。");
     EXPECT_TRUE(s.quotas.empty()); // nothing of the other gateway survives
     EXPECT_TRUE(s.usage.empty());
@@ -212,8 +222,7 @@ TEST_F(Sync, LoopReloadsOnlyOnItsFirstCycleAndHoldsServiceWeakly) {
     EXPECT_EQ(bus.flush().size(), 1);
     EXPECT_LE(gateway.requestCount("api/hello"), 4u); // one loop, not two
 
-    // The requests in flight may finish (they run on the global pool); after that the loop,
-    // which would ask again within 300 ms, must have ended with the service.
+    // Requests in flight may finish; the loop, due again in 300 ms, ends with the service.
     const auto before = gateway.requestCount();
     service_.reset();
     QThreadPool::globalInstance()->waitForDone();
@@ -223,8 +232,7 @@ TEST_F(Sync, LoopReloadsOnlyOnItsFirstCycleAndHoldsServiceWeakly) {
     EXPECT_EQ(gateway.requestCount(), settled);
 }
 
-// The folder can be written, but the write itself fails (a file-size limit stands in for a full
-// disk): a refusal, and what was not saved is not adopted when the file changes later.
+// A write that fails (a file-size limit for a full disk) is refused and never adopted later.
 TEST_F(Sync, ConfigureWhoseSettingsCannotBeSavedChangesNothing) {
     const QString before = service().endpoint();
     rlimit limit{};
@@ -342,8 +350,9 @@ TEST_F(Sync, NewIntervalFromOthersCutsTheRunningWait) {
 TEST_F(Sync, KeyStoreThatNeverAnswersLeavesTheGuiThreadFree) {
     if (!qEnvironmentVariableIsSet("TESSEL_SILENT_KEYRING"))
         GTEST_SKIP() << "runs only in sync_service_test_silent_keyring";
-    test::SilentKeyring silent;
+    test::PrivateKeyring silent;
     ASSERT_TRUE(silent.ready());
+    silent.freeze();
     int ticks = 0;
     QTimer ticker;
     ticker.setInterval(10);

@@ -20,15 +20,6 @@ namespace {
 // 2025-03-01T08:00:00Z
 const Instant march1 = Instant(std::chrono::seconds(1740816000));
 
-QuotaWindow window(std::string name, std::optional<double> remaining = {},
-                   std::optional<double> used = {}) {
-    QuotaWindow w;
-    w.name = std::move(name);
-    w.remaining = remaining;
-    w.used = used;
-    return w;
-}
-
 Quota quota(std::vector<QuotaWindow> windows = {}) {
     Quota q;
     q.provider = "corvid";
@@ -100,10 +91,10 @@ TEST_F(Card, HeaderSymbolWarningAndStateLine) {
 }
 
 TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
-    QuotaWindow five = window("5 小时", 72.4);
+    QuotaWindow five = {.name = "5 小时", .remaining = 72.4};
     five.display = "28 / 100 次";
     five.resetsAt = march1;
-    Quota q = quota({five, window("每周", std::nullopt, 10)});
+    Quota q = quota({five, {.name = "每周", .used = 10}});
     q.plan = "Max 20x";
     q.balance = "$3.00";
     q.asOf = march1 + 1h;
@@ -131,6 +122,19 @@ TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
     QuotaCard noSource(q, false);
     EXPECT_EQ(part(noSource, "source"), nullptr);
     EXPECT_EQ(part(noSource, "deferred"), nullptr);
+
+    // Windows are cut to twenty, or two, in stored order.
+    std::vector<QuotaWindow> many;
+    for (int i = 0; i < 25; ++i)
+        many.push_back({.name = "w" + std::to_string(i), .remaining = i});
+    for (bool compact : {false, true}) {
+        QuotaCard card(quota(many), compact);
+        const auto rows = card.findChildren<QWidget*>("window", Qt::FindDirectChildrenOnly);
+        ASSERT_EQ(rows.size(),
+                  compact ? QuotaCard::compactWindowLimit : QuotaCard::fullWindowLimit);
+        for (int i = 0; i < rows.size(); ++i)
+            EXPECT_EQ(rows[i]->findChild<QLabel*>("windowName")->text(), QString("w%1").arg(i));
+    }
 }
 
 TEST_F(Card, ValueTextAndBarUseTheUnclampedPercentage) {
@@ -140,18 +144,18 @@ TEST_F(Card, ValueTextAndBarUseTheUnclampedPercentage) {
         std::optional<int> bar; // in QuotaBar::scale steps; nullopt: no bar
         bool low = false;
     };
-    QuotaWindow unlimited = window("无限", 40);
+    QuotaWindow unlimited = {.name = "无限", .remaining = 40};
     unlimited.unlimited = true;
     const Case cases[] = {
         {unlimited, "无限制", std::nullopt},
-        {window("空"), "未获取", std::nullopt},
-        {window("超额", std::nullopt, 130), "剩余 0%", 0, true},
-        {window("负", -5), "剩余 -5%", 0, true},
-        {window("超出", 150), "剩余 150%", 1000, false},
-        {window("临界下", 14.6), "剩余 15%", 146, true},
-        {window("临界", 15), "剩余 15%", 150, false},
-        {window("已用", std::nullopt, 40), "剩余 60%", 600, false},
-        {window("一半", 62.5), "剩余 62%", 625, false}, // C's rounding, as the tray
+        {{.name = "空"}, "未获取", std::nullopt},
+        {{.name = "超额", .used = 130}, "剩余 0%", 0, true},
+        {{.name = "负", .remaining = -5}, "剩余 -5%", 0, true},
+        {{.name = "超出", .remaining = 150}, "剩余 150%", 1000, false},
+        {{.name = "临界下", .remaining = 14.6}, "剩余 15%", 146, true},
+        {{.name = "临界", .remaining = 15}, "剩余 15%", 150, false},
+        {{.name = "已用", .used = 40}, "剩余 60%", 600, false},
+        {{.name = "一半", .remaining = 62.5}, "剩余 62%", 625, false}, // C's rounding, as the tray
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.window.name);
@@ -211,23 +215,9 @@ TEST_F(Card, BarAndSymbolsPaintInTheirTintAtDevicePixels) {
     EXPECT_GT(light, 10);
 }
 
-TEST_F(Card, WindowsAreCutToTwentyOrTwoInStoredOrder) {
-    std::vector<QuotaWindow> many;
-    for (int i = 0; i < 25; ++i)
-        many.push_back(window("w" + std::to_string(i), i));
-    for (bool compact : {false, true}) {
-        QuotaCard card(quota(many), compact);
-        const auto rows = card.findChildren<QWidget*>("window", Qt::FindDirectChildrenOnly);
-        ASSERT_EQ(rows.size(),
-                  compact ? QuotaCard::compactWindowLimit : QuotaCard::fullWindowLimit);
-        for (int i = 0; i < rows.size(); ++i)
-            EXPECT_EQ(rows[i]->findChild<QLabel*>("windowName")->text(), QString("w%1").arg(i));
-    }
-}
-
 TEST_F(Card, HostileRecordsStayInsideTheirWidth) {
     const std::string endless(200000, 'x');
-    QuotaWindow huge = window(std::string(20000, 'n'), 1e300);
+    QuotaWindow huge = {.name = std::string(20000, 'n'), .remaining = 1e300};
     huge.display = std::string(5000, 'y') + "\n" + std::string(20000, 'z');
     huge.resetsAt = march1;
     Quota q = quota(std::vector<QuotaWindow>(400, huge));

@@ -1,11 +1,11 @@
-// Configuration, the stored selection and the effective settings over real files in a
-// temporary container.
+// Configuration, stored selection and effective settings over real files.
 #include <gtest/gtest.h>
 
 #include <QSettings>
 
 #include <fstream>
 #include <limits>
+#include <tuple>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -142,7 +142,7 @@ TEST(Effective, FollowingTakesThePreferencesAndOwnConfigurationTheDefaults) {
     EXPECT_EQ(e.selectedQuota(), nullptr);
 }
 
-TEST(Effective, SelectedQuotaWrapsAndCountsNegativeAsZero) {
+TEST(Effective, SelectedQuotaWrapsAndCountsNegativeAsZeroAndTheNextTruncates) {
     Entry e{.snapshot = threeQuotas()};
     const std::pair<std::int64_t, std::string> cases[] = {
         {0, "A"},
@@ -154,14 +154,39 @@ TEST(Effective, SelectedQuotaWrapsAndCountsNegativeAsZero) {
         e.selectedIndex = index;
         EXPECT_EQ(e.selectedQuota()->title(), title) << index;
     }
+    // The next position truncates.
+    EXPECT_EQ(CycleSubscriptionIntent::next(5, 3), 0);
+    EXPECT_EQ(CycleSubscriptionIntent::next(7, 0), 0);
+    EXPECT_EQ(CycleSubscriptionIntent::next(-3, 3), -2);
+    EXPECT_EQ(CycleSubscriptionIntent::next(std::numeric_limits<std::int64_t>::max(), 10), 8);
 }
 
-TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBack) {
+TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBackAndBadSuitesReadZero) {
     const Timeline empty = Provider::timeline({});
     ASSERT_EQ(empty.entries.size(), 1u);
     EXPECT_TRUE(empty.entries[0].snapshot.quotas.empty());
     EXPECT_EQ(empty.entries[0].selectedIndex, 0);
     EXPECT_EQ(empty.after - empty.entries[0].date, std::chrono::seconds(1200));
+
+    // A "synced" footer is read again when it would turn stale; any other waits the interval.
+    using namespace std::chrono_literals;
+    Snapshot synced = threeQuotas();
+    synced.updatedAt = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    Snapshot offline = synced, stale = synced;
+    offline.issue = "网关无响应";
+    stale.updatedAt = *synced.updatedAt - 181s;
+    WidgetPreferences quiet;
+    quiet.showSync = false;
+    for (const auto& [s, p, early] : {std::tuple{synced, WidgetPreferences{}, true},
+                                      {offline, {}, false},
+                                      {stale, {}, false},
+                                      {synced, quiet, false}}) {
+        store(s);
+        store(p);
+        const Timeline t = Provider::timeline({});
+        EXPECT_EQ(t.after, early ? *s.updatedAt + 181s : t.entries[0].date + 1200s);
+    }
+    store(WidgetPreferences{});
 
     store(threeQuotas());
     WidgetPreferences p;
@@ -186,9 +211,8 @@ TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBack) {
     e = Provider::snapshot({});
     EXPECT_TRUE(e.snapshot.quotas.empty());
     EXPECT_EQ(e.preferences, WidgetPreferences{});
-}
 
-TEST_F(Container, BadSuitesReadZero) {
+    // Bad suites read zero.
     const std::pair<const char*, std::int64_t> values[] = {
         {"-3", -3}, {"99999999999999999999999", 0}, {"1e300", 0}, {"abc", 0}, {"4.7", 4}, {"", 0},
     };
@@ -202,13 +226,6 @@ TEST_F(Container, BadSuitesReadZero) {
     ASSERT_EQ(::mkfifo((directory() / "selection.ini").c_str(), 0600), 0);
     EXPECT_EQ(SelectionSuite().integer("selection.all"), 0); // would block if opened
     EXPECT_EQ(SelectionSuite(std::nullopt).integer("selection.all"), 0);
-}
-
-TEST(Cycling, NextPositionTruncates) {
-    EXPECT_EQ(CycleSubscriptionIntent::next(5, 3), 0);
-    EXPECT_EQ(CycleSubscriptionIntent::next(7, 0), 0);
-    EXPECT_EQ(CycleSubscriptionIntent::next(-3, 3), -2);
-    EXPECT_EQ(CycleSubscriptionIntent::next(std::numeric_limits<std::int64_t>::max(), 10), 8);
 }
 
 TEST_F(Container, CyclingAdvancesTheSharedGroupAndKeepsIdsApart) {
@@ -285,6 +302,18 @@ TEST(WidgetTexts, TwoDigitTwentyFourHourTimesInTheUsersLocaleAndZone) {
     }
     test::ScopedEnv utc("TZ", "UTC");
     EXPECT_EQ(WidgetText::clock(march1), "08:05");
+    // Locales whose own short patterns drop the leading zero ("8:05", "1/3").
+    for (const auto& [locale, clock, reset] : {std::tuple{"ja_JP.UTF-8", "08:05", "03/01 08:05"},
+                                               {"es_ES.UTF-8", "08:05", "01/03, 08:05"},
+                                               {"fi_FI.UTF-8", "08.05", "01.03. 08.05"},
+                                               {"he_IL.UTF-8", "08:05", "01.03, 08:05"},
+                                               {"cs_CZ.UTF-8", "08:05", "01. 03. 08:05"},
+                                               {"hu_HU.UTF-8", "08:05", "03. 01. 08:05"},
+                                               {"nb_NO.UTF-8", "08:05", "01.03., 08:05"}}) {
+        test::ScopedEnv all("LC_ALL", locale);
+        EXPECT_EQ(WidgetText::clock(march1), clock) << locale;
+        EXPECT_EQ(WidgetText::reset(march1), reset) << locale;
+    }
     QuotaWindow w;
     EXPECT_EQ(WidgetText::remaining(nullptr), "\u2014");
     EXPECT_EQ(WidgetText::remaining(&w), "\u2014");

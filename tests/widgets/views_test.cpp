@@ -1,5 +1,4 @@
-// The three families drawn offscreen from prepared files: what they show, in which order, and
-// what clicks do.
+// The three families drawn offscreen from prepared files: what they show, what clicks do.
 #include <QAccessible>
 #include <QTest>
 
@@ -67,7 +66,7 @@ std::unique_ptr<WidgetContent> shownView(Family family, Entry entry,
 
 class Views : public test::WidgetTest {};
 
-TEST_F(Views, SmallWaitsWithoutData) {
+TEST_F(Views, SmallWaitsWithoutDataThenItsButtonCyclesToTheNextSubscription) {
     auto empty = shownView(Family::Small, Provider::snapshot({}));
     EXPECT_EQ(shown(*empty), (QStringList{"TESSEL", "打开应用并刷新", "等待 Tessel",
                                           "打开应用连接网关", "等待同步"}));
@@ -75,9 +74,7 @@ TEST_F(Views, SmallWaitsWithoutData) {
     EXPECT_EQ(refresh.role, widget::ViewItem::Role::Link);
     EXPECT_EQ(refresh.url, QUrl("tesselwidget://refresh"));
     EXPECT_EQ(empty->tapUrl(), QUrl("tesselwidget://overview"));
-}
 
-TEST_F(Views, SmallShowsTheSelectedSubscriptionAndItsButtonCyclesToTheNext) {
     store(test::sampleSnapshot(now));
     std::vector<widget::Intent> ran;
     QList<QUrl> opened;
@@ -117,7 +114,20 @@ TEST_F(Views, SmallShowsTheSelectedSubscriptionAndItsButtonCyclesToTheNext) {
     WidgetPreferences one;
     one.providerIDs = {view->entry().snapshot.quotas[0].id()};
     auto single = shownView(Family::Small, entryOf(view->entry().snapshot, one));
-    EXPECT_FALSE(single->items()[2].enabled);
+    const widget::ViewItem name = single->items()[2];
+    EXPECT_FALSE(name.enabled);
+    // Yet it is drawn as text, not in the palette's faint disabled colour.
+    QPalette palette = single->palette();
+    palette.setColor(QPalette::Window, QColor(0xf6, 0xf6, 0xf6));
+    palette.setColor(QPalette::WindowText, QColor(0x20, 0x20, 0x20));
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0xbe, 0xbe, 0xbe));
+    single->setPalette(palette);
+    const QImage image = single->render(1);
+    int darkest = 255;
+    for (int y = name.rect.top(); y <= name.rect.bottom(); ++y)
+        for (int x = name.rect.left(); x <= name.rect.right(); ++x)
+            darkest = std::min(darkest, image.pixelColor(x, y).value());
+    EXPECT_LT(darkest, 0x60);
 }
 
 TEST_F(Views, SmallMetricsAndFooterStates) {
@@ -256,8 +266,7 @@ TEST_F(Views, HostileDataDrawsInsideTheWidget) {
     EXPECT_EQ(title->visibleLines().size(), 1);
 }
 
-// Every family at its size and scale, on the background of a light and a dark palette;
-// TESSEL_SCREENSHOTS=DIR also writes each image for a look.
+// Each family at its size and scale, light and dark; TESSEL_SCREENSHOTS=DIR keeps the images.
 TEST_F(Views, RendersAtTheFamilySizeAndScaleInThePalette) {
     store(test::sampleSnapshot(now));
     WidgetPreferences p;

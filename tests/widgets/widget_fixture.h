@@ -1,5 +1,4 @@
-// What the widget view tests share: the shared container in a temporary
-// directory filled with the sample gateway's answers, and the contract's item listing.
+// The shared container filled with the sample answers, and the contract's item listing.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,0 +1,205 @@
+// How long the GUI thread stalls when a very large quotas answer (30 MiB) reaches every window
+// that shows subscriptions: the settings window (switches and the menu-bar picker), the
+// dashboard's overview cards, the popup panel, the tray and the notifier, against the sample
+// gateway's answer in the same run. A 10 ms timer ticks throughout; the longest gap between two
+// ticks is the stall, in wall time and in the GUI thread's own CPU time (which load on the
+// machine does not stretch). Offscreen unless a platform is chosen.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSettings>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <QCoro/QCoroTask>
+
+#include <atomic>
+#include <memory>
+
+#include <time.h>
+
+#include "app/application.h"
+#include "app/settings/settings_window.h"
+#include "model/wire.h"
+#include "ratio.h"
+#include "storage/snapshot_store.h"
+#include "support/sample_snapshot.h"
+#include "support/temp_dir.h"
+#include "support/test_gateway.h"
+#include "sync/settings.h"
+#include "sync/workers.h"
+#include "tools/sample-gateway/sample_data.h"
+
+namespace {
+
+using namespace tessel;
+
+double threadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// The longest gap between two ticks of a 10 ms timer while it runs, in wall time and in the
+// CPU time this thread spent.
+class StallMeter {
+public:
+    StallMeter() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
+    }
+    void start() {
+        clock_.start();
+        cpu_ = threadCpuMs();
+        timer_.start();
+    }
+    void stop() {
+        tick();
+        timer_.stop();
+    }
+    double longest = 0;
+    double busiest = 0;
+
+private:
+    void tick() {
+        longest = std::max(longest, double(clock_.restart()));
+        const double cpu = threadCpuMs();
+        busiest = std::max(busiest, cpu - cpu_);
+        cpu_ = cpu;
+    }
+    QTimer timer_;
+    QElapsedTimer clock_;
+    double cpu_ = 0;
+};
+
+// Turns the event loop until the pool has been idle for a while: what the windows derive off
+// the GUI thread has been handed back.
+void settle() {
+    QElapsedTimer idle;
+    idle.start();
+    while (idle.elapsed() < 300) {
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+        if (QThreadPool::globalInstance()->activeThreadCount() > 0 ||
+            Workers::pool()->activeThreadCount() > 0)
+            idle.restart();
+    }
+}
+
+struct Program {
+    // `stored`: subscriptions already in the snapshot file when the program starts.
+    explicit Program(int stored) {
+        const QString ini = QString::fromStdString((dir.path() / "settings.ini").string());
+        QSettings settings(ini, QSettings::IniFormat);
+        settings.setValue(AppSettings::endpoint.key(), QString::fromStdString(gateway.endpoint()));
+        settings.setValue(AppSettings::interval.key(), 3600);
+        settings.setValue(AppSettings::showMenuBar.key(), false);
+        // A subscription far down the list: the tray and the notifier look it up.
+        settings.setValue(AppSettings::menuQuota.key(),
+                          QStringLiteral("tessel|provider-1|oauth|user99@example.org"));
+        settings.sync();
+        if (stored > 0) {
+            Snapshot s;
+            s.endpoint = gateway.endpoint();
+            s.quotas = Wire::decode<QuotaEnvelope>(test::largeQuotasAnswer(stored, 0)).data;
+            SnapshotStore(dir.path() / "container").save(s);
+        }
+        gateway.serveSample();
+        TesselWidgetApp::Options options;
+        options.sync.container = dir.path() / "container";
+        options.sync.settingsPath = ini;
+        options.settingsPath = ini;
+        options.trayWait = std::chrono::milliseconds(0);
+        options.trayAvailable = [] { return false; };
+        app = std::make_unique<TesselWidgetApp>(options);
+    }
+    // Answers of `count` subscriptions from now on, changing with every request.
+    void serve(int count) {
+        auto answers = std::make_shared<std::vector<std::string>>();
+        answers->push_back(test::largeQuotasAnswer(count, 0));
+        answers->push_back(test::largeQuotasAnswer(count, 1));
+        auto round = std::make_shared<std::atomic<int>>(0);
+        gateway.on("v1/tessel/quotas", [answers, round](const test::RecordedRequest&) {
+            return test::Route::json((*answers)[std::size_t(round->fetch_add(1)) % 2]);
+        });
+    }
+
+    test::TempDir dir;
+    test::ScopedEnv state{"XDG_STATE_HOME", (dir.path() / "state").string()};
+    test::TestGateway gateway;
+    std::unique_ptr<TesselWidgetApp> app;
+};
+
+// Arg: subscriptions per answer, 0 for the sample gateway's. Every window is open.
+void BM_CycleStall(benchmark::State& state) {
+    Program program(0);
+    if (state.range(0) > 0)
+        program.serve(int(state.range(0)));
+    program.app->start();
+    program.app->showSettings();
+    program.app->showPanel(QRect(100, 100, 1, 1));
+    settle();
+    StallMeter meter;
+    for (auto _ : state) {
+        meter.start();
+        QCoro::waitFor(program.app->sync().refresh(false));
+        settle();
+        meter.stop();
+    }
+    state.counters["subscriptions"] = double(program.app->sync().snapshot().quotas.size());
+    state.counters["stall_ms"] = meter.longest;
+    state.counters["busy_ms"] = meter.busiest;
+}
+BENCHMARK(BM_CycleStall)
+    ->Arg(0)
+    ->Arg(88'000)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Arg: subscriptions stored, 0 for none. The settings window's first show until its lists are
+// filled.
+void BM_SettingsFirstShow(benchmark::State& state) {
+    Program program(int(state.range(0)));
+    settle();
+    StallMeter meter;
+    for (auto _ : state) {
+        meter.start();
+        SettingsWindow* window = program.app->showSettings();
+        settle();
+        meter.stop();
+        state.PauseTiming();
+        delete window;
+        settle();
+        state.ResumeTiming();
+    }
+    state.counters["subscriptions"] = double(program.app->sync().snapshot().quotas.size());
+    state.counters["stall_ms"] = meter.longest;
+    state.counters["busy_ms"] = meter.busiest;
+}
+BENCHMARK(BM_SettingsFirstShow)
+    ->Arg(0)
+    ->Arg(113'000)
+    ->Iterations(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    return tessel::bench::runWithRatios(
+        argc, argv,
+        {{"GUI-thread work between two ticks in a cycle, 88 000 subscriptions / sample answer",
+          "BM_CycleStall/88000/iterations:3/real_time", "BM_CycleStall/0/iterations:3/real_time",
+          "busy_ms"},
+         {"GUI-thread work between two ticks at the settings' first show, 113 000 / none",
+          "BM_SettingsFirstShow/113000/iterations:2/real_time",
+          "BM_SettingsFirstShow/0/iterations:2/real_time", "busy_ms"}});
+}

@@ -1,0 +1,425 @@
+// The real program as a process with private XDG directories: the hand-over of a second start,
+// and on a real X server real keys and wheel turns, and its tray menu read over D-Bus.
+#include <gtest/gtest.h>
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRandomGenerator>
+
+#include <csignal>
+#include <filesystem>
+#include <unistd.h>
+
+#include "app/single_instance.h"
+#include "support/app_fixture.h"
+
+using namespace tessel;
+using test::spin;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Instances : public test::GatewayTest {
+protected:
+    static void set(QProcessEnvironment& env, const QStringList& variables) {
+        for (const QString& variable : variables) {
+            const QString name = variable.section(u'=', 0, 0), value = variable.section(u'=', 1);
+            value.isEmpty() ? env.remove(name) : env.insert(name, value);
+        }
+    }
+    void SetUp() override {
+        GatewayTest::SetUp();
+        setting(AppSettings::interval, 3600);
+        fs::create_directories(runtime());
+        fs::permissions(runtime(), fs::perms::owner_all, fs::perm_options::replace);
+    }
+    void TearDown() override {
+        for (auto& p : processes)
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
+    }
+    fs::path runtime() const { return dir.path() / "runtime"; }
+    fs::path socket() const { return runtime() / "net.quorvane.TesselWidget.socket"; }
+    fs::path snapshot() const {
+        return dir.path() / "data/group.net.quorvane.TesselWidget/snapshot.json";
+    }
+    // The program; `variables` ("NAME=value") are set, or removed when the value is empty.
+    QProcess& launch(const QStringList& arguments, const QStringList& variables = {}) {
+        auto p = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        const QString root = QString::fromStdString(dir.path().string());
+        env.insert("HOME", root + "/home");
+        env.insert("XDG_CONFIG_HOME", root + "/config");
+        env.insert("XDG_DATA_HOME", root + "/data");
+        env.insert("XDG_RUNTIME_DIR", root + "/runtime");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        set(env, variables);
+        p->setProcessEnvironment(env);
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->start(QStringLiteral(TESSELWIDGET), arguments);
+        EXPECT_TRUE(p->waitForStarted(10000));
+        processes.push_back(std::move(p));
+        return *processes.back();
+    }
+    // A start that must hand over and leave with 0.
+    void handOver(const QString& argument) {
+        QProcess& second = launch({argument});
+        EXPECT_TRUE(second.waitForFinished(15000)) << argument.left(40).toStdString();
+        EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(second.exitCode(), 0) << argument.left(40).toStdString();
+    }
+    // The first instance has no tray here, so it opens the dashboard and polls once at start.
+    QProcess& startFirst() {
+        QProcess& first = launch({});
+        EXPECT_TRUE(spin([&] { return fs::exists(snapshot()); }));
+        EXPECT_TRUE(spin([&] { return fs::exists(socket()); }));
+        EXPECT_EQ(gateway.requestCount("api/hello"), 1u);
+        return first;
+    }
+
+    std::vector<std::unique_ptr<QProcess>> processes;
+};
+
+TEST_F(Instances, SecondStartHandsItsUrlOverAndACrashLeavesNothingInTheWay) {
+    QProcess& first = startFirst();
+    handOver(QStringLiteral("tesselwidget://refresh"));
+    EXPECT_TRUE(spin([&] { return gateway.requestCount("api/hello") == 2; }));
+
+    // Odd arguments reach the running instance without harming it.
+    handOver(QString::fromUtf8("\xff\xfe binary \x01"));
+    handOver(QStringLiteral("tesselwidget://") + QString(100000, u'r'));
+    handOver(QStringLiteral("https://refresh"));
+    handOver(QString());
+    ASSERT_EQ(first.state(), QProcess::Running);
+    handOver(QStringLiteral("tesselwidget://refresh"));
+    EXPECT_TRUE(spin([&] { return gateway.requestCount("api/hello") == 3; }));
+
+    first.kill(); // SIGKILL: the socket file stays behind
+    ASSERT_TRUE(first.waitForFinished(10000));
+    ASSERT_TRUE(fs::exists(socket()));
+    // The next start with a URL finds no one to hand it to and handles it itself.
+    QProcess& next = launch({QStringLiteral("tesselwidget://refresh")});
+    EXPECT_TRUE(spin([&] { return gateway.requestCount("api/hello") >= 4; }));
+    EXPECT_EQ(next.state(), QProcess::Running);
+    handOver(QStringLiteral("tesselwidget://usage"));
+    EXPECT_EQ(next.state(), QProcess::Running);
+
+    // A session's SIGTERM ends it normally.
+    const auto pid = static_cast<pid_t>(next.processId());
+    ASSERT_GT(pid, 0); // kill(0) would end the whole test run
+    ::kill(pid, SIGTERM);
+    ASSERT_TRUE(next.waitForFinished(10000));
+    EXPECT_EQ(next.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(next.exitCode(), 0);
+}
+
+TEST_F(Instances, NoRuntimeDirectoryOfOthers) {
+    // A runtime directory that others may write is not trusted for the channel.
+    test::ScopedEnv runtimeDir{"XDG_RUNTIME_DIR", runtime().string()};
+    const fs::path fallback = "/tmp/tesselwidget-" + std::to_string(geteuid());
+    const bool hadFallback = fs::exists(fallback);
+    fs::permissions(runtime(), fs::perms::all, fs::perm_options::replace);
+    const SingleInstance::Channel channel = SingleInstance::channel();
+    EXPECT_EQ(channel.socketPath.rfind(runtime().string(), 0), std::string::npos);
+    if (!hadFallback)
+        fs::remove(fallback);
+    fs::permissions(runtime(), fs::perms::owner_all, fs::perm_options::replace);
+    EXPECT_EQ(SingleInstance::channel().socketPath, socket().string());
+    EXPECT_EQ(SingleInstance::send(SingleInstance::channel(), "x", std::chrono::milliseconds(100)),
+              SingleInstance::Handover::NoInstance);
+}
+
+// A panel's StatusNotifierWatcher, which makes Qt export its tray icon and menu over D-Bus.
+class Watcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+
+public:
+    bool hostRegistered() const { return true; }
+    QStringList items;
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service) { items << service; }
+};
+
+// The first value `method` ("interface.name") answers; invalid for an error.
+QVariant ask(QDBusConnection& bus, const QString& service, const QString& path,
+             const QString& method, const QVariantList& arguments = {}) {
+    const qsizetype dot = method.lastIndexOf(u'.');
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(service, path, method.left(dot), method.mid(dot + 1));
+    call.setArguments(arguments);
+    return bus.call(call, QDBus::Block, 10000).arguments().value(0);
+}
+
+QVariant property(QDBusConnection& bus, const QString& service, const QString& path,
+                  const QString& interface, const QString& name) {
+    return qvariant_cast<QDBusVariant>(
+               ask(bus, service, path, "org.freedesktop.DBus.Properties.Get", {interface, name}))
+        .variant();
+}
+
+// The properties of every labelled item of a dbusmenu layout (ia{sv}av), depth first.
+void readLayout(const QDBusArgument& node, QList<QVariantMap>& items) {
+    int id = 0;
+    QVariantMap properties;
+    node.beginStructure();
+    node >> id >> properties;
+    if (properties.contains("label"))
+        items << properties;
+    node.beginArray();
+    while (!node.atEnd()) {
+        QDBusVariant child;
+        node >> child;
+        readLayout(qvariant_cast<QDBusArgument>(child.variant()), items);
+    }
+    node.endArray();
+    node.endStructure();
+}
+
+// Every name a screen reader finds from the node `path` of `service` down.
+void spokenNames(QDBusConnection& bus, const QString& service, const QString& path,
+                 QStringList& names) {
+    names << property(bus, service, path, "org.a11y.atspi.Accessible", "Name").toString();
+    const QVariant children = ask(bus, service, path, "org.a11y.atspi.Accessible.GetChildren");
+    if (children.userType() != qMetaTypeId<QDBusArgument>())
+        return;
+    const QDBusArgument list = qvariant_cast<QDBusArgument>(children);
+    list.beginArray();
+    while (!list.atEnd()) {
+        QString child;
+        QDBusObjectPath childPath;
+        list.beginStructure();
+        list >> child >> childPath;
+        list.endStructure();
+        spokenNames(bus, child, childPath.path(), names);
+    }
+    list.endArray();
+}
+
+// Xvfb under openbox, so that windows get the focus as on a desktop, and a session bus that
+// starts no services (the key is missed at once).
+class OnDesktop : public Instances {
+protected:
+    void SetUp() override {
+        Instances::SetUp();
+        // The dashboard opens at once, and closing it ends the program.
+        setting(AppSettings::showMenuBar, false);
+        const auto config = dir.write(
+            "session-bus.conf",
+            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
+            "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\"><busconfig>"
+            "<type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
+            "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+            "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
+        busAddress = firstLine(bus, "dbus-daemon",
+                               {"--config-file=" + QString::fromStdString(config.string()),
+                                "--nofork", "--print-address=1"});
+        // A display number of its own, far from the low ones other servers take and free.
+        for (int attempt = 0; attempt < 20 && display.isEmpty(); ++attempt) {
+            const QString number = QString::number(QRandomGenerator::global()->bounded(200, 1000));
+            if (const QString ready = firstLine(xvfb, "Xvfb",
+                                                {":" + number, "-displayfd", "1", "-screen", "0",
+                                                 "1280x900x24", "-nolisten", "tcp"});
+                ready == number)
+                display = ":" + number;
+            else
+                xvfb.waitForFinished();
+        }
+        ASSERT_FALSE(busAddress.isEmpty());
+        ASSERT_FALSE(display.isEmpty());
+        windowManager.setProcessEnvironment(environment());
+        windowManager.start("openbox", {});
+        // Set once openbox manages the screen ("no such atom on any window" before).
+        ASSERT_TRUE(spin(
+            [&] {
+                return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id");
+            },
+            20000));
+    }
+    void TearDown() override {
+        Instances::TearDown();
+        for (QProcess* p : {&accessibility, &windowManager, &xvfb, &bus}) {
+            p->terminate();
+            if (!p->waitForFinished(5000))
+                p->kill();
+            p->waitForFinished();
+        }
+    }
+    // The first line `program` prints once it is ready; empty when it ends first.
+    static QString firstLine(QProcess& process, const QString& program, const QStringList& args) {
+        process.start(program, args);
+        spin([&] { return process.canReadLine() || process.state() == QProcess::NotRunning; },
+             20000);
+        return QString::fromUtf8(process.readLine()).trimmed();
+    }
+    // This desktop's variables, then those of a key scheme.
+    QStringList desktop(const QStringList& scheme = {}) const {
+        return QStringLiteral("XDG_CURRENT_DESKTOP= DESKTOP_SESSION= KDE_SESSION_VERSION= "
+                              "QT_QPA_PLATFORMTHEME= QT_STYLE_OVERRIDE= WAYLAND_DISPLAY= "
+                              "QT_QPA_PLATFORM=xcb")
+                   .split(u' ') +
+               QStringList{"DISPLAY=" + display, "DBUS_SESSION_BUS_ADDRESS=" + busAddress} + scheme;
+    }
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        set(env, desktop({"HOME=" + QString::fromStdString((dir.path() / "home").string())}));
+        return env;
+    }
+    // What a tool prints on this desktop; empty after 20 s.
+    QString run(const QString& program, const QStringList& args) const {
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(program, args);
+        if (!p.waitForFinished(20000)) {
+            p.kill();
+            p.waitForFinished();
+        }
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    }
+    // The dashboard window once it is shown, activated by the window manager; its id.
+    QString dashboard() {
+        const QString id =
+            run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Tessel Widget$"})
+                .section(u'\n', 0, 0);
+        if (!id.isEmpty())
+            run("xdotool", {"windowactivate", "--sync", id});
+        return id;
+    }
+    void press(const QString& key) { run("xdotool", {"key", "--clearmodifiers", key}); }
+    // Whether the program ended by itself, normally; otherwise it is ended here.
+    static bool ended(QProcess& process) {
+        if (process.waitForFinished(15000))
+            return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        process.kill();
+        process.waitForFinished();
+        return false;
+    }
+
+    QProcess bus, xvfb, windowManager, accessibility;
+    QString busAddress, display;
+};
+
+TEST_F(OnDesktop, MenuKeysActUnderEveryKeySchemeAndTheWheelChangesNoSetting) {
+    const fs::path preferences = dir.path() / "data/group.net.quorvane.TesselWidget";
+    const QStringList schemes[] = {
+        {}, {"XDG_CURRENT_DESKTOP=GNOME"}, {"XDG_CURRENT_DESKTOP=KDE", "KDE_SESSION_VERSION=5"}};
+    for (const auto& scheme : schemes) {
+        SCOPED_TRACE(scheme.isEmpty() ? "generic" : scheme.front().toStdString());
+        const std::size_t before = gateway.requestCount("api/hello");
+        QProcess& first = launch({"tesselwidget://settings"}, desktop(scheme));
+        const QString id = dashboard();
+        ASSERT_FALSE(id.isEmpty());
+        ASSERT_TRUE(spin([&] { return gateway.requestCount("api/hello") > before; }));
+        if (scheme.isEmpty()) {
+            // Wheel notches down the pickers' column: scrolled to the end, then over what is there.
+            QMap<QString, int> at;
+            for (const QString& line :
+                 run("xdotool", {"getwindowgeometry", "--shell", id}).split('\n'))
+                at[line.section(u'=', 0, 0)] = line.section(u'=', 1).toInt();
+            QStringList sweep;
+            for (int pass = 0; pass < 2; ++pass)
+                for (int y = at["Y"] + 70; y < at["Y"] + at["HEIGHT"] - 10; y += 12)
+                    sweep << QStringLiteral("mousemove %1 %2 click --delay 0 5")
+                                 .arg(at["X"] + at["WIDTH"] - 140)
+                                 .arg(y)
+                                 .split(u' ');
+            run("xdotool", sweep);
+        }
+        // "刷新" (Ctrl+R) counts once the first cycle is over; a press meanwhile is ignored.
+        for (int i = 0; i < 20 && gateway.requestCount("api/hello") < before + 2; ++i) {
+            press("ctrl+r");
+            spin([&] { return gateway.requestCount("api/hello") >= before + 2; }, 2000);
+        }
+        EXPECT_GE(gateway.requestCount("api/hello"), before + 2);
+        press("ctrl+w"); // "关闭窗口", the last window: the program ends, after every event
+        EXPECT_TRUE(ended(first));
+
+        QProcess& second = launch({}, desktop(scheme));
+        ASSERT_FALSE(dashboard().isEmpty());
+        press("ctrl+q"); // "退出"
+        EXPECT_TRUE(ended(second));
+    }
+    // The wheel changed no picker: no setting and no widget preference was written.
+    EXPECT_FALSE(QSettings(settingsPath(), QSettings::IniFormat).contains("appearance"));
+    EXPECT_FALSE(QSettings(settingsPath(), QSettings::IniFormat).contains("menuQuota"));
+    EXPECT_FALSE(fs::exists(preferences / "widget-preferences.json"));
+}
+
+// What a panel and a screen reader get over D-Bus: the tray menu, and the popup the icon opens.
+TEST_F(OnDesktop, TrayMenuAndPopupReachThePanelAndTheScreenReader) {
+    setting(AppSettings::showMenuBar, true);
+    QDBusConnection panel = QDBusConnection::connectToBus(busAddress, "panel");
+    Watcher watcher;
+    ASSERT_TRUE(panel.registerObject("/StatusNotifierWatcher", &watcher,
+                                     QDBusConnection::ExportAllContents));
+    ASSERT_TRUE(panel.registerService("org.kde.StatusNotifierWatcher"));
+    // The accessibility bus, as a desktop session starts it.
+    accessibility.setProcessEnvironment(environment());
+    accessibility.start("/usr/libexec/at-spi-bus-launcher", {"--launch-immediately"});
+    ASSERT_TRUE(
+        spin([&] { return panel.interface()->isServiceRegistered("org.a11y.Bus").value(); }));
+    QDBusConnection reader = QDBusConnection::connectToBus(
+        ask(panel, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus.GetAddress").toString(),
+        "reader");
+    ASSERT_TRUE(reader.isConnected());
+    // GNOME's key scheme brings its icon theme, Adwaita.
+    launch({}, desktop({"XDG_CURRENT_DESKTOP=GNOME", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"}));
+    ASSERT_TRUE(spin([&] { return !watcher.items.isEmpty(); }, 20000));
+    const QString item = watcher.items.front();
+
+    // Themed icons go by name; the bird, in no theme until installed, goes as a picture.
+    const QString menu =
+        qvariant_cast<QDBusObjectPath>(
+            property(panel, item, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Menu"))
+            .path();
+    QList<QVariantMap> items;
+    readLayout(qvariant_cast<QDBusArgument>(
+                   panel
+                       .call(QDBusMessage::createMethodCall(item, menu, "com.canonical.dbusmenu",
+                                                            "GetLayout")
+                                 << 0 << -1 << QStringList(),
+                             QDBus::Block, 10000)
+                       .arguments()
+                       .value(1)),
+               items);
+    QStringList labels, icons;
+    for (const QVariantMap& i : items) {
+        labels << i.value("label").toString();
+        icons << i.value("icon-name").toString();
+    }
+    EXPECT_EQ(labels, QStringList({"打开面板", "刷新", "打开概览", "设置", "检查更新…", "退出"}));
+    EXPECT_EQ(icons, QStringList({"", "view-refresh-symbolic", "view-grid-symbolic",
+                                  "emblem-system-symbolic", "", ""}));
+    EXPECT_TRUE(!items.isEmpty() && items.front().contains("icon-data"));
+
+    // A click on the icon opens the popup; a screen reader finds its texts and buttons.
+    ask(panel, item, "/StatusNotifierItem", "org.kde.StatusNotifierItem.Activate", {600, 10});
+    QStringList names;
+    EXPECT_TRUE(spin(
+        [&] {
+            names.clear();
+            spokenNames(reader, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root",
+                        names);
+            return names.contains("刷新");
+        },
+        20000))
+        << names.join(u',').toStdString();
+    for (const char* expected : {"TesselWidget", "Tessel Widget", "打开概览", "设置", "退出"})
+        EXPECT_TRUE(names.contains(QString::fromUtf8(expected))) << expected;
+    QDBusConnection::disconnectFromBus("panel");
+    QDBusConnection::disconnectFromBus("reader");
+}
+
+} // namespace
+
+#include "program_test.moc"
