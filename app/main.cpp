@@ -17,6 +17,7 @@
 #include "app/tray_icon.h"
 #include "gateway/secret_memory.h"
 #include "session/quit_on_signals.h"
+#include "sync/workers.h"
 
 using namespace tessel;
 using namespace std::chrono_literals;
@@ -145,6 +146,6 @@ int main(int argc, char** argv) {
     if (!args.url.empty())
         shell.openUrl(QString::fromLocal8Bit(args.url.data(), qsizetype(args.url.size())));
     const int status = app.exec();
-    letWorkersFinish(status);
+    letWorkersFinish(status, {Workers::pool()});
     return status;
 }

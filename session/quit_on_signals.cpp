@@ -1,10 +1,12 @@
 #include "session/quit_on_signals.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QSocketNotifier>
 #include <QThreadPool>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -78,8 +80,16 @@ void quitOnSignals(QCoreApplication& app) {
     sigaction(SIGHUP, &action, nullptr);
 }
 
-void letWorkersFinish(int status, std::chrono::milliseconds grace) {
-    if (QThreadPool::globalInstance()->waitForDone(int(grace.count())))
+void letWorkersFinish(int status, std::initializer_list<QThreadPool*> more,
+                      std::chrono::milliseconds grace) {
+    const QDeadlineTimer deadline(grace);
+    auto settled = [&deadline](QThreadPool* pool) {
+        return pool->waitForDone(int(std::max<qint64>(deadline.remainingTime(), 0)));
+    };
+    bool done = settled(QThreadPool::globalInstance());
+    for (QThreadPool* pool : more)
+        done = settled(pool) && done;
+    if (done)
         return;
     std::fflush(nullptr);
     std::_Exit(status);

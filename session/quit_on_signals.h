@@ -3,8 +3,10 @@
 #pragma once
 
 #include <chrono>
+#include <initializer_list>
 
 class QCoreApplication;
+class QThreadPool;
 
 namespace tessel {
 
@@ -17,10 +19,12 @@ namespace tessel {
 // static destructors must not run under them.
 void quitOnSignals(QCoreApplication& app);
 
-// After the event loop, before anything is torn down: the global thread pool's workers (a
-// timeline read, a button's intent, a sync cycle) get `grace` to finish, so that none runs
-// while what it reports to, and Qt itself, goes away. One still busy then (a hung gateway, a
-// lock held elsewhere) is not waited for: the program ends at once with `status`.
-void letWorkersFinish(int status, std::chrono::milliseconds grace = std::chrono::seconds(2));
+// After the event loop, before anything is torn down: the workers of Qt's global thread pool
+// and of the program's own pools `more` (a timeline read, a button's intent, a sync cycle) get
+// `grace` in all to finish, so that none runs while what it reports to, and Qt itself, goes
+// away. One still busy then (a hung gateway, a lock held elsewhere) is not waited for: the
+// program ends at once with `status`.
+void letWorkersFinish(int status, std::initializer_list<QThreadPool*> more = {},
+                      std::chrono::milliseconds grace = std::chrono::seconds(2));
 
 } // namespace tessel

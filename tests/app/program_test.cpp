@@ -19,6 +19,7 @@
 #include "app/single_instance.h"
 #include "support/app_fixture.h"
 
+using namespace std::chrono_literals;
 using namespace tessel;
 using test::spin;
 namespace fs = std::filesystem;
@@ -112,7 +113,10 @@ TEST_F(Instances, SecondStartHandsItsUrlOverAndACrashLeavesNothingInTheWay) {
     handOver(QStringLiteral("tesselwidget://usage"));
     EXPECT_EQ(next.state(), QProcess::Running);
 
-    // A session's SIGTERM ends it normally.
+    // A session's SIGTERM ends it normally, also while a cycle waits for a gateway that hangs.
+    gateway.on("api/hello", test::Route::json(R"({"name":"tessel","version":"1.4.2"})", 200, 120s));
+    handOver(QStringLiteral("tesselwidget://refresh"));
+    ASSERT_TRUE(spin([&] { return gateway.requestCount("api/hello") == 5; }));
     const auto pid = static_cast<pid_t>(next.processId());
     ASSERT_GT(pid, 0); // kill(0) would end the whole test run
     ::kill(pid, SIGTERM);
