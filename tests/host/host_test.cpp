@@ -66,9 +66,12 @@ bool shows(const WidgetWindow* w, const QString& text) {
     return false;
 }
 
+// Takes the host's tesselwidget:// links while it lives.
 class UrlSink : public QObject {
     Q_OBJECT
 public:
+    UrlSink() { QDesktopServices::setUrlHandler("tesselwidget", this, "open"); }
+    ~UrlSink() override { QDesktopServices::unsetUrlHandler("tesselwidget"); }
     QList<QUrl> opened;
 public slots:
     void open(const QUrl& url) { opened.append(url); }
@@ -83,10 +86,11 @@ protected:
         plugins = Plugins::load(Plugins::searchPath());
         ASSERT_EQ(plugins.size(), 1) << "plug-in missing in " PLUGIN_DIR;
     }
-    void writeSnapshot(std::vector<Quota> quotas) {
+    void writeSnapshot(std::vector<Quota> quotas, std::chrono::seconds age = {}) {
         Snapshot s;
         s.endpoint = "http://127.0.0.1:3425";
-        s.updatedAt = std::chrono::system_clock::now();
+        s.updatedAt =
+            std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()) - age;
         s.quotas = std::move(quotas);
         SnapshotStore(SharedContainer::directory()).save(s);
     }
@@ -194,11 +198,7 @@ TEST_F(HostTest, ReloadSignalsRereadTheFilesAndBurstsCoalesce) {
     EXPECT_LE(small->timelineRequests() - smallBefore, allowed);
 
     // No signal comes while the application is gone: the footer still turns stale on time.
-    Snapshot aging;
-    aging.updatedAt =
-        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()) - 177s;
-    aging.quotas = {quota("delta", "Delta", 70)};
-    SnapshotStore(SharedContainer::directory()).save(aging);
+    writeSnapshot({quota("delta", "Delta", 70)}, 177s);
     sendReload(kind);
     EXPECT_TRUE(test::spin([&] { return shows(medium, "· 已过期"); }, 20000));
 }
@@ -208,7 +208,6 @@ TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
     Host host(plugins, settingsPath());
     ASSERT_TRUE(host.restore());
     UrlSink sink;
-    QDesktopServices::setUrlHandler("tesselwidget", &sink, "open");
     WidgetWindow* a = host.window("a");
     WidgetWindow* b = host.window("b");
     ASSERT_TRUE(test::spin([&] { return shows(a, "Alpha") && shows(b, "Alpha"); }));
@@ -238,7 +237,6 @@ TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
     EXPECT_TRUE(sink.opened.isEmpty());
     ASSERT_TRUE(test::spin(
         [&] { return HostSettings::load(settingsPath())[0].position == QPoint(40, 20); }));
-    QDesktopServices::unsetUrlHandler("tesselwidget");
 }
 
 TEST_F(HostTest, ConfigurationSheetAppliesAtOnceAndKeepsVanishedChoices) {
@@ -337,7 +335,6 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
     }));
     // A preview runs nothing, also when a screen reader presses its link or its button.
     UrlSink sink;
-    QDesktopServices::setUrlHandler("tesselwidget", &sink, "open");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     // Found afresh for each press: a reload signal from anywhere on the bus rebuilds previews.
     const auto previewButtons = [&] {
@@ -360,7 +357,6 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
     QCoreApplication::processEvents();
     EXPECT_FALSE(std::filesystem::exists(*SharedContainer::directory() / "selection.ini"));
     EXPECT_TRUE(sink.opened.isEmpty());
-    QDesktopServices::unsetUrlHandler("tesselwidget");
 
     const QList<QPushButton*> buttons = gallery->findChildren<QPushButton*>();
     ASSERT_EQ(buttons.size(), 3);
