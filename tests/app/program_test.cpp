@@ -1,5 +1,4 @@
-// The real program as a process with private XDG directories: the hand-over of a second start,
-// and on a real X server real keys and wheel turns, and its tray menu read over D-Bus.
+// The real program as a process: the hand-over, and real keys, wheel and tray menu on X11.
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
@@ -176,8 +175,7 @@ void spokenNames(const QString& bus, const QString& service, const QString& path
         spokenNames(bus, child[0].toString(), child[1].toString(), names);
 }
 
-// Xvfb under openbox, so that windows get the focus as on a desktop, and a session bus that
-// starts no services (the key is missed at once).
+// Xvfb under openbox for real focus; a session bus that starts no keyring (no key, at once).
 class OnDesktop : public Instances {
 protected:
     void SetUp() override {

@@ -544,8 +544,7 @@ TEST_F(HostTest, PluginFoldersSkipWhatIsNoWidgetOrUntrustedWithOneLineEach) {
     fs::copy_file(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() +
                       "/platforms/libqminimal.so",
                   folder / "libqminimal.so");
-    // Copies of the real plug-in where others could have put or changed them: as ssh does, a
-    // folder or file writable by others, or another user's, is not trusted.
+    // As ssh does: a copy in a folder or file others can write, or another user's, is untrusted.
     const fs::path plugin = fs::path(PLUGIN_DIR) / "TesselWidgets.so";
     fs::create_directories(dir.path() / "open");
     fs::copy_file(plugin, dir.path() / "open/TesselWidgets.so");
@@ -576,8 +575,7 @@ TEST_F(HostTest, PluginFoldersSkipWhatIsNoWidgetOrUntrustedWithOneLineEach) {
     ASSERT_EQ(loaded.size(), 1);
     EXPECT_EQ(loaded[0].description.kind, kind);
     EXPECT_EQ(QFileInfo(loaded[0].file).canonicalPath(), QFileInfo(PLUGIN_DIR).canonicalFilePath());
-    // The three untrusted places and two relative entries, each named; the broken file, the
-    // foreign plug-in and the second copy of the kind.
+    // Each untrusted or relative entry named; the broken file, the foreign one, the second copy.
     EXPECT_EQ(warnings.size(), expected) << warnings.join('\n').toStdString();
     for (const QString& named : folders.mid(0, expected - 3))
         EXPECT_TRUE(std::ranges::any_of(warnings, [&](const QString& w) {
@@ -585,8 +583,7 @@ TEST_F(HostTest, PluginFoldersSkipWhatIsNoWidgetOrUntrustedWithOneLineEach) {
         })) << named.toStdString();
 }
 
-// The host loads before its event loop runs and ends after it: a session's SIGTERM must end it
-// then too, not wait for a loop that may never come.
+// A session's SIGTERM ends the host also before and after its event loop runs.
 TEST(HostEnd, ASignalEndsItBeforeTheLoopThroughTheLoopAndAfterIt) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     QCoreApplication& app = test::app();
