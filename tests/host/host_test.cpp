@@ -414,15 +414,7 @@ TEST_F(HostTest, SettingsRoundTripPrivately) {
     EXPECT_EQ(test::modeOf(file), 0600u);
     EXPECT_EQ(test::modeOf(file.parent_path()), 0700u);
 
-    const QList<PlacedWidget> back = HostSettings::load(path);
-    ASSERT_EQ(back.size(), 2);
-    EXPECT_EQ(back[0].id, "a1");
-    EXPECT_EQ(back[0].family, "medium");
-    EXPECT_EQ(back[0].position, QPoint(-300, 40));
-    EXPECT_EQ(back[0].screen, "HDMI-1");
-    EXPECT_EQ(back[0].configuration, w.configuration);
-    EXPECT_EQ(back[1].position, QPoint(10, 20));
-    EXPECT_TRUE(back[1].configuration.isEmpty());
+    EXPECT_TRUE(HostSettings::load(path) == QList<PlacedWidget>({w, v}));
     // An empty chosen list differs from none chosen and must survive as such.
     w.configuration = {{"subscriptions", QJsonArray{}}};
     ASSERT_TRUE(HostSettings::save(path, {w}));
