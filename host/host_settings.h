@@ -17,6 +17,8 @@ struct PlacedWidget {
     QPoint position;           // top-left, virtual-desktop coordinates (logical pixels)
     QString screen;            // name of the screen it was placed on
     QJsonObject configuration; // parameter key -> value; absent keys take the default
+
+    bool operator==(const PlacedWidget&) const = default;
 };
 
 namespace HostSettings {

@@ -39,8 +39,8 @@ bool prepare(const QString& path) {
     const QByteArray folder = slash == 0 ? QByteArray("/") : file.left(slash);
     if (!makeFolders(folder))
         return false;
-    // The folder is the program's own (unlike ~/.config above it): one an older build made
-    // under a lax umask is tightened too.
+    // The folder is the program's own (unlike ~/.config above it), so one made under a lax
+    // umask is tightened too.
     struct stat info {};
     if (::stat(folder.constData(), &info) == 0 && info.st_uid == ::geteuid() &&
         (info.st_mode & 07777) != 0700)

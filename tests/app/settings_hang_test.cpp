@@ -1,5 +1,4 @@
-// The event loop keeps turning while a Secret Service of its own is asked (silent, prompting,
-// stopping mid-save) and while every window takes a very large answer.
+// The event loop turns while a silent or prompting keyring is asked, and over huge answers.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -101,8 +100,7 @@ TEST(SettingsHang, LookupAndSaveNeverBlockTheEventLoop) {
     EXPECT_EQ(token->text(), QStringLiteral("secret"));
 }
 
-// A fresh account's first save waits for the keyring's prompt; a save the service leaves
-// unanswered says the key may be saved, and completes once the service answers again.
+// The first save waits for the prompt; an unanswered one says so and completes later.
 TEST(SettingsHang, FirstKeyringPromptAndASaveTheServiceLeftUnanswered) {
     test::app();
     test::PrivateKeyring keyring;
@@ -145,8 +143,7 @@ double threadCpuMs() {
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
-// 88 000 subscriptions (30 MiB) reach every window, twice; between two ticks of a 10 ms timer
-// the GUI thread never works more than 100 ms.
+// 88 000 subscriptions (30 MiB) reach every window twice; no 100 ms without a timer tick.
 TEST(SettingsHang, LargeAnswersNeverHoldTheEventLoop) {
     test::app();
     test::TempDir dir;

@@ -213,8 +213,7 @@ TEST_F(Shell, AppearanceWrittenElsewhereColoursTheDashboardOnly) {
     EXPECT_FALSE(ShellSettings(settingsPath()).showMenuBar());
 }
 
-// Adwaita's dark grey symbolic icons, recoloured, in the dark appearance and in the popup on a
-// light and a dark desktop. TESSEL_SCREENSHOTS=DIR also writes the pictures.
+// Adwaita's dark symbolic icons, recoloured, on dark and light. TESSEL_SCREENSHOTS=DIR keeps them.
 TEST_F(Shell, DarkAppearanceKeepsIconsAndCheckBoxesReadable) {
     // The offscreen platform names no icon theme nor where themes are; a desktop's names both.
     const QStringList desktopPaths = QIcon::themeSearchPaths();

@@ -21,8 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Runs `argv` in `dir` (cores allowed, `input` on stdin) and aborts it at the handshake, which
-// `gateway` holds, so that it dies in the middle of a cycle.
+// Runs `argv` (cores allowed) and aborts it at the handshake `gateway` holds: mid-cycle.
 bool abortWhileAsking(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                       const std::string& input, const fs::path& dir,
                       const test::TestGateway& gateway, int& status) {

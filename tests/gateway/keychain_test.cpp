@@ -126,8 +126,7 @@ TEST(KeychainKey, KeysTheClientCannotSendAreRefused) {
     EXPECT_EQ(GatewayKeychain::load(endpoint), std::nullopt);
 }
 
-// A fresh account has no keyring: a save waits for the prompt however long it takes; a closed
-// prompt, a locked keyring and a silent service each say what became of the key.
+// A save waits for the prompt; a closed prompt, a locked keyring, a silent service each say so.
 TEST(KeychainPrompt, SavingWaitsForThePromptAndSaysWhatBecameOfTheKey) {
     test::PrivateKeyring keyring;
     ASSERT_TRUE(keyring.ready());

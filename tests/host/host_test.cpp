@@ -66,9 +66,12 @@ bool shows(const WidgetWindow* w, const QString& text) {
     return false;
 }
 
+// Takes the host's tesselwidget:// links while it lives.
 class UrlSink : public QObject {
     Q_OBJECT
 public:
+    UrlSink() { QDesktopServices::setUrlHandler("tesselwidget", this, "open"); }
+    ~UrlSink() override { QDesktopServices::unsetUrlHandler("tesselwidget"); }
     QList<QUrl> opened;
 public slots:
     void open(const QUrl& url) { opened.append(url); }
@@ -83,10 +86,11 @@ protected:
         plugins = Plugins::load(Plugins::searchPath());
         ASSERT_EQ(plugins.size(), 1) << "plug-in missing in " PLUGIN_DIR;
     }
-    void writeSnapshot(std::vector<Quota> quotas) {
+    void writeSnapshot(std::vector<Quota> quotas, std::chrono::seconds age = {}) {
         Snapshot s;
         s.endpoint = "http://127.0.0.1:3425";
-        s.updatedAt = std::chrono::system_clock::now();
+        s.updatedAt =
+            std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()) - age;
         s.quotas = std::move(quotas);
         SnapshotStore(SharedContainer::directory()).save(s);
     }
@@ -194,11 +198,7 @@ TEST_F(HostTest, ReloadSignalsRereadTheFilesAndBurstsCoalesce) {
     EXPECT_LE(small->timelineRequests() - smallBefore, allowed);
 
     // No signal comes while the application is gone: the footer still turns stale on time.
-    Snapshot aging;
-    aging.updatedAt =
-        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()) - 177s;
-    aging.quotas = {quota("delta", "Delta", 70)};
-    SnapshotStore(SharedContainer::directory()).save(aging);
+    writeSnapshot({quota("delta", "Delta", 70)}, 177s);
     sendReload(kind);
     EXPECT_TRUE(test::spin([&] { return shows(medium, "· 已过期"); }, 20000));
 }
@@ -208,7 +208,6 @@ TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
     Host host(plugins, settingsPath());
     ASSERT_TRUE(host.restore());
     UrlSink sink;
-    QDesktopServices::setUrlHandler("tesselwidget", &sink, "open");
     WidgetWindow* a = host.window("a");
     WidgetWindow* b = host.window("b");
     ASSERT_TRUE(test::spin([&] { return shows(a, "Alpha") && shows(b, "Alpha"); }));
@@ -238,7 +237,6 @@ TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
     EXPECT_TRUE(sink.opened.isEmpty());
     ASSERT_TRUE(test::spin(
         [&] { return HostSettings::load(settingsPath())[0].position == QPoint(40, 20); }));
-    QDesktopServices::unsetUrlHandler("tesselwidget");
 }
 
 TEST_F(HostTest, ConfigurationSheetAppliesAtOnceAndKeepsVanishedChoices) {
@@ -337,7 +335,6 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
     }));
     // A preview runs nothing, also when a screen reader presses its link or its button.
     UrlSink sink;
-    QDesktopServices::setUrlHandler("tesselwidget", &sink, "open");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     // Found afresh for each press: a reload signal from anywhere on the bus rebuilds previews.
     const auto previewButtons = [&] {
@@ -360,7 +357,6 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
     QCoreApplication::processEvents();
     EXPECT_FALSE(std::filesystem::exists(*SharedContainer::directory() / "selection.ini"));
     EXPECT_TRUE(sink.opened.isEmpty());
-    QDesktopServices::unsetUrlHandler("tesselwidget");
 
     const QList<QPushButton*> buttons = gallery->findChildren<QPushButton*>();
     ASSERT_EQ(buttons.size(), 3);
@@ -418,15 +414,7 @@ TEST_F(HostTest, SettingsRoundTripPrivately) {
     EXPECT_EQ(test::modeOf(file), 0600u);
     EXPECT_EQ(test::modeOf(file.parent_path()), 0700u);
 
-    const QList<PlacedWidget> back = HostSettings::load(path);
-    ASSERT_EQ(back.size(), 2);
-    EXPECT_EQ(back[0].id, "a1");
-    EXPECT_EQ(back[0].family, "medium");
-    EXPECT_EQ(back[0].position, QPoint(-300, 40));
-    EXPECT_EQ(back[0].screen, "HDMI-1");
-    EXPECT_EQ(back[0].configuration, w.configuration);
-    EXPECT_EQ(back[1].position, QPoint(10, 20));
-    EXPECT_TRUE(back[1].configuration.isEmpty());
+    EXPECT_TRUE(HostSettings::load(path) == QList<PlacedWidget>({w, v}));
     // An empty chosen list differs from none chosen and must survive as such.
     w.configuration = {{"subscriptions", QJsonArray{}}};
     ASSERT_TRUE(HostSettings::save(path, {w}));
@@ -548,8 +536,7 @@ TEST_F(HostTest, PluginFoldersSkipWhatIsNoWidgetOrUntrustedWithOneLineEach) {
     fs::copy_file(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() +
                       "/platforms/libqminimal.so",
                   folder / "libqminimal.so");
-    // Copies of the real plug-in where others could have put or changed them: as ssh does, a
-    // folder or file writable by others, or another user's, is not trusted.
+    // As ssh does: a copy in a folder or file others can write, or another user's, is untrusted.
     const fs::path plugin = fs::path(PLUGIN_DIR) / "TesselWidgets.so";
     fs::create_directories(dir.path() / "open");
     fs::copy_file(plugin, dir.path() / "open/TesselWidgets.so");
@@ -580,8 +567,7 @@ TEST_F(HostTest, PluginFoldersSkipWhatIsNoWidgetOrUntrustedWithOneLineEach) {
     ASSERT_EQ(loaded.size(), 1);
     EXPECT_EQ(loaded[0].description.kind, kind);
     EXPECT_EQ(QFileInfo(loaded[0].file).canonicalPath(), QFileInfo(PLUGIN_DIR).canonicalFilePath());
-    // The three untrusted places and two relative entries, each named; the broken file, the
-    // foreign plug-in and the second copy of the kind.
+    // Each untrusted or relative entry named; the broken file, the foreign one, the second copy.
     EXPECT_EQ(warnings.size(), expected) << warnings.join('\n').toStdString();
     for (const QString& named : folders.mid(0, expected - 3))
         EXPECT_TRUE(std::ranges::any_of(warnings, [&](const QString& w) {
@@ -589,8 +575,7 @@ TEST_F(HostTest, PluginFoldersSkipWhatIsNoWidgetOrUntrustedWithOneLineEach) {
         })) << named.toStdString();
 }
 
-// The host loads before its event loop runs and ends after it: a session's SIGTERM must end it
-// then too, not wait for a loop that may never come.
+// A session's SIGTERM ends the host also before and after its event loop runs.
 TEST(HostEnd, ASignalEndsItBeforeTheLoopThroughTheLoopAndAfterIt) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     QCoreApplication& app = test::app();

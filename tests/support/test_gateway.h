@@ -1,5 +1,4 @@
-// An HTTP server on 127.0.0.1 with a free port, in this process, scripted per path.
-// Unscripted paths answer 404. Every request is recorded. The destructor stops and joins.
+// An HTTP server on 127.0.0.1, in this process, scripted per path (else 404), recording all.
 #pragma once
 
 #include <chrono>

@@ -37,10 +37,10 @@ std::vector<std::string> needed(const std::string& path) {
 
 } // namespace
 
-class Plugin : public test::WidgetTest {
+class Plugin : public test::ContainerTest {
 protected:
     void SetUp() override {
-        WidgetTest::SetUp();
+        ContainerTest::SetUp();
         loader.setFileName(TESSEL_WIDGETS_PLUGIN);
         plugin = qobject_cast<widget::WidgetPlugin*>(loader.instance());
         ASSERT_NE(plugin, nullptr) << loader.errorString().toStdString();

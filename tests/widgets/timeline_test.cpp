@@ -50,13 +50,7 @@ std::vector<std::string> titles(const std::vector<const Quota*>& quotas) {
     return out;
 }
 
-class Container : public test::ContainerTest {
-protected:
-    void writeSuite(const std::string& text) const {
-        fs::create_directories(directory());
-        std::ofstream(directory() / "selection.ini") << text;
-    }
-};
+using Container = test::ContainerTest;
 
 } // namespace
 

@@ -64,7 +64,7 @@ std::unique_ptr<WidgetContent> shownView(Family family, Entry entry,
 
 } // namespace
 
-class Views : public test::WidgetTest {};
+using Views = test::ContainerTest;
 
 TEST_F(Views, SmallWaitsWithoutDataThenItsButtonCyclesToTheNextSubscription) {
     auto empty = shownView(Family::Small, Provider::snapshot({}));

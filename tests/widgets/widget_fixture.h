@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "storage/container.h"
 #include "storage/snapshot_store.h"
 #include "storage/widget_preferences.h"
@@ -20,19 +22,19 @@ namespace tessel::test {
 // The shared container in a temporary XDG_DATA_HOME.
 class ContainerTest : public ::testing::Test {
 protected:
+    void SetUp() override { app(); }
     std::filesystem::path directory() const {
         return dir.path() / "data" / SharedContainer::groupID();
     }
     void store(const Snapshot& s) const { SnapshotStore(directory()).save(s); }
     void store(const WidgetPreferences& p) const { WidgetPreferencesStore(directory()).save(p); }
+    void writeSuite(const std::string& text) const {
+        std::filesystem::create_directories(directory());
+        std::ofstream(directory() / "selection.ini") << text;
+    }
 
     TempDir dir;
     ScopedEnv data{"XDG_DATA_HOME", (dir.path() / "data").string()};
-};
-
-class WidgetTest : public ContainerTest {
-protected:
-    void SetUp() override { app(); }
 };
 
 // Texts of the visible items in reading order; links and charts by their accessible names.
