@@ -60,6 +60,12 @@ public:
         tick();
         timer_.stop();
     }
+    // The figures of a run, beside how many subscriptions it ran over.
+    void report(benchmark::State& state, std::size_t subscriptions) const {
+        state.counters["subscriptions"] = double(subscriptions);
+        state.counters["stall_ms"] = longest;
+        state.counters["busy_ms"] = busiest;
+    }
     double longest = 0;
     double busiest = 0;
 
@@ -150,9 +156,7 @@ void BM_CycleStall(benchmark::State& state) {
         settle();
         meter.stop();
     }
-    state.counters["subscriptions"] = double(program.app->sync().snapshot().quotas.size());
-    state.counters["stall_ms"] = meter.longest;
-    state.counters["busy_ms"] = meter.busiest;
+    meter.report(state, program.app->sync().snapshot().quotas.size());
 }
 BENCHMARK(BM_CycleStall)
     ->Arg(0)
@@ -177,9 +181,7 @@ void BM_SettingsFirstShow(benchmark::State& state) {
         settle();
         state.ResumeTiming();
     }
-    state.counters["subscriptions"] = double(program.app->sync().snapshot().quotas.size());
-    state.counters["stall_ms"] = meter.longest;
-    state.counters["busy_ms"] = meter.busiest;
+    meter.report(state, program.app->sync().snapshot().quotas.size());
 }
 BENCHMARK(BM_SettingsFirstShow)
     ->Arg(0)
