@@ -196,29 +196,32 @@ protected:
         busAddress = firstLine(bus, "dbus-daemon",
                                {"--config-file=" + QString::fromStdString(config.string()),
                                 "--nofork", "--print-address=1"});
-        // A display number of its own, far from the low ones other servers take and free.
-        for (int attempt = 0; attempt < 20 && display.isEmpty(); ++attempt) {
-            const QString number = QString::number(QRandomGenerator::global()->bounded(200, 1000));
-            if (const QString ready = firstLine(xvfb, "Xvfb",
-                                                {":" + number, "-displayfd", "1", "-screen", "0",
-                                                 "1280x900x24", "-nolisten", "tcp"});
-                ready == number)
-                display = ":" + number;
-            else
-                xvfb.waitForFinished();
-        }
         ASSERT_FALSE(busAddress.isEmpty());
-        ASSERT_FALSE(display.isEmpty());
-        windowManager.setProcessEnvironment(environment());
         windowManager.setProcessChannelMode(QProcess::MergedChannels);
-        // Set once openbox manages the screen ("no such atom on any window" before). A window
-        // manager that has not taken the screen after a while is started afresh, once or twice.
+        // An X server on a display number of its own, far from the low ones other servers take
+        // and free, managed by openbox once `_NET_SUPPORTING_WM_CHECK` is set. An X server that
+        // openbox cannot open or manage within a while is replaced by another, at most twice.
         bool managed = false;
-        for (int attempt = 0; attempt < 3 && !managed; ++attempt) {
-            if (windowManager.state() != QProcess::NotRunning) {
-                windowManager.kill();
-                windowManager.waitForFinished();
+        for (int round = 0; round < 3 && !managed; ++round) {
+            for (QProcess* p : {&windowManager, &xvfb})
+                if (p->state() != QProcess::NotRunning) {
+                    p->kill();
+                    p->waitForFinished();
+                }
+            display.clear();
+            for (int attempt = 0; attempt < 20 && display.isEmpty(); ++attempt) {
+                const QString number =
+                    QString::number(QRandomGenerator::global()->bounded(200, 1000));
+                if (const QString ready = firstLine(xvfb, "Xvfb",
+                                                    {":" + number, "-displayfd", "1", "-screen",
+                                                     "0", "1280x900x24", "-nolisten", "tcp"});
+                    ready == number)
+                    display = ":" + number;
+                else
+                    xvfb.waitForFinished();
             }
+            ASSERT_FALSE(display.isEmpty());
+            windowManager.setProcessEnvironment(environment());
             windowManager.start("openbox", {});
             managed = spin(
                 [&] {
