@@ -22,8 +22,8 @@ const Instant march1 = Instant(std::chrono::seconds(1740816000));
 
 Quota quota(std::vector<QuotaWindow> windows = {}) {
     Quota q;
-    q.provider = "corvid";
-    q.name = "Corvid Max";
+    q.provider = "fernhill";
+    q.name = "Fernhill Grove";
     if (!windows.empty())
         q.windows = std::move(windows);
     return q;
@@ -75,7 +75,7 @@ TEST_F(Card, HeaderSymbolWarningAndStateLine) {
     auto* warning = part<SymbolView>(other, "errorSymbol");
     ASSERT_NE(warning, nullptr);
     EXPECT_EQ(warning->toolTip(), "提供商暂不可用，可能显示缓存数据");
-    EXPECT_EQ(part(other, "title")->text(), "Corvid Max");
+    EXPECT_EQ(part(other, "title")->text(), "Fernhill Grove");
     EXPECT_EQ(part(other, "state"), nullptr); // it has a balance
 
     // No balance, no windows: the state line, which names the error first.
@@ -87,7 +87,7 @@ TEST_F(Card, HeaderSymbolWarningAndStateLine) {
     q.kind = "balance";
     q.windows = std::vector<QuotaWindow>{};
     QuotaCard empty(q, false);
-    EXPECT_EQ(texts(empty), QStringList({"Corvid Max", "不支持或尚未提供余额"}));
+    EXPECT_EQ(texts(empty), QStringList({"Fernhill Grove", "不支持或尚未提供余额"}));
 }
 
 TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
@@ -95,7 +95,7 @@ TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
     five.display = "28 / 100 次";
     five.resetsAt = march1;
     Quota q = quota({five, {.name = "每周", .used = 10}});
-    q.plan = "Max 20x";
+    q.plan = "Grove 12x";
     q.balance = "$3.00";
     q.asOf = march1 + 1h;
     q.readAt = march1 + 2h;
@@ -104,11 +104,11 @@ TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
 
     QuotaCard full(q, false);
     EXPECT_EQ(texts(full),
-              QStringList({"Corvid Max", "Max 20x", "$3.00", "5 小时", "剩余 72%", "28 / 100 次",
-                           reset, "每周", "剩余 90%", "源数据 " + LocalTime::dateTime(march1 + 1h),
-                           "· 延后读取"}));
+              QStringList({"Fernhill Grove", "Grove 12x", "$3.00", "5 小时", "剩余 72%",
+                           "28 / 100 次", reset, "每周", "剩余 90%",
+                           "源数据 " + LocalTime::dateTime(march1 + 1h), "· 延后读取"}));
     QuotaCard compact(q, true);
-    EXPECT_EQ(texts(compact), QStringList({"Corvid Max", "$3.00", "5 小时", "剩余 72%", reset,
+    EXPECT_EQ(texts(compact), QStringList({"Fernhill Grove", "$3.00", "5 小时", "剩余 72%", reset,
                                            "每周", "剩余 90%"}));
 
     // readAt stands in when asOf is absent; the deferred marker lives only inside that row.

@@ -91,7 +91,7 @@ TEST_F(Plugin, TimelineAndViewThroughTheContract) {
     store(test::sampleSnapshot(std::chrono::system_clock::now()));
     const QList<widget::Entity> entities = plugin->suggestedEntities("subscriptions");
     ASSERT_EQ(entities.size(), 6);
-    EXPECT_EQ(entities[0].name, "主力订阅 · Max 20x");
+    EXPECT_EQ(entities[0].name, "主力订阅 · Grove 12x");
     const QVariantMap configuration{{"followsAppSettings", false},
                                     {"subscriptions", QStringList{entities[1].id}},
                                     {"metric", "used"}};
@@ -105,7 +105,7 @@ TEST_F(Plugin, TimelineAndViewThroughTheContract) {
     QStringList texts;
     for (const widget::ViewItem& item : view->items())
         texts << item.text;
-    EXPECT_EQ(texts.mid(2, 2), (QStringList{"Lumen Pro", "12%"}));
+    EXPECT_EQ(texts.mid(2, 2), (QStringList{"Nimbrel Trail", "12%"}));
     EXPECT_FALSE(view->items()[2].enabled);
     EXPECT_EQ(view->render(1.5).size(), QSize(255, 255));
 

@@ -101,7 +101,7 @@ TEST_F(Views, SmallWaitsWithoutDataThenItsButtonCyclesToTheNextSubscription) {
     ran[0].perform();
     EXPECT_EQ(SelectionSuite().integer("selection.all"), 1);
     view->setEntry(Provider::snapshot({}));
-    EXPECT_EQ(view->items()[2].text, "Lumen Pro");
+    EXPECT_EQ(view->items()[2].text, "Nimbrel Trail");
 
     // Elsewhere is the tap target; the refresh symbol is a link.
     click(*view, view->rect().bottomLeft() + QPoint(5, -5));
@@ -190,7 +190,7 @@ TEST_F(Views, MediumAndLargeListUpToThreeRows) {
     auto three = shownView(Family::Medium, entryOf(sample, p));
     ASSERT_EQ(three->items().size(), 6);
     EXPECT_EQ(three->items()[4].text.split('\n').mid(0, 3),
-              (QStringList{"团队 Aster", "18%", "每日请求"}));
+              (QStringList{"团队 Brindle", "18%", "每日请求"}));
     EXPECT_TRUE(three->items()[4].text.endsWith(" 重置"));
     expectLaidOut(*three);
 
