@@ -146,14 +146,13 @@ TEST_F(Shell, UrlsSelectSectionsOnlyRefreshRefreshesAndForeignOnesChangeNothing)
     EXPECT_EQ(shell().dashboard(), nullptr);
 }
 
-TEST_F(Shell, UrlBringsTheOneDashboardForwardAndStartsTheLoop) {
+TEST_F(Shell, UrlsAndThePanelBringTheOneDashboardForwardAtTheirSection) {
     EXPECT_FALSE(shell().openUrl(QStringLiteral("https://usage")));
     EXPECT_EQ(shell().dashboard(), nullptr);
     EXPECT_TRUE(shell().openUrl(QStringLiteral("tesselwidget://usage")));
     DashboardWindow* window = shell().dashboard();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tessel Widget"));
     // Showing the window starts the polling loop: its first cycle reaches the gateway.
     EXPECT_TRUE(waitForCycles(1));
 
@@ -168,9 +167,30 @@ TEST_F(Shell, UrlBringsTheOneDashboardForwardAndStartsTheLoop) {
     ASSERT_FALSE(menus.isEmpty());
     EXPECT_EQ(texts(menus.first()->menu()->actions()).mid(0, 2),
               QStringList({"关于 Tessel Widget", "检查更新…"}));
+
+    // The panel's section button: the same window, at that section, and the popup gone.
+    window->close();
+    shell().sync().setScreen(QStringLiteral("usage"));
+    shell().showPanel(QRect(10, 10, 24, 24));
+    TrayPopup* popup = shell().popup();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_TRUE(popup->isVisible());
+    auto* panel = qobject_cast<MenuPanel*>(popup->panel());
+    ASSERT_NE(panel, nullptr);
+    panel->findChild<QPushButton*>("settings")->click();
+    EXPECT_EQ(shell().dashboard(), window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(popup->isVisible());
+    EXPECT_EQ(shell().sync().screen(), QStringLiteral("settings"));
+    shell().showPanel(QRect(10, 10, 24, 24));
+    emit panel->dashboardRequested();
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    EXPECT_EQ(std::count_if(windows.begin(), windows.end(),
+                            [](QWidget* w) { return qobject_cast<DashboardWindow*>(w); }),
+              1);
 }
 
-TEST_F(Shell, TrayTitleFollowsSnapshotAndMenuQuota) {
+TEST_F(Shell, TrayTitleFollowsTheSnapshotAndItsMenuHoldsEveryPanelAction) {
     EXPECT_EQ(shell().tray().title(), QStringLiteral("Tessel"));
     QCoro::waitFor(shell().sync().refresh(false));
     const auto& quotas = shell().sync().snapshot().quotas;
@@ -185,6 +205,29 @@ TEST_F(Shell, TrayTitleFollowsSnapshotAndMenuQuota) {
     EXPECT_EQ(shell().tray().title(), percent(quotas[1]));
     setSetting(AppSettings::menuQuota, QStringLiteral("gone|gone|gone|gone"));
     EXPECT_EQ(shell().tray().title(), QStringLiteral("Tessel"));
+
+    Tray& tray = shell().tray();
+    EXPECT_EQ(texts(tray.menu()->actions()), (QStringList{"打开面板", "|", "刷新", "打开概览",
+                                                          "设置", "|", "检查更新…", "|", "退出"}));
+    QAction* settings = tray.menu()->actions()[4];
+    settings->trigger();
+    ASSERT_NE(shell().settingsWindow(), nullptr);
+    EXPECT_TRUE(shell().settingsWindow()->isVisible());
+    // The application's name once: Qt appends it to titles that do not end with it.
+    EXPECT_EQ(shell().settingsWindow()->windowTitle(), QStringLiteral("设置 — Tessel Widget"));
+    settings->trigger();
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    EXPECT_EQ(std::count_if(windows.begin(), windows.end(),
+                            [](QWidget* w) { return qobject_cast<SettingsWindow*>(w); }),
+              1);
+
+    // Refresh is disabled while a cycle runs, and back afterwards.
+    QAction* refresh = tray.menu()->actions()[2];
+    spin([&] { return !shell().sync().syncing(); });
+    refresh->trigger();
+    EXPECT_TRUE(shell().sync().syncing());
+    EXPECT_FALSE(refresh->isEnabled());
+    EXPECT_TRUE(spin([&] { return refresh->isEnabled(); }));
 }
 
 TEST_F(Shell, AppearanceWrittenElsewhereColoursTheDashboardOnly) {
@@ -213,7 +256,8 @@ TEST_F(Shell, AppearanceWrittenElsewhereColoursTheDashboardOnly) {
     EXPECT_FALSE(ShellSettings(settingsPath()).showMenuBar());
 }
 
-// Adwaita's dark symbolic icons, recoloured, on dark and light. TESSEL_SCREENSHOTS=DIR keeps them.
+// Adwaita's dark symbolic icons, recoloured, on dark and light. TESSEL_SCREENSHOTS=DIR keeps
+// them.
 TEST_F(Shell, DarkAppearanceKeepsIconsAndCheckBoxesReadable) {
     // The offscreen platform names no icon theme nor where themes are; a desktop's names both.
     const QStringList desktopPaths = QIcon::themeSearchPaths();
@@ -272,57 +316,6 @@ TEST_F(Shell, DarkAppearanceKeepsIconsAndCheckBoxesReadable) {
     QApplication::setPalette(desktop);
     QIcon::setThemeSearchPaths(desktopPaths);
     QIcon::setThemeName({});
-}
-
-TEST_F(Shell, TrayMenuHoldsEveryPanelAction) {
-    Tray& tray = shell().tray();
-    EXPECT_EQ(texts(tray.menu()->actions()), (QStringList{"打开面板", "|", "刷新", "打开概览",
-                                                          "设置", "|", "检查更新…", "|", "退出"}));
-    QAction* settings = tray.menu()->actions()[4];
-    settings->trigger();
-    ASSERT_NE(shell().settingsWindow(), nullptr);
-    EXPECT_TRUE(shell().settingsWindow()->isVisible());
-    // The application's name once: Qt appends it to titles that do not end with it.
-    EXPECT_EQ(shell().settingsWindow()->windowTitle(), QStringLiteral("设置 — Tessel Widget"));
-    settings->trigger();
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    EXPECT_EQ(std::count_if(windows.begin(), windows.end(),
-                            [](QWidget* w) { return qobject_cast<SettingsWindow*>(w); }),
-              1);
-
-    // Refresh is disabled while a cycle runs, and back afterwards.
-    QAction* refresh = tray.menu()->actions()[2];
-    spin([&] { return !shell().sync().syncing(); });
-    refresh->trigger();
-    EXPECT_TRUE(shell().sync().syncing());
-    EXPECT_FALSE(refresh->isEnabled());
-    EXPECT_TRUE(spin([&] { return refresh->isEnabled(); }));
-}
-
-TEST_F(Shell, PanelOpensTheSameDashboardAtItsSection) {
-    shell().showPanel(QRect(10, 10, 24, 24));
-    TrayPopup* popup = shell().popup();
-    ASSERT_NE(popup, nullptr);
-    EXPECT_TRUE(popup->isVisible());
-    auto* panel = qobject_cast<MenuPanel*>(popup->panel());
-    ASSERT_NE(panel, nullptr);
-
-    QPushButton* settings = panel->findChild<QPushButton*>("settings");
-    ASSERT_NE(settings, nullptr);
-    settings->click();
-    DashboardWindow* first = shell().dashboard();
-    ASSERT_NE(first, nullptr);
-    EXPECT_TRUE(first->isVisible());
-    EXPECT_FALSE(popup->isVisible());
-    EXPECT_EQ(shell().sync().screen(), QStringLiteral("settings"));
-
-    shell().showPanel(QRect(10, 10, 24, 24));
-    emit panel->dashboardRequested();
-    EXPECT_EQ(shell().dashboard(), first);
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    EXPECT_EQ(std::count_if(windows.begin(), windows.end(),
-                            [](QWidget* w) { return qobject_cast<DashboardWindow*>(w); }),
-              1);
 }
 
 TEST_F(Shell, StartWaitsForALateTrayThenFallsBackToTheDashboard) {
