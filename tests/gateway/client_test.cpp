@@ -217,24 +217,6 @@ TEST(Client, LocalGatewaysBypassAnyProxy) {
     EXPECT_EQ(proxy.requestCount(), 0u);
 }
 
-TEST(Client, ReadsTheSampleGatewayThroughTheRecords) {
-    TestGateway gw;
-    gw.serveSample();
-    const TesselClient client(gw.endpoint(), "k");
-    const auto quotas = client.quotas();
-    ASSERT_GE(quotas.size(), 4u);
-    EXPECT_TRUE(std::any_of(quotas.begin(), quotas.end(), [](const Quota& q) {
-        return q.kind == "balance" && q.balance.has_value();
-    }));
-    EXPECT_TRUE(std::any_of(quotas.begin(), quotas.end(),
-                            [](const Quota& q) { return q.error.has_value(); }));
-
-    // The caller's period names are mapped; others go out unchanged.
-    EXPECT_EQ(client.usage("week").series->size(), 7u);
-    EXPECT_EQ(errorOf([&] { client.usage("year"); }), "Gateway HTTP 400");
-    EXPECT_EQ(gw.requests().back().query, "period=year");
-}
-
 TEST(Client, WorkerThreadsEachUseTheirOwnClient) {
     TestGateway gw;
     gw.serveHello();
