@@ -1,8 +1,13 @@
 // The shell over a real sync service: URL routing, tray, dashboard window and appearance; the
-// tray icon's states (old data and a failed sync dim it and mark it orange, the number legible).
+// tray icon's states; low-quota notifications on the suite's bus; the update check against the
+// test gateway; the autostart entry.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDialogButtonBox>
 #include <QImage>
 #include <QLineEdit>
@@ -12,6 +17,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QStyleOption>
 #include <QTest>
@@ -20,22 +26,30 @@
 #include <QCoro/QCoroTask>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
 
 #include "app/application.h"
 #include "app/dashboard/dashboard_view.h"
 #include "app/dashboard/sidebar.h"
 #include "app/dashboard/toolbar.h"
 #include "app/dashboard_window.h"
+#include "app/login_item.h"
 #include "app/menu_panel.h"
+#include "app/quota_notifier.h"
 #include "app/settings/settings_window.h"
 #include "app/shell_settings.h"
 #include "app/tray.h"
 #include "app/tray_icon.h"
 #include "app/tray_popup.h"
 #include "app/update_controller.h"
+#include "app/update_feed.h"
 #include "app/url_router.h"
 #include "storage/snapshot_store.h"
 #include "support/app_fixture.h"
+#include "support/temp_dir.h"
 #include "sync/data_sync_service.h"
 #include "ui/style.h"
 
@@ -43,6 +57,8 @@ using namespace std::chrono_literals;
 using namespace tessel;
 using test::spin;
 using State = TrayIcon::State;
+using Kind = UpdateController::Result::Kind;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -513,4 +529,380 @@ TEST_F(TrayState, IssueAndOldDataShowInTheIconAndTheTooltipNamesTheSubscription)
         QStringLiteral("离线 / 同步异常\n网络连接失败（-1004），请确认 Tessel 正在运行。")));
 }
 
+// What a desktop's notification daemon would be, on a connection of its own.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Shown {
+        uint replaces;
+        QString summary, body;
+        QStringList actions;
+    };
+    QList<Shown> shown;
+
+public slots:
+    uint Notify(const QString&, uint replaces, const QString&, const QString& summary,
+                const QString& body, const QStringList& actions, const QVariantMap&, int) {
+        shown.append({replaces, summary, body, actions});
+        return 100 + uint(shown.size());
+    }
+    // A round trip behind the notifier's calls: when it returns, they have all arrived.
+    int Count() { return int(shown.size()); }
+};
+
+// The followed subscription at `remaining` (its window ending at `resetsAt`) and a second one.
+QString quotas(double remaining, const QString& resetsAt = {}) {
+    const QString reset =
+        resetsAt.isEmpty() ? QString() : QStringLiteral(R"(,"resetsAt":"%1")").arg(resetsAt);
+    return QStringLiteral(
+               R"({"data":[{"provider":"p","name":"主力订阅","windows":[)"
+               R"({"name":"5 小时","remaining":%1%2}]},)"
+               R"({"provider":"q","name":"备用","windows":[{"name":"周","remaining":50}]}]})")
+        .arg(remaining)
+        .arg(reset);
+}
+
+class Notifier : public test::GatewayTest {
+protected:
+    void SetUp() override {
+        GatewayTest::SetUp();
+        if (!QDBusConnection::sessionBus().isConnected())
+            GTEST_SKIP() << "no session bus";
+        bus = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, "fake-notifications"));
+        ASSERT_TRUE(bus->registerObject("/org/freedesktop/Notifications", &fake,
+                                        QDBusConnection::ExportAllSlots));
+        // The suite's tests share one bus: each waits its turn for the name.
+        QDBusConnectionInterface* names = bus->interface();
+        names->registerService("org.freedesktop.Notifications",
+                               QDBusConnectionInterface::QueueService,
+                               QDBusConnectionInterface::DontAllowReplacement);
+        ASSERT_TRUE(test::spin(
+            [&] {
+                return names->serviceOwner("org.freedesktop.Notifications").value() ==
+                       bus->baseService();
+            },
+            120000));
+        DataSyncService::Options o;
+        o.container = dir.path() / "container";
+        o.settingsPath = settingsPath();
+        service = std::make_unique<DataSyncService>(o);
+        settings = std::make_unique<ShellSettings>(settingsPath());
+    }
+    void TearDown() override {
+        if (bus) {
+            bus->unregisterService("org.freedesktop.Notifications");
+            QDBusConnection::disconnectFromBus("fake-notifications");
+        }
+    }
+    // One real cycle with the quota at `remaining`, and the bus's answers to what it sent.
+    void cycle(double remaining, int status = 200, const QString& resetsAt = {}) {
+        gateway.on("v1/tessel/quotas",
+                   test::Route::json(quotas(remaining, resetsAt).toStdString(), status));
+        QCoro::waitFor(service->refresh(false));
+        QDBusPendingCallWatcher count(QDBusConnection::sessionBus().asyncCall(
+            QDBusMessage::createMethodCall("org.freedesktop.Notifications",
+                                           "/org/freedesktop/Notifications",
+                                           "org.freedesktop.Notifications", "Count")));
+        ASSERT_TRUE(test::spin([&] { return count.isFinished(); }));
+        ASSERT_FALSE(count.isError());
+    }
+
+    FakeNotifications fake;
+    std::unique_ptr<QDBusConnection> bus;
+    std::unique_ptr<DataSyncService> service;
+    std::unique_ptr<ShellSettings> settings;
+};
+
+TEST_F(Notifier, OnceBelowAndOnceBackNeverForOldDataAndAClickOpensTheOverview) {
+    QuotaNotifier notifier(service.get(), settings.get());
+    notifier.setEnabled(true);
+    QSignalSpy overview(&notifier, &QuotaNotifier::overviewRequested);
+    cycle(40); // where it starts from
+    cycle(12.5);
+    ASSERT_EQ(fake.shown.size(), 1);
+    EXPECT_EQ(fake.shown[0].summary, QStringLiteral("额度不足"));
+    EXPECT_EQ(fake.shown[0].body, QStringLiteral("主力订阅 · 5 小时：剩余 12%"));
+    EXPECT_EQ(fake.shown[0].actions, (QStringList{"default", "打开概览"}));
+
+    cycle(10);      // still below: the same crossing
+    cycle(90, 500); // a failed cycle keeps the old figures
+    // Wavering around the threshold is no news; only clearly back counts.
+    for (const double remaining : {16.0, 14.0, 19.5, 14.0})
+        cycle(remaining);
+    EXPECT_EQ(fake.shown.size(), 1);
+
+    cycle(100); // a reset replaces the warning
+    ASSERT_EQ(fake.shown.size(), 2);
+    EXPECT_EQ(fake.shown[1].summary, QStringLiteral("额度已恢复"));
+    EXPECT_EQ(fake.shown[1].replaces, 101u);
+
+    bus->send(QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                         "org.freedesktop.Notifications", "ActionInvoked")
+              << 102u << QStringLiteral("default"));
+    EXPECT_TRUE(test::spin([&] { return overview.count() == 1; }));
+
+    notifier.setEnabled(false);
+    cycle(5);
+    cycle(50);
+    EXPECT_EQ(fake.shown.size(), 2);
+}
+
+TEST_F(Notifier, OneWarningPerResetWindowUnlessItWasBack) {
+    QuotaNotifier notifier(service.get(), settings.get());
+    notifier.setEnabled(true);
+    const QString later = "2200-01-01T00:00:00Z", over = "2020-01-01T00:00:00Z";
+    // Another subscription followed for a while: coming back starts from where it stands.
+    auto away = [&](double meanwhile, const QString& resetsAt) {
+        settings->setMenuQuota("|q||");
+        cycle(meanwhile, 200, resetsAt);
+        settings->setMenuQuota("|p||");
+    };
+    auto summaries = [&] {
+        QStringList out;
+        for (const auto& n : fake.shown)
+            out.append(n.summary);
+        return out;
+    };
+    cycle(40, 200, later);
+    cycle(10, 200, later);
+    away(16, later);
+    cycle(12, 200, later); // the window already warned about
+    EXPECT_EQ(summaries(), QStringList({"额度不足"}));
+    cycle(25, 200, later);
+    cycle(12, 200, later); // back in between: a new warning
+    EXPECT_EQ(summaries(), QStringList({"额度不足", "额度已恢复", "额度不足"}));
+    // A warning about a window that has ended stands in the way of none in the next.
+    cycle(25, 200, over);
+    cycle(12, 200, over);
+    away(16, over);
+    cycle(12, 200, over);
+    EXPECT_EQ(summaries(), QStringList({"额度不足", "额度已恢复", "额度不足", "额度已恢复",
+                                        "额度不足", "额度不足"}));
+}
+
+TEST_F(Notifier, StoredLowDataAtStartIsNoCrossing) {
+    cycle(8); // the application's last run left it low
+    QuotaNotifier notifier(service.get(), settings.get());
+    notifier.setEnabled(true);
+    cycle(7);
+    EXPECT_TRUE(fake.shown.isEmpty());
+}
+
+TEST_F(Notifier, TheApplicationFollowsTheSwitchAndAClickShowsTheOverview) {
+    TesselWidgetApp::Options options;
+    options.sync.container = dir.path() / "container";
+    options.sync.settingsPath = options.settingsPath = settingsPath();
+    TesselWidgetApp shell(options);
+    auto* notifier = shell.findChild<QuotaNotifier*>();
+    ASSERT_NE(notifier, nullptr);
+    EXPECT_FALSE(notifier->enabled());
+    shell.settings().setNotifyLowQuota(true);
+    EXPECT_TRUE(notifier->enabled());
+    shell.sync().setScreen(QStringLiteral("usage"));
+    emit notifier->overviewRequested();
+    EXPECT_EQ(shell.sync().screen(), QStringLiteral("overview"));
+    ASSERT_NE(shell.dashboard(), nullptr);
+    EXPECT_TRUE(shell.dashboard()->isVisible());
+}
+
+std::string feed(const std::string& items) {
+    return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>t</title>" + items +
+           "</channel></rss>";
+}
+
+std::string item(const std::string& version, const std::string& extra = {}) {
+    return "<item><title>Tessel Widget " + version + "</title><version>" + version + "</version>" +
+           extra + "</item>";
+}
+
+TEST(Versions, OrderNumbersPrereleasesAndRejectGarbage) {
+    using UpdateFeed::compareVersions;
+    EXPECT_EQ(compareVersions(u"0.10.0", u"0.9.9"), 1);
+    EXPECT_EQ(compareVersions(u"1.2", u"1.2.0"), 0);
+    EXPECT_EQ(compareVersions(u"v1.2.0", u"1.2.0+build7"), 0);
+    EXPECT_EQ(compareVersions(u"1.2.0-beta.2", u"1.2.0"), -1);
+    EXPECT_EQ(compareVersions(u"1.2.0-beta.10", u"1.2.0-beta.9"), 1);
+    EXPECT_EQ(compareVersions(u"1.2.0-beta", u"1.2.0-alpha"), 1);
+    EXPECT_EQ(compareVersions(u"1.2.0-1", u"1.2.0-alpha"), -1);
+    EXPECT_EQ(compareVersions(u"1.2.0-rc", u"1.2.0-rc.1"), -1);
+    EXPECT_EQ(compareVersions(u"99999999999999999999999.0", u"99999999999999999999998.9"), 1);
+    for (const char16_t* bad : {u"", u"1..2", u"1.x", u"latest", u"1.2-", u"١.٢"})
+        EXPECT_EQ(compareVersions(bad, u"1.0"), std::nullopt);
+}
+
+TEST(Feed, ParsesItemsAndKeepsOnlySafeLinks) {
+    const auto releases = UpdateFeed::parse(QByteArray::fromStdString(
+        feed(item("0.2.0", "<description>修复 &amp; 改进</description>"
+                           "<enclosure url=\"https://example.org/t-0.2.0.tar.gz\"/>") +
+             "<item><title>x</title><enclosure url=\"https://example.org/x\" "
+             "version=\"0.3.0\"/></item>" +
+             item("0.4.0", "<link>javascript:alert(1)</link>") + item("not-a-version") +
+             item("0.5.0", "<link>file:///etc/passwd</link>"))));
+    ASSERT_EQ(releases.size(), 4u);
+    EXPECT_EQ(releases[0].notes, QStringLiteral("修复 & 改进"));
+    EXPECT_EQ(releases[0].download, QUrl("https://example.org/t-0.2.0.tar.gz"));
+    EXPECT_EQ(releases[1].version, QStringLiteral("0.3.0"));
+    EXPECT_TRUE(releases[2].download.isEmpty());
+    EXPECT_TRUE(releases[3].download.isEmpty());
+    EXPECT_EQ(UpdateFeed::newer(releases, u"0.1.0")->version, QStringLiteral("0.5.0"));
+    EXPECT_FALSE(UpdateFeed::newer(releases, u"0.5.0").has_value());
+
+    for (const char* bad : {"", "<rss><channel><item>", "<html></html>", "{\"version\":1}",
+                            "<rss version=\"2.0\"></rss>"})
+        EXPECT_THROW(UpdateFeed::parse(bad), UpdateFeed::FeedError) << bad;
+}
+
+class Updates : public ::testing::Test {
+protected:
+    void SetUp() override { test::app(); }
+    UpdateController::Result check(const std::string& path, const QString& current = "0.1.0") {
+        return run(QString::fromStdString(gateway.endpoint() + "/" + path), current);
+    }
+    UpdateController::Result run(const QString& url, const QString& current = "0.1.0") {
+        UpdateController controller(url, current);
+        controller.setTimeout(std::chrono::milliseconds(3000));
+        QSignalSpy done(&controller, &UpdateController::finished);
+        controller.check();
+        EXPECT_TRUE(controller.checking());
+        controller.check(); // ignored while one runs
+        EXPECT_TRUE(done.wait(10000));
+        EXPECT_EQ(done.count(), 1);
+        EXPECT_FALSE(controller.checking());
+        return done.isEmpty() ? UpdateController::Result{}
+                              : done.first().first().value<UpdateController::Result>();
+    }
+    test::TestGateway gateway;
+};
+
+TEST_F(Updates, NewerSameAndOlderFeedsAndFailuresSayWhatWentWrong) {
+    test::Route rss = test::Route::json(
+        feed(item("0.1.5") + item("0.2.0", "<enclosure url=\"https://e.org/t\"/>")));
+    rss.contentType = "application/rss+xml";
+    gateway.on("feed.xml", rss);
+    UpdateController::Result r = check("feed.xml");
+    EXPECT_EQ(r.kind, Kind::Available);
+    ASSERT_TRUE(r.release.has_value());
+    EXPECT_EQ(r.release->version, QStringLiteral("0.2.0"));
+    EXPECT_EQ(r.release->download, QUrl("https://e.org/t"));
+    EXPECT_EQ(r.message, QStringLiteral("Tessel Widget 0.2.0 已发布，当前版本为 0.1.0。"));
+
+    EXPECT_EQ(check("feed.xml", "0.2.0").kind, Kind::UpToDate);
+    EXPECT_EQ(check("feed.xml", "1.0.0").kind, Kind::UpToDate);
+    EXPECT_EQ(gateway.requests().front().header("User-Agent").value_or(""), "TesselWidget/0.1.0");
+
+    // Failures say what went wrong.
+    gateway.on("broken.xml", test::Route::json("<rss><channel><item>"));
+    test::Route huge;
+    huge.bodySize = 3 * 1024 * 1024;
+    gateway.on("huge.xml", huge);
+    const auto starts = [](const UpdateController::Result& r, const QString& text) {
+        return r.kind == Kind::Failed && r.message == QStringLiteral("检查更新失败：") + text;
+    };
+    EXPECT_TRUE(starts(check("missing.xml"), QStringLiteral("更新服务器返回错误（HTTP 404）。")));
+    EXPECT_TRUE(starts(check("broken.xml"), QStringLiteral("更新源格式无效。")));
+    EXPECT_TRUE(starts(check("huge.xml"), QStringLiteral("更新源过大。")));
+
+    // No feed, or one that is no web address: answered at once.
+    for (const QString& url : {QString(), QStringLiteral("file:///etc/passwd")}) {
+        UpdateController controller(url, QStringLiteral("0.1.0"));
+        QSignalSpy done(&controller, &UpdateController::finished);
+        controller.check();
+        ASSERT_EQ(done.count(), 1);
+        const auto result = done.first().first().value<UpdateController::Result>();
+        EXPECT_EQ(result.kind, url.isEmpty() ? Kind::NoFeed : Kind::Failed);
+        // Without a feed the package manager updates the build: no failure is reported.
+        if (url.isEmpty()) {
+            EXPECT_EQ(result.message,
+                      QStringLiteral("此版本通过系统的软件包管理器更新，请在那里检查更新。"));
+        }
+    }
+
+    EXPECT_EQ(
+        run(QStringLiteral("http://127.0.0.1:%1/feed.xml").arg(test::TestGateway::closedPort()))
+            .message,
+        QStringLiteral("检查更新失败：无法连接更新服务器。"));
+}
+
+class LoginItemTest : public ::testing::Test {
+protected:
+    fs::path entry() const { return dir.path() / "config/autostart" / LoginItem::fileName; }
+    std::string entryText() const {
+        std::ifstream in(entry());
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    test::TempDir dir;
+    test::ScopedEnv config{"XDG_CONFIG_HOME", (dir.path() / "config").string()};
+};
+
+TEST_F(LoginItemTest, RegisterWritesAnEnabledQuotedEntryAndUnregisterRemovesIt) {
+    EXPECT_EQ(LoginItem::status(), LoginItem::Status::NotRegistered);
+    const mode_t umask = ::umask(0); // the user's alone, whatever the umask
+    LoginItem::registerItem(QStringLiteral("/home/a b/100%/x\"$`\\y/TesselWidget"));
+    ::umask(umask);
+    const std::string text = entryText();
+    // Exec quoting escapes " $ ` \, then the string level doubles every backslash; % doubles.
+    EXPECT_NE(text.find("Exec=\"/home/a b/100%%/x\\\\\"\\\\$\\\\`\\\\\\\\y/TesselWidget\"\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Type=Application\n"), std::string::npos);
+    EXPECT_EQ(fs::status(entry()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(entry().parent_path()).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(dir.path() / "config").permissions(), fs::perms::owner_all);
+    EXPECT_EQ(LoginItem::status(), LoginItem::Status::Enabled);
+
+    LoginItem::unregisterItem();
+    EXPECT_FALSE(fs::exists(entry()));
+    EXPECT_EQ(LoginItem::status(), LoginItem::Status::NotRegistered);
+    EXPECT_NO_THROW(LoginItem::unregisterItem()); // already gone counts as done
+    EXPECT_THROW(LoginItem::registerItem(QStringLiteral("/bin/x\nHidden=true")), LoginItem::Error);
+
+    // Disabled or hidden entries are not enabled.
+    const auto status = [&](const std::string& keys) {
+        dir.write(fs::path("config/autostart") / LoginItem::fileName, "[Desktop Entry]\n" + keys);
+        return LoginItem::status();
+    };
+    EXPECT_EQ(status("Type=Application\nExec=x\nHidden=true\n"), LoginItem::Status::NotRegistered);
+    EXPECT_EQ(status("Exec=x\nX-GNOME-Autostart-enabled=false\n"),
+              LoginItem::Status::NotRegistered);
+    // Keys of an action group do not count for the entry.
+    EXPECT_EQ(status("Exec=x\n[Desktop Action a]\nHidden=true\n"), LoginItem::Status::Enabled);
+}
+
+TEST_F(LoginItemTest, FailuresGiveTheMessageAndTheRealState) {
+    // A file where the directory should be: no user (root included) can create the entry.
+    dir.write("config/autostart", "not a directory");
+    QString message;
+    EXPECT_FALSE(LoginItem::apply(true, QStringLiteral("/usr/bin/TesselWidget"), message));
+    EXPECT_TRUE(message.startsWith(QStringLiteral("登录项设置失败："))) << message.toStdString();
+    EXPECT_GT(message.size(), QStringLiteral("登录项设置失败：").size());
+
+    fs::remove(dir.path() / "config/autostart");
+    message.clear();
+    EXPECT_TRUE(LoginItem::apply(true, QStringLiteral("/usr/bin/TesselWidget"), message));
+    EXPECT_TRUE(message.isEmpty());
+
+    // An entry that cannot be removed: the switch stays on, because the status still says so.
+    if (geteuid() != 0) {
+        fs::permissions(dir.path() / "config/autostart",
+                        fs::perms::owner_read | fs::perms::owner_exec);
+        EXPECT_TRUE(LoginItem::apply(false, {}, message));
+        EXPECT_TRUE(message.startsWith(QStringLiteral("登录项设置失败：")));
+        fs::permissions(dir.path() / "config/autostart", fs::perms::owner_all);
+    }
+    EXPECT_FALSE(LoginItem::apply(false, {}, message));
+
+    // Without a home: refused with a reason.
+    test::ScopedEnv noConfig{"XDG_CONFIG_HOME", std::nullopt}, noHome{"HOME", std::nullopt};
+    EXPECT_TRUE(LoginItem::entryPath().isEmpty());
+    EXPECT_EQ(LoginItem::status(), LoginItem::Status::NotRegistered);
+    message.clear();
+    EXPECT_FALSE(LoginItem::apply(true, QStringLiteral("/usr/bin/TesselWidget"), message));
+    EXPECT_TRUE(message.startsWith(QStringLiteral("登录项设置失败：")));
+}
+
 } // namespace
+
+#include "shell_test.moc"
