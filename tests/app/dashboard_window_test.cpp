@@ -377,7 +377,7 @@ TEST_F(DashboardReport, EmptySnapshotAndBothProblemsInTheirPlaces) {
     EXPECT_EQ(report.findChild<TextLabel*>("storage")->text(), sync.storageIssue());
 }
 
-TEST_F(DashboardReport, SectionsAndPickersRedrawFromTheSnapshotWithoutARequest) {
+TEST_F(DashboardReport, SectionsAndPickersRedrawFromTheSnapshotWithoutARequestAndAreRead) {
     Snapshot stored = test::sampleSnapshot();
     stored.usage.erase("month");
     ReportView report(&service(stored));
@@ -407,6 +407,26 @@ TEST_F(DashboardReport, SectionsAndPickersRedrawFromTheSnapshotWithoutARequest) 
     EXPECT_EQ(report.rows()->count(), int(today.agents->size()));
     ASSERT_NE(report.chart(), nullptr);
     EXPECT_EQ(report.chart()->pointCount(), int(today.series->size()));
+
+    // What a screen reader finds.
+    QApplication::processEvents();
+    const QStringList texts = test::spoken(&report);
+    const QString cost = QString::fromStdString(tessel::Display::money(today.cost));
+    for (const QString& expected :
+         {QString("你的 AI，一目了然。"), QString("时间范围"), QString("今日"),
+          QString("估算费用 · USD"), cost, QString("订阅与额度"), QString("调用趋势"),
+          QString("Token 用量趋势，%1 个时间段").arg(today.series->size()), QString("用量分布"),
+          QString("维度"), QString("Agent"), QString("模型"), QString("供应商"),
+          QString::fromStdString(stored.quotas.front().title())})
+        EXPECT_TRUE(texts.contains(expected)) << expected.toStdString();
+    // Each distribution row is one item with its name, calls and cost.
+    const UsageGroup& first = today.agents->front();
+    const QString row = QString::fromStdString(first.name.value_or(first.id)) + "，" +
+                        QString::fromStdString(tessel::Display::number(first.calls)) + " 次，" +
+                        QString::fromStdString(tessel::Display::money(first.cost));
+    EXPECT_TRUE(texts.contains(row)) << row.toStdString();
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
+                            [](const QString& t) { return t.startsWith("最近完整同步："); }));
 
     // The keyboard reaches both pickers.
     report.periodPicker()->setFocus();
@@ -533,32 +553,6 @@ TEST_F(DashboardReport, ChartKeepsTheSeriesOrderAndItsExtremes) {
     EXPECT_TRUE(std::is_sorted(drawn.begin(), drawn.end(),
                                [](QPointF l, QPointF r) { return l.x() < r.x(); }));
     EXPECT_EQ(chart->widget()->accessibleName(), "Token 用量趋势，100000 个时间段");
-}
-
-TEST_F(DashboardReport, AScreenReaderReadsTheReport) {
-    Snapshot stored = test::sampleSnapshot();
-    ReportView report(&service(stored));
-    report.resize(1000, 2400);
-    report.show();
-    QApplication::processEvents();
-    const QStringList texts = test::spoken(&report);
-    const Usage& today = stored.usage.at("today");
-    const QString cost = QString::fromStdString(tessel::Display::money(today.cost));
-    for (const QString& expected :
-         {QString("你的 AI，一目了然。"), QString("时间范围"), QString("今日"),
-          QString("估算费用 · USD"), cost, QString("订阅与额度"), QString("调用趋势"),
-          QString("Token 用量趋势，%1 个时间段").arg(today.series->size()), QString("用量分布"),
-          QString("维度"), QString("Agent"), QString("模型"), QString("供应商"),
-          QString::fromStdString(stored.quotas.front().title())})
-        EXPECT_TRUE(texts.contains(expected)) << expected.toStdString();
-    // Each distribution row is one item with its name, calls and cost.
-    const UsageGroup& first = today.agents->front();
-    const QString row = QString::fromStdString(first.name.value_or(first.id)) + "，" +
-                        QString::fromStdString(tessel::Display::number(first.calls)) + " 次，" +
-                        QString::fromStdString(tessel::Display::money(first.cost));
-    EXPECT_TRUE(texts.contains(row)) << row.toStdString();
-    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
-                            [](const QString& t) { return t.startsWith("最近完整同步："); }));
 }
 
 } // namespace

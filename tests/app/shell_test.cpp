@@ -717,7 +717,7 @@ std::string item(const std::string& version, const std::string& extra = {}) {
            extra + "</item>";
 }
 
-TEST(Versions, OrderNumbersPrereleasesAndRejectGarbage) {
+TEST(Versions, OrderNumbersPrereleasesAndRejectGarbageAndTheFeedKeepsOnlySafeLinks) {
     using UpdateFeed::compareVersions;
     EXPECT_EQ(compareVersions(u"0.10.0", u"0.9.9"), 1);
     EXPECT_EQ(compareVersions(u"1.2", u"1.2.0"), 0);
@@ -730,9 +730,8 @@ TEST(Versions, OrderNumbersPrereleasesAndRejectGarbage) {
     EXPECT_EQ(compareVersions(u"99999999999999999999999.0", u"99999999999999999999998.9"), 1);
     for (const char16_t* bad : {u"", u"1..2", u"1.x", u"latest", u"1.2-", u"١.٢"})
         EXPECT_EQ(compareVersions(bad, u"1.0"), std::nullopt);
-}
 
-TEST(Feed, ParsesItemsAndKeepsOnlySafeLinks) {
+    // The feed's items, with only safe links kept.
     const auto releases = UpdateFeed::parse(QByteArray::fromStdString(
         feed(item("0.2.0", "<description>修复 &amp; 改进</description>"
                            "<enclosure url=\"https://example.org/t-0.2.0.tar.gz\"/>") +

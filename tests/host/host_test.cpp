@@ -406,7 +406,7 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
 }
 
 // The host's settings file: what a restart gets back, and what survives hand-editing.
-TEST_F(HostTest, SettingsRoundTripPrivately) {
+TEST_F(HostTest, SettingsRoundTripPrivatelyAndHandEditedKeepWhatTheyCan) {
     const auto file = dir.path() / "quorvane" / "tessel-widget-host.ini";
     const QString path = QString::fromStdString(file.string());
     PlacedWidget w{"a1",
@@ -447,12 +447,11 @@ TEST_F(HostTest, SettingsRoundTripPrivately) {
     std::filesystem::create_symlink("../dotfiles/gone.ini", file);
     EXPECT_FALSE(HostSettings::save(path, {v}));
     EXPECT_TRUE(std::filesystem::is_symlink(file));
-}
 
-TEST_F(HostTest, SettingsHandEditedKeepWhatTheyCan) {
-    const QString path = QString::fromStdString(dir.path().string()) + "/host.ini";
+    // Hand-edited: what can be used is kept.
+    const QString edited = QString::fromStdString(dir.path().string()) + "/host.ini";
     {
-        QSettings s(path, QSettings::IniFormat);
+        QSettings s(edited, QSettings::IniFormat);
         s.beginWriteArray("widgets", 200);
         for (int i = 0; i < 200; ++i) {
             s.setArrayIndex(i);
@@ -465,7 +464,7 @@ TEST_F(HostTest, SettingsHandEditedKeepWhatTheyCan) {
         s.endArray();
     }
     QStringList problems;
-    const QList<PlacedWidget> widgets = HostSettings::load(path, &problems);
+    const QList<PlacedWidget> widgets = HostSettings::load(edited, &problems);
     // Repeated id, no kind and unknown family dropped; the rest up to the limit.
     ASSERT_EQ(widgets.size(), HostSettings::maxWidgets);
     EXPECT_EQ(widgets[0].id, "w0");
@@ -474,11 +473,11 @@ TEST_F(HostTest, SettingsHandEditedKeepWhatTheyCan) {
     EXPECT_TRUE(widgets[2].configuration.isEmpty());
     EXPECT_EQ(problems.size(), 4);
 
-    QFile garbage(path);
+    QFile garbage(edited);
     ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
     garbage.write("\x00\xff[widgets\nsize=banana\n1\\id=\n", 30);
     garbage.close();
-    EXPECT_TRUE(HostSettings::load(path).isEmpty());
+    EXPECT_TRUE(HostSettings::load(edited).isEmpty());
 
     // Thousands of unusable records make a handful of lines.
     std::string broken = "[widgets]\nsize=5000\n";
@@ -486,24 +485,24 @@ TEST_F(HostTest, SettingsHandEditedKeepWhatTheyCan) {
         broken += std::to_string(i) + "\\family=small\n";
     dir.write("host.ini", broken);
     problems.clear();
-    EXPECT_TRUE(HostSettings::load(path, &problems).isEmpty());
+    EXPECT_TRUE(HostSettings::load(edited, &problems).isEmpty());
     ASSERT_LE(problems.size(), 8);
     EXPECT_TRUE(problems.last().contains("4995")) << problems.last().toStdString();
 
     // A size that claims billions costs what the records there cost; a huge file is not read.
     dir.write("host.ini", "[widgets]\nsize=2000000000\n7\\id=a\n7\\kind=K\n7\\family=small\n");
-    const QList<PlacedWidget> one = HostSettings::load(path);
+    const QList<PlacedWidget> one = HostSettings::load(edited);
     ASSERT_EQ(one.size(), 1);
     EXPECT_EQ(one[0].id, "a");
     dir.write("host.ini", "[widgets]\nsize=1\n1\\id=a\n1\\kind=K\n1\\family=small\n" +
                               std::string(HostSettings::maxFileBytes, '#'));
     problems.clear();
-    EXPECT_TRUE(HostSettings::load(path, &problems).isEmpty());
+    EXPECT_TRUE(HostSettings::load(edited, &problems).isEmpty());
     EXPECT_EQ(problems.size(), 1);
 }
 
 // A lock file that cannot be made is not one another process holds.
-TEST(InstanceChannel, LockIsExclusiveAndTellsHeldFromBroken) {
+TEST(InstanceChannel, LockIsExclusiveTellsHeldFromBrokenAndTrustsOnlyAPrivateFolder) {
     test::TempDir dir;
     fs::permissions(dir.path(), fs::perms::owner_all, fs::perm_options::replace);
     test::ScopedEnv runtime{"XDG_RUNTIME_DIR", dir.path().string()};
@@ -532,6 +531,15 @@ TEST(InstanceChannel, LockIsExclusiveAndTellsHeldFromBroken) {
     // A socket address holds at most sun_path bytes: a longer name is no channel at all.
     const std::string longName(sizeof(sockaddr_un::sun_path), 'x');
     EXPECT_FALSE(InstanceChannel::find(longName).valid());
+
+    // A runtime directory that others may write is not trusted for the channel.
+    const fs::path fallback = "/tmp/tesselwidget-" + std::to_string(geteuid());
+    const bool hadFallback = fs::exists(fallback);
+    fs::permissions(dir.path(), fs::perms::all, fs::perm_options::replace);
+    EXPECT_EQ(InstanceChannel::find("net.quorvane.Test").socketPath.rfind(dir.path().string(), 0),
+              std::string::npos);
+    if (!hadFallback)
+        fs::remove(fallback);
 }
 
 QStringList warnings;
@@ -687,7 +695,7 @@ protected:
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
 };
 
-TEST_F(RenderTest, DescribesWhatAPlacedWidgetShows) {
+TEST_F(RenderTest, DescribesWhatAPlacedWidgetShowsAndWritesTheImageAtTheScaleAndTheme) {
     const QDateTime before = QDateTime::currentDateTimeUtc();
     const Result small = describe("small");
     ASSERT_EQ(small.status, 0) << small.error.toStdString();
@@ -728,9 +736,8 @@ TEST_F(RenderTest, DescribesWhatAPlacedWidgetShows) {
     ASSERT_EQ(large.status, 0) << large.error.toStdString();
     EXPECT_EQ(item(large.json, "chart")["accessibleName"], "Token 用量趋势");
     EXPECT_TRUE(texts(large.json).contains("30 日估算费用"));
-}
 
-TEST_F(RenderTest, WritesTheImageAtTheScaleAndTheme) {
+    // The image at the scale and theme.
     const QString light = root() + "/light.png", dark = root() + "/dark.png";
     ASSERT_EQ(
         run({"render", "--family", "medium", "--scale", "2", "--theme", "light", "--out", light})

@@ -188,7 +188,7 @@ void expectSpoiledSave(const fs::path& dir, std::errc expected, bool (*spoil)(co
 
 } // namespace
 
-TEST(SharedContainer, FollowsXdgDataHomeThenHomeElseAbsent) {
+TEST(SharedContainer, FollowsXdgDataHomeThenHomeElseAbsentWhereStoresLoadDefaultsAndSavesFail) {
     test::ScopedEnv home("HOME", "/home/u");
     {
         test::ScopedEnv data("XDG_DATA_HOME", "/srv/data");
@@ -204,9 +204,8 @@ TEST(SharedContainer, FollowsXdgDataHomeThenHomeElseAbsent) {
     test::ScopedEnv data("XDG_DATA_HOME", std::nullopt);
     test::ScopedEnv noHome("HOME", "");
     EXPECT_EQ(SharedContainer::directory(), std::nullopt);
-}
 
-TEST(Stores, WithoutContainerLoadDefaultsAndSavesFailNotFound) {
+    // Without it, loads give the defaults and saves fail as not found.
     LogCapture log;
     const SnapshotStore snapshots(std::nullopt);
     const WidgetPreferencesStore preferences(std::nullopt);

@@ -57,7 +57,7 @@ protected:
     test::ScopedEnv locale{"LC_ALL", "zh_CN.UTF-8"};
 };
 
-TEST_F(Card, HeaderSymbolWarningAndStateLine) {
+TEST_F(Card, HeaderSymbolWarningAndStateLineAndLocalTimesFollowLocaleAndZone) {
     Quota q = quota();
     q.kind = "balance";
     q.balance = "$12.40";
@@ -88,6 +88,23 @@ TEST_F(Card, HeaderSymbolWarningAndStateLine) {
     q.windows = std::vector<QuotaWindow>{};
     QuotaCard empty(q, false);
     EXPECT_EQ(texts(empty), QStringList({"Corvid Max", "不支持或尚未提供余额"}));
+
+    // Local times follow the locale and the zone (UTC here).
+    const QLocale zh(QLocale::Chinese, QLocale::China);
+    EXPECT_EQ(LocalTime::dateTime(march1, zh), "2025年3月1日 08:00");
+    {
+        test::ScopedEnv shanghai{"TZ", "Asia/Shanghai"};
+        EXPECT_EQ(LocalTime::time(march1, zh), "16:00");
+    }
+    EXPECT_EQ(LocalTime::time(march1, zh), "08:00");
+
+    // The user's locale: LC_ALL, then LC_TIME, then LANG; "C" means en_US.
+    test::ScopedEnv all{"LC_ALL", std::nullopt};
+    test::ScopedEnv time{"LC_TIME", "zh_CN.UTF-8"};
+    test::ScopedEnv lang{"LANG", "de_DE.UTF-8"};
+    EXPECT_EQ(LocalTime::time(march1), "08:00");
+    test::ScopedEnv plain{"LC_TIME", "C"};
+    EXPECT_TRUE(LocalTime::time(march1).endsWith("AM"));
 }
 
 TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
@@ -246,26 +263,6 @@ TEST_F(Card, HostileRecordsStayInsideTheirWidth) {
             EXPECT_LE(QFontMetrics(balance->font()).horizontalAdvance(line), 294);
         EXPECT_FALSE(card.grab().isNull());
     }
-}
-
-TEST(LocalTimeText, FollowsLocaleAndZone) {
-    test::app();
-    test::ScopedEnv utc{"TZ", "UTC"};
-    const QLocale zh(QLocale::Chinese, QLocale::China);
-    EXPECT_EQ(LocalTime::dateTime(march1, zh), "2025年3月1日 08:00");
-    {
-        test::ScopedEnv shanghai{"TZ", "Asia/Shanghai"};
-        EXPECT_EQ(LocalTime::time(march1, zh), "16:00");
-    }
-    EXPECT_EQ(LocalTime::time(march1, zh), "08:00");
-
-    // The user's locale: LC_ALL, then LC_TIME, then LANG; "C" means en_US.
-    test::ScopedEnv all{"LC_ALL", std::nullopt};
-    test::ScopedEnv time{"LC_TIME", "zh_CN.UTF-8"};
-    test::ScopedEnv lang{"LANG", "de_DE.UTF-8"};
-    EXPECT_EQ(LocalTime::time(march1), "08:00");
-    test::ScopedEnv plain{"LC_TIME", "C"};
-    EXPECT_TRUE(LocalTime::time(march1).endsWith("AM"));
 }
 
 } // namespace

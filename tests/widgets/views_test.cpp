@@ -240,7 +240,7 @@ TEST_F(Views, SmallMetricsAndFooterStates) {
     EXPECT_EQ(shown(*shownView(Family::Small, entryOf(s, used)))[3], "¥ 86.40");
 }
 
-TEST_F(Views, MediumAndLargeListUpToThreeRows) {
+TEST_F(Views, MediumAndLargeListUpToThreeRowsAndLargeAddsFiguresChartAndCounts) {
     const Snapshot sample = test::sampleSnapshot(now);
     WidgetPreferences p;
     p.quotaCount = 0;
@@ -270,11 +270,8 @@ TEST_F(Views, MediumAndLargeListUpToThreeRows) {
     Snapshot none;
     EXPECT_EQ(shown(*shownView(Family::Medium, entryOf(none))).mid(2, 2),
               (QStringList{"暂无订阅额度", "在应用中选择订阅"}));
-}
 
-TEST_F(Views, LargeAddsFiguresChartAndCounts) {
-    const Snapshot sample = test::sampleSnapshot(now);
-    WidgetPreferences p;
+    p = {};
     p.showRequests = p.showAgents = true;
     auto large = shownView(Family::Large, entryOf(sample, p));
     const Usage& today = sample.usage.at("today");
@@ -367,7 +364,7 @@ TEST_F(Views, RendersAtTheFamilySizeAndScaleInThePalette) {
         }
 }
 
-TEST(Configuration, SelectionKeyIgnoresPickOrderAndCanonicalForm) {
+TEST(Configuration, SelectionKeyIgnoresPickOrderAndCanonicalFormAndThePlainFormRoundTrips) {
     EXPECT_EQ(ConfigurationIntent{}.selectionKey(), "selection.all");
     EXPECT_EQ(own({}).selectionKey(), "selection.");
     EXPECT_EQ(own({"b|x||", "a|y||"}).selectionKey(), "selection.a|y||;b|x||");
@@ -378,9 +375,8 @@ TEST(Configuration, SelectionKeyIgnoresPickOrderAndCanonicalForm) {
               own({decomposed, composed, "|f||"}).selectionKey());
     // Code points, not UTF-16 units: U+FF5E sorts before U+1F600.
     EXPECT_EQ(own({"\U0001F600", "\uFF5E"}).selectionKey(), "selection.\uFF5E;\U0001F600");
-}
 
-TEST(Configuration, PlainFormRoundTripsAndUnknownTextsFallBack) {
+    // The plain form round-trips; unknown texts fall back.
     const ConfigurationIntent c = own({"b", "a"});
     const ConfigurationIntent back = ConfigurationIntent::fromVariantMap(c.toVariantMap());
     EXPECT_FALSE(back.followsAppSettings);
@@ -535,7 +531,7 @@ TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBackAndBadSuitesReadZero) {
     EXPECT_EQ(SelectionSuite(std::nullopt).integer("selection.all"), 0);
 }
 
-TEST_F(Container, CyclingAdvancesTheSharedGroupAndKeepsIdsApart) {
+TEST_F(Container, CyclingAdvancesTheSharedGroupAndKeepsIdsApartAndCountsClicksOfTwoProcesses) {
     const CycleSubscriptionIntent click{"selection.all", 3};
     std::vector<std::int64_t> seen;
     for (int i = 0; i < 4; ++i) {
@@ -563,9 +559,8 @@ TEST_F(Container, CyclingAdvancesTheSharedGroupAndKeepsIdsApart) {
                           QSettings::IniFormat);
     EXPECT_EQ(suite.value("selection.all").toLongLong(), 1);
     EXPECT_EQ(suite.value("selection.|订阅 1||;b|x||").toLongLong(), 1);
-}
 
-TEST_F(Container, InterleavedClicksOfTwoProcessesAreBothCounted) {
+    // Interleaved clicks of two processes are both counted.
     constexpr int perProcess = 40;
     auto clicks = [] {
         for (int i = 0; i < perProcess; ++i)
