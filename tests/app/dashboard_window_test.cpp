@@ -391,7 +391,7 @@ TEST_F(DashboardReport, SectionsAndPickersRedrawFromTheSnapshotWithoutARequestAn
               "额度、调用与趋势，留在你的电脑上。");
 
     service().setScreen("usage");
-    EXPECT_EQ(text(report, "title"), "用量分析"); // the toolbar's title: dashboard_window_test
+    EXPECT_EQ(text(report, "title"), "用量分析"); // the toolbar says it too (the window tests)
     EXPECT_FALSE(report.visibleParts().contains("subscriptionsHeading"));
     EXPECT_FALSE(report.visibleParts().contains("quotaGrid"));
 
