@@ -216,8 +216,8 @@ QPushButton* button(MenuPanel& panel, const char* name) {
     return panel.findChild<QPushButton*>(name);
 }
 
-QString text(MenuPanel& panel, const char* name) {
-    return panel.findChild<QLabel*>(name)->text();
+QString text(QWidget& widget, const char* name) {
+    return widget.findChild<QLabel*>(name)->text();
 }
 
 using Panel = test::DashboardTest;
@@ -310,10 +310,6 @@ QStringList tileValues(ReportView& report) {
     for (MetricTile* tile : report.tiles())
         values << tile->value();
     return values;
-}
-
-QString text(ReportView& report, const char* name) {
-    return report.findChild<QLabel*>(name)->text();
 }
 
 using DashboardReport = test::DashboardTest;
