@@ -479,7 +479,7 @@ TEST_F(DashboardReport, OnlyTheCardsInViewAreMade) {
     EXPECT_EQ(grid->columns(), 1);
 }
 
-TEST_F(DashboardReport, TileValuesShrinkToHalfBeforeTheyAreCut) {
+TEST_F(DashboardReport, TileValuesShrinkToHalfBeforeTheyAreCutAndHostileTextsKeepTheRowsAligned) {
     MetricTile tile("估算费用 · USD", "—", "dollarsign.circle");
     tile.resize(200, 120);
     tile.show();
@@ -495,9 +495,8 @@ TEST_F(DashboardReport, TileValuesShrinkToHalfBeforeTheyAreCut) {
     tile.setValue(QString(200, u'9'));
     EXPECT_EQ(value->fittedFont().pixelSize(), FittedValue::fullPixelSize / 2);
     EXPECT_TRUE(value->isElided());
-}
 
-TEST_F(DashboardReport, HostileGatewayTextsKeepTheRowsAligned) {
+    // Hostile gateway texts keep the rows aligned.
     Snapshot stored;
     Usage u{.period = "today"};
     u.agents = std::vector<UsageGroup>{

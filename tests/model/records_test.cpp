@@ -173,7 +173,7 @@ TEST(Instant, AcceptsInternetDateTimesWithAndWithoutFractionOnly) {
         EXPECT_FALSE(Wire::parseInstant(text)) << text;
 }
 
-TEST(Decoding, FailuresAreTypedAndCarryTheirPathNullIsAbsentAndUnknownKeysIgnored) {
+TEST(Decoding, FailuresAreTypedAndCarryTheirPathEveryDocumentHasTheNestingLimitAndNullIsAbsent) {
     expectFailure<QuotaEnvelope>(R"({"data":[{"provider":"a","name":"x"},{"provider":"b"}]})",
                                  Kind::KeyNotFound, "data[1].name");
     expectFailure<QuotaEnvelope>(
@@ -209,10 +209,8 @@ TEST(Decoding, FailuresAreTypedAndCarryTheirPathNullIsAbsentAndUnknownKeysIgnore
     EXPECT_EQ(usage.input, 1000);
     EXPECT_FALSE(usage.output);
     EXPECT_EQ(Wire::encode(usage), R"({"period":"today","calls":3,"input":1000})");
-}
 
-// The handshake answer and the preferences file are read by the same limited parser.
-TEST(Decoding, EveryDocumentHasTheNestingLimit) {
+    // The handshake answer and the preferences file are read by the same limited parser.
     const auto nested = [](int depth) {
         return std::string(static_cast<std::size_t>(depth), '[') +
                std::string(static_cast<std::size_t>(depth), ']');

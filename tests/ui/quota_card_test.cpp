@@ -154,7 +154,7 @@ TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
     }
 }
 
-TEST_F(Card, ValueTextAndBarUseTheUnclampedPercentage) {
+TEST_F(Card, ValueTextAndBarUseTheUnclampedPercentageAndPaintInTheirTintAtDevicePixels) {
     struct Case {
         QuotaWindow window;
         QString text;
@@ -187,9 +187,8 @@ TEST_F(Card, ValueTextAndBarUseTheUnclampedPercentage) {
         const QPalette p = bar->palette();
         EXPECT_EQ(p.color(QPalette::Highlight), c.low ? Style::orange(p) : Style::mint(p));
     }
-}
 
-TEST_F(Card, BarAndSymbolsPaintInTheirTintAtDevicePixels) {
+    // Bars and symbols paint in their tint at device pixels.
     for (double percent : {14.6, 150.0}) {
         QuotaBar bar(percent);
         bar.resize(200, 6);

@@ -135,7 +135,7 @@ std::vector<std::string> needed(const std::string& path) {
 
 using Views = test::ContainerTest;
 
-TEST_F(Views, SmallWaitsWithoutDataThenItsButtonCyclesToTheNextSubscription) {
+TEST_F(Views, SmallWaitsWithoutDataCyclesWithItsButtonAndShowsEachMetricAndFooterState) {
     auto empty = shownView(Family::Small, Provider::snapshot({}));
     EXPECT_EQ(shown(*empty), (QStringList{"TESSEL", "打开应用并刷新", "等待 Tessel",
                                           "打开应用连接网关", "等待同步"}));
@@ -197,9 +197,8 @@ TEST_F(Views, SmallWaitsWithoutDataThenItsButtonCyclesToTheNextSubscription) {
         for (int x = name.rect.left(); x <= name.rect.right(); ++x)
             darkest = std::min(darkest, image.pixelColor(x, y).value());
     EXPECT_LT(darkest, 0x60);
-}
 
-TEST_F(Views, SmallMetricsAndFooterStates) {
+    // Each metric and footer state.
     WidgetPreferences cost;
     cost.metric = "cost";
     Snapshot fresh;
@@ -393,7 +392,7 @@ TEST(Configuration, SelectionKeyIgnoresPickOrderAndCanonicalFormAndThePlainFormR
         "selection.");
 }
 
-TEST_F(Container, QueryListsTheStoredSubscriptionsInSnapshotOrder) {
+TEST_F(Container, QueryListsTheStoredSubscriptionsAndTheProviderReadsTheFilesAfreshAndFallsBack) {
     EXPECT_TRUE(SubscriptionQuery::suggestedEntities().empty());
     Snapshot s;
     s.quotas = {{.provider = "p1", .name = "Pro", .alias = "Team", .plan = "Max"},
@@ -411,60 +410,8 @@ TEST_F(Container, QueryListsTheStoredSubscriptionsInSnapshotOrder) {
     ASSERT_EQ(some.size(), 2u);
     EXPECT_EQ(some[0].id, "|p1||");
     EXPECT_EQ(some[1].id, "|p4||");
-}
 
-TEST(Effective, FollowingTakesThePreferencesAndOwnConfigurationTheDefaults) {
-    WidgetPreferences app;
-    app.metric = "cost";
-    app.period = "month";
-    app.showSync = false;
-    app.providerIDs = {"|c||", "|a||"};
-    Entry e{.snapshot = threeQuotas(), .preferences = app};
-    EXPECT_EQ(e.metric(), WidgetMetric::cost);
-    EXPECT_EQ(e.period(), WidgetPeriod::month);
-    EXPECT_EQ(titles(e.quotas()), (std::vector<std::string>{"A", "C"}));
-    EXPECT_EQ(e.usage()->cost, 30);
-    EXPECT_FALSE(e.effectivePreferences().showSync);
-
-    e.configuration = own({});
-    e.configuration.metric = WidgetMetric::tokens;
-    e.configuration.period = WidgetPeriod::week;
-    EXPECT_EQ(e.metric(), WidgetMetric::tokens);
-    EXPECT_EQ(e.period(), WidgetPeriod::week);
-    EXPECT_EQ(e.effectivePreferences(), WidgetPreferences{});
-    EXPECT_EQ(e.quotas().size(), 3u);
-    EXPECT_EQ(e.usage(), nullptr); // no "week" in the map
-
-    e.configuration = {};
-    e.preferences.metric = "sideways";
-    e.preferences.period = "";
-    e.preferences.providerIDs = {WidgetPreferences::noneSelected};
-    EXPECT_EQ(e.metric(), WidgetMetric::remaining);
-    EXPECT_EQ(e.period(), WidgetPeriod::today);
-    EXPECT_TRUE(e.quotas().empty());
-    EXPECT_EQ(e.selectedQuota(), nullptr);
-}
-
-TEST(Effective, SelectedQuotaWrapsAndCountsNegativeAsZeroAndTheNextTruncates) {
-    Entry e{.snapshot = threeQuotas()};
-    const std::pair<std::int64_t, std::string> cases[] = {
-        {0, "A"},
-        {7, "B"},
-        {-4, "A"},
-        {std::numeric_limits<std::int64_t>::max(), "B"},
-        {std::numeric_limits<std::int64_t>::min(), "A"}};
-    for (const auto& [index, title] : cases) {
-        e.selectedIndex = index;
-        EXPECT_EQ(e.selectedQuota()->title(), title) << index;
-    }
-    // The next position truncates.
-    EXPECT_EQ(CycleSubscriptionIntent::next(5, 3), 0);
-    EXPECT_EQ(CycleSubscriptionIntent::next(7, 0), 0);
-    EXPECT_EQ(CycleSubscriptionIntent::next(-3, 3), -2);
-    EXPECT_EQ(CycleSubscriptionIntent::next(std::numeric_limits<std::int64_t>::max(), 10), 8);
-}
-
-TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBackAndBadSuitesReadZero) {
+    // The provider reads the files afresh and falls back; bad suites read zero.
     const Timeline empty = Provider::timeline({});
     ASSERT_EQ(empty.entries.size(), 1u);
     EXPECT_TRUE(empty.entries[0].snapshot.quotas.empty());
@@ -529,6 +476,57 @@ TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBackAndBadSuitesReadZero) {
     ASSERT_EQ(::mkfifo((directory() / "selection.ini").c_str(), 0600), 0);
     EXPECT_EQ(SelectionSuite().integer("selection.all"), 0); // would block if opened
     EXPECT_EQ(SelectionSuite(std::nullopt).integer("selection.all"), 0);
+}
+
+TEST(Effective, FollowingTakesThePreferencesAndOwnConfigurationTheDefaults) {
+    WidgetPreferences app;
+    app.metric = "cost";
+    app.period = "month";
+    app.showSync = false;
+    app.providerIDs = {"|c||", "|a||"};
+    Entry e{.snapshot = threeQuotas(), .preferences = app};
+    EXPECT_EQ(e.metric(), WidgetMetric::cost);
+    EXPECT_EQ(e.period(), WidgetPeriod::month);
+    EXPECT_EQ(titles(e.quotas()), (std::vector<std::string>{"A", "C"}));
+    EXPECT_EQ(e.usage()->cost, 30);
+    EXPECT_FALSE(e.effectivePreferences().showSync);
+
+    e.configuration = own({});
+    e.configuration.metric = WidgetMetric::tokens;
+    e.configuration.period = WidgetPeriod::week;
+    EXPECT_EQ(e.metric(), WidgetMetric::tokens);
+    EXPECT_EQ(e.period(), WidgetPeriod::week);
+    EXPECT_EQ(e.effectivePreferences(), WidgetPreferences{});
+    EXPECT_EQ(e.quotas().size(), 3u);
+    EXPECT_EQ(e.usage(), nullptr); // no "week" in the map
+
+    e.configuration = {};
+    e.preferences.metric = "sideways";
+    e.preferences.period = "";
+    e.preferences.providerIDs = {WidgetPreferences::noneSelected};
+    EXPECT_EQ(e.metric(), WidgetMetric::remaining);
+    EXPECT_EQ(e.period(), WidgetPeriod::today);
+    EXPECT_TRUE(e.quotas().empty());
+    EXPECT_EQ(e.selectedQuota(), nullptr);
+}
+
+TEST(Effective, SelectedQuotaWrapsAndCountsNegativeAsZeroAndTheNextTruncates) {
+    Entry e{.snapshot = threeQuotas()};
+    const std::pair<std::int64_t, std::string> cases[] = {
+        {0, "A"},
+        {7, "B"},
+        {-4, "A"},
+        {std::numeric_limits<std::int64_t>::max(), "B"},
+        {std::numeric_limits<std::int64_t>::min(), "A"}};
+    for (const auto& [index, title] : cases) {
+        e.selectedIndex = index;
+        EXPECT_EQ(e.selectedQuota()->title(), title) << index;
+    }
+    // The next position truncates.
+    EXPECT_EQ(CycleSubscriptionIntent::next(5, 3), 0);
+    EXPECT_EQ(CycleSubscriptionIntent::next(7, 0), 0);
+    EXPECT_EQ(CycleSubscriptionIntent::next(-3, 3), -2);
+    EXPECT_EQ(CycleSubscriptionIntent::next(std::numeric_limits<std::int64_t>::max(), 10), 8);
 }
 
 TEST_F(Container, CyclingAdvancesTheSharedGroupAndKeepsIdsApartAndCountsClicksOfTwoProcesses) {
