@@ -392,7 +392,7 @@ TEST(Configuration, SelectionKeyIgnoresPickOrderAndCanonicalFormAndThePlainFormR
         "selection.");
 }
 
-TEST_F(Container, QueryListsTheStoredSubscriptionsAndTheProviderReadsTheFilesAfreshAndFallsBack) {
+TEST_F(Container, QueryListsTheStoredSubscriptionsInSnapshotOrder) {
     EXPECT_TRUE(SubscriptionQuery::suggestedEntities().empty());
     Snapshot s;
     s.quotas = {{.provider = "p1", .name = "Pro", .alias = "Team", .plan = "Max"},
@@ -410,8 +410,9 @@ TEST_F(Container, QueryListsTheStoredSubscriptionsAndTheProviderReadsTheFilesAfr
     ASSERT_EQ(some.size(), 2u);
     EXPECT_EQ(some[0].id, "|p1||");
     EXPECT_EQ(some[1].id, "|p4||");
+}
 
-    // The provider reads the files afresh and falls back; bad suites read zero.
+TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBackAndBadSuitesReadZero) {
     const Timeline empty = Provider::timeline({});
     ASSERT_EQ(empty.entries.size(), 1u);
     EXPECT_TRUE(empty.entries[0].snapshot.quotas.empty());
