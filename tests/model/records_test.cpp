@@ -18,7 +18,7 @@ using tessel::test::ScopedEnv;
 using namespace std::chrono_literals;
 using Kind = DecodingError::Kind;
 
-TEST(Records, IdentityTitleStateAndRemainingPercent) {
+TEST(Records, IdentityTitleStateRemainingPercentAndUsageSums) {
     const Quota a{.provider = "p", .name = "one"};
     EXPECT_EQ(a.id(), "|p||");
     EXPECT_EQ((Quota{.provider = "p", .name = "two"}).id(), a.id());
@@ -44,9 +44,8 @@ TEST(Records, IdentityTitleStateAndRemainingPercent) {
     EXPECT_EQ((QuotaWindow{.name = "w", .used = -20}).remainingPercent(), 120);
     EXPECT_EQ((QuotaWindow{.name = "w", .used = 10, .remaining = 120}).remainingPercent(), 120);
     EXPECT_FALSE((QuotaWindow{.name = "w", .unlimited = false}).remainingPercent());
-}
 
-TEST(Records, UsageSums) {
+    // Usage sums, and the roll-up by provider.
     const Usage half{.period = "today", .input = 10};
     EXPECT_FALSE(half.tokens());
     EXPECT_EQ((UsagePoint{.label = "l", .time = {}, .input = 10}).tokens(), 10);

@@ -344,7 +344,7 @@ TEST(WidgetPreferencesStore, RoundTripsAnyValuesAndReadsUnusableFilesAsDefaults)
     }
 }
 
-TEST(AtomicWrite, FailureLeavesTheOldFileAndNoTemporaryFile) {
+TEST(AtomicWrite, FailureLeavesTheOldFileAndNoTemporaryFileAndSavesMakeAPrivateContainer) {
     test::TempDir tmp;
     const fs::path file = tmp.path() / "x.json";
     FileIO::writeAtomically(file, "old");
@@ -360,6 +360,26 @@ TEST(AtomicWrite, FailureLeavesTheOldFileAndNoTemporaryFile) {
     FileIO::writeAtomically(file, "new");
     EXPECT_FALSE(hasTemporaryFiles(tmp.path()));
     EXPECT_EQ(FileIO::read(file), "new");
+
+    // Saves create the container, keep the former snapshot byte for byte, and are private.
+    for (const mode_t mask : {0000, 0277}) {
+        test::TempDir fresh;
+        const fs::path dir = fresh.path() / "new" / "group";
+        const mode_t previous = ::umask(mask);
+        SnapshotStore(dir).save(snapshotOf("a"));
+        EXPECT_FALSE(fs::exists(dir / "previous.json"));
+        const std::string first = FileIO::read(dir / "snapshot.json");
+        SnapshotStore(dir).save(snapshotOf("b"));
+        WidgetPreferencesStore(dir).save({});
+        ::umask(previous);
+        EXPECT_EQ(FileIO::read(dir / "previous.json"), first);
+        EXPECT_EQ(SnapshotStore(dir).load().endpoint, "b");
+        EXPECT_FALSE(hasTemporaryFiles(dir));
+        for (const fs::path& folder : {fresh.path() / "new", dir})
+            EXPECT_EQ(test::modeOf(folder), 0700u) << folder << " umask " << mask;
+        for (const char* name : {"snapshot.json", "previous.json", "widget-preferences.json"})
+            EXPECT_EQ(test::modeOf(dir / name), 0600u) << name << " umask " << mask;
+    }
 }
 
 TEST(Log, GoesToTheJournalOnlyWhereItListensElseToStandardError) {
@@ -393,28 +413,6 @@ TEST(Log, GoesToTheJournalOnlyWhereItListensElseToStandardError) {
                                   [&] { SnapshotStore(tmp.path() / "damaged").load(); })
                       .find("Snapshot read failed: file=snapshot.json"),
                   std::string("net.quorvane.TesselWidget[Snapshot] error: ").size());
-    }
-}
-
-// Saves create the container, keep the former snapshot byte for byte, and are private.
-TEST(Stores, SavesCreateAPrivateContainerWhateverTheUmaskAndKeepTheFormerFile) {
-    for (const mode_t mask : {0000, 0277}) {
-        test::TempDir tmp;
-        const fs::path dir = tmp.path() / "new" / "group";
-        const mode_t previous = ::umask(mask);
-        SnapshotStore(dir).save(snapshotOf("a"));
-        EXPECT_FALSE(fs::exists(dir / "previous.json"));
-        const std::string first = FileIO::read(dir / "snapshot.json");
-        SnapshotStore(dir).save(snapshotOf("b"));
-        WidgetPreferencesStore(dir).save({});
-        ::umask(previous);
-        EXPECT_EQ(FileIO::read(dir / "previous.json"), first);
-        EXPECT_EQ(SnapshotStore(dir).load().endpoint, "b");
-        EXPECT_FALSE(hasTemporaryFiles(dir));
-        for (const fs::path& folder : {tmp.path() / "new", dir})
-            EXPECT_EQ(test::modeOf(folder), 0700u) << folder << " umask " << mask;
-        for (const char* name : {"snapshot.json", "previous.json", "widget-preferences.json"})
-            EXPECT_EQ(test::modeOf(dir / name), 0600u) << name << " umask " << mask;
     }
 }
 
