@@ -57,7 +57,7 @@ protected:
     test::ScopedEnv locale{"LC_ALL", "zh_CN.UTF-8"};
 };
 
-TEST_F(Card, HeaderSymbolWarningAndStateLine) {
+TEST_F(Card, HeaderSymbolWarningAndStateLineAndLocalTimesFollowLocaleAndZone) {
     Quota q = quota();
     q.kind = "balance";
     q.balance = "$12.40";
@@ -87,7 +87,28 @@ TEST_F(Card, HeaderSymbolWarningAndStateLine) {
     q.kind = "balance";
     q.windows = std::vector<QuotaWindow>{};
     QuotaCard empty(q, false);
+<<<<<<< HEAD
     EXPECT_EQ(texts(empty), QStringList({"Fernhill Grove", "不支持或尚未提供余额"}));
+=======
+    EXPECT_EQ(texts(empty), QStringList({"Fernhill Grove", "不支持或尚未提供余额"}));
+
+    // Local times follow the locale and the zone (UTC here).
+    const QLocale zh(QLocale::Chinese, QLocale::China);
+    EXPECT_EQ(LocalTime::dateTime(march1, zh), "2025年3月1日 08:00");
+    {
+        test::ScopedEnv shanghai{"TZ", "Asia/Shanghai"};
+        EXPECT_EQ(LocalTime::time(march1, zh), "16:00");
+    }
+    EXPECT_EQ(LocalTime::time(march1, zh), "08:00");
+
+    // The user's locale: LC_ALL, then LC_TIME, then LANG; "C" means en_US.
+    test::ScopedEnv all{"LC_ALL", std::nullopt};
+    test::ScopedEnv time{"LC_TIME", "zh_CN.UTF-8"};
+    test::ScopedEnv lang{"LANG", "de_DE.UTF-8"};
+    EXPECT_EQ(LocalTime::time(march1), "08:00");
+    test::ScopedEnv plain{"LC_TIME", "C"};
+    EXPECT_TRUE(LocalTime::time(march1).endsWith("AM"));
+>>>>>>> trim3
 }
 
 TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
@@ -137,7 +158,7 @@ TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
     }
 }
 
-TEST_F(Card, ValueTextAndBarUseTheUnclampedPercentage) {
+TEST_F(Card, ValueTextAndBarUseTheUnclampedPercentageAndPaintInTheirTintAtDevicePixels) {
     struct Case {
         QuotaWindow window;
         QString text;
@@ -170,9 +191,8 @@ TEST_F(Card, ValueTextAndBarUseTheUnclampedPercentage) {
         const QPalette p = bar->palette();
         EXPECT_EQ(p.color(QPalette::Highlight), c.low ? Style::orange(p) : Style::mint(p));
     }
-}
 
-TEST_F(Card, BarAndSymbolsPaintInTheirTintAtDevicePixels) {
+    // Bars and symbols paint in their tint at device pixels.
     for (double percent : {14.6, 150.0}) {
         QuotaBar bar(percent);
         bar.resize(200, 6);
@@ -246,26 +266,6 @@ TEST_F(Card, HostileRecordsStayInsideTheirWidth) {
             EXPECT_LE(QFontMetrics(balance->font()).horizontalAdvance(line), 294);
         EXPECT_FALSE(card.grab().isNull());
     }
-}
-
-TEST(LocalTimeText, FollowsLocaleAndZone) {
-    test::app();
-    test::ScopedEnv utc{"TZ", "UTC"};
-    const QLocale zh(QLocale::Chinese, QLocale::China);
-    EXPECT_EQ(LocalTime::dateTime(march1, zh), "2025年3月1日 08:00");
-    {
-        test::ScopedEnv shanghai{"TZ", "Asia/Shanghai"};
-        EXPECT_EQ(LocalTime::time(march1, zh), "16:00");
-    }
-    EXPECT_EQ(LocalTime::time(march1, zh), "08:00");
-
-    // The user's locale: LC_ALL, then LC_TIME, then LANG; "C" means en_US.
-    test::ScopedEnv all{"LC_ALL", std::nullopt};
-    test::ScopedEnv time{"LC_TIME", "zh_CN.UTF-8"};
-    test::ScopedEnv lang{"LANG", "de_DE.UTF-8"};
-    EXPECT_EQ(LocalTime::time(march1), "08:00");
-    test::ScopedEnv plain{"LC_TIME", "C"};
-    EXPECT_TRUE(LocalTime::time(march1).endsWith("AM"));
 }
 
 } // namespace
