@@ -39,7 +39,6 @@ public:
     explicit WidgetSettingsSections(DataSyncService* sync, QWidget* parent = nullptr);
 
     // The subscription switches: one checkable row per subscription of the snapshot.
-    QListView* subscriptionList() const { return list_; }
     // The widget host the gallery button starts: the one built beside the application in the
     // build tree, else the one installed beside it, else the one on PATH; empty when there is
     // none.
