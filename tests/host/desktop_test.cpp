@@ -41,6 +41,7 @@
 
 using namespace tessel;
 using namespace tessel::host;
+using widget::Family;
 
 namespace {
 
@@ -155,10 +156,10 @@ protected:
 };
 
 TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
-    ASSERT_TRUE(HostSettings::save(settingsPath(),
-                                   {{"s", "TesselDesktopWidget", "small", {20, 30}, "", {}},
-                                    {"m", "TesselDesktopWidget", "medium", {220, 30}, "", {}},
-                                    {"l", "TesselDesktopWidget", "large", {620, 30}, "", {}}}));
+    ASSERT_TRUE(HostSettings::save(
+        settingsPath(), {{"s", "TesselDesktopWidget", Family::Small, {20, 30}, "", {}},
+                         {"m", "TesselDesktopWidget", Family::Medium, {220, 30}, "", {}},
+                         {"l", "TesselDesktopWidget", Family::Large, {620, 30}, "", {}}}));
     startPlain();
     ASSERT_TRUE(test::spin([&] { return windows("Tessel Widget").size() == 3; }, 30000));
     QList<QRect> geometries;
@@ -185,13 +186,13 @@ TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
         run("xdotool",
             {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
     };
-    click(centre(widget::Family::Large, widget::ViewItem::Role::Link, {620, 30}));
+    click(centre(Family::Large, widget::ViewItem::Role::Link, {620, 30}));
     ASSERT_TRUE(test::spin([&] { return openedUrls().size() == 1; }, 20000));
     click({800, 300});
     ASSERT_TRUE(test::spin([&] { return openedUrls().size() == 2; }, 20000));
     EXPECT_EQ(openedUrls(), QStringList({"tesselwidget://refresh", "tesselwidget://overview"}));
 
-    click(centre(widget::Family::Small, widget::ViewItem::Role::Button, {20, 30}));
+    click(centre(Family::Small, widget::ViewItem::Role::Button, {20, 30}));
     const QString suite =
         QString::fromStdString((*SharedContainer::directory() / "selection.ini").string());
     ASSERT_TRUE(test::spin(
@@ -218,15 +219,15 @@ TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
 // A button's intent that waits for the selection lock another process holds must not keep the
 // host from ending when the session does.
 TEST_F(DesktopTest, AnIntentStuckOnALockDoesNotHoldTheEnd) {
-    ASSERT_TRUE(HostSettings::save(settingsPath(),
-                                   {{"s", "TesselDesktopWidget", "small", {20, 30}, "", {}}}));
+    ASSERT_TRUE(HostSettings::save(
+        settingsPath(), {{"s", "TesselDesktopWidget", Family::Small, {20, 30}, "", {}}}));
     startPlain();
     ASSERT_TRUE(test::spin([&] { return windows("Tessel Widget").size() == 1; }, 30000));
     const auto lockFile = *SharedContainer::directory() / ".selection.lock";
     const int lock = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(::flock(lock, LOCK_EX), 0);
-    const QPoint button = centre(widget::Family::Small, widget::ViewItem::Role::Button, {20, 30});
+    const QPoint button = centre(Family::Small, widget::ViewItem::Role::Button, {20, 30});
     ASSERT_FALSE(button.isNull());
     run("xdotool",
         {"mousemove", QString::number(button.x()), QString::number(button.y()), "click", "1"});
@@ -435,9 +436,9 @@ protected:
 TEST_F(WaylandDesktopTest, LayerShellWidgetsStayBelowWindowsAndComeBackWhereDragged) {
     if (!startSway(false))
         GTEST_SKIP() << why;
-    ASSERT_TRUE(HostSettings::save(settingsPath(),
-                                   {{"s", "TesselDesktopWidget", "small", {100, 80}, "", {}},
-                                    {"l", "TesselDesktopWidget", "large", {700, 200}, "", {}}}));
+    ASSERT_TRUE(HostSettings::save(
+        settingsPath(), {{"s", "TesselDesktopWidget", Family::Small, {100, 80}, "", {}},
+                         {"l", "TesselDesktopWidget", Family::Large, {700, 200}, "", {}}}));
     // The seat has a pointer before the host asks it for one.
     Pointer pointer(socket, screen);
     ASSERT_TRUE(pointer.ok());
@@ -446,7 +447,7 @@ TEST_F(WaylandDesktopTest, LayerShellWidgetsStayBelowWindowsAndComeBackWhereDrag
     ASSERT_TRUE(test::spin([&] { return widgetAt({700, 200, 364, 382}); }, 30000));
 
     // A click on the large widget's refresh link reaches the desktop's URL handler.
-    pointer.click(centre(widget::Family::Large, widget::ViewItem::Role::Link, {700, 200}));
+    pointer.click(centre(Family::Large, widget::ViewItem::Role::Link, {700, 200}));
     ASSERT_TRUE(test::spin([&] { return openedUrls().size() == 1; }, 20000));
     EXPECT_EQ(openedUrls(), QStringList{"tesselwidget://refresh"});
 
@@ -471,7 +472,7 @@ TEST_F(WaylandDesktopTest, LayerShellWidgetsStayBelowWindowsAndComeBackWhereDrag
     const QRect shown(at + QPoint(1, 1), menu.sizeHint());
     ASSERT_TRUE(test::spin([&] { return screenshot().copy(shown) != before.copy(shown); }, 20000));
     pointer.click(medium);
-    ASSERT_TRUE(test::spin([&] { return placed().value(0).family == "medium"; }, 20000));
+    ASSERT_TRUE(test::spin([&] { return placed().value(0).family == Family::Medium; }, 20000));
     EXPECT_EQ(openedUrls().size(), 1);
 
     // Started again, it comes back where it was dragged to.
@@ -502,9 +503,9 @@ TEST_F(WaylandDesktopTest, LayerShellWidgetsStayBelowWindowsAndComeBackWhereDrag
 TEST_F(WaylandDesktopTest, WithoutTheLayerShellXWaylandElseOneSentence) {
     if (!startSway(true))
         GTEST_SKIP() << why;
-    ASSERT_TRUE(HostSettings::save(settingsPath(),
-                                   {{"s", "TesselDesktopWidget", "small", {100, 80}, "", {}},
-                                    {"m", "TesselDesktopWidget", "medium", {400, 80}, "", {}}}));
+    ASSERT_TRUE(HostSettings::save(
+        settingsPath(), {{"s", "TesselDesktopWidget", Family::Small, {100, 80}, "", {}},
+                         {"m", "TesselDesktopWidget", Family::Medium, {400, 80}, "", {}}}));
     env.insert("TESSEL_DESKTOP_ROUTE", "xwayland");
     env.insert("DISPLAY", display);
     startPlain();
@@ -539,8 +540,8 @@ TEST_F(WaylandDesktopTest, OnWestonXWaylandAndOneSentence) {
     const auto listening = QRegularExpression("xserver listening on display (:\\d+)").match(out);
     if (!listening.hasMatch())
         GTEST_SKIP() << "weston did not start headless with XWayland: " << out.toStdString();
-    ASSERT_TRUE(HostSettings::save(settingsPath(),
-                                   {{"s", "TesselDesktopWidget", "small", {100, 80}, "", {}}}));
+    ASSERT_TRUE(HostSettings::save(
+        settingsPath(), {{"s", "TesselDesktopWidget", Family::Small, {100, 80}, "", {}}}));
     env.insert("WAYLAND_DISPLAY", root + "/wayland-1");
     env.insert("XDG_SESSION_TYPE", "wayland");
     env.insert("DISPLAY", listening.captured(1));
