@@ -15,6 +15,7 @@
 #include "model/display.h"
 #include "ui/symbol_view.h"
 #include "widgets/cycle.h"
+#include "widgets/quota_row.h"
 #include "widgets/widget_parts.h"
 #include "widgets/widget_text.h"
 
@@ -45,30 +46,6 @@ QFont caption2() {
 }
 QFont title3() {
     return widgetFont(20, QFont::Bold);
-}
-
-QHBoxLayout* hbox(int spacing) {
-    auto* row = new QHBoxLayout;
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(spacing);
-    return row;
-}
-
-QVBoxLayout* vbox(int spacing) {
-    auto* stack = new QVBoxLayout;
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(spacing);
-    return stack;
-}
-
-const QuotaWindow* firstWindow(const Quota& quota) {
-    return quota.windows && !quota.windows->empty() ? &quota.windows->front() : nullptr;
-}
-
-// Keeps its natural width, yielding at most down to `scale` of it.
-void keepWidth(QWidget* label, qreal scale) {
-    label->setMinimumWidth(int(std::ceil(label->sizeHint().width() * scale)));
-    label->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
 }
 
 } // namespace
@@ -290,73 +267,11 @@ void WidgetContent::quotaList(QVBoxLayout* stack) {
 }
 
 void WidgetContent::quotaRow(QVBoxLayout* stack, const Quota& quota, bool spacious) {
-    const WidgetPreferences preferences = entry_.effectivePreferences();
-    const QuotaWindow* first = firstWindow(quota);
-    auto* row = new QuotaRowView;
-    auto* lines = vbox(spacious ? 4 : 2);
-    row->setLayout(lines);
-    QStringList parts;
-    auto label = [&](QBoxLayout* into, const QString& shown, const QFont& font, Tint tint,
-                     qreal scale = 1.0) {
-        auto* l = new FitLabel(shown, font, tint, scale);
-        into->addWidget(l);
-        parts << shown;
-        return l;
-    };
-
-    auto* titleLine = hbox(8);
-    FitLabel* title = label(titleLine, qs(quota.title()),
-                            widgetFont(spacious ? 13 : 11, QFont::DemiBold), Tint::Text, 0.8);
-    title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    titleLine->setStretchFactor(title, 1);
-    FitLabel* value = label(titleLine, qs(quota.balance.value_or(WidgetText::remaining(first))),
-                            widgetFont(spacious ? 17 : 13, QFont::DemiBold), Tint::Text);
-    value->setAlignment(Qt::AlignRight);
-    // A long balance text may take most of the line, never all of it.
-    value->setMaximumWidth(int(width() * 0.6));
-    value->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    lines->addLayout(titleLine);
-
-    auto* detail = hbox(4);
-    const QFont small = widgetFont(spacious ? 9 : 8);
-    bool anyDetail = false;
-    if (preferences.showWindowName) {
-        FitLabel* name = label(detail, first ? qs(first->name) : qs(quota.measurementState()),
-                               small, Tint::Secondary);
-        name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-        detail->setStretchFactor(name, 1);
-        if (quota.windows && quota.windows->size() >= 2)
-            keepWidth(label(detail, QStringLiteral("+%1").arg(quota.windows->size() - 1), small,
-                            Tint::Secondary),
-                      1.0);
-        anyDetail = true;
-    } else {
-        detail->addStretch(1);
-    }
-    if (quota.error) {
-        keepWidth(label(detail, QStringLiteral("暂不可用"), small, Tint::Orange), 1.0);
-        anyDetail = true;
-    } else if (preferences.showReset && first && first->resetsAt) {
-        keepWidth(label(detail, qs(WidgetText::reset(*first->resetsAt)) + QStringLiteral(" 重置"),
-                        small, Tint::Secondary),
-                  0.8);
-        anyDetail = true;
-    }
-    if (anyDetail)
-        lines->addLayout(detail);
-    else
-        delete detail;
-
-    if (first && !first->unlimited.value_or(false) && (first->remaining || first->used)) {
-        double share = first->remaining ? *first->remaining : 100.0 - *first->used;
-        if (!first->remaining && (std::isnan(share) || share < 0))
-            share = 0;
-        lines->addWidget(new ShareBar(share));
-    }
-
-    row->setAccessibleName(parts.join(QStringLiteral("，")));
+    // A long balance text may take most of the title line, never all of it.
+    auto* row =
+        new QuotaRowView(quota, entry_.effectivePreferences(), spacious, int(width() * 0.6));
     stack->addWidget(row);
-    tracked_.push_back({row, Role::Text, parts.join(u'\n'), {}, {}});
+    tracked_.push_back({row, Role::Text, row->texts().join(u'\n'), {}, {}});
 }
 
 void WidgetContent::analytics(QVBoxLayout* stack) {

@@ -5,6 +5,7 @@
 #include "model/display.h"
 #include "widget_fixture.h"
 #include "widgets/provider.h"
+#include "widgets/quota_row.h"
 #include "widgets/selection_suite.h"
 #include "widgets/widget_parts.h"
 #include "widgets/widget_text.h"
