@@ -244,13 +244,9 @@ TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
 }
 
 TEST_F(HostTest, ConfigurationSheetAppliesAtOnceAndKeepsVanishedChoices) {
-    placeAt({{"m",
-              kind,
-              Family::Medium,
-              {0, 0},
-              "",
-              QJsonObject{{"followsAppSettings", false},
-                          {"subscriptions", QJsonArray{"|gone||", "|beta||"}}}}});
+    const QJsonObject own{{"followsAppSettings", false},
+                          {"subscriptions", QJsonArray{"|gone||", "|beta||"}}};
+    placeAt({{"m", kind, Family::Medium, {0, 0}, "", own}});
     Host host(plugins, settingsPath());
     ASSERT_TRUE(host.restore());
     WidgetWindow* w = host.window("m");
@@ -405,14 +401,10 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
 TEST_F(HostTest, SettingsRoundTripPrivately) {
     const auto file = dir.path() / "quorvane" / "tessel-widget-host.ini";
     const QString path = QString::fromStdString(file.string());
-    PlacedWidget w{"a1",
-                   "TesselDesktopWidget",
-                   Family::Medium,
-                   {-300, 40},
-                   "HDMI-1",
-                   QJsonObject{{"followsAppSettings", false},
-                               {"subscriptions", QJsonArray{"b|x||", "a|y||"}},
-                               {"metric", "cost"}}};
+    const QJsonObject own{{"followsAppSettings", false},
+                          {"subscriptions", QJsonArray{"b|x||", "a|y||"}},
+                          {"metric", "cost"}};
+    PlacedWidget w{"a1", "TesselDesktopWidget", Family::Medium, {-300, 40}, "HDMI-1", own};
     PlacedWidget v{"b2", "TesselDesktopWidget", Family::Small, {10, 20}, "", {}};
     ASSERT_TRUE(HostSettings::save(path, {w, v}));
     EXPECT_EQ(test::modeOf(file), 0600u);
