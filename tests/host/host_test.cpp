@@ -244,9 +244,9 @@ TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
 }
 
 TEST_F(HostTest, ConfigurationSheetAppliesAtOnceAndKeepsVanishedChoices) {
-    const QJsonObject own{{"followsAppSettings", false},
-                          {"subscriptions", QJsonArray{"|gone||", "|beta||"}}};
-    placeAt({{"m", kind, Family::Medium, {0, 0}, "", own}});
+    const QJsonObject chosen{{"followsAppSettings", false},
+                             {"subscriptions", QJsonArray{"|gone||", "|beta||"}}};
+    placeAt({{"m", kind, Family::Medium, {0, 0}, "", chosen}});
     Host host(plugins, settingsPath());
     ASSERT_TRUE(host.restore());
     WidgetWindow* w = host.window("m");
