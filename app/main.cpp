@@ -1,18 +1,18 @@
 // TesselWidget [URL]: the tray application. A start while another instance runs hands the URL
 // (or nothing) to it and exits.
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QStringList>
-#include <QTimer>
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "app/application.h"
-#include "app/screenshots.h"
 #include "app/single_instance.h"
+#include "app/test_hooks.h"
 #include "app/tray.h"
 #include "app/tray_icon.h"
 #include "gateway/secret_memory.h"
@@ -28,30 +28,74 @@ namespace {
 constexpr char usage[] = "用法：TesselWidget [tesselwidget://URL]\n"
                          "      TesselWidget --version | --help\n";
 
-struct Arguments {
+struct Start {
     std::string url;
-    std::string screenshots;
-    bool ok = true;
-    bool version = false;
-    bool help = false;
+    std::optional<int> exitStatus; // set when the arguments end the run here
 };
 
-Arguments parse(int argc, char** argv) {
-    Arguments a;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--screenshots" && i + 1 < argc)
-            a.screenshots = argv[++i];
-        else if (arg == "--version")
-            a.version = true;
-        else if (arg == "--help" || arg == "-h")
-            a.help = true;
-        else if (arg.starts_with("-") || !a.url.empty())
-            a.ok = false;
-        else
-            a.url = arg;
+Start parseArguments(QCommandLineParser& parser, int argc, char** argv) {
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({help, version});
+    TestHooks::addOptions(parser);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const bool parsed = parser.parse(arguments);
+    const QStringList urls = parser.positionalArguments();
+    if (!parsed || urls.size() > 1 || urls.value(0).startsWith(u'-')) {
+        std::fputs(usage, stderr);
+        return {{}, 2};
     }
-    return a;
+    if (parser.isSet(help)) {
+        std::fputs(usage, stdout);
+        return {{}, 0};
+    }
+    if (parser.isSet(version)) {
+        std::puts("TesselWidget " TESSEL_VERSION);
+        return {{}, 0};
+    }
+    Start start{urls.value(0).toLocal8Bit().toStdString(), {}};
+    if (start.url.size() > SingleInstance::maxMessage) {
+        std::fputs("TesselWidget：URL 过长，已忽略。\n", stderr);
+        start.url.clear();
+    }
+    return start;
+}
+
+// The exit status when a running instance took the URL or did not answer; nothing once this
+// process holds the instance lock.
+std::optional<int> handOver(const SingleInstance::Channel& channel, const std::string& url) {
+    // Another instance may be starting at this moment: it holds the lock before it listens.
+    int lock = -1;
+    for (int attempt = 0; attempt < 200 && lock < 0; ++attempt) {
+        switch (SingleInstance::send(channel, url, 15s)) {
+        case SingleInstance::Handover::Delivered:
+            return 0;
+        case SingleInstance::Handover::Failed:
+            std::fputs("TesselWidget：正在运行的实例没有应答。\n", stderr);
+            return 1;
+        case SingleInstance::Handover::NoInstance:
+            break;
+        }
+        lock = channel.tryLock();
+        if (lock < 0)
+            std::this_thread::sleep_for(50ms);
+    }
+    if (lock < 0) {
+        std::fputs("TesselWidget：正在运行的实例没有应答。\n", stderr);
+        return 1;
+    }
+    return std::nullopt;
+}
+
+void describeApplication() {
+    QApplication::setApplicationName(QStringLiteral("TesselWidget"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Tessel Widget"));
+    QApplication::setOrganizationName(QStringLiteral("quorvane"));
+    QApplication::setApplicationVersion(QStringLiteral(TESSEL_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("net.quorvane.TesselWidget"));
+    QApplication::setWindowIcon(TrayIcon::bird());
 }
 
 } // namespace
@@ -59,59 +103,23 @@ Arguments parse(int argc, char** argv) {
 int main(int argc, char** argv) {
     // Every cycle holds the gateway key for a moment.
     SecretMemory::forbidCoreDumps();
-    Arguments args = parse(argc, argv);
-    if (!args.ok) {
-        std::fputs(usage, stderr);
-        return 2;
-    }
-    if (args.help) {
-        std::fputs(usage, stdout);
-        return 0;
-    }
-    if (args.version) {
-        std::puts("TesselWidget " TESSEL_VERSION);
-        return 0;
-    }
-    if (args.url.size() > SingleInstance::maxMessage) {
-        std::fputs("TesselWidget：URL 过长，已忽略。\n", stderr);
-        args.url.clear();
-    }
+    QCommandLineParser parser;
+    const Start start = parseArguments(parser, argc, argv);
+    if (start.exitStatus)
+        return *start.exitStatus;
 
-    // Screenshots run beside a normal instance, so they skip the channel.
+    const bool testRun = TestHooks::replacesStart(parser);
     const SingleInstance::Channel channel =
-        args.screenshots.empty() ? SingleInstance::channel() : SingleInstance::Channel{};
+        testRun ? SingleInstance::Channel{} : SingleInstance::channel();
     if (channel.valid()) {
-        // Another instance may be starting at this moment: it holds the lock before it listens.
-        int lock = -1;
-        for (int attempt = 0; attempt < 200 && lock < 0; ++attempt) {
-            switch (SingleInstance::send(channel, args.url, 15s)) {
-            case SingleInstance::Handover::Delivered:
-                return 0;
-            case SingleInstance::Handover::Failed:
-                std::fputs("TesselWidget：正在运行的实例没有应答。\n", stderr);
-                return 1;
-            case SingleInstance::Handover::NoInstance:
-                break;
-            }
-            lock = channel.tryLock();
-            if (lock < 0)
-                std::this_thread::sleep_for(50ms);
-        }
-        if (lock < 0) {
-            std::fputs("TesselWidget：正在运行的实例没有应答。\n", stderr);
-            return 1;
-        }
-    } else if (args.screenshots.empty()) {
+        if (const std::optional<int> status = handOver(channel, start.url))
+            return *status;
+    } else if (!testRun) {
         std::fputs("TesselWidget：没有可用的运行目录，无法保证只运行一个实例。\n", stderr);
     }
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("TesselWidget"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tessel Widget"));
-    QApplication::setOrganizationName(QStringLiteral("quorvane"));
-    QApplication::setApplicationVersion(QStringLiteral(TESSEL_VERSION));
-    QGuiApplication::setDesktopFileName(QStringLiteral("net.quorvane.TesselWidget"));
-    QApplication::setWindowIcon(TrayIcon::bird());
+    describeApplication();
     quitOnSignals(app);
 
     TesselWidgetApp shell;
@@ -124,27 +132,14 @@ int main(int argc, char** argv) {
         QObject::connect(&server, &SingleInstance::Server::received, &shell,
                          &TesselWidgetApp::handleMessage);
     }
-    if (!args.screenshots.empty()) {
-        takeScreenshots(shell, QString::fromLocal8Bit(args.screenshots));
+    if (testRun) {
+        TestHooks::run(shell, parser);
         return app.exec();
     }
     shell.start();
-    // For start-up measurements: one line once the tray host shows the icon, or without a tray
-    // once the first event-loop turn is through.
-    if (qEnvironmentVariableIsSet("TESSEL_REPORT_READY")) {
-        auto* poll = new QTimer(&app);
-        poll->setInterval(1);
-        QObject::connect(poll, &QTimer::timeout, &app, [poll, &shell] {
-            if (shell.tray().isVisible() && shell.tray().geometry().isEmpty())
-                return;
-            poll->stop();
-            std::puts("ready");
-            std::fflush(stdout);
-        });
-        poll->start();
-    }
-    if (!args.url.empty())
-        shell.openUrl(QString::fromLocal8Bit(args.url.data(), qsizetype(args.url.size())));
+    TestHooks::started(shell);
+    if (!start.url.empty())
+        shell.openUrl(QString::fromLocal8Bit(start.url.data(), qsizetype(start.url.size())));
     const int status = app.exec();
     letWorkersFinish(status, {Workers::pool()});
     return status;

@@ -79,7 +79,7 @@ void measure(benchmark::State& state, int widgets) {
         for (int i = 0; i < widgets; ++i)
             placed.append({QString::number(i),
                            "TesselDesktopWidget",
-                           "small",
+                           tessel::widget::Family::Small,
                            QPoint(10 + (i % 6) * 180, 10 + (i / 6) * 180),
                            "",
                            {}});

@@ -16,22 +16,19 @@ namespace tessel::cli {
 
 namespace {
 
-int detect(const Args& args, Io& io) {
-    if (!args.empty()) {
-        io.err << "用法：tesselctl detect\n";
-        return 2;
-    }
+int detect(const QCommandLineParser& line, Io& io) {
+    if (!line.positionalArguments().isEmpty())
+        return usageError("detect", io);
     io.out << Endpoint::detect() << '\n';
     return 0;
 }
 
-int validate(const Args& args, Io& io) {
-    if (args.size() != 1) {
-        io.err << "用法：tesselctl validate 地址\n";
-        return 2;
-    }
+int validate(const QCommandLineParser& line, Io& io) {
+    const QStringList address = line.positionalArguments();
+    if (address.size() != 1)
+        return usageError("validate 地址", io);
     try {
-        io.out << Endpoint::validate(args[0]).text << '\n';
+        io.out << Endpoint::validate(address[0].toStdString()).text << '\n';
         return 0;
     } catch (const GatewayError& e) {
         io.err << e.errorDescription() << '\n';
@@ -51,24 +48,21 @@ std::string readKey(std::istream& in) {
 constexpr std::string_view fetchSynopsis =
     "fetch [--endpoint 地址] [--token-stdin] hello|quotas|usage today|7d|30d";
 
-int fetch(const Args& args, Io& io) {
+const QCommandLineOption endpointOption(QStringLiteral("endpoint"), {}, QStringLiteral("URL"));
+const QCommandLineOption tokenOption(QStringLiteral("token-stdin"));
+
+int fetch(const QCommandLineParser& line, Io& io) {
     std::optional<std::string> endpoint;
-    bool tokenFromStdin = false;
+    if (line.isSet(endpointOption))
+        endpoint = line.value(endpointOption).toStdString();
+    const bool tokenFromStdin = line.isSet(tokenOption);
     std::vector<std::string> rest;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--endpoint" && i + 1 < args.size())
-            endpoint = args[++i];
-        else if (args[i] == "--token-stdin")
-            tokenFromStdin = true;
-        else
-            rest.push_back(args[i]);
-    }
+    for (const QString& word : line.positionalArguments())
+        rest.push_back(word.toStdString());
     const bool known = (rest.size() == 1 && (rest[0] == "hello" || rest[0] == "quotas")) ||
                        (rest.size() == 2 && rest[0] == "usage");
-    if (!known) {
-        io.err << "用法：tesselctl " << fetchSynopsis << '\n';
-        return 2;
-    }
+    if (!known)
+        return usageError(fetchSynopsis, io);
 
     if (tokenFromStdin)
         SecretMemory::forbidCoreDumps();
@@ -105,10 +99,12 @@ const bool registered =
                      &detect}) &&
     registerCommand(
         {"validate", "validate 地址", "检查 Gateway 地址，通过时打印规范的写法", &validate}) &&
-    registerCommand({"fetch", fetchSynopsis,
+    registerCommand({"fetch",
+                     fetchSynopsis,
                      "向 Gateway 发出一次请求并打印回答（JSON）；不给 --endpoint 时用已配置的地址，"
                      "--token-stdin 从标准输入读取 Gateway 密钥",
-                     &fetch});
+                     &fetch,
+                     {endpointOption, tokenOption}});
 
 } // namespace
 

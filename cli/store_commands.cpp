@@ -11,11 +11,9 @@ namespace tessel::cli {
 namespace {
 
 // As the widgets see it: the store's fallbacks applied, the empty snapshot when nothing is usable.
-int snapshot(const Args& args, Io& io) {
-    if (!args.empty()) {
-        io.err << "用法：tesselctl snapshot\n";
-        return 2;
-    }
+int snapshot(const QCommandLineParser& line, Io& io) {
+    if (!line.positionalArguments().isEmpty())
+        return usageError("snapshot", io);
     io.out << Wire::encode(SnapshotStore().load()) << '\n';
     return 0;
 }
@@ -25,10 +23,11 @@ void printStatus(const Snapshot& stored, std::ostream& out) {
     out << stored.status() << '\n';
 }
 
-int status(const Args& args, Io& io) {
-    if (!args.empty()) {
-        io.err << "tesselctl：status 不支持参数 " << args.front() << "\n用法：tesselctl status\n";
-        return 2;
+int status(const QCommandLineParser& line, Io& io) {
+    if (!line.positionalArguments().isEmpty()) {
+        io.err << "tesselctl：status 不支持参数 " << line.positionalArguments()[0].toStdString()
+               << '\n';
+        return usageError("status", io);
     }
     printStatus(SnapshotStore().load(), io.out);
     return 0;

@@ -50,11 +50,9 @@ int report(const DataSyncService& service, Io& io) {
     return snapshot.issue || !service.storageIssue().isEmpty() ? 1 : 0;
 }
 
-int refresh(const Args& args, Io& io) {
-    if (!args.empty()) {
-        io.err << "用法：tesselctl refresh\n";
-        return 2;
-    }
+int refresh(const QCommandLineParser& line, Io& io) {
+    if (!line.positionalArguments().isEmpty())
+        return usageError("refresh", io);
     SecretMemory::forbidCoreDumps(); // the cycle reads the key
     application();
     DataSyncService service;
@@ -77,41 +75,36 @@ std::string trimmed(std::string text) {
     return text;
 }
 
-int configure(const Args& args, Io& io) {
-    std::optional<std::string> endpoint;
+constexpr std::string_view configureSynopsis =
+    "configure --endpoint 地址 [--interval 秒] [--token-stdin]";
+const QCommandLineOption endpointOption(QStringLiteral("endpoint"), {}, QStringLiteral("URL"));
+const QCommandLineOption intervalOption(QStringLiteral("interval"), {}, QStringLiteral("S"));
+const QCommandLineOption tokenOption(QStringLiteral("token-stdin"));
+
+int configure(const QCommandLineParser& line, Io& io) {
+    if (!line.isSet(endpointOption) || !line.positionalArguments().isEmpty())
+        return usageError(configureSynopsis, io);
+    const std::string endpoint = line.value(endpointOption).toStdString();
+    const bool tokenFromInput = line.isSet(tokenOption);
     std::optional<int> interval;
-    bool tokenFromInput = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const bool hasValue = i + 1 < args.size();
-        if (args[i] == "--endpoint" && hasValue) {
-            endpoint = args[++i];
-        } else if (args[i] == "--interval" && hasValue) {
-            try {
-                std::size_t used = 0;
-                interval = std::stoi(args[++i], &used);
-                if (used != args[i].size())
-                    throw std::invalid_argument("trailing text");
-            } catch (const std::logic_error&) {
-                io.err << "tesselctl：间隔必须是秒数\n";
-                return 2;
-            }
-        } else if (args[i] == "--token-stdin") {
-            tokenFromInput = true;
-        } else {
-            endpoint.reset();
-            break;
+    if (line.isSet(intervalOption)) {
+        const std::string text = line.value(intervalOption).toStdString();
+        try {
+            std::size_t used = 0;
+            interval = std::stoi(text, &used);
+            if (used != text.size())
+                throw std::invalid_argument("trailing text");
+        } catch (const std::logic_error&) {
+            io.err << "tesselctl：间隔必须是秒数\n";
+            return 2;
         }
-    }
-    if (!endpoint) {
-        io.err << "用法：tesselctl configure --endpoint 地址 [--interval 秒] [--token-stdin]\n";
-        return 2;
     }
 
     if (tokenFromInput)
         SecretMemory::forbidCoreDumps();
     application();
     DataSyncService service;
-    const QString text = QString::fromStdString(trimmed(*endpoint));
+    const QString text = QString::fromStdString(trimmed(endpoint));
     const int seconds = interval.value_or(service.interval());
     std::optional<QCoro::Task<>> started;
     try {
@@ -150,12 +143,16 @@ int configure(const Args& args, Io& io) {
 // Plain: the title, the status and the issue, a line each. --line: one line for bars that
 // show one (Polybar). --json: one object with Waybar's custom-module fields, the details in its
 // tooltip. Bars show "Tessel 62%", and "Tessel" alone while there is no figure.
-int status(const Args& args, Io& io) {
-    const std::string mode = args.size() == 1 ? args[0] : std::string();
-    if (args.size() > 1 || (!args.empty() && mode != "--json" && mode != "--line")) {
-        io.err << "用法：tesselctl status [--json|--line]\n";
-        return 2;
-    }
+const QCommandLineOption jsonOption(QStringLiteral("json"));
+const QCommandLineOption lineOption(QStringLiteral("line"));
+
+int status(const QCommandLineParser& arguments, Io& io) {
+    if (!arguments.positionalArguments().isEmpty() ||
+        (arguments.isSet(jsonOption) && arguments.isSet(lineOption)))
+        return usageError("status [--json|--line]", io);
+    const std::string mode = arguments.isSet(jsonOption)   ? "--json"
+                             : arguments.isSet(lineOption) ? "--line"
+                                                           : "";
     const Snapshot snapshot = SnapshotStore().load();
     const std::string menuQuota =
         AppSettings::value(*AppSettings::open(), AppSettings::menuQuota).toString().toStdString();
@@ -213,13 +210,17 @@ namespace {
 const bool registered =
     registerCommand({"refresh", "refresh",
                      "同步一次，保存快照并请求小组件刷新；同步有问题时退出状态为 1", &refresh}) &&
-    registerCommand({"configure", "configure --endpoint 地址 [--interval 秒] [--token-stdin]",
+    registerCommand({"configure",
+                     configureSynopsis,
                      "保存 Gateway 地址和刷新间隔，然后同步一次；--token-stdin 从标准输入读取 "
                      "Gateway 密钥，空行删除已保存的密钥",
-                     &configure}) &&
-    registerCommand({"status", "status [--json|--line]",
+                     &configure,
+                     {endpointOption, intervalOption, tokenOption}}) &&
+    registerCommand({"status",
+                     "status [--json|--line]",
                      "已保存快照的状态，不联系 Gateway（--json 给 Waybar，--line 给 Polybar）",
-                     &status});
+                     &status,
+                     {jsonOption, lineOption}});
 
 } // namespace
 

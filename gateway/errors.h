@@ -16,7 +16,6 @@ public:
     static GatewayError insecureRemote() { return GatewayError(Case::InsecureRemote); }
     static GatewayError wrongServer() { return GatewayError(Case::WrongServer); }
 
-    Case errorCase() const { return case_; }
     int status() const { return status_; }
     // The user-facing message.
     std::string errorDescription() const;

@@ -94,9 +94,7 @@ Gallery::Gallery(Host* host) : refreshes_(std::chrono::milliseconds(500), [this]
             auto* add = new QPushButton(QStringLiteral("添加%1").arg(familyTitle(family)));
             add->setAccessibleName(QStringLiteral("添加%1小组件").arg(familyTitle(family)));
             connect(add, &QPushButton::clicked, this,
-                    [host, kind = plugin.description.kind, family] {
-                        host->place(kind, widget::familyName(family));
-                    });
+                    [host, kind = plugin.description.kind, family] { host->place(kind, family); });
             column->addWidget(add, 0, Qt::AlignHCenter);
             row->addLayout(column);
             previews_.push_back({plugin.plugin, family, std::move(view)});

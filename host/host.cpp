@@ -69,8 +69,7 @@ bool Host::restore() {
         qWarning("tessel-widget-host: settings: %s", qPrintable(problem));
     for (const PlacedWidget& record : records) {
         const LoadedPlugin* plugin = pluginFor(record.kind);
-        if (!plugin ||
-            !plugin->description.families.contains(*widget::familyFromName(record.family))) {
+        if (!plugin || !plugin->description.families.contains(record.family)) {
             unplaced_.append(record);
             continue;
         }
@@ -108,7 +107,7 @@ const LoadedPlugin* Host::pluginFor(const QString& kind) const {
 WidgetWindow* Host::open(const PlacedWidget& stored) {
     const LoadedPlugin* plugin = pluginFor(stored.kind);
     PlacedWidget record = stored;
-    const QSize size = widget::familySize(*widget::familyFromName(record.family));
+    const QSize size = widget::familySize(record.family);
     record.position = repaired(record.position, size, record.screen);
     widget::ViewActions actions;
     actions.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
@@ -133,16 +132,15 @@ WidgetWindow* Host::open(const PlacedWidget& stored) {
     return window;
 }
 
-WidgetWindow* Host::place(const QString& kind, const QString& family) {
+WidgetWindow* Host::place(const QString& kind, widget::Family family) {
     const LoadedPlugin* plugin = pluginFor(kind);
-    const auto f = widget::familyFromName(family);
-    if (!plugin || !f)
+    if (!plugin)
         return nullptr;
     PlacedWidget record;
     record.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     record.kind = kind;
     record.family = family;
-    record.position = freeSpot(widget::familySize(*f), QGuiApplication::primaryScreen());
+    record.position = freeSpot(widget::familySize(family), QGuiApplication::primaryScreen());
     if (const QScreen* screen = QGuiApplication::screenAt(record.position))
         record.screen = screen->name();
     WidgetWindow* window = open(record);
@@ -162,15 +160,14 @@ void Host::remove(const QString& id) {
     checkIdle();
 }
 
-void Host::setFamily(const QString& id, const QString& family) {
+void Host::setFamily(const QString& id, widget::Family family) {
     WidgetWindow* window = windows_.value(id);
-    const auto f = widget::familyFromName(family);
-    if (!window || !f || !window->plugin().description.families.contains(*f))
+    if (!window || !window->plugin().description.families.contains(family))
         return;
     window->setFamily(family);
     // A larger size must still fit on its screen, and must not cover a neighbour: then it
     // moves to a free spot of its screen, or, with none left, stays where it fits.
-    const QSize size = widget::familySize(*f);
+    const QSize size = widget::familySize(family);
     const QPoint at = repaired(window->pos(), size, window->record().screen);
     const QScreen* screen = QGuiApplication::screenAt(QRect(at, size).center());
     if (!screen)
@@ -236,9 +233,10 @@ void Host::handle(const QString&) {
 void Host::menuAction(const QString& id, const QString& action) {
     if (action == u"edit")
         edit(id);
-    else if (action.startsWith(u"family:"))
-        setFamily(id, action.mid(7));
-    else if (action == u"remove")
+    else if (action.startsWith(u"family:")) {
+        if (const auto family = widget::familyFromName(action.mid(7)))
+            setFamily(id, *family);
+    } else if (action == u"remove")
         remove(id);
     else if (action == u"gallery")
         showGallery();

@@ -36,9 +36,9 @@ public:
     Gallery* gallery() const;
     ConfigSheet* sheet(const QString& id) const;
 
-    WidgetWindow* place(const QString& kind, const QString& family);
+    WidgetWindow* place(const QString& kind, widget::Family family);
     void remove(const QString& id);
-    void setFamily(const QString& id, const QString& family);
+    void setFamily(const QString& id, widget::Family family);
     void setConfiguration(const QString& id, const QJsonObject& configuration);
     void showGallery();
     void edit(const QString& id);

@@ -15,10 +15,6 @@ namespace tessel::host::HostSettings {
 
 namespace {
 
-bool knownFamily(const QString& family) {
-    return family == u"small" || family == u"medium" || family == u"large";
-}
-
 // Dropped records beyond these are counted in one line: a damaged file must not flood the log.
 constexpr int problemLines = 5;
 
@@ -75,7 +71,6 @@ QList<PlacedWidget> load(const QString& path, QStringList* problems) {
         PlacedWidget w;
         w.id = settings.value(QStringLiteral("id")).toString().trimmed();
         w.kind = settings.value(QStringLiteral("kind")).toString();
-        w.family = settings.value(QStringLiteral("family")).toString();
         bool okX = false, okY = false;
         const int x = settings.value(QStringLiteral("x")).toInt(&okX);
         const int y = settings.value(QStringLiteral("y")).toInt(&okY);
@@ -88,10 +83,13 @@ QList<PlacedWidget> load(const QString& path, QStringList* problems) {
             problem(QStringLiteral("widget %1: no id or kind").arg(index));
             continue;
         }
-        if (!knownFamily(w.family)) {
+        const auto family =
+            widget::familyFromName(settings.value(QStringLiteral("family")).toString());
+        if (!family) {
             problem(QStringLiteral("widget %1: unknown family").arg(w.id.left(64)));
             continue;
         }
+        w.family = *family;
         if (ids.contains(w.id)) {
             problem(QStringLiteral("widget %1: repeated id").arg(w.id.left(64)));
             continue;
@@ -120,7 +118,7 @@ bool save(const QString& path, const QList<PlacedWidget>& widgets) {
         settings.setArrayIndex(i);
         settings.setValue(QStringLiteral("id"), w.id);
         settings.setValue(QStringLiteral("kind"), w.kind);
-        settings.setValue(QStringLiteral("family"), w.family);
+        settings.setValue(QStringLiteral("family"), widget::familyName(w.family));
         settings.setValue(QStringLiteral("x"), w.position.x());
         settings.setValue(QStringLiteral("y"), w.position.y());
         settings.setValue(QStringLiteral("screen"), w.screen);

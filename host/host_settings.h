@@ -8,12 +8,14 @@
 #include <QString>
 #include <QStringList>
 
+#include "widget_api/widget_plugin.h"
+
 namespace tessel::host {
 
 struct PlacedWidget {
-    QString id;                // stable for the widget's life; ties its window to its record
-    QString kind;              // the plug-in's widget kind
-    QString family;            // "small", "medium" or "large"
+    QString id;   // stable for the widget's life; ties its window to its record
+    QString kind; // the plug-in's widget kind
+    widget::Family family = widget::Family::Small; // stored by its name
     QPoint position;           // top-left, virtual-desktop coordinates (logical pixels)
     QString screen;            // name of the screen it was placed on
     QJsonObject configuration; // parameter key -> value; absent keys take the default

@@ -7,16 +7,17 @@
 #include "host/instance.h"
 #include "host/plugins.h"
 #include "host/render.h"
+#include "host/test_hooks.h"
 #include "host/widget_window.h"
 #include "session/quit_on_signals.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
-#include <QSet>
-#include <QTimer>
 
 #include <cstdio>
-#include <memory>
+#include <cstring>
+#include <optional>
 
 using namespace tessel::host;
 
@@ -28,13 +29,17 @@ constexpr char usage[] =
     "                                [--theme light|dark] [--out FILE.png] [--describe]\n"
     "      tessel-widget-host --version | --help\n";
 
-int renderMain(int argc, char** argv) {
+QStringList argumentList(int argc, char** argv) {
     QStringList arguments;
-    for (int i = 2; i < argc; ++i)
+    for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+int renderMain(int argc, char** argv) {
     RenderOptions options;
     QString error;
-    if (parseRender(arguments, options, error) != 0) {
+    if (parseRender(argumentList(argc, argv).mid(2), options, error) != 0) {
         std::fprintf(stderr, "tessel-widget-host: %s\n%s", qPrintable(error), usage);
         return 2;
     }
@@ -44,25 +49,45 @@ int renderMain(int argc, char** argv) {
     return render(options, Plugins::load(Plugins::searchPath()), stdout, stderr);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    const QString first = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
-    if (first == u"render")
-        return renderMain(argc, argv);
-    if (first == u"--version") {
+// The exit status when the arguments end the run here.
+std::optional<int> parseArguments(QCommandLineParser& parser, const QStringList& arguments) {
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({help, version, QCommandLineOption(QStringLiteral("gallery"))});
+    if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "tessel-widget-host: %s\n%s",
+                     qPrintable(argumentError(parser, arguments)), usage);
+        return 2;
+    }
+    if (parser.isSet(version)) {
         std::printf("tessel-widget-host %s\n", TESSEL_VERSION);
         return 0;
     }
-    if (first == u"--help" || first == u"-h") {
+    if (parser.isSet(help)) {
         std::fputs(usage, stdout);
         return 0;
     }
-    const bool gallery = first == u"--gallery";
-    if (argc > 2 || (argc == 2 && !gallery)) {
-        std::fprintf(stderr, "tessel-widget-host: 未知参数“%s”\n%s", argv[argc - 1], usage);
-        return 2;
-    }
+    return std::nullopt;
+}
+
+void describeApplication(QApplication& app) {
+    app.setApplicationName(QStringLiteral("tessel-widget-host"));
+    app.setApplicationDisplayName(QStringLiteral("Tessel 桌面小组件"));
+    app.setDesktopFileName(QStringLiteral("net.quorvane.TesselWidget.WidgetHost"));
+    // The gallery and the sheets are windows of the application, and look it in task bars.
+    app.setWindowIcon(QIcon(QStringLiteral(":/host/icon.svg")));
+    app.setQuitOnLastWindowClosed(false);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "render") == 0)
+        return renderMain(argc, argv);
+    QCommandLineParser parser;
+    if (const std::optional<int> status = parseArguments(parser, argumentList(argc, argv)))
+        return *status;
+    const bool gallery = parser.isSet(QStringLiteral("gallery"));
 
     Instance instance;
     if (!instance.claim()) {
@@ -76,12 +101,7 @@ int main(int argc, char** argv) {
     // Picks the Qt platform, so it comes before the application object.
     Desktop::choose();
     QApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral("tessel-widget-host"));
-    app.setApplicationDisplayName(QStringLiteral("Tessel 桌面小组件"));
-    app.setDesktopFileName(QStringLiteral("net.quorvane.TesselWidget.WidgetHost"));
-    // The gallery and the sheets are windows of the application, and look it in task bars.
-    app.setWindowIcon(QIcon(QStringLiteral(":/host/icon.svg")));
-    app.setQuitOnLastWindowClosed(false);
+    describeApplication(app);
     tessel::quitOnSignals(app);
     if (const QString limitation = Desktop::limitation(); !limitation.isEmpty())
         std::fprintf(stderr, "tessel-widget-host: %s\n", qPrintable(limitation));
@@ -93,24 +113,7 @@ int main(int argc, char** argv) {
     // Nothing placed yet: the gallery is the only thing to show.
     if (!host.restore() || gallery)
         host.showGallery();
-    // For the benchmark: one line once every placed widget shows its first timeline.
-    if (qEnvironmentVariableIsSet("TESSEL_REPORT_READY")) {
-        auto waiting = std::make_shared<QSet<QString>>();
-        for (WidgetWindow* w : host.windows()) {
-            waiting->insert(w->record().id);
-            QObject::connect(w, &WidgetWindow::timelineApplied, &app, [waiting](const QString& id) {
-                if (waiting->remove(id) && waiting->isEmpty()) {
-                    std::puts("ready");
-                    std::fflush(stdout);
-                }
-            });
-        }
-        if (waiting->isEmpty())
-            QTimer::singleShot(0, [] {
-                std::puts("ready");
-                std::fflush(stdout);
-            });
-    }
+    TestHooks::started(host);
     const int status = app.exec();
     tessel::letWorkersFinish(status);
     return status;

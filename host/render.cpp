@@ -3,6 +3,7 @@
 #include "host/widget_window.h"
 
 #include <QBuffer>
+#include <QCommandLineParser>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -166,47 +167,58 @@ int writeImage(const QString& out, const QByteArray& png, bool describe, FILE* s
 
 } // namespace
 
+QString argumentError(const QCommandLineParser& parser, const QStringList& arguments) {
+    if (!parser.unknownOptionNames().isEmpty()) {
+        // "-xy" is read as "-x -y"; the message shows the word that was given.
+        const QString name = parser.unknownOptionNames().constFirst();
+        const QString option = QStringLiteral("--") + name;
+        for (const QString& a : arguments)
+            if (a == option || a.startsWith(option + u'=') ||
+                (name.size() == 1 && a.startsWith(u'-') && !a.startsWith(u"--") &&
+                 a.contains(name)))
+                return QStringLiteral("未知参数“%1”").arg(a);
+        return QStringLiteral("未知参数“%1”").arg(option);
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return QStringLiteral("未知参数“%1”").arg(parser.positionalArguments().constFirst());
+    // Else a value option ended the line, or a switch was given a value (--describe=x).
+    const QString& last = arguments.constLast();
+    if (last.contains(u'='))
+        return QStringLiteral("未知参数“%1”").arg(last);
+    return QStringLiteral("%1 需要一个值").arg(last);
+}
+
 int parseRender(const QStringList& arguments, RenderOptions& o, QString& error) {
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& a = arguments[i];
-        auto value = [&](QString& into) {
-            if (i + 1 >= arguments.size()) {
-                error = QStringLiteral("%1 需要一个值").arg(a);
-                return false;
-            }
-            into = arguments[++i];
-            return true;
-        };
-        QString text;
-        if (a == u"--family") {
-            if (!value(o.family))
-                return 2;
-        } else if (a == u"--config") {
-            if (!value(o.configFile))
-                return 2;
-        } else if (a == u"--out") {
-            if (!value(o.out))
-                return 2;
-        } else if (a == u"--theme") {
-            if (!value(o.theme))
-                return 2;
-            if (o.theme != u"light" && o.theme != u"dark") {
-                error = QStringLiteral("--theme 只接受 light 或 dark，而不是“%1”").arg(o.theme);
-                return 2;
-            }
-        } else if (a == u"--scale") {
-            if (!value(text))
-                return 2;
-            bool ok = false;
-            o.scale = text.toDouble(&ok);
-            if (!ok || !std::isfinite(o.scale) || o.scale < 0.5 || o.scale > 8) {
-                error = QStringLiteral("--scale 应是 0.5 到 8 之间的数字，而不是“%1”").arg(text);
-                return 2;
-            }
-        } else if (a == u"--describe") {
-            o.describe = true;
-        } else {
-            error = QStringLiteral("未知参数“%1”").arg(a);
+    const QCommandLineOption family(QStringLiteral("family"), {}, QStringLiteral("FAMILY"));
+    const QCommandLineOption config(QStringLiteral("config"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption scale(QStringLiteral("scale"), {}, QStringLiteral("S"));
+    const QCommandLineOption theme(QStringLiteral("theme"), {}, QStringLiteral("THEME"));
+    const QCommandLineOption out(QStringLiteral("out"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption describe(QStringLiteral("describe"));
+    QCommandLineParser parser;
+    parser.addOptions({family, config, scale, theme, out, describe});
+    const QStringList line = QStringList{QStringLiteral("render")} + arguments;
+    if (!parser.parse(line) || !parser.positionalArguments().isEmpty()) {
+        error = argumentError(parser, line);
+        return 2;
+    }
+    o.family = parser.value(family);
+    o.configFile = parser.value(config);
+    o.out = parser.value(out);
+    o.describe = parser.isSet(describe);
+    if (parser.isSet(theme)) {
+        o.theme = parser.value(theme);
+        if (o.theme != u"light" && o.theme != u"dark") {
+            error = QStringLiteral("--theme 只接受 light 或 dark，而不是“%1”").arg(o.theme);
+            return 2;
+        }
+    }
+    if (parser.isSet(scale)) {
+        const QString text = parser.value(scale);
+        bool ok = false;
+        o.scale = text.toDouble(&ok);
+        if (!ok || !std::isfinite(o.scale) || o.scale < 0.5 || o.scale > 8) {
+            error = QStringLiteral("--scale 应是 0.5 到 8 之间的数字，而不是“%1”").arg(text);
             return 2;
         }
     }

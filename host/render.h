@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+class QCommandLineParser;
+
 namespace tessel::host {
 
 struct RenderOptions {
@@ -18,6 +20,10 @@ struct RenderOptions {
 
 // Exit status 2 with `error` set for a bad command line.
 int parseRender(const QStringList& arguments, RenderOptions& options, QString& error);
+
+// Why `parser` refused `arguments` (the program's name first), naming the argument as given:
+// Qt's own texts are English and drop the dashes.
+QString argumentError(const QCommandLineParser& parser, const QStringList& arguments);
 
 // Needs a QApplication. Prints the description on `out`, messages on `err`; returns the exit
 // status (0, or 2 for a bad family, configuration or output path, 1 without a plug-in).

@@ -1,6 +1,7 @@
 #include "host/widget_window.h"
 
 #include "host/desktop_hints.h"
+#include "host/gallery.h"
 #include "session/boot_timer.h"
 #include "session/off_thread.h"
 
@@ -16,12 +17,6 @@
 #include <algorithm>
 
 namespace tessel::host {
-
-namespace {
-
-const char* const familyTitles[][2] = {{"small", "小号"}, {"medium", "中号"}, {"large", "大号"}};
-
-} // namespace
 
 QVariantMap pluginConfiguration(const QJsonObject& stored) {
     QVariantMap map;
@@ -70,15 +65,15 @@ WidgetWindow::WidgetWindow(const PlacedWidget& record, const LoadedPlugin& plugi
 WidgetWindow::~WidgetWindow() = default;
 
 widget::Family WidgetWindow::family() const {
-    return widget::familyFromName(record_.family).value_or(widget::Family::Small);
+    return record_.family;
 }
 
 void WidgetWindow::reload() {
     reloads_.request();
 }
 
-void WidgetWindow::setFamily(const QString& family) {
-    if (family == record_.family || !widget::familyFromName(family))
+void WidgetWindow::setFamily(widget::Family family) {
+    if (family == record_.family)
         return;
     record_.family = family;
     view_.reset();
@@ -173,12 +168,14 @@ void WidgetWindow::contextMenuEvent(QContextMenuEvent* event) {
     };
     add(QStringLiteral("编辑小组件…"), QStringLiteral("edit"));
     menu->addSeparator();
-    for (const auto& [name, title] : familyTitles) {
-        if (!plugin_.description.families.contains(*widget::familyFromName(QLatin1String(name))))
+    for (widget::Family family :
+         {widget::Family::Small, widget::Family::Medium, widget::Family::Large}) {
+        if (!plugin_.description.families.contains(family))
             continue;
-        QAction* a = add(QString::fromUtf8(title), QStringLiteral("family:") + QLatin1String(name));
+        QAction* a =
+            add(familyTitle(family), QStringLiteral("family:") + widget::familyName(family));
         a->setCheckable(true);
-        a->setChecked(record_.family == QLatin1String(name));
+        a->setChecked(record_.family == family);
     }
     menu->addSeparator();
     add(QStringLiteral("移除小组件"), QStringLiteral("remove"));

@@ -41,7 +41,7 @@ public:
 
     // Coalesced: a burst makes one request.
     void reload();
-    void setFamily(const QString& family);
+    void setFamily(widget::Family family);
     void setConfiguration(const QJsonObject& configuration);
     void setRecordPosition(const QPoint& position, const QString& screen);
 

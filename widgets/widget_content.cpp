@@ -15,6 +15,7 @@
 #include "model/display.h"
 #include "ui/symbol_view.h"
 #include "widgets/cycle.h"
+#include "widgets/quota_row.h"
 #include "widgets/widget_parts.h"
 #include "widgets/widget_text.h"
 
@@ -47,30 +48,6 @@ QFont title3() {
     return widgetFont(20, QFont::Bold);
 }
 
-QHBoxLayout* hbox(int spacing) {
-    auto* row = new QHBoxLayout;
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(spacing);
-    return row;
-}
-
-QVBoxLayout* vbox(int spacing) {
-    auto* stack = new QVBoxLayout;
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(spacing);
-    return stack;
-}
-
-const QuotaWindow* firstWindow(const Quota& quota) {
-    return quota.windows && !quota.windows->empty() ? &quota.windows->front() : nullptr;
-}
-
-// Keeps its natural width, yielding at most down to `scale` of it.
-void keepWidth(QWidget* label, qreal scale) {
-    label->setMinimumWidth(int(std::ceil(label->sizeHint().width() * scale)));
-    label->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
-}
-
 } // namespace
 
 WidgetContent::WidgetContent(Family family, Entry entry, widget::ViewActions actions,
@@ -96,9 +73,9 @@ QSize WidgetContent::sizeHint() const {
     return widget::familySize(family_);
 }
 
-QWidget* WidgetContent::text(QBoxLayout* into, const QString& shown, const QFont& font, int tint,
+QWidget* WidgetContent::text(QBoxLayout* into, const QString& shown, const QFont& font, Tint tint,
                              qreal minimumScale, int maxLines) {
-    auto* label = new FitLabel(shown, font, Tint(tint), minimumScale, maxLines);
+    auto* label = new FitLabel(shown, font, tint, minimumScale, maxLines);
     into->addWidget(label);
     tracked_.push_back({label, Role::Text, shown, {}, {}});
     return label;
@@ -149,7 +126,7 @@ void WidgetContent::header(QVBoxLayout* stack) {
     bird->setFont(font);
     // Unnamed: the text beside it says "TESSEL" once to a screen reader.
     row->addWidget(bird);
-    text(row, QStringLiteral("TESSEL"), font, int(Tint::Secondary));
+    text(row, QStringLiteral("TESSEL"), font, Tint::Secondary);
     row->addStretch(1);
     auto* refresh = new LinkButton(QStringLiteral("arrow.clockwise"), 11);
     refresh->setAccessibleName(QStringLiteral("打开应用并刷新"));
@@ -168,15 +145,15 @@ void WidgetContent::small(QVBoxLayout* stack) {
 
     if (metric == WidgetMetric::cost || metric == WidgetMetric::tokens) {
         const Usage* usage = entry_.usage();
-        text(stack, qs(Period::label(entry_.period())), caption(), int(Tint::Secondary));
+        text(stack, qs(Period::label(entry_.period())), caption(), Tint::Secondary);
         const std::string value = metric == WidgetMetric::cost
                                       ? Display::money(usage ? usage->cost : std::nullopt)
                                       : Display::number(usage ? usage->tokens() : std::nullopt);
-        text(stack, qs(value), widgetFont(30, QFont::DemiBold), int(Tint::Text), 0.5);
+        text(stack, qs(value), widgetFont(30, QFont::DemiBold), Tint::Text, 0.5);
         text(stack,
              metric == WidgetMetric::cost ? QStringLiteral("估算费用 · USD")
                                           : QStringLiteral("Token · 输入 + 输出"),
-             caption2(), int(Tint::Secondary));
+             caption2(), Tint::Secondary);
     } else if (selected) {
         const Quota& q = *selected;
         const bool cycles = quotas.size() >= 2;
@@ -203,25 +180,25 @@ void WidgetContent::small(QVBoxLayout* stack) {
                 text(stack,
                      w->resetsAt ? qs(WidgetText::reset(*w->resetsAt))
                                  : QStringLiteral("未提供时间"),
-                     title3(), int(Tint::Text), 0.7, 2);
+                     title3(), Tint::Text, 0.7, 2);
                 break;
             case WidgetMetric::used:
                 text(stack, w->used ? qs(WidgetText::percent(*w->used)) : qs(Display::placeholder),
-                     big, int(Tint::Text), 0.6);
+                     big, Tint::Text, 0.6);
                 break;
             default:
-                text(stack, qs(WidgetText::remaining(w)), big, int(Tint::Text), 0.6);
+                text(stack, qs(WidgetText::remaining(w)), big, Tint::Text, 0.6);
                 break;
             }
         } else {
-            text(stack, qs(q.balance.value_or(q.measurementState())), headline(), int(Tint::Text),
-                 0.7, 2);
+            text(stack, qs(q.balance.value_or(q.measurementState())), headline(), Tint::Text, 0.7,
+                 2);
         }
         if (q.error)
-            text(stack, QStringLiteral("提供商暂不可用"), widgetFont(9), int(Tint::Orange));
+            text(stack, QStringLiteral("提供商暂不可用"), widgetFont(9), Tint::Orange);
     } else {
-        text(stack, QStringLiteral("等待 Tessel"), headline(), int(Tint::Text));
-        text(stack, QStringLiteral("打开应用连接网关"), caption(), int(Tint::Secondary));
+        text(stack, QStringLiteral("等待 Tessel"), headline(), Tint::Text);
+        text(stack, QStringLiteral("打开应用连接网关"), caption(), Tint::Secondary);
     }
     stack->addStretch(1);
 }
@@ -239,7 +216,7 @@ void WidgetContent::smallFooter(QVBoxLayout* stack) {
                                                                : QStringLiteral("重置");
         QWidget* caption =
             text(row, qs(firstWindow(*selected)->name) + QStringLiteral(" · ") + what,
-                 widgetFont(9), int(Tint::Secondary), 0.75);
+                 widgetFont(9), Tint::Secondary, 0.75);
         caption->setMinimumWidth(0);
         caption->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
         row->setStretchFactor(caption, 1);
@@ -258,7 +235,7 @@ void WidgetContent::footer(QHBoxLayout* row) {
     row->addWidget(dot, 0, Qt::AlignVCenter);
     const QFont font = widgetFont(9);
     auto add = [&](const QString& shown) {
-        keepWidth(text(row, shown, font, int(Tint::Secondary), 0.8), 0.8);
+        keepWidth(text(row, shown, font, Tint::Secondary, 0.8), 0.8);
     };
     if (!s.updatedAt) {
         add(s.issue ? QStringLiteral("连接异常") : QStringLiteral("等待同步"));
@@ -277,8 +254,8 @@ void WidgetContent::quotaList(QVBoxLayout* stack) {
         return;
     const std::vector<const Quota*> quotas = entry_.quotas();
     if (quotas.empty()) {
-        text(stack, QStringLiteral("暂无订阅额度"), headline(), int(Tint::Text));
-        text(stack, QStringLiteral("在应用中选择订阅"), caption(), int(Tint::Secondary));
+        text(stack, QStringLiteral("暂无订阅额度"), headline(), Tint::Text);
+        text(stack, QStringLiteral("在应用中选择订阅"), caption(), Tint::Secondary);
         return;
     }
     const bool spacious = family_ == Family::Large;
@@ -290,73 +267,11 @@ void WidgetContent::quotaList(QVBoxLayout* stack) {
 }
 
 void WidgetContent::quotaRow(QVBoxLayout* stack, const Quota& quota, bool spacious) {
-    const WidgetPreferences preferences = entry_.effectivePreferences();
-    const QuotaWindow* first = firstWindow(quota);
-    auto* row = new QuotaRowView;
-    auto* lines = vbox(spacious ? 4 : 2);
-    row->setLayout(lines);
-    QStringList parts;
-    auto label = [&](QBoxLayout* into, const QString& shown, const QFont& font, Tint tint,
-                     qreal scale = 1.0) {
-        auto* l = new FitLabel(shown, font, tint, scale);
-        into->addWidget(l);
-        parts << shown;
-        return l;
-    };
-
-    auto* titleLine = hbox(8);
-    FitLabel* title = label(titleLine, qs(quota.title()),
-                            widgetFont(spacious ? 13 : 11, QFont::DemiBold), Tint::Text, 0.8);
-    title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    titleLine->setStretchFactor(title, 1);
-    FitLabel* value = label(titleLine, qs(quota.balance.value_or(WidgetText::remaining(first))),
-                            widgetFont(spacious ? 17 : 13, QFont::DemiBold), Tint::Text);
-    value->setAlignment(Qt::AlignRight);
-    // A long balance text may take most of the line, never all of it.
-    value->setMaximumWidth(int(width() * 0.6));
-    value->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    lines->addLayout(titleLine);
-
-    auto* detail = hbox(4);
-    const QFont small = widgetFont(spacious ? 9 : 8);
-    bool anyDetail = false;
-    if (preferences.showWindowName) {
-        FitLabel* name = label(detail, first ? qs(first->name) : qs(quota.measurementState()),
-                               small, Tint::Secondary);
-        name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-        detail->setStretchFactor(name, 1);
-        if (quota.windows && quota.windows->size() >= 2)
-            keepWidth(label(detail, QStringLiteral("+%1").arg(quota.windows->size() - 1), small,
-                            Tint::Secondary),
-                      1.0);
-        anyDetail = true;
-    } else {
-        detail->addStretch(1);
-    }
-    if (quota.error) {
-        keepWidth(label(detail, QStringLiteral("暂不可用"), small, Tint::Orange), 1.0);
-        anyDetail = true;
-    } else if (preferences.showReset && first && first->resetsAt) {
-        keepWidth(label(detail, qs(WidgetText::reset(*first->resetsAt)) + QStringLiteral(" 重置"),
-                        small, Tint::Secondary),
-                  0.8);
-        anyDetail = true;
-    }
-    if (anyDetail)
-        lines->addLayout(detail);
-    else
-        delete detail;
-
-    if (first && !first->unlimited.value_or(false) && (first->remaining || first->used)) {
-        double share = first->remaining ? *first->remaining : 100.0 - *first->used;
-        if (!first->remaining && (std::isnan(share) || share < 0))
-            share = 0;
-        lines->addWidget(new ShareBar(share));
-    }
-
-    row->setAccessibleName(parts.join(QStringLiteral("，")));
+    // A long balance text may take most of the title line, never all of it.
+    auto* row =
+        new QuotaRowView(quota, entry_.effectivePreferences(), spacious, int(width() * 0.6));
     stack->addWidget(row);
-    tracked_.push_back({row, Role::Text, parts.join(u'\n'), {}, {}});
+    tracked_.push_back({row, Role::Text, row->texts().join(u'\n'), {}, {}});
 }
 
 void WidgetContent::analytics(QVBoxLayout* stack) {
@@ -372,10 +287,10 @@ void WidgetContent::analytics(QVBoxLayout* stack) {
         const QFont under = widgetFont(9);
         if (e.showCost) {
             auto* column = vbox(3);
-            text(column, qs(Display::money(usage ? usage->cost : std::nullopt)), big,
-                 int(Tint::Text), 0.5);
+            text(column, qs(Display::money(usage ? usage->cost : std::nullopt)), big, Tint::Text,
+                 0.5);
             text(column, qs(Period::label(entry_.period())) + QStringLiteral("估算费用"), under,
-                 int(Tint::Secondary));
+                 Tint::Secondary);
             figures->addLayout(column, 1);
         }
         figures->addStretch(0);
@@ -383,10 +298,10 @@ void WidgetContent::analytics(QVBoxLayout* stack) {
             auto* column = vbox(3);
             auto* value = static_cast<QLabel*>(
                 text(column, qs(Display::number(usage ? usage->tokens() : std::nullopt)), big,
-                     int(Tint::Text), 0.5));
+                     Tint::Text, 0.5));
             value->setAlignment(Qt::AlignRight);
             auto* caption = static_cast<QLabel*>(
-                text(column, QStringLiteral("输入 + 输出 Token"), under, int(Tint::Secondary)));
+                text(column, QStringLiteral("输入 + 输出 Token"), under, Tint::Secondary));
             caption->setAlignment(Qt::AlignRight);
             figures->addLayout(column, 1);
         }
@@ -409,7 +324,7 @@ void WidgetContent::analytics(QVBoxLayout* stack) {
             keepWidth(text(counts,
                            qs(Display::number(usage ? usage->calls : std::nullopt)) +
                                QStringLiteral(" 次请求"),
-                           font, int(Tint::Secondary)),
+                           font, Tint::Secondary),
                       1.0);
         counts->addStretch(1);
         if (e.showAgents && usage && usage->agents && !usage->agents->empty()) {
@@ -417,7 +332,7 @@ void WidgetContent::analytics(QVBoxLayout* stack) {
             QWidget* label = text(counts,
                                   qs(agent.name.value_or(agent.id)) + QStringLiteral(" · ") +
                                       qs(Display::number(agent.calls)) + QStringLiteral(" 次"),
-                                  font, int(Tint::Secondary));
+                                  font, Tint::Secondary);
             static_cast<QLabel*>(label)->setAlignment(Qt::AlignRight);
             label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
             label->setMinimumWidth(0);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "ui/style.h"
 #include "widget_api/widget_plugin.h"
 #include "widgets/provider.h"
 
@@ -63,8 +64,8 @@ private:
     void quotaRow(QVBoxLayout* stack, const Quota& quota, bool spacious);
     void analytics(QVBoxLayout* stack);
 
-    QWidget* text(QBoxLayout* into, const QString& text, const QFont& font,
-                  int tint /* Style::Tint */, qreal minimumScale = 1.0, int maxLines = 1);
+    QWidget* text(QBoxLayout* into, const QString& text, const QFont& font, Style::Tint tint,
+                  qreal minimumScale = 1.0, int maxLines = 1);
     void openUrl(const QUrl& url) const;
     void run(const widget::Intent& intent) const;
 

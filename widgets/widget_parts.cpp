@@ -2,6 +2,7 @@
 
 #include <QAccessibleWidget>
 #include <QApplication>
+#include <QBoxLayout>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
@@ -67,6 +68,25 @@ QFont widgetFont(qreal pixels, QFont::Weight weight) {
     font.setPixelSize(std::max(1, int(std::lround(pixels))));
     font.setWeight(weight);
     return font;
+}
+
+QHBoxLayout* hbox(int spacing) {
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(spacing);
+    return row;
+}
+
+QVBoxLayout* vbox(int spacing) {
+    auto* stack = new QVBoxLayout;
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(spacing);
+    return stack;
+}
+
+void keepWidth(QWidget* label, qreal scale) {
+    label->setMinimumWidth(int(std::ceil(label->sizeHint().width() * scale)));
+    label->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
 }
 
 // ---- FitLabel ----

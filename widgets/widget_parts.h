@@ -12,10 +12,19 @@
 #include "model/records.h"
 #include "ui/style.h"
 
+class QHBoxLayout;
+class QVBoxLayout;
+
 namespace tessel {
 
 // Widget sizes are fixed in logical pixels, so the widgets' fonts are in pixels too.
 QFont widgetFont(qreal pixels, QFont::Weight weight = QFont::Normal);
+
+// Rows and columns without margins.
+QHBoxLayout* hbox(int spacing);
+QVBoxLayout* vbox(int spacing);
+// Keeps its natural width, yielding at most down to `scale` of it.
+void keepWidth(QWidget* label, qreal scale);
 
 // Text shown as is in at most `maxLines` lines: it first shrinks down to `minimumScale` of its
 // size, then the last line is elided. One-line labels show line breaks as blanks; the base
@@ -113,13 +122,6 @@ protected:
 
 private:
     double percent_;
-};
-
-// One subscription's lines, presented to screen readers as one element named by all its texts.
-class QuotaRowView : public QWidget {
-    Q_OBJECT
-public:
-    using QWidget::QWidget;
 };
 
 // Gives the rows and the chart their roles for screen readers; once per process.

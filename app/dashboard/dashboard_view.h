@@ -28,7 +28,6 @@ public:
     Sidebar* sidebar() const { return sidebar_; }
     DashboardToolbar* toolbar() const { return toolbar_; }
     ReportView* report() const { return report_; }
-    QSplitter* splitter() const { return splitter_; }
     // The section's page now shown in the detail column.
     QWidget* detail() const;
 

@@ -91,7 +91,48 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     stack_ = new QVBoxLayout(page_);
     stack_->setContentsMargins(28, 28, 28, 28);
     stack_->setSpacing(24);
+    stack_->addWidget(headlineRow());
+    stack_->addWidget(issueBanner());
+    storage_ = new TextLabel(QString(), 4);
+    storage_->setObjectName(QStringLiteral("storage"));
+    storage_->setTint(Style::Tint::Orange);
+    stack_->addWidget(storage_);
+    stack_->addWidget(tileRow());
+    subscriptionsHeading_ = heading(QStringLiteral("订阅与额度"), "subscriptionsHeading");
+    stack_->addWidget(subscriptionsHeading_);
+    emptyQuotas_ = emptyState();
+    stack_->addWidget(emptyQuotas_);
+    grid_ = new QuotaGrid;
+    stack_->addWidget(grid_);
+    stack_->addWidget(trendBox());
+    stack_->addWidget(distributionHeading());
+    rows_ = new DistributionList;
+    stack_->addWidget(rows_);
+    stack_->addWidget(footnotes());
+    stack_->addStretch(1);
+    setWidget(page_);
 
+    reveal_.setSingleShot(true);
+    reveal_.setInterval(0);
+    connect(&reveal_, &QTimer::timeout, this, &ReportView::revealCards);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, &reveal_, qOverload<>(&QTimer::start));
+    // At once, so that changed cards in view are never missing from a frame.
+    connect(grid_, &QuotaGrid::quotasShown, this, &ReportView::revealCards);
+    connect(periodPicker_, &QComboBox::activated, this,
+            [this](int index) { setPeriod(periodPicker_->itemData(index).toString()); });
+    connect(dimensionPicker_, &SegmentedPicker::activated, this, &ReportView::setDimension);
+    connect(sync_, &DataSyncService::snapshotChanged, this, &ReportView::updateSnapshot);
+    connect(sync_, &DataSyncService::storageIssueChanged, this, &ReportView::updateStorage);
+    connect(sync_, &DataSyncService::screenChanged, this, &ReportView::updateScreen);
+
+    periodPicker_->setCurrentIndex(0);
+    dimensionPicker_->setValue(dimension_);
+    updateScreen();
+    updateSnapshot();
+    updateStorage();
+}
+
+QWidget* ReportView::headlineRow() {
     auto* top = new QWidget;
     top->setObjectName(QStringLiteral("headline"));
     auto* topRow = new QHBoxLayout(top);
@@ -118,8 +159,10 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
         periodPicker_->addItem(choice.label, choice.value);
     topRow->addLayout(titles, 1);
     topRow->addWidget(periodPicker_, 0, Qt::AlignBottom);
-    stack_->addWidget(top);
+    return top;
+}
 
+QWidget* ReportView::issueBanner() {
     issue_ = new Surface(Surface::Fill::Orange, 0.08, 12);
     issue_->setObjectName(QStringLiteral("issue"));
     auto* issueRow = new QHBoxLayout(issue_);
@@ -130,16 +173,13 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     issueText_ = new TextLabel(QString(), 8);
     issueText_->setTint(Style::Tint::Orange);
     issueRow->addWidget(issueText_, 1);
-    stack_->addWidget(issue_);
+    return issue_;
+}
 
-    storage_ = new TextLabel(QString(), 4);
-    storage_->setObjectName(QStringLiteral("storage"));
-    storage_->setTint(Style::Tint::Orange);
-    stack_->addWidget(storage_);
-
-    auto* tileRow = new QWidget;
-    tileRow->setObjectName(QStringLiteral("tiles"));
-    auto* tiles = new QHBoxLayout(tileRow);
+QWidget* ReportView::tileRow() {
+    auto* row = new QWidget;
+    row->setObjectName(QStringLiteral("tiles"));
+    auto* tiles = new QHBoxLayout(row);
     tiles->setContentsMargins(0, 0, 0, 0);
     tiles->setSpacing(12);
     const auto initial = Report::tiles(nullptr);
@@ -147,18 +187,14 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
         tiles_[i] = new MetricTile(initial[i].title, initial[i].value, initial[i].symbol);
         tiles->addWidget(tiles_[i], 1);
     }
-    stack_->addWidget(tileRow);
+    return row;
+}
 
-    subscriptionsHeading_ = heading(QStringLiteral("订阅与额度"), "subscriptionsHeading");
-    stack_->addWidget(subscriptionsHeading_);
-    emptyQuotas_ = emptyState();
-    stack_->addWidget(emptyQuotas_);
-    grid_ = new QuotaGrid;
-    stack_->addWidget(grid_);
-
-    auto* trendBox = new Surface(Surface::Fill::Quaternary, 0.30, 18);
-    trendBox->setObjectName(QStringLiteral("trend"));
-    trend_ = new QVBoxLayout(trendBox);
+// The chart itself comes with the first period that has a trend (updateUsage).
+QWidget* ReportView::trendBox() {
+    auto* box = new Surface(Surface::Fill::Quaternary, 0.30, 18);
+    box->setObjectName(QStringLiteral("trend"));
+    trend_ = new QVBoxLayout(box);
     trend_->setContentsMargins(20, 20, 20, 20);
     trend_->setSpacing(18);
     trend_->addWidget(heading(QStringLiteral("调用趋势"), "trendHeading"));
@@ -173,8 +209,10 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     emptyRow->addWidget(emptyText);
     emptyRow->addStretch(1);
     trend_->addWidget(emptyTrend_);
-    stack_->addWidget(trendBox);
+    return box;
+}
 
+QWidget* ReportView::distributionHeading() {
     auto* distribution = new QWidget;
     distribution->setObjectName(QStringLiteral("distributionHeading"));
     auto* distributionRow = new QHBoxLayout(distribution);
@@ -185,11 +223,10 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     dimensionPicker_->setObjectName(QStringLiteral("dimension"));
     dimensionPicker_->setFixedWidth(270);
     distributionRow->addWidget(dimensionPicker_);
-    stack_->addWidget(distribution);
+    return distribution;
+}
 
-    rows_ = new DistributionList;
-    stack_->addWidget(rows_);
-
+QWidget* ReportView::footnotes() {
     auto* notes = new QWidget;
     notes->setObjectName(QStringLiteral("footnotes"));
     auto* noteColumn = new QVBoxLayout(notes);
@@ -200,29 +237,7 @@ ReportView::ReportView(DataSyncService* sync, QWidget* parent)
     noteColumn->addWidget(note(Report::scopeNote(), "scopeNote"));
     syncNote_ = note(QString(), "syncNote", 2);
     noteColumn->addWidget(syncNote_);
-    stack_->addWidget(notes);
-    stack_->addStretch(1);
-
-    setWidget(page_);
-
-    reveal_.setSingleShot(true);
-    reveal_.setInterval(0);
-    connect(&reveal_, &QTimer::timeout, this, &ReportView::revealCards);
-    connect(verticalScrollBar(), &QScrollBar::valueChanged, &reveal_, qOverload<>(&QTimer::start));
-    // At once, so that changed cards in view are never missing from a frame.
-    connect(grid_, &QuotaGrid::quotasShown, this, &ReportView::revealCards);
-    connect(periodPicker_, &QComboBox::activated, this,
-            [this](int index) { setPeriod(periodPicker_->itemData(index).toString()); });
-    connect(dimensionPicker_, &SegmentedPicker::activated, this, &ReportView::setDimension);
-    connect(sync_, &DataSyncService::snapshotChanged, this, &ReportView::updateSnapshot);
-    connect(sync_, &DataSyncService::storageIssueChanged, this, &ReportView::updateStorage);
-    connect(sync_, &DataSyncService::screenChanged, this, &ReportView::updateScreen);
-
-    periodPicker_->setCurrentIndex(0);
-    dimensionPicker_->setValue(dimension_);
-    updateScreen();
-    updateSnapshot();
-    updateStorage();
+    return notes;
 }
 
 QString ReportView::navigationTitle() const {

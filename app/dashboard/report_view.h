@@ -55,6 +55,14 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Parts of the page, top to bottom; each sets the members it holds.
+    QWidget* headlineRow();
+    QWidget* issueBanner();
+    QWidget* tileRow();
+    QWidget* trendBox();
+    QWidget* distributionHeading();
+    QWidget* footnotes();
+
     void updateScreen();
     void updateSnapshot();
     void updateStorage();

@@ -41,7 +41,6 @@ public:
     QString title() const;
     Spinner* spinner() const { return spinner_; }
     QToolButton* refreshButton() const { return refresh_; }
-    QAction* refreshAction() const { return refreshAction_; }
 
 private:
     void updateSyncing();

@@ -167,6 +167,22 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
     page->setContentsMargins(0, 0, 0, 0);
     page->setSpacing(16);
 
+    defaultsSection(page);
+    largeSection(page);
+    filterSection(page);
+    writeEdits();
+    if (sync_) {
+        connect(sync_, &DataSyncService::widgetPreferencesChanged, this,
+                &WidgetSettingsSections::showPreferences);
+    }
+    // The rows follow the snapshot on their own, off this thread.
+    connect(model_, &QAbstractItemModel::modelReset, this, &WidgetSettingsSections::fitList);
+    Form::alignLabels(this);
+    fitList();
+    showPreferences();
+}
+
+void WidgetSettingsSections::defaultsSection(QVBoxLayout* page) {
     QFormLayout* defaults =
         Form::section(page, QStringLiteral("小组件 · 默认显示"), QStringLiteral("widgetDefaults"));
     defaults->addRow(
@@ -207,6 +223,10 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
     showSync_ =
         Form::toggle(defaults, QStringLiteral("显示最后同步时间"), QStringLiteral("showSync"));
 
+    connect(gallery, &QPushButton::clicked, this, &WidgetSettingsSections::openGallery);
+}
+
+void WidgetSettingsSections::largeSection(QVBoxLayout* page) {
     large_ =
         Form::section(page, QStringLiteral("小组件 · 大号信息"), QStringLiteral("widgetLarge"));
     showCost_ = Form::toggle(large_, QStringLiteral("估算费用"), QStringLiteral("showCost"));
@@ -221,7 +241,9 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
         Form::toggle(large_, QStringLiteral("请求总数"), QStringLiteral("showRequests"));
     showAgents_ =
         Form::toggle(large_, QStringLiteral("调用最多的 Agent"), QStringLiteral("showAgents"));
+}
 
+void WidgetSettingsSections::filterSection(QVBoxLayout* page) {
     QFormLayout* filter =
         Form::section(page, QStringLiteral("小组件 · 订阅筛选"), QStringLiteral("widgetFilter"));
     all_ = Form::toggle(filter, QStringLiteral("使用全部订阅"), QStringLiteral("allSubscriptions"));
@@ -245,6 +267,27 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
     reset->setAccessibleName(reset->text());
     Form::button(filter, reset);
 
+    connect(reset, &QPushButton::clicked, this,
+            [this] { write([](WidgetPreferences& p) { p = WidgetPreferences(); }); });
+
+    connect(all_, &QCheckBox::toggled, this, [this](bool on) {
+        write([&](WidgetPreferences& p) {
+            p.providerIDs.clear();
+            if (!on)
+                for (const Quota& quota : model_->shown()->snapshot().quotas)
+                    p.providerIDs.push_back(quota.id());
+        });
+    });
+    model_->changed = [this](const std::string& id, bool on) {
+        write([&](WidgetPreferences& p) {
+            p.providerIDs = SubscriptionSelection::toggled(
+                p.providerIDs, model_->shown()->snapshot().quotas, id, on);
+        });
+    };
+}
+
+// Every picker and toggle writes its field at once.
+void WidgetSettingsSections::writeEdits() {
     auto pick = [this](QComboBox* picker, auto field) {
         connect(picker, &QComboBox::activated, this, [this, picker, field] {
             const QVariant value = picker->currentData();
@@ -275,33 +318,6 @@ WidgetSettingsSections::WidgetSettingsSections(DataSyncService* sync, QWidget* p
     flag(showChart_, &WidgetPreferences::showChart);
     flag(showRequests_, &WidgetPreferences::showRequests);
     flag(showAgents_, &WidgetPreferences::showAgents);
-    connect(all_, &QCheckBox::toggled, this, [this](bool on) {
-        write([&](WidgetPreferences& p) {
-            p.providerIDs.clear();
-            if (!on)
-                for (const Quota& quota : model_->shown()->snapshot().quotas)
-                    p.providerIDs.push_back(quota.id());
-        });
-    });
-    model_->changed = [this](const std::string& id, bool on) {
-        write([&](WidgetPreferences& p) {
-            p.providerIDs = SubscriptionSelection::toggled(
-                p.providerIDs, model_->shown()->snapshot().quotas, id, on);
-        });
-    };
-    connect(gallery, &QPushButton::clicked, this, &WidgetSettingsSections::openGallery);
-    connect(reset, &QPushButton::clicked, this,
-            [this] { write([](WidgetPreferences& p) { p = WidgetPreferences(); }); });
-
-    if (sync_) {
-        connect(sync_, &DataSyncService::widgetPreferencesChanged, this,
-                &WidgetSettingsSections::showPreferences);
-    }
-    // The rows follow the snapshot on their own, off this thread.
-    connect(model_, &QAbstractItemModel::modelReset, this, &WidgetSettingsSections::fitList);
-    Form::alignLabels(this);
-    fitList();
-    showPreferences();
 }
 
 void WidgetSettingsSections::openGallery() {

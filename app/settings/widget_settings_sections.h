@@ -17,6 +17,7 @@ class QCheckBox;
 class QComboBox;
 class QFormLayout;
 class QListView;
+class QVBoxLayout;
 
 namespace tessel {
 
@@ -38,14 +39,16 @@ class WidgetSettingsSections : public QWidget {
 public:
     explicit WidgetSettingsSections(DataSyncService* sync, QWidget* parent = nullptr);
 
-    // The subscription switches: one checkable row per subscription of the snapshot.
-    QListView* subscriptionList() const { return list_; }
     // The widget host the gallery button starts: the one built beside the application in the
     // build tree, else the one installed beside it, else the one on PATH; empty when there is
     // none.
     static QString hostProgram();
 
 private:
+    void defaultsSection(QVBoxLayout* page);
+    void largeSection(QVBoxLayout* page);
+    void filterSection(QVBoxLayout* page);
+    void writeEdits();
     // Starts the widget host's gallery, or says in the section why it cannot.
     void openGallery();
     void write(const std::function<void(WidgetPreferences&)>& change);

@@ -41,6 +41,7 @@
 
 using namespace tessel;
 using namespace tessel::host;
+using widget::Family;
 
 namespace {
 
@@ -139,8 +140,9 @@ protected:
         host.setProcessEnvironment(env);
         host.start(HOST_BINARY, {});
     }
-    static PlacedWidget placedAt(const char* family, QPoint at) {
-        return {QString(QChar(family[0])), "TesselDesktopWidget", family, at, "", {}};
+    static PlacedWidget placedAt(Family family, QPoint at) {
+        const QString id = family == Family::Small ? "s" : family == Family::Medium ? "m" : "l";
+        return {id, "TesselDesktopWidget", family, at, "", {}};
     }
     void click(QPoint at) {
         ASSERT_FALSE(at.isNull());
@@ -165,8 +167,8 @@ protected:
 };
 
 TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
-    startPlain(
-        {placedAt("small", {20, 30}), placedAt("medium", {220, 30}), placedAt("large", {620, 30})});
+    startPlain({placedAt(Family::Small, {20, 30}), placedAt(Family::Medium, {220, 30}),
+                placedAt(Family::Large, {620, 30})});
     ASSERT_TRUE(test::spin([&] { return windows("Tessel Widget").size() == 3; }, 30000));
     QList<QRect> geometries;
     for (const QString& id : windows("Tessel Widget")) {
@@ -187,13 +189,13 @@ TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
                                         QRect(620, 30, 364, 382)}));
 
     // The large widget's refresh link, a tap elsewhere, then the small one's cycling button.
-    click(centre(widget::Family::Large, widget::ViewItem::Role::Link, {620, 30}));
+    click(centre(Family::Large, widget::ViewItem::Role::Link, {620, 30}));
     ASSERT_TRUE(test::spin([&] { return openedUrls().size() == 1; }, 20000));
     click({800, 300});
     ASSERT_TRUE(test::spin([&] { return openedUrls().size() == 2; }, 20000));
     EXPECT_EQ(openedUrls(), QStringList({"tesselwidget://refresh", "tesselwidget://overview"}));
 
-    click(centre(widget::Family::Small, widget::ViewItem::Role::Button, {20, 30}));
+    click(centre(Family::Small, widget::ViewItem::Role::Button, {20, 30}));
     const QString suite =
         QString::fromStdString((*SharedContainer::directory() / "selection.ini").string());
     ASSERT_TRUE(test::spin(
@@ -220,13 +222,13 @@ TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
 // A button's intent that waits for the selection lock another process holds must not keep the
 // host from ending when the session does.
 TEST_F(DesktopTest, AnIntentStuckOnALockDoesNotHoldTheEnd) {
-    startPlain({placedAt("small", {20, 30})});
+    startPlain({placedAt(Family::Small, {20, 30})});
     ASSERT_TRUE(test::spin([&] { return windows("Tessel Widget").size() == 1; }, 30000));
     const auto lockFile = *SharedContainer::directory() / ".selection.lock";
     const int lock = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(::flock(lock, LOCK_EX), 0);
-    click(centre(widget::Family::Small, widget::ViewItem::Role::Button, {20, 30}));
+    click(centre(Family::Small, widget::ViewItem::Role::Button, {20, 30}));
     // The click's intent is stuck once the kernel lists the host among the lock's waiters.
     const QByteArray waiting =
         QStringLiteral(" -> FLOCK  ADVISORY  WRITE %1 ").arg(host.processId()).toLatin1();
@@ -432,8 +434,8 @@ protected:
 TEST_F(WaylandDesktopTest, LayerShellWidgetsStayBelowWindowsAndComeBackWhereDragged) {
     if (!startSway(false))
         GTEST_SKIP() << why;
-    ASSERT_TRUE(HostSettings::save(settingsPath(),
-                                   {placedAt("small", {100, 80}), placedAt("large", {700, 200})}));
+    ASSERT_TRUE(HostSettings::save(
+        settingsPath(), {placedAt(Family::Small, {100, 80}), placedAt(Family::Large, {700, 200})}));
     // The seat has a pointer before the host asks it for one.
     Pointer pointer(socket, screen);
     ASSERT_TRUE(pointer.ok());
@@ -442,7 +444,7 @@ TEST_F(WaylandDesktopTest, LayerShellWidgetsStayBelowWindowsAndComeBackWhereDrag
     ASSERT_TRUE(test::spin([&] { return widgetAt({700, 200, 364, 382}); }, 30000));
 
     // A click on the large widget's refresh link reaches the desktop's URL handler.
-    pointer.click(centre(widget::Family::Large, widget::ViewItem::Role::Link, {700, 200}));
+    pointer.click(centre(Family::Large, widget::ViewItem::Role::Link, {700, 200}));
     ASSERT_TRUE(test::spin([&] { return openedUrls().size() == 1; }, 20000));
     EXPECT_EQ(openedUrls(), QStringList{"tesselwidget://refresh"});
 
@@ -467,7 +469,7 @@ TEST_F(WaylandDesktopTest, LayerShellWidgetsStayBelowWindowsAndComeBackWhereDrag
     const QRect shown(at + QPoint(1, 1), menu.sizeHint());
     ASSERT_TRUE(test::spin([&] { return screenshot().copy(shown) != before.copy(shown); }, 20000));
     pointer.click(medium);
-    ASSERT_TRUE(test::spin([&] { return placed().value(0).family == "medium"; }, 20000));
+    ASSERT_TRUE(test::spin([&] { return placed().value(0).family == Family::Medium; }, 20000));
     EXPECT_EQ(openedUrls().size(), 1);
 
     // Started again, it comes back where it was dragged to.
@@ -500,13 +502,13 @@ TEST_F(WaylandDesktopTest, WithoutTheLayerShellXWaylandElseOneSentence) {
         GTEST_SKIP() << why;
     env.insert("TESSEL_DESKTOP_ROUTE", "xwayland");
     env.insert("DISPLAY", display);
-    startPlain({placedAt("small", {100, 80}), placedAt("medium", {400, 80})});
+    startPlain({placedAt(Family::Small, {100, 80}), placedAt(Family::Medium, {400, 80})});
     ASSERT_TRUE(test::spin([&] { return windows("Tessel Widget").size() == 2; }, 30000));
     stopHost();
 
     env.insert("TESSEL_DESKTOP_ROUTE", "none");
     env.remove("DISPLAY");
-    startPlain({placedAt("small", {100, 80})});
+    startPlain({placedAt(Family::Small, {100, 80})});
     EXPECT_TRUE(says("这个桌面无法把小组件固定在桌面上：请安装 XWayland"));
 }
 
@@ -536,7 +538,7 @@ TEST_F(WaylandDesktopTest, OnWestonXWaylandAndOneSentence) {
     env.insert("XDG_SESSION_TYPE", "wayland");
     env.insert("DISPLAY", listening.captured(1));
     env.remove("QT_QPA_PLATFORM");
-    startPlain({placedAt("small", {100, 80})});
+    startPlain({placedAt(Family::Small, {100, 80})});
     EXPECT_TRUE(says("这个桌面无法把小组件固定在桌面上：请改用 X11 会话登录，或使用 KDE Plasma"));
 }
 

@@ -54,6 +54,7 @@
 using namespace std::chrono_literals;
 using namespace tessel;
 using namespace tessel::host;
+using widget::Family;
 namespace fs = std::filesystem;
 
 namespace {
@@ -122,10 +123,10 @@ const QString kind = "TesselDesktopWidget";
 
 TEST_F(HostTest, RestoresWidgetsAndRepairsWhatItCannotShow) {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    placeAt({{"s", kind, "small", {40, 50}, "", {}},
-             {"m", kind, "medium", {300, 50}, "", {}},
-             {"l", kind, "large", {-9000, 99999}, "gone", {}},
-             {"x", "OtherKind", "small", {0, 0}, "", {}}});
+    placeAt({{"s", kind, Family::Small, {40, 50}, "", {}},
+             {"m", kind, Family::Medium, {300, 50}, "", {}},
+             {"l", kind, Family::Large, {-9000, 99999}, "gone", {}},
+             {"x", "OtherKind", Family::Small, {0, 0}, "", {}}});
     // An entry an earlier host elsewhere (a build from source) wrote.
     ASSERT_TRUE(Autostart::set(true, "/old/clone/tessel-widget-host"));
     {
@@ -144,22 +145,23 @@ TEST_F(HostTest, RestoresWidgetsAndRepairsWhatItCannotShow) {
         EXPECT_FALSE(text.contains("/old/clone")) << text.toStdString();
         EXPECT_TRUE(text.contains(QCoreApplication::applicationFilePath())) << text.toStdString();
 
-        host.setFamily("s", "large");
+        host.setFamily("s", Family::Large);
         EXPECT_EQ(host.window("s")->size(), QSize(364, 382));
         EXPECT_TRUE(screen.contains(host.window("s")->geometry()));
     }
     // The repaired position and the new family were kept; the foreign kind stays on record.
     const QList<PlacedWidget> kept = HostSettings::load(settingsPath());
     ASSERT_EQ(kept.size(), 4);
-    EXPECT_EQ(kept[0].family, "large");
+    EXPECT_EQ(kept[0].family, Family::Large);
     EXPECT_TRUE(screen.contains(QRect(kept[2].position, QSize(364, 382))));
     EXPECT_EQ(kept[3].kind, "OtherKind");
 
     // Grown over its neighbour, a widget moves to a free spot of its screen.
-    placeAt({{"s", kind, "small", {40, 50}, "", {}}, {"n", kind, "small", {220, 50}, "", {}}});
+    placeAt({{"s", kind, Family::Small, {40, 50}, "", {}},
+             {"n", kind, Family::Small, {220, 50}, "", {}}});
     Host host(plugins, settingsPath());
     ASSERT_TRUE(host.restore());
-    host.setFamily("s", "medium");
+    host.setFamily("s", Family::Medium);
     const QRect grown = host.window("s")->geometry();
     EXPECT_EQ(grown.size(), QSize(364, 170));
     EXPECT_FALSE(grown.intersects(host.window("n")->geometry()));
@@ -176,7 +178,8 @@ TEST_F(HostTest, RestoresWidgetsAndRepairsWhatItCannotShow) {
 }
 
 TEST_F(HostTest, ReloadSignalsRereadTheFilesAndBurstsCoalesce) {
-    placeAt({{"m", kind, "medium", {0, 0}, "", {}}, {"s", kind, "small", {400, 0}, "", {}}});
+    placeAt({{"m", kind, Family::Medium, {0, 0}, "", {}},
+             {"s", kind, Family::Small, {400, 0}, "", {}}});
     Host host(plugins, settingsPath());
     ASSERT_TRUE(host.restore());
     WidgetWindow* medium = host.window("m");
@@ -212,7 +215,8 @@ TEST_F(HostTest, ReloadSignalsRereadTheFilesAndBurstsCoalesce) {
 }
 
 TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
-    placeAt({{"a", kind, "small", {0, 0}, "", {}}, {"b", kind, "small", {200, 0}, "", {}}});
+    placeAt(
+        {{"a", kind, Family::Small, {0, 0}, "", {}}, {"b", kind, Family::Small, {200, 0}, "", {}}});
     Host host(plugins, settingsPath());
     ASSERT_TRUE(host.restore());
     UrlSink sink;
@@ -248,13 +252,9 @@ TEST_F(HostTest, CyclingButtonAdvancesTheGroupAndOpensNothing) {
 }
 
 TEST_F(HostTest, ConfigurationSheetAppliesAtOnceAndKeepsVanishedChoices) {
-    placeAt({{"m",
-              kind,
-              "medium",
-              {0, 0},
-              "",
-              QJsonObject{{"followsAppSettings", false},
-                          {"subscriptions", QJsonArray{"|gone||", "|beta||"}}}}});
+    const QJsonObject chosen{{"followsAppSettings", false},
+                             {"subscriptions", QJsonArray{"|gone||", "|beta||"}}};
+    placeAt({{"m", kind, Family::Medium, {0, 0}, "", chosen}});
     Host host(plugins, settingsPath());
     ASSERT_TRUE(host.restore());
     WidgetWindow* w = host.window("m");
@@ -409,15 +409,11 @@ TEST_F(HostTest, GalleryPlacesEachFamily) {
 TEST_F(HostTest, SettingsRoundTripPrivatelyAndHandEditedKeepWhatTheyCan) {
     const auto file = dir.path() / "quorvane" / "tessel-widget-host.ini";
     const QString path = QString::fromStdString(file.string());
-    PlacedWidget w{"a1",
-                   "TesselDesktopWidget",
-                   "medium",
-                   {-300, 40},
-                   "HDMI-1",
-                   QJsonObject{{"followsAppSettings", false},
-                               {"subscriptions", QJsonArray{"b|x||", "a|y||"}},
-                               {"metric", "cost"}}};
-    PlacedWidget v{"b2", "TesselDesktopWidget", "small", {10, 20}, "", {}};
+    const QJsonObject own{{"followsAppSettings", false},
+                          {"subscriptions", QJsonArray{"b|x||", "a|y||"}},
+                          {"metric", "cost"}};
+    PlacedWidget w{"a1", "TesselDesktopWidget", Family::Medium, {-300, 40}, "HDMI-1", own};
+    PlacedWidget v{"b2", "TesselDesktopWidget", Family::Small, {10, 20}, "", {}};
     ASSERT_TRUE(HostSettings::save(path, {w, v}));
     EXPECT_EQ(test::modeOf(file), 0600u);
     EXPECT_EQ(test::modeOf(file.parent_path()), 0700u);

@@ -23,6 +23,7 @@
 #include "widgets/configuration.h"
 #include "widgets/cycle.h"
 #include "widgets/provider.h"
+#include "widgets/quota_row.h"
 #include "widgets/selection_suite.h"
 #include "widgets/widget_parts.h"
 #include "widgets/widget_text.h"

@@ -32,8 +32,6 @@ public:
 
     QAreaSeries* area() const { return area_; }
     QLineSeries* line() const { return line_; }
-    QDateTimeAxis* timeAxis() const { return timeAxis_; }
-    QCategoryAxis* tokenAxis() const { return tokenAxis_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

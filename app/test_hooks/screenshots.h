@@ -1,5 +1,5 @@
 // Pictures of the real windows for looking at them: the panel, the dashboard and the tray icon
-// on a dark and a light panel. Started by the hidden option --screenshots DIR.
+// on a dark and a light panel, for test builds: --screenshots DIR.
 #pragma once
 
 #include <QString>

@@ -1,4 +1,4 @@
-#include "app/screenshots.h"
+#include "app/test_hooks/screenshots.h"
 
 #include <QApplication>
 #include <QDir>
