@@ -4,25 +4,25 @@
 #include <QStringList>
 #include <QTimer>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "app/application.h"
 #include "app/screenshots.h"
-#include "app/single_instance.h"
 #include "app/tray.h"
 #include "app/tray_icon.h"
 #include "gateway/secret_memory.h"
+#include "session/instance_channel.h"
 #include "session/quit_on_signals.h"
 #include "sync/workers.h"
 
 using namespace tessel;
-using namespace std::chrono_literals;
 
 namespace {
+
+// Longest URL handed over; anything longer is no URL of ours.
+constexpr std::size_t maxUrl = 64 * 1024;
 
 // The manual page (data/man/TesselWidget.1.in) says the same.
 constexpr char usage[] = "用法：TesselWidget [tesselwidget://URL]\n"
@@ -72,37 +72,25 @@ int main(int argc, char** argv) {
         std::puts("TesselWidget " TESSEL_VERSION);
         return 0;
     }
-    if (args.url.size() > SingleInstance::maxMessage) {
+    if (args.url.size() > maxUrl) {
         std::fputs("TesselWidget：URL 过长，已忽略。\n", stderr);
         args.url.clear();
     }
 
+    InstanceChannel channel("net.quorvane.TesselWidget", maxUrl);
     // Screenshots run beside a normal instance, so they skip the channel.
-    const SingleInstance::Channel channel =
-        args.screenshots.empty() ? SingleInstance::channel() : SingleInstance::Channel{};
-    if (channel.valid()) {
-        // Another instance may be starting at this moment: it holds the lock before it listens.
-        int lock = -1;
-        for (int attempt = 0; attempt < 200 && lock < 0; ++attempt) {
-            switch (SingleInstance::send(channel, args.url, 15s)) {
-            case SingleInstance::Handover::Delivered:
-                return 0;
-            case SingleInstance::Handover::Failed:
-                std::fputs("TesselWidget：正在运行的实例没有应答。\n", stderr);
-                return 1;
-            case SingleInstance::Handover::NoInstance:
-                break;
-            }
-            lock = channel.tryLock();
-            if (lock < 0)
-                std::this_thread::sleep_for(50ms);
-        }
-        if (lock < 0) {
+    if (args.screenshots.empty()) {
+        switch (channel.claim(args.url)) {
+        case InstanceChannel::Start::HandedOver:
+            return 0;
+        case InstanceChannel::Start::NoAnswer:
             std::fputs("TesselWidget：正在运行的实例没有应答。\n", stderr);
             return 1;
+        case InstanceChannel::Start::Claimed:
+            break;
         }
-    } else if (args.screenshots.empty()) {
-        std::fputs("TesselWidget：没有可用的运行目录，无法保证只运行一个实例。\n", stderr);
+        if (!channel.valid())
+            std::fputs("TesselWidget：没有可用的运行目录，无法保证只运行一个实例。\n", stderr);
     }
 
     QApplication app(argc, argv);
@@ -117,13 +105,9 @@ int main(int argc, char** argv) {
     TesselWidgetApp shell;
     QObject::connect(&shell, &TesselWidgetApp::quitRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
-    SingleInstance::Server server;
-    if (channel.valid()) {
-        if (!server.listen(channel))
-            std::fputs("TesselWidget：无法监听实例通道，后续启动将另开实例。\n", stderr);
-        QObject::connect(&server, &SingleInstance::Server::received, &shell,
-                         &TesselWidgetApp::handleMessage);
-    }
+    QObject::connect(&channel, &InstanceChannel::received, &shell, &TesselWidgetApp::handleMessage);
+    if (!channel.listen())
+        std::fputs("TesselWidget：无法监听实例通道，后续启动将另开实例。\n", stderr);
     if (!args.screenshots.empty()) {
         takeScreenshots(shell, QString::fromLocal8Bit(args.screenshots));
         return app.exec();

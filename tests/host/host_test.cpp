@@ -494,16 +494,18 @@ TEST_F(HostTest, SettingsHandEditedKeepWhatTheyCan) {
     EXPECT_EQ(problems.size(), 1);
 }
 
-// A lock file that cannot be made is not one another process holds.
-TEST(InstanceChannel, LockIsExclusiveAndTellsHeldFromBroken) {
+// A lock file that cannot be made is not one another process holds, and a runtime directory
+// that others may write is not trusted for the channel.
+TEST(InstanceChannel, LockIsExclusiveAndTellsHeldFromBrokenInAPrivateDirectoryOnly) {
     test::TempDir dir;
     fs::permissions(dir.path(), fs::perms::owner_all, fs::perm_options::replace);
     test::ScopedEnv runtime{"XDG_RUNTIME_DIR", dir.path().string()};
 
-    const InstanceChannel channel = InstanceChannel::find("net.quorvane.Test");
+    const InstanceChannel channel("net.quorvane.Test", 64);
     ASSERT_TRUE(channel.valid());
-    EXPECT_EQ(channel.socketPath, (dir.path() / "net.quorvane.Test.socket").string());
-    EXPECT_EQ(channel.lockPath, (dir.path() / "net.quorvane.Test.lock").string());
+    EXPECT_EQ(channel.socketPath(), (dir.path() / "net.quorvane.Test.socket").string());
+    EXPECT_EQ(channel.lockPath(), (dir.path() / "net.quorvane.Test.lock").string());
+    EXPECT_EQ(channel.handOver("x", 100ms), InstanceChannel::Handover::NoInstance);
 
     const int held = channel.tryLock();
     ASSERT_GE(held, 0);
@@ -518,12 +520,20 @@ TEST(InstanceChannel, LockIsExclusiveAndTellsHeldFromBroken) {
 
     fs::create_directory(dir.path() / "net.quorvane.Broken.lock");
     errno = 0;
-    EXPECT_EQ(InstanceChannel::find("net.quorvane.Broken").tryLock(), -1);
+    EXPECT_EQ(InstanceChannel("net.quorvane.Broken", 64).tryLock(), -1);
     EXPECT_NE(errno, EWOULDBLOCK);
 
     // A socket address holds at most sun_path bytes: a longer name is no channel at all.
     const std::string longName(sizeof(sockaddr_un::sun_path), 'x');
-    EXPECT_FALSE(InstanceChannel::find(longName).valid());
+    EXPECT_FALSE(InstanceChannel(longName, 64).valid());
+
+    const fs::path fallback = "/tmp/tesselwidget-" + std::to_string(geteuid());
+    const bool hadFallback = fs::exists(fallback);
+    fs::permissions(dir.path(), fs::perms::all, fs::perm_options::replace);
+    const std::string elsewhere = InstanceChannel("net.quorvane.Test", 64).socketPath();
+    EXPECT_EQ(elsewhere.rfind(dir.path().string(), 0), std::string::npos);
+    if (!hadFallback)
+        fs::remove(fallback);
 }
 
 QStringList warnings;
