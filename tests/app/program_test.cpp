@@ -12,7 +12,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <unistd.h>
 
 #include "support/app_fixture.h"
 
@@ -120,12 +119,6 @@ TEST_F(Instances, SecondStartHandsItsUrlOverAndACrashLeavesNothingInTheWay) {
     ASSERT_TRUE(next.waitForFinished(10000));
     EXPECT_EQ(next.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(next.exitCode(), 0);
-
-    // A lock file that cannot be made locks nobody out: the start runs on its own.
-    fs::remove(runtime() / "net.quorvane.TesselWidget.lock");
-    fs::create_directory(runtime() / "net.quorvane.TesselWidget.lock");
-    launch({});
-    EXPECT_TRUE(spin([&] { return gateway.requestCount("api/hello") == 6; }));
 }
 
 // A panel's StatusNotifierWatcher, which makes Qt export its tray icon and menu over D-Bus.
