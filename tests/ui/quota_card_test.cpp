@@ -87,9 +87,6 @@ TEST_F(Card, HeaderSymbolWarningAndStateLineAndLocalTimesFollowLocaleAndZone) {
     q.kind = "balance";
     q.windows = std::vector<QuotaWindow>{};
     QuotaCard empty(q, false);
-<<<<<<< HEAD
-    EXPECT_EQ(texts(empty), QStringList({"Fernhill Grove", "不支持或尚未提供余额"}));
-=======
     EXPECT_EQ(texts(empty), QStringList({"Fernhill Grove", "不支持或尚未提供余额"}));
 
     // Local times follow the locale and the zone (UTC here).
@@ -108,7 +105,6 @@ TEST_F(Card, HeaderSymbolWarningAndStateLineAndLocalTimesFollowLocaleAndZone) {
     EXPECT_EQ(LocalTime::time(march1), "08:00");
     test::ScopedEnv plain{"LC_TIME", "C"};
     EXPECT_TRUE(LocalTime::time(march1).endsWith("AM"));
->>>>>>> trim3
 }
 
 TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
