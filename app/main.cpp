@@ -4,25 +4,25 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
-#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "app/application.h"
-#include "app/single_instance.h"
 #include "app/test_hooks.h"
 #include "app/tray.h"
 #include "app/tray_icon.h"
 #include "gateway/secret_memory.h"
+#include "session/instance_channel.h"
 #include "session/quit_on_signals.h"
 #include "sync/workers.h"
 
 using namespace tessel;
-using namespace std::chrono_literals;
 
 namespace {
+
+// Longest URL handed over; anything longer is no URL of ours.
+constexpr std::size_t maxUrl = 64 * 1024;
 
 // The manual page (data/man/TesselWidget.1.in) says the same.
 constexpr char usage[] = "用法：TesselWidget [tesselwidget://URL]\n"
@@ -56,7 +56,7 @@ Start parseArguments(QCommandLineParser& parser, int argc, char** argv) {
         return {{}, 0};
     }
     Start start{urls.value(0).toLocal8Bit().toStdString(), {}};
-    if (start.url.size() > SingleInstance::maxMessage) {
+    if (start.url.size() > maxUrl) {
         std::fputs("TesselWidget：URL 过长，已忽略。\n", stderr);
         start.url.clear();
     }
@@ -65,27 +65,18 @@ Start parseArguments(QCommandLineParser& parser, int argc, char** argv) {
 
 // The exit status when a running instance took the URL or did not answer; nothing once this
 // process holds the instance lock.
-std::optional<int> handOver(const SingleInstance::Channel& channel, const std::string& url) {
-    // Another instance may be starting at this moment: it holds the lock before it listens.
-    int lock = -1;
-    for (int attempt = 0; attempt < 200 && lock < 0; ++attempt) {
-        switch (SingleInstance::send(channel, url, 15s)) {
-        case SingleInstance::Handover::Delivered:
-            return 0;
-        case SingleInstance::Handover::Failed:
-            std::fputs("TesselWidget：正在运行的实例没有应答。\n", stderr);
-            return 1;
-        case SingleInstance::Handover::NoInstance:
-            break;
-        }
-        lock = channel.tryLock();
-        if (lock < 0)
-            std::this_thread::sleep_for(50ms);
-    }
-    if (lock < 0) {
+std::optional<int> handOver(InstanceChannel& channel, const std::string& url) {
+    switch (channel.claim(url)) {
+    case InstanceChannel::Start::HandedOver:
+        return 0;
+    case InstanceChannel::Start::NoAnswer:
         std::fputs("TesselWidget：正在运行的实例没有应答。\n", stderr);
         return 1;
+    case InstanceChannel::Start::Claimed:
+        break;
     }
+    if (!channel.valid())
+        std::fputs("TesselWidget：没有可用的运行目录，无法保证只运行一个实例。\n", stderr);
     return std::nullopt;
 }
 
@@ -108,15 +99,12 @@ int main(int argc, char** argv) {
     if (start.exitStatus)
         return *start.exitStatus;
 
+    // A test run goes beside a normal instance, so it skips the channel.
     const bool testRun = TestHooks::replacesStart(parser);
-    const SingleInstance::Channel channel =
-        testRun ? SingleInstance::Channel{} : SingleInstance::channel();
-    if (channel.valid()) {
+    InstanceChannel channel("net.quorvane.TesselWidget", maxUrl);
+    if (!testRun)
         if (const std::optional<int> status = handOver(channel, start.url))
             return *status;
-    } else if (!testRun) {
-        std::fputs("TesselWidget：没有可用的运行目录，无法保证只运行一个实例。\n", stderr);
-    }
 
     QApplication app(argc, argv);
     describeApplication();
@@ -125,14 +113,12 @@ int main(int argc, char** argv) {
     TesselWidgetApp shell;
     QObject::connect(&shell, &TesselWidgetApp::quitRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
-    SingleInstance::Server server;
-    if (channel.valid()) {
-        if (!server.listen(channel))
-            std::fputs("TesselWidget：无法监听实例通道，后续启动将另开实例。\n", stderr);
-        QObject::connect(&server, &SingleInstance::Server::received, &shell,
+    if (!testRun) {
+        QObject::connect(&channel, &InstanceChannel::received, &shell,
                          &TesselWidgetApp::handleMessage);
-    }
-    if (testRun) {
+        if (!channel.listen())
+            std::fputs("TesselWidget：无法监听实例通道，后续启动将另开实例。\n", stderr);
+    } else {
         TestHooks::run(shell, parser);
         return app.exec();
     }

@@ -4,11 +4,11 @@
 //                             [--theme light|dark] [--out FILE.png] [--describe]
 #include "host/desktop_route.h"
 #include "host/host.h"
-#include "host/instance.h"
 #include "host/plugins.h"
 #include "host/render.h"
 #include "host/test_hooks.h"
 #include "host/widget_window.h"
+#include "session/instance_channel.h"
 #include "session/quit_on_signals.h"
 
 #include <QApplication>
@@ -89,13 +89,17 @@ int main(int argc, char** argv) {
         return *status;
     const bool gallery = parser.isSet(QStringLiteral("gallery"));
 
-    Instance instance;
-    if (!instance.claim()) {
-        QCoreApplication app(argc, argv);
-        if (Instance::handOver(gallery ? QStringLiteral("gallery") : QString()))
-            return 0;
+    // A later start's message: "" (started again) or "gallery"; anything longer is nobody we
+    // know.
+    tessel::InstanceChannel instance("net.quorvane.TesselWidget.WidgetHost", 1024);
+    switch (instance.claim(gallery ? "gallery" : "")) {
+    case tessel::InstanceChannel::Start::HandedOver:
+        return 0;
+    case tessel::InstanceChannel::Start::NoAnswer:
         std::fprintf(stderr, "tessel-widget-host: 正在运行的实例没有响应\n");
         return 1;
+    case tessel::InstanceChannel::Start::Claimed:
+        break;
     }
 
     // Picks the Qt platform, so it comes before the application object.
@@ -107,7 +111,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tessel-widget-host: %s\n", qPrintable(limitation));
 
     Host host(Plugins::load(Plugins::searchPath()), HostSettings::path());
-    QObject::connect(&instance, &Instance::received, &host, &Host::handle);
+    QObject::connect(&instance, &tessel::InstanceChannel::received, &host, &Host::handle);
     instance.listen();
     QObject::connect(&host, &Host::idle, &app, &QCoreApplication::quit);
     // Nothing placed yet: the gallery is the only thing to show.

@@ -12,7 +12,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <unistd.h>
 
 #include "support/app_fixture.h"
 

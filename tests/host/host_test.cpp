@@ -497,16 +497,16 @@ TEST_F(HostTest, SettingsRoundTripPrivatelyAndHandEditedKeepWhatTheyCan) {
     EXPECT_EQ(problems.size(), 1);
 }
 
-// A lock file that cannot be made is not one another process holds.
+// A lock file that cannot be made is not one another process holds, and locks nobody out.
 TEST(InstanceChannel, LockIsExclusiveTellsHeldFromBrokenAndTrustsOnlyAPrivateFolder) {
     test::TempDir dir;
     fs::permissions(dir.path(), fs::perms::owner_all, fs::perm_options::replace);
     test::ScopedEnv runtime{"XDG_RUNTIME_DIR", dir.path().string()};
 
-    const InstanceChannel channel = InstanceChannel::find("net.quorvane.Test");
+    const InstanceChannel channel("net.quorvane.Test", 64);
     ASSERT_TRUE(channel.valid());
-    EXPECT_EQ(channel.socketPath, (dir.path() / "net.quorvane.Test.socket").string());
-    EXPECT_EQ(channel.lockPath, (dir.path() / "net.quorvane.Test.lock").string());
+    EXPECT_EQ(channel.socketPath(), (dir.path() / "net.quorvane.Test.socket").string());
+    EXPECT_EQ(channel.lockPath(), (dir.path() / "net.quorvane.Test.lock").string());
 
     const int held = channel.tryLock();
     ASSERT_GE(held, 0);
@@ -520,19 +520,20 @@ TEST(InstanceChannel, LockIsExclusiveTellsHeldFromBrokenAndTrustsOnlyAPrivateFol
     close(again);
 
     fs::create_directory(dir.path() / "net.quorvane.Broken.lock");
+    InstanceChannel broken("net.quorvane.Broken", 64);
     errno = 0;
-    EXPECT_EQ(InstanceChannel::find("net.quorvane.Broken").tryLock(), -1);
+    EXPECT_EQ(broken.tryLock(), -1);
     EXPECT_NE(errno, EWOULDBLOCK);
+    EXPECT_EQ(broken.claim("x"), InstanceChannel::Start::Claimed);
 
     // A socket address holds at most sun_path bytes: a longer name is no channel at all.
-    const std::string longName(sizeof(sockaddr_un::sun_path), 'x');
-    EXPECT_FALSE(InstanceChannel::find(longName).valid());
+    EXPECT_FALSE(InstanceChannel(std::string(sizeof(sockaddr_un::sun_path), 'x'), 64).valid());
 
     // A runtime directory that others may write is not trusted for the channel.
     const fs::path fallback = "/tmp/tesselwidget-" + std::to_string(geteuid());
     const bool hadFallback = fs::exists(fallback);
     fs::permissions(dir.path(), fs::perms::all, fs::perm_options::replace);
-    EXPECT_EQ(InstanceChannel::find("net.quorvane.Test").socketPath.rfind(dir.path().string(), 0),
+    EXPECT_EQ(InstanceChannel("net.quorvane.Test", 64).socketPath().rfind(dir.path().string(), 0),
               std::string::npos);
     if (!hadFallback)
         fs::remove(fallback);
