@@ -15,8 +15,8 @@
 #include "app/single_instance.h"
 #include "app/tray.h"
 #include "app/tray_icon.h"
-#include "gateway/secret_memory.h"
 #include "session/quit_on_signals.h"
+#include "sync/app_support.h"
 #include "sync/workers.h"
 
 using namespace tessel;
@@ -58,7 +58,7 @@ Arguments parse(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     // Every cycle holds the gateway key for a moment.
-    SecretMemory::forbidCoreDumps();
+    AppSupport::forbidCoreDumps();
     Arguments args = parse(argc, argv);
     if (!args.ok) {
         std::fputs(usage, stderr);

@@ -184,7 +184,7 @@ TEST_F(Notifier, StoredLowDataAtStartIsNoCrossing) {
 TEST_F(Notifier, TheApplicationFollowsTheSwitchAndAClickShowsTheOverview) {
     TesselWidgetApp::Options options;
     options.sync.container = dir.path() / "container";
-    options.sync.settingsPath = options.settingsPath = settingsPath();
+    options.sync.settingsPath = settingsPath();
     TesselWidgetApp shell(options);
     auto* notifier = shell.findChild<QuotaNotifier*>();
     ASSERT_NE(notifier, nullptr);

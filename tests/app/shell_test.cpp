@@ -83,7 +83,6 @@ protected:
         o.sync.settingsPath = settingsPath();
         o.sync.client.requestTimeout = 400ms;
         o.sync.client.resourceTimeout = 1500ms;
-        o.settingsPath = settingsPath();
         return o;
     }
     TesselWidgetApp& shell() {
