@@ -21,17 +21,25 @@ ShellSettings::ShellSettings(const QString& path, QObject* parent)
     settings_->setParent(this);
 }
 
+QVariant ShellSettings::value(const AppSettings::Key& key) const {
+    return settings_ ? settings_->value(key) : key.defaultValue();
+}
+
+bool ShellSettings::set(const AppSettings::Key& key, const QVariant& value) {
+    return settings_ && settings_->set(key, value);
+}
+
 bool ShellSettings::showMenuBar() const {
-    return settings_->value(AppSettings::showMenuBar).toBool();
+    return value(AppSettings::showMenuBar).toBool();
 }
 QString ShellSettings::appearanceText() const {
-    return settings_->value(AppSettings::appearance).toString();
+    return value(AppSettings::appearance).toString();
 }
 QString ShellSettings::menuQuota() const {
-    return settings_->value(AppSettings::menuQuota).toString();
+    return value(AppSettings::menuQuota).toString();
 }
 bool ShellSettings::notifyLowQuota() const {
-    return settings_->value(AppSettings::notifyLowQuota).toBool();
+    return value(AppSettings::notifyLowQuota).toBool();
 }
 
 ShellSettings::Appearance ShellSettings::appearance() const {
@@ -44,20 +52,21 @@ ShellSettings::Appearance ShellSettings::appearance() const {
 }
 
 void ShellSettings::reload() {
-    settings_->reload();
+    if (settings_)
+        settings_->reload();
 }
 
 bool ShellSettings::setShowMenuBar(bool show) {
-    return settings_->set(AppSettings::showMenuBar, show);
+    return set(AppSettings::showMenuBar, show);
 }
 bool ShellSettings::setAppearance(const QString& appearance) {
-    return settings_->set(AppSettings::appearance, appearance);
+    return set(AppSettings::appearance, appearance);
 }
 bool ShellSettings::setMenuQuota(const QString& id) {
-    return settings_->set(AppSettings::menuQuota, id);
+    return set(AppSettings::menuQuota, id);
 }
 bool ShellSettings::setNotifyLowQuota(bool notify) {
-    return settings_->set(AppSettings::notifyLowQuota, notify);
+    return set(AppSettings::notifyLowQuota, notify);
 }
 
 std::optional<QPalette> ShellSettings::palette(Appearance appearance) {

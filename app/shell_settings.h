@@ -10,9 +10,9 @@
 
 #include <optional>
 
-namespace tessel {
+#include "sync/settings.h"
 
-class Settings;
+namespace tessel {
 
 class ShellSettings : public QObject {
     Q_OBJECT
@@ -47,7 +47,11 @@ signals:
     void changed();
 
 private:
-    Settings* settings_;
+    QVariant value(const AppSettings::Key& key) const;
+    bool set(const AppSettings::Key& key, const QVariant& value);
+
+    // The service's, which may end before the windows that hold this.
+    QPointer<Settings> settings_;
 };
 
 } // namespace tessel

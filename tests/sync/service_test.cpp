@@ -241,6 +241,7 @@ TEST_F(Sync, ConfigureWhoseSettingsCannotBeSavedChangesNothing) {
     const rlimit tiny{16, limit.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
     EXPECT_THROW(service().configure("http://127.0.0.1:1", 120), AppSettings::SettingsError);
+    EXPECT_FALSE(service().settings().set(AppSettings::appearance, "light"));
     ::setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(service().endpoint(), before);
