@@ -87,7 +87,8 @@ public:
     // Validates, stores the key (empty deletes it), applies and saves the settings, then
     // starts a refresh with a widget reload and returns its task. Throws GatewayError,
     // AppSettings::SettingsError or KeychainError, having changed no setting (a key store that
-    // did not answer, GatewayKeychain::unanswered, may still store the key).
+    // did not answer, GatewayKeychain::unanswered, may still store the key). The key store is
+    // called on this thread: for tesselctl; a window uses save().
     QCoro::Task<> configure(const QString& endpoint, int interval, const QString& token);
     // The same, leaving the key store as it is.
     QCoro::Task<> configure(const QString& endpoint, int interval);
