@@ -1,4 +1,4 @@
-// The shell's user defaults (showMenuBar, appearance, menuQuota, notifyLowQuota), typed for the
+// The shell's settings (showMenuBar, appearance, menuQuota, notifyLowQuota), typed for the
 // tray and the windows, read and written through the application's one Settings object: a
 // change made by any view or another process reaches them all through its watch.
 #pragma once

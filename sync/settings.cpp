@@ -97,7 +97,7 @@ bool Settings::set(std::initializer_list<std::pair<AppSettings::Key, QVariant>> 
         file_->setValue(key.key(), value);
     }
     file_->sync();
-    // A file someone else made (by hand, an older build) is tightened as well.
+    // A file someone else made (by hand, a copied dotfile) is tightened as well.
     const bool tight = ::chmod(QFile::encodeName(file_->fileName()).constData(), 0600) == 0;
     if (file_->status() != QSettings::NoError || !tight) {
         // QSettings keeps a failed write in its cache and would read it back as stored, and the

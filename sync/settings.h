@@ -1,4 +1,4 @@
-// The application's own user defaults: one INI file, never the shared container, owned by one
+// The application's own settings: one INI file, never the shared container, owned by one
 // Settings object. The table below is the only place that names a key; the service, the
 // windows and tesselctl read and write through it, and a new setting is one row.
 #pragma once
@@ -26,7 +26,7 @@ namespace AppSettings {
 inline constexpr char organization[] = "quorvane";
 inline constexpr char application[] = "TesselWidget";
 
-// One user default: its key in the file and the value that stands in while it is absent. The
+// One setting: its key in the file and the value that stands in while it is absent. The
 // default's type is the setting's type.
 struct Key {
     std::string_view name;
