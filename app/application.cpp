@@ -52,8 +52,7 @@ TesselWidgetApp::TesselWidgetApp() : TesselWidgetApp(Options{}) {}
 
 TesselWidgetApp::TesselWidgetApp(Options options, QObject* parent)
     : QObject(parent), sync_(std::make_unique<DataSyncService>(std::move(options.sync))),
-      updates_(new UpdateController(this)),
-      settings_(new ShellSettings(options.settingsPath, this)),
+      updates_(new UpdateController(this)), settings_(new ShellSettings(&sync_->settings(), this)),
       tray_(new Tray(sync_.get(), settings_, std::move(options.trayAvailable), this)),
       trayWait_(trayWaitFor(options.trayWait)) {
     loadQtTranslations();

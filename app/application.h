@@ -28,7 +28,6 @@ class TesselWidgetApp : public QObject {
 public:
     struct Options {
         DataSyncService::Options sync;
-        QString settingsPath; // empty: AppSettings::defaultPath()
         // How long start() waits for a tray host before it opens the dashboard instead; unset:
         // a few seconds, none on platforms that never have a tray (offscreen, minimal).
         std::optional<std::chrono::milliseconds> trayWait;

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "session/autostart_entry.h"
-#include "storage/file_io.h"
+#include "sync/app_support.h"
 
 namespace tessel::LoginItem {
 
@@ -34,7 +34,7 @@ void registerItem(const QString& program) {
     const QString dir = QFileInfo(path).absolutePath();
     // 0600 file, 0700 folders whatever the umask: the entry names a program the session runs.
     try {
-        FileIO::makeDirectory(QFile::encodeName(dir).toStdString());
+        AppSupport::makePrivateDirectory(dir);
     } catch (const std::system_error&) {
         fail(QStringLiteral("无法创建自动启动目录 %1。").arg(dir));
     }
@@ -42,7 +42,7 @@ void registerItem(const QString& program) {
         AutostartEntry::text(QStringLiteral("Tessel Widget"),
                              QStringLiteral("在托盘中显示 Tessel Gateway 的额度"), program, false);
     try {
-        FileIO::writeAtomically(QFile::encodeName(path).toStdString(), entry.toStdString());
+        AppSupport::writePrivateFile(path, entry);
     } catch (const std::system_error& e) {
         fail(QStringLiteral("无法写入自动启动项：%1")
                  .arg(QString::fromLocal8Bit(e.code().message())));

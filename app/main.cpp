@@ -12,9 +12,9 @@
 #include "app/test_hooks.h"
 #include "app/tray.h"
 #include "app/tray_icon.h"
-#include "gateway/secret_memory.h"
 #include "session/instance_channel.h"
 #include "session/quit_on_signals.h"
+#include "sync/app_support.h"
 #include "sync/workers.h"
 
 using namespace tessel;
@@ -93,7 +93,7 @@ void describeApplication() {
 
 int main(int argc, char** argv) {
     // Every cycle holds the gateway key for a moment.
-    SecretMemory::forbidCoreDumps();
+    AppSupport::forbidCoreDumps();
     QCommandLineParser parser;
     const Start start = parseArguments(parser, argc, argv);
     if (start.exitStatus)

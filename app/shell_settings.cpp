@@ -1,76 +1,72 @@
 #include "app/shell_settings.h"
 
 #include <QColor>
-#include <QFileInfo>
-#include <QSettings>
 
 #include "sync/settings.h"
 
 namespace tessel {
 
+ShellSettings::ShellSettings(Settings* settings, QObject* parent)
+    : QObject(parent), settings_(settings) {
+    connect(settings_, &Settings::changed, this, [this](const QString& key) {
+        for (const AppSettings::Key& shell : {AppSettings::showMenuBar, AppSettings::appearance,
+                                              AppSettings::menuQuota, AppSettings::notifyLowQuota})
+            if (key == shell.key())
+                emit changed();
+    });
+}
+
 ShellSettings::ShellSettings(const QString& path, QObject* parent)
-    : QObject(parent), path_(path.isEmpty() ? AppSettings::defaultPath() : path) {
-    connect(&watcher_, &QFileSystemWatcher::fileChanged, this, &ShellSettings::reload);
-    // QSettings replaces the file by renaming, which drops the watch on the file itself.
-    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, &ShellSettings::reload);
-    reload();
+    : ShellSettings(new Settings(path), parent) {
+    settings_->setParent(this);
+}
+
+QVariant ShellSettings::value(const AppSettings::Key& key) const {
+    return settings_ ? settings_->value(key) : key.defaultValue();
+}
+
+bool ShellSettings::set(const AppSettings::Key& key, const QVariant& value) {
+    return settings_ && settings_->set(key, value);
+}
+
+bool ShellSettings::showMenuBar() const {
+    return value(AppSettings::showMenuBar).toBool();
+}
+QString ShellSettings::appearanceText() const {
+    return value(AppSettings::appearance).toString();
+}
+QString ShellSettings::menuQuota() const {
+    return value(AppSettings::menuQuota).toString();
+}
+bool ShellSettings::notifyLowQuota() const {
+    return value(AppSettings::notifyLowQuota).toBool();
 }
 
 ShellSettings::Appearance ShellSettings::appearance() const {
-    if (appearance_ == u"dark")
+    const QString text = appearanceText();
+    if (text == u"dark")
         return Appearance::Dark;
-    if (appearance_ == u"light")
+    if (text == u"light")
         return Appearance::Light;
     return Appearance::System;
 }
 
 void ShellSettings::reload() {
-    const auto settings = AppSettings::open(path_);
-    const QVariant show = settings->value(AppSettings::showMenuBar.key());
-    // A value that is no flag at all counts as the default rather than as "off".
-    bool showMenuBar = AppSettings::showMenuBar.defaultValue().toBool();
-    if (show.isValid()) {
-        const QString text = show.toString().trimmed().toLower();
-        showMenuBar = !(text == u"false" || text == u"0" || text == u"no" || text == u"off");
-    }
-    const QString appearance = AppSettings::value(*settings, AppSettings::appearance).toString();
-    const QString menuQuota = AppSettings::value(*settings, AppSettings::menuQuota).toString();
-    const bool notify = AppSettings::value(*settings, AppSettings::notifyLowQuota).toBool();
-    watch();
-    if (showMenuBar == showMenuBar_ && appearance == appearance_ && menuQuota == menuQuota_ &&
-        notify == notifyLowQuota_)
-        return;
-    showMenuBar_ = showMenuBar;
-    appearance_ = appearance;
-    menuQuota_ = menuQuota;
-    notifyLowQuota_ = notify;
-    emit changed();
+    if (settings_)
+        settings_->reload();
 }
 
-void ShellSettings::watch() {
-    const QString dir = QFileInfo(path_).absolutePath();
-    if (QFileInfo(dir).isDir() && !watcher_.directories().contains(dir))
-        watcher_.addPath(dir);
-    if (QFileInfo(path_).isFile() && !watcher_.files().contains(path_))
-        watcher_.addPath(path_);
+bool ShellSettings::setShowMenuBar(bool show) {
+    return set(AppSettings::showMenuBar, show);
 }
-
-void ShellSettings::write(const AppSettings::Key& key, const QVariant& value) {
-    AppSettings::write(*AppSettings::open(path_), {{key, value}});
-    reload();
+bool ShellSettings::setAppearance(const QString& appearance) {
+    return set(AppSettings::appearance, appearance);
 }
-
-void ShellSettings::setShowMenuBar(bool show) {
-    write(AppSettings::showMenuBar, show);
+bool ShellSettings::setMenuQuota(const QString& id) {
+    return set(AppSettings::menuQuota, id);
 }
-void ShellSettings::setAppearance(const QString& appearance) {
-    write(AppSettings::appearance, appearance);
-}
-void ShellSettings::setMenuQuota(const QString& id) {
-    write(AppSettings::menuQuota, id);
-}
-void ShellSettings::setNotifyLowQuota(bool notify) {
-    write(AppSettings::notifyLowQuota, notify);
+bool ShellSettings::setNotifyLowQuota(bool notify) {
+    return set(AppSettings::notifyLowQuota, notify);
 }
 
 std::optional<QPalette> ShellSettings::palette(Appearance appearance) {

@@ -1,11 +1,11 @@
-// The shell's user defaults (showMenuBar, appearance, menuQuota), in the same INI file as the
-// sync service's. Changes written by any view (or another process) are noticed through a
-// file watch, so the tray and the dashboard follow them at once.
+// The shell's settings (showMenuBar, appearance, menuQuota, notifyLowQuota), typed for the
+// tray and the windows, read and written through the application's one Settings object: a
+// change made by any view or another process reaches them all through its watch.
 #pragma once
 
-#include <QFileSystemWatcher>
 #include <QObject>
 #include <QPalette>
+#include <QPointer>
 #include <QString>
 
 #include <optional>
@@ -19,21 +19,23 @@ class ShellSettings : public QObject {
 public:
     enum class Appearance { System, Light, Dark };
 
-    // An empty path means AppSettings::defaultPath().
+    // Over the application's settings (the sync service's).
+    explicit ShellSettings(Settings* settings, QObject* parent = nullptr);
+    // Over a Settings of its own for `path`; empty means AppSettings::defaultPath().
     explicit ShellSettings(const QString& path = {}, QObject* parent = nullptr);
 
-    QString path() const { return path_; }
-    bool showMenuBar() const { return showMenuBar_; }
-    QString appearanceText() const { return appearance_; }
+    bool showMenuBar() const;
+    QString appearanceText() const;
     // "dark" and "light"; any other text follows the desktop.
     Appearance appearance() const;
-    QString menuQuota() const { return menuQuota_; }
-    bool notifyLowQuota() const { return notifyLowQuota_; }
+    QString menuQuota() const;
+    bool notifyLowQuota() const;
 
-    void setShowMenuBar(bool show);
-    void setAppearance(const QString& appearance);
-    void setMenuQuota(const QString& id);
-    void setNotifyLowQuota(bool notify);
+    // False when the settings file could not take the value; nothing changed then.
+    bool setShowMenuBar(bool show);
+    bool setAppearance(const QString& appearance);
+    bool setMenuQuota(const QString& id);
+    bool setNotifyLowQuota(bool notify);
 
     // Reads the file again; emits changed() when a value differs.
     void reload();
@@ -45,15 +47,11 @@ signals:
     void changed();
 
 private:
-    void write(const AppSettings::Key& key, const QVariant& value);
-    void watch();
+    QVariant value(const AppSettings::Key& key) const;
+    bool set(const AppSettings::Key& key, const QVariant& value);
 
-    QString path_;
-    bool showMenuBar_ = true;
-    QString appearance_ = AppSettings::appearance.defaultValue().toString();
-    QString menuQuota_;
-    bool notifyLowQuota_ = false;
-    QFileSystemWatcher watcher_;
+    // The service's, which may end before the windows that hold this.
+    QPointer<Settings> settings_;
 };
 
 } // namespace tessel

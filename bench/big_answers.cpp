@@ -9,7 +9,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QSettings>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -100,14 +99,13 @@ struct Program {
     // `stored`: subscriptions already in the snapshot file when the program starts.
     explicit Program(int stored) {
         const QString ini = QString::fromStdString((dir.path() / "settings.ini").string());
-        QSettings settings(ini, QSettings::IniFormat);
-        settings.setValue(AppSettings::endpoint.key(), QString::fromStdString(gateway.endpoint()));
-        settings.setValue(AppSettings::interval.key(), 3600);
-        settings.setValue(AppSettings::showMenuBar.key(), false);
         // A subscription far down the list: the tray and the notifier look it up.
-        settings.setValue(AppSettings::menuQuota.key(),
-                          QStringLiteral("tessel|provider-1|oauth|user99@example.org"));
-        settings.sync();
+        Settings(ini, Settings::Follow::none)
+            .set({{AppSettings::endpoint, QString::fromStdString(gateway.endpoint())},
+                  {AppSettings::interval, 3600},
+                  {AppSettings::showMenuBar, false},
+                  {AppSettings::menuQuota,
+                   QStringLiteral("tessel|provider-1|oauth|user99@example.org")}});
         if (stored > 0) {
             Snapshot s;
             s.endpoint = gateway.endpoint();
@@ -118,7 +116,6 @@ struct Program {
         TesselWidgetApp::Options options;
         options.sync.container = dir.path() / "container";
         options.sync.settingsPath = ini;
-        options.settingsPath = ini;
         options.trayWait = std::chrono::milliseconds(0);
         options.trayAvailable = [] { return false; };
         app = std::make_unique<TesselWidgetApp>(options);

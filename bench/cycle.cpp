@@ -57,9 +57,8 @@ BENCHMARK(BM_ClientFive)->UseRealTime();
 void syncCycle(benchmark::State& state, bool durable) {
     const tessel::test::TempDir dir;
     const QString ini = QString::fromStdString((dir.path() / "settings.ini").string());
-    QSettings(ini, QSettings::IniFormat)
-        .setValue(tessel::AppSettings::endpoint.key(),
-                  QString::fromStdString(gateway().endpoint()));
+    tessel::Settings(ini, tessel::Settings::Follow::none)
+        .set(tessel::AppSettings::endpoint, QString::fromStdString(gateway().endpoint()));
     tessel::DataSyncService::Options options;
     options.container = durable ? std::optional(dir.path() / "container") : std::nullopt;
     options.settingsPath = ini;

@@ -155,7 +155,7 @@ int status(const QCommandLineParser& arguments, Io& io) {
                                                            : "";
     const Snapshot snapshot = SnapshotStore().load();
     const std::string menuQuota =
-        AppSettings::value(*AppSettings::open(), AppSettings::menuQuota).toString().toStdString();
+        Settings({}, Settings::Follow::none).value(AppSettings::menuQuota).toString().toStdString();
     const auto now = std::chrono::system_clock::now();
     const std::string title = menuBarTitle(snapshot, menuQuota);
     const std::optional<double> percent = menuBarPercent(snapshot, menuQuota);
@@ -201,7 +201,7 @@ int status(const QCommandLineParser& arguments, Io& io) {
 // As the service reads it.
 std::string defaultEndpoint() {
     const QString stored =
-        AppSettings::value(*AppSettings::open(), AppSettings::endpoint).toString();
+        Settings({}, Settings::Follow::none).value(AppSettings::endpoint).toString();
     return stored.isEmpty() ? Endpoint::detect() : stored.toStdString();
 }
 

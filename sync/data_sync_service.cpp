@@ -13,9 +13,9 @@
 #include "gateway/secret_memory.h"
 #include "model/display.h"
 #include "session/boot_timer.h"
+#include "session/off_thread.h"
 #include "sync/cycle.h"
 #include "sync/schedule.h"
-#include "sync/settings.h"
 #include "sync/widget_center.h"
 #include "sync/workers.h"
 
@@ -80,19 +80,42 @@ Footer footerOf(const std::optional<Instant>& updatedAt, bool issue, Instant at)
     return elapsed(*updatedAt, at) > Snapshot::freshness ? Footer::stale : Footer::current;
 }
 
-QString endpointFrom(const QSettings& settings) {
-    const QString stored = AppSettings::value(settings, AppSettings::endpoint).toString();
+QString endpointFrom(const Settings& settings) {
+    const QString stored = settings.value(AppSettings::endpoint).toString();
     return stored.isEmpty() ? QString::fromStdString(Endpoint::detect()) : stored;
 }
 
-int intervalFrom(const QSettings& settings) {
-    return Schedule::intervalFrom(settings.value(AppSettings::interval.key()));
+int intervalFrom(const Settings& settings) {
+    return Schedule::intervalFrom(settings.value(AppSettings::interval));
+}
+
+// Longer than any address a gateway can have (a host name is at most 253 characters); a pasted
+// page of text is refused instead of being stored and sent to the resolver.
+constexpr qsizetype longestEndpoint = 2048;
+
+// What a key-store write gave: an empty failure when the key is stored.
+struct KeyWrite {
+    QString failure;
+    int code = 0;
+};
+
+KeyWrite storeKey(std::string key, const std::string& endpoint) {
+    KeyWrite written;
+    try {
+        GatewayKeychain::save(key, endpoint);
+    } catch (const KeychainError& error) {
+        written = {QString::fromUtf8(error.what()), error.code()};
+    } catch (const std::exception& error) {
+        written = {QString::fromUtf8(error.what()), 0};
+    }
+    SecretMemory::wipe(key);
+    return written;
 }
 
 // Runs `work` on the thread pool; the result arrives through a watcher's signal on this
 // thread. One hop per cycle: every hop costs two thread wake-ups.
 template <class F>
-auto offThread(F work, QThreadPool* pool = Workers::pool()) -> QCoro::Task<decltype(work())> {
+auto awaitOffThread(F work, QThreadPool* pool = Workers::pool()) -> QCoro::Task<decltype(work())> {
     using Result = decltype(work());
     QFutureWatcher<Result> watcher;
     watcher.setFuture(QtConcurrent::run(pool, std::move(work)));
@@ -111,7 +134,7 @@ const Snapshot& contentOf(const SharedSnapshot::Ptr& published) {
 // so the copies live only in the lambda.
 template <class Store, class Value>
 QCoro::Task<bool> saveOn(QThreadPool* writer, Store store, Value value) {
-    return offThread(
+    return awaitOffThread(
         [store = std::move(store), value = std::move(value)] {
             try {
                 store.save(contentOf(value));
@@ -128,8 +151,8 @@ QCoro::Task<bool> saveOn(QThreadPool* writer, Store store, Value value) {
 DataSyncService::DataSyncService(QObject* parent) : DataSyncService(Options{}, parent) {}
 
 DataSyncService::DataSyncService(Options options, QObject* parent)
-    : QObject(parent), options_(std::move(options)),
-      settings_(AppSettings::open(options_.settingsPath)), store_(options_.container) {
+    : QObject(parent), options_(std::move(options)), settings_(options_.settingsPath),
+      store_(options_.container) {
     // One writer thread: files are synced to disk, which can take long on a busy disk, and
     // writes must land in the order they were made.
     writer_.setMaxThreadCount(1);
@@ -137,36 +160,17 @@ DataSyncService::DataSyncService(Options options, QObject* parent)
     writtenUpdatedAt_ = snapshot().updatedAt;
     writtenIssue_ = snapshot().issue.has_value();
     widgetPreferences_ = WidgetPreferencesStore(options_.container).load();
-    endpoint_ = endpointFrom(*settings_);
-    interval_ = intervalFrom(*settings_);
-    // The file is replaced by renaming, which ends a watch on the file: the folder is watched
-    // too (and its parent while it does not exist yet).
-    connect(&watcher_, &QFileSystemWatcher::fileChanged, this, &DataSyncService::followSettings);
-    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this,
-            &DataSyncService::followSettings);
-    watchSettings();
+    endpoint_ = endpointFrom(settings_);
+    interval_ = intervalFrom(settings_);
+    connect(&settings_, &Settings::changed, this, &DataSyncService::followSettings);
 }
 
-void DataSyncService::watchSettings() {
-    const QString file = settings_->fileName();
-    const QString dir = QFileInfo(file).absolutePath();
-    QStringList paths;
-    if (QFileInfo(file).isFile())
-        paths << file;
-    paths << (QFileInfo(dir).isDir() ? dir : QFileInfo(dir).absolutePath());
-    const QStringList watched = watcher_.files() + watcher_.directories();
-    for (const QString& path : paths) {
-        if (!watched.contains(path) && QFileInfo::exists(path))
-            watcher_.addPath(path);
-    }
-}
-
-// Our own writes land here too; they change nothing, since the values are already ours.
-void DataSyncService::followSettings() {
-    watchSettings();
-    settings_->sync(); // re-reads a file that changed on disk
-    const QString endpoint = endpointFrom(*settings_);
-    const int interval = intervalFrom(*settings_);
+void DataSyncService::followSettings(const QString& key) {
+    if (writingSettings_ ||
+        (key != AppSettings::endpoint.key() && key != AppSettings::interval.key()))
+        return;
+    const QString endpoint = endpointFrom(settings_);
+    const int interval = intervalFrom(settings_);
     if (endpoint == endpoint_ && interval == interval_)
         return;
     try {
@@ -259,7 +263,7 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
         Cycle::Result result = Cycle::merge(std::move(start), std::move(answers), now());
         return Merged{SharedSnapshot::make(std::move(result.snapshot)), result.failed};
     };
-    Merged merged = co_await offThread(std::move(work));
+    Merged merged = co_await awaitOffThread(std::move(work));
     if (!self)
         co_return;
 
@@ -295,27 +299,73 @@ QCoro::Task<> DataSyncService::configure(const QString& endpoint, int interval) 
     return apply(endpoint, interval, nullptr);
 }
 
-// Not a coroutine: validation and key errors must reach the caller before anything changed.
-QCoro::Task<> DataSyncService::apply(const QString& endpoint, int interval, const QString* token) {
-    const std::string text = endpoint.toStdString();
-    Endpoint::validate(text);
+void DataSyncService::check(const QString& endpoint) {
+    if (endpoint.size() > longestEndpoint)
+        throw GatewayError::invalidEndpoint();
+    Endpoint::validate(endpoint.toStdString());
     // Checked before the key is touched: a setting that silently stays old would make the
     // next start talk to the previous gateway.
-    if (!AppSettings::writable(*settings_))
+    if (!settings_.writable())
         throw AppSettings::SettingsError();
+}
+
+// Not a coroutine: validation and key errors must reach the caller before anything changed.
+QCoro::Task<> DataSyncService::apply(const QString& endpoint, int interval, const QString* token) {
+    check(endpoint);
     if (token) {
         std::string key = token->toStdString();
         try {
-            GatewayKeychain::save(key, text);
+            GatewayKeychain::save(key, endpoint.toStdString());
         } catch (...) {
             SecretMemory::wipe(key);
             throw;
         }
         SecretMemory::wipe(key);
     }
+    return commit(endpoint, interval);
+}
 
+QCoro::Task<DataSyncService::Saved> DataSyncService::save(QString endpoint, int interval,
+                                                          std::optional<QString> key) {
+    Saved saved;
+    try {
+        check(endpoint);
+    } catch (const std::exception& e) {
+        saved.failure = QString::fromUtf8(e.what());
+        co_return saved;
+    }
+    if (key) {
+        QPointer<DataSyncService> self(this);
+        // The store may show its prompts and wait for the user's answer: never on this thread.
+        auto work = [k = key->toStdString(), e = endpoint.toStdString()]() mutable {
+            return storeKey(std::move(k), e);
+        };
+        auto writing = awaitOffThread(std::move(work), QThreadPool::globalInstance());
+        const KeyWrite written = co_await std::move(writing); // named, as in savePreferences()
+        if (!self)
+            co_return saved;
+        if (!written.failure.isEmpty()) {
+            saved.failure = written.failure;
+            saved.keyUnanswered = written.code == GatewayKeychain::unanswered;
+            co_return saved;
+        }
+        saved.keyStored = true;
+    }
+    try {
+        commit(endpoint, interval); // the refresh runs on its own
+    } catch (const std::exception& e) {
+        saved.failure = QString::fromUtf8(e.what());
+    }
+    co_return saved;
+}
+
+QCoro::Task<> DataSyncService::commit(const QString& endpoint, int interval) {
     // Saved before anything is adopted: a full or failing disk must not read as success.
-    if (!saveSettings(endpoint, Schedule::clampInterval(interval)))
+    writingSettings_ = true;
+    const bool saved = settings_.set({{AppSettings::endpoint, endpoint},
+                                      {AppSettings::interval, Schedule::clampInterval(interval)}});
+    writingSettings_ = false;
+    if (!saved)
         throw AppSettings::SettingsError();
     ++generation_;
     adopt(endpoint, interval);
@@ -323,22 +373,32 @@ QCoro::Task<> DataSyncService::apply(const QString& endpoint, int interval, cons
     return refresh(true);
 }
 
-bool DataSyncService::saveSettings(const QString& endpoint, int interval) {
-    const std::pair<AppSettings::Key, QVariant> stored[] = {
-        {AppSettings::endpoint, settings_->value(AppSettings::endpoint.key())},
-        {AppSettings::interval, settings_->value(AppSettings::interval.key())}};
-    if (AppSettings::write(*settings_,
-                           {{AppSettings::endpoint, endpoint}, {AppSettings::interval, interval}}))
-        return true;
-    // QSettings keeps a failed write in its cache and would read it back as stored, and the
-    // file watcher would then adopt it: put back what the file holds.
-    for (const auto& [key, value] : stored) {
-        if (value.isValid())
-            settings_->setValue(key.key(), value);
-        else
-            settings_->remove(key.key());
-    }
-    return false;
+void DataSyncService::findKey(const QString& endpoint, QObject* context,
+                              std::function<void(const QString&, bool)> done) {
+    offThread(
+        context,
+        [text = endpoint.toStdString()] {
+            GatewayKeychain::Lookup lookup = GatewayKeychain::find(text);
+            const QString shown = lookup.key ? QString::fromStdString(*lookup.key) : QString();
+            SecretMemory::wipe(lookup.key);
+            return std::pair(shown, lookup.answered);
+        },
+        [done = std::move(done)](std::pair<QString, bool> found) {
+            done(found.first, found.second);
+        });
+}
+
+QString DataSyncService::detectEndpoint() {
+    return QString::fromStdString(Endpoint::detect());
+}
+
+QString DataSyncService::defaultEndpoint() {
+    return QString::fromUtf8(Endpoint::defaultEndpoint.data(),
+                             qsizetype(Endpoint::defaultEndpoint.size()));
+}
+
+QString DataSyncService::groupID() {
+    return QString::fromStdString(SharedContainer::groupID());
 }
 
 bool DataSyncService::adopt(const QString& endpoint, int interval) {

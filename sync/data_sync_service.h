@@ -2,10 +2,8 @@
 // network requests run elsewhere, one after another.
 #pragma once
 
-#include <QFileSystemWatcher>
 #include <QObject>
 #include <QPointer>
-#include <QSettings>
 #include <QString>
 #include <QThreadPool>
 
@@ -13,6 +11,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -21,6 +20,7 @@
 #include "storage/container.h"
 #include "storage/snapshot_store.h"
 #include "storage/widget_preferences.h"
+#include "sync/settings.h"
 #include "sync/shared_snapshot.h"
 
 namespace tessel {
@@ -87,10 +87,38 @@ public:
     // Validates, stores the key (empty deletes it), applies and saves the settings, then
     // starts a refresh with a widget reload and returns its task. Throws GatewayError,
     // AppSettings::SettingsError or KeychainError, having changed no setting (a key store that
-    // did not answer, GatewayKeychain::unanswered, may still store the key).
+    // did not answer, GatewayKeychain::unanswered, may still store the key). The key store is
+    // called on this thread: for tesselctl; a window uses save().
     QCoro::Task<> configure(const QString& endpoint, int interval, const QString& token);
     // The same, leaving the key store as it is.
     QCoro::Task<> configure(const QString& endpoint, int interval);
+
+    // What became of a save(): `failure` is empty when the settings were applied.
+    struct Saved {
+        QString failure;
+        bool keyStored = false; // the key given is in the store now
+        // The store gave no answer; it may still carry the call out.
+        bool keyUnanswered = false;
+    };
+    // configure() for a window, which must keep answering: validates and checks the settings
+    // file at once, writes `key` when given (empty deletes it) off the GUI thread, then applies
+    // the settings and starts a refresh it does not await. Never throws.
+    QCoro::Task<Saved> save(QString endpoint, int interval, std::optional<QString> key);
+
+    // The key stored for `endpoint`, read off the GUI thread (the store may take seconds: its
+    // activation, an unlock prompt). `done(key, known)` runs on the thread of `context` unless
+    // that is gone; `known` is false when the store did not answer, and then `key` is empty.
+    static void findKey(const QString& endpoint, QObject* context,
+                        std::function<void(const QString& key, bool known)> done);
+
+    // The address the user would be offered, read from the gateway's own configuration.
+    static QString detectEndpoint();
+    static QString defaultEndpoint();
+    // The shared container's name, as the widgets know it.
+    static QString groupID();
+
+    // The application's settings file, also the windows' way to it.
+    Settings& settings() { return settings_; }
 
 signals:
     void snapshotChanged();
@@ -105,11 +133,12 @@ signals:
 
 private:
     QCoro::Task<> apply(const QString& endpoint, int interval, const QString* token);
-    // The settings' part of configure(): true when the endpoint changed.
-    bool saveSettings(const QString& endpoint, int interval);
+    // configure()'s checks before anything changes; throws as configure() does.
+    void check(const QString& endpoint);
+    // configure() once the key is in place: saves, adopts and starts the refresh.
+    QCoro::Task<> commit(const QString& endpoint, int interval);
     bool adopt(const QString& endpoint, int interval);
-    void watchSettings();
-    void followSettings();
+    void followSettings(const QString& key);
     static QCoro::Task<> pollingLoop(QPointer<DataSyncService> service);
     // When a written snapshot reloads the widgets: never, when what their footer says of the
     // sync state changes (an issue appears or clears, the data turns current or stale), always.
@@ -122,7 +151,8 @@ private:
     void setStorageIssue(const QString& issue);
 
     Options options_;
-    std::unique_ptr<QSettings> settings_;
+    Settings settings_;
+    bool writingSettings_ = false; // own writes are adopted by configure(), not followed
     SnapshotStore store_;
     SharedSnapshot::Ptr published_;
     bool syncing_ = false;
@@ -133,7 +163,6 @@ private:
     WidgetPreferences widgetPreferences_;
     bool loopStarted_ = false;
     QPointer<BootClockTimer> wait_; // the loop's current wait, restarted on a new interval
-    QFileSystemWatcher watcher_;
     int failures_ = 0;
     // The sync state of the last snapshot written: what the widgets read.
     std::optional<Instant> writtenUpdatedAt_;

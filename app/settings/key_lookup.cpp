@@ -1,10 +1,8 @@
 #include "app/settings/key_lookup.h"
 
-#include <QFutureWatcher>
-#include <QtConcurrent/QtConcurrentRun>
+#include <utility>
 
-#include "gateway/keychain.h"
-#include "gateway/secret_memory.h"
+#include "sync/data_sync_service.h"
 
 namespace tessel {
 
@@ -22,11 +20,8 @@ void KeyLookup::request(const QString& endpoint) {
 
 void KeyLookup::run(const QString& endpoint) {
     running_ = true;
-    using Answer = std::pair<QString, bool>;
-    auto* watcher = new QFutureWatcher<Answer>(this);
-    connect(watcher, &QFutureWatcher<Answer>::finished, this, [this, watcher, endpoint] {
-        const auto [key, known] = watcher->result();
-        watcher->deleteLater();
+    // Heard only while this object lives; a lookup still running then finishes unheard.
+    DataSyncService::findKey(endpoint, this, [this, endpoint](const QString& key, bool known) {
         running_ = false;
         if (waiting_) {
             const QString next = *std::exchange(waiting_, std::nullopt);
@@ -38,13 +33,6 @@ void KeyLookup::run(const QString& endpoint) {
         if (endpoint == latest_)
             emit found(endpoint, key, known);
     });
-    // The watcher dies with this object; a lookup still running then finishes unheard.
-    watcher->setFuture(QtConcurrent::run([text = endpoint.toStdString()] {
-        GatewayKeychain::Lookup lookup = GatewayKeychain::find(text);
-        const QString shown = lookup.key ? QString::fromStdString(*lookup.key) : QString();
-        SecretMemory::wipe(lookup.key);
-        return Answer(shown, lookup.answered);
-    }));
 }
 
 } // namespace tessel

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFormLayout>
-#include <QFutureWatcher>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
@@ -13,7 +12,6 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <optional>
 
@@ -24,11 +22,6 @@
 #include "app/settings/widget_settings_sections.h"
 #include "app/shell_settings.h"
 #include "app/update_controller.h"
-#include "gateway/endpoint.h"
-#include "gateway/errors.h"
-#include "gateway/keychain.h"
-#include "gateway/secret_memory.h"
-#include "storage/container.h"
 #include "sync/data_sync_service.h"
 #include "sync/settings.h"
 #include "ui/local_time.h"
@@ -43,9 +36,6 @@ const QString lookingUp = QStringLiteral("正在读取密钥环…");
 const QString unread = QStringLiteral("无法读取密钥环");
 // Between two read-backs of a key store that does not answer; each read waits its own limit.
 constexpr int readBackPause = 1000;
-// Longer than any address a gateway can have (a host name is at most 253 characters); a pasted
-// page of text is refused instead of being stored and sent to the resolver.
-constexpr qsizetype longestEndpoint = 2048;
 
 // Numeric date and short time in the user's locale.
 QString instant(Instant at) {
@@ -79,6 +69,23 @@ QString feedText(const QString& feed) {
            QStringLiteral(" 的更新清单下载新版本并替换自己。");
 }
 
+void addPrivacy(QVBoxLayout* page) {
+    QFormLayout* privacy =
+        Form::section(page, QStringLiteral("隐私与刷新"), QStringLiteral("privacySection"));
+    privacy->parentWidget()->setFont(Style::caption());
+    for (const QString& text :
+         {QStringLiteral(
+              "只发送 GET 请求，不修改 Tessel 配置、路由或凭证。不读取提供商凭证。共享快照"
+              "仅保留展示字段，不保存网关密钥、请求正文或会话文本。"),
+          QStringLiteral("本机自动检测只读取 settings.json 中的 port。远程地址必须明确填写并使用 "
+                         "HTTPS。失败后指数退避，最长 15 分钟；可随时手动重试。桌面小组件不保证每分"
+                         "钟刷新。")}) {
+        auto* label = new TextLabel(text, 8);
+        label->setAccessibleName(text);
+        privacy->addRow(label);
+    }
+}
+
 } // namespace
 
 SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
@@ -97,15 +104,30 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     auto* page = new QVBoxLayout(content);
     page->setContentsMargins(20, 20, 20, 20);
     page->setSpacing(16);
+    addGateway(page);
+    page->addWidget(new WidgetSettingsSections(sync_, content));
+    addUpdates(page);
+    addShell(page);
+    addDiagnostics(page);
+    addPrivacy(page);
+    page->addStretch(1);
+    Form::alignLabels(content);
+    setWidget(content);
 
-    // Gateway connection.
+    follow();
+    showShellSettings();
+    showDiagnostics();
+    // The height is the window's business: embedded, the form scrolls in what it is given.
+    setMinimumWidth(minimumSide);
+}
+
+void SettingsView::addGateway(QVBoxLayout* page) {
     QFormLayout* gateway =
         Form::section(page, QStringLiteral("Gateway 连接"), QStringLiteral("gatewaySection"));
     endpoint_ = new QLineEdit;
     endpoint_->setObjectName(QStringLiteral("endpoint"));
     endpoint_->setAccessibleName(QStringLiteral("地址"));
-    endpoint_->setPlaceholderText(QString::fromUtf8(Endpoint::defaultEndpoint.data(),
-                                                    qsizetype(Endpoint::defaultEndpoint.size())));
+    endpoint_->setPlaceholderText(DataSyncService::defaultEndpoint());
     gateway->addRow(QStringLiteral("地址"), endpoint_);
     token_ = new QLineEdit;
     token_->setObjectName(QStringLiteral("token"));
@@ -134,9 +156,20 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     message_->hide();
     gateway->addRow(message_);
 
-    page->addWidget(new WidgetSettingsSections(sync_, content));
+    connect(endpoint_, &QLineEdit::textChanged, this, &SettingsView::lookUpKey);
+    connect(endpoint_, &QLineEdit::returnPressed, this, &SettingsView::save);
+    connect(token_, &QLineEdit::returnPressed, this, &SettingsView::save);
+    connect(lookup_, &KeyLookup::found, this, &SettingsView::keyFound);
+    connect(readBack_, &KeyLookup::found, this, &SettingsView::keyReadBack);
+    // Nothing is saved: the user confirms with "保存并连接".
+    connect(detect, &QPushButton::clicked, this,
+            [this] { endpoint_->setText(DataSyncService::detectEndpoint()); });
+    connect(intervalPicker_, &QComboBox::activated, this,
+            [this] { interval_ = intervalPicker_->currentData().toInt(); });
+    connect(save_, &QPushButton::clicked, this, &SettingsView::save);
+}
 
-    // Updates.
+void SettingsView::addUpdates(QVBoxLayout* page) {
     QFormLayout* update =
         Form::section(page, QStringLiteral("更新"), QStringLiteral("updateSection"));
     auto* check = new QPushButton(QStringLiteral("检查更新…"));
@@ -145,8 +178,15 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     Form::button(update, check);
     update->addRow(Form::note(feedText(updates_ ? updates_->feedUrl() : QString()),
                               QStringLiteral("feedNote")));
+    connect(check, &QPushButton::clicked, this, [this] {
+        if (!updates_)
+            return;
+        updates_->setDialogParent(window());
+        updates_->checkForUpdates();
+    });
+}
 
-    // Appearance and start-up.
+void SettingsView::addShell(QVBoxLayout* page) {
     QFormLayout* shell =
         Form::section(page, QStringLiteral("外观与启动"), QStringLiteral("shellSection"));
     appearance_ = Form::picker(shell, QStringLiteral("外观"),
@@ -165,13 +205,36 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     notifyLowQuota_ =
         Form::toggle(shell, QStringLiteral("额度不足时通知"), QStringLiteral("notifyLowQuota"));
 
-    // Diagnostics.
+    // The control keeps the user's choice when the file cannot take it; the message says why.
+    connect(appearance_, &QComboBox::activated, this, [this] {
+        if (settings_)
+            stored(settings_->setAppearance(appearance_->currentData().toString()));
+    });
+    // Switches act on `toggled`: a click, the keyboard and a screen reader's "Toggle" action all
+    // come through it, and the view's own updates are made with its signals blocked.
+    connect(showMenuBar_, &QCheckBox::toggled, this, [this](bool on) {
+        if (settings_)
+            stored(settings_->setShowMenuBar(on));
+    });
+    connect(menuQuota_, &QComboBox::activated, this, [this] {
+        if (settings_)
+            stored(settings_->setMenuQuota(menuQuota_->currentData().toString()));
+    });
+    connect(login_, &QCheckBox::toggled, this, &SettingsView::changeLogin);
+    connect(notifyLowQuota_, &QCheckBox::toggled, this, [this](bool on) {
+        if (settings_)
+            stored(settings_->setNotifyLowQuota(on));
+    });
+    connect(quotaChoices_, &QAbstractItemModel::modelReset, this, &SettingsView::showMenuQuota);
+}
+
+void SettingsView::addDiagnostics(QVBoxLayout* page) {
     diagnostics_ =
         Form::section(page, QStringLiteral("连接诊断"), QStringLiteral("diagnosticsSection"));
     status_ = value(diagnostics_, QStringLiteral("状态"), QStringLiteral("status"));
     version_ = value(diagnostics_, QStringLiteral("Tessel 版本"), QStringLiteral("version"));
     groupID_ = value(diagnostics_, QStringLiteral("App Group"), QStringLiteral("groupID"));
-    groupID_->setText(QString::fromStdString(SharedContainer::groupID()));
+    groupID_->setText(DataSyncService::groupID());
     attemptedAt_ = value(diagnostics_, QStringLiteral("最近尝试"), QStringLiteral("attemptedAt"));
     quotaUpdatedAt_ =
         value(diagnostics_, QStringLiteral("额度读取"), QStringLiteral("quotaUpdatedAt"));
@@ -181,68 +244,9 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
     diagnostics_->addRow(issue_);
     storageIssue_ = warning(QStringLiteral("storageIssue"));
     diagnostics_->addRow(storageIssue_);
+}
 
-    // Privacy.
-    QFormLayout* privacy =
-        Form::section(page, QStringLiteral("隐私与刷新"), QStringLiteral("privacySection"));
-    privacy->parentWidget()->setFont(Style::caption());
-    for (const QString& text :
-         {QStringLiteral(
-              "只发送 GET 请求，不修改 Tessel 配置、路由或凭证。不读取提供商凭证。共享快照"
-              "仅保留展示字段，不保存网关密钥、请求正文或会话文本。"),
-          QStringLiteral("本机自动检测只读取 settings.json 中的 port。远程地址必须明确填写并使用 "
-                         "HTTPS。失败后指数退避，最长 15 分钟；可随时手动重试。桌面小组件不保证每分"
-                         "钟刷新。")}) {
-        auto* label = new TextLabel(text, 8);
-        label->setAccessibleName(text);
-        privacy->addRow(label);
-    }
-    page->addStretch(1);
-    Form::alignLabels(content);
-    setWidget(content);
-
-    connect(endpoint_, &QLineEdit::textChanged, this, &SettingsView::lookUpKey);
-    connect(endpoint_, &QLineEdit::returnPressed, this, &SettingsView::save);
-    connect(token_, &QLineEdit::returnPressed, this, &SettingsView::save);
-    connect(lookup_, &KeyLookup::found, this, &SettingsView::keyFound);
-    connect(readBack_, &KeyLookup::found, this, &SettingsView::keyReadBack);
-    connect(detect, &QPushButton::clicked, this, &SettingsView::detect);
-    connect(intervalPicker_, &QComboBox::activated, this,
-            [this] { interval_ = intervalPicker_->currentData().toInt(); });
-    connect(save_, &QPushButton::clicked, this, &SettingsView::save);
-    connect(check, &QPushButton::clicked, this, [this] {
-        if (!updates_)
-            return;
-        updates_->setDialogParent(window());
-        updates_->checkForUpdates();
-    });
-    connect(appearance_, &QComboBox::activated, this, [this] {
-        if (!settings_)
-            return;
-        if (writable())
-            settings_->setAppearance(appearance_->currentData().toString());
-    });
-    // Switches act on `toggled`: a click, the keyboard and a screen reader's "Toggle" action all
-    // come through it, and the view's own updates are made with its signals blocked.
-    connect(showMenuBar_, &QCheckBox::toggled, this, [this](bool on) {
-        if (!settings_)
-            return;
-        if (writable())
-            settings_->setShowMenuBar(on);
-    });
-    connect(menuQuota_, &QComboBox::activated, this, [this] {
-        if (!settings_)
-            return;
-        if (writable())
-            settings_->setMenuQuota(menuQuota_->currentData().toString());
-    });
-    connect(login_, &QCheckBox::toggled, this, &SettingsView::changeLogin);
-    connect(notifyLowQuota_, &QCheckBox::toggled, this, [this](bool on) {
-        if (!settings_)
-            return;
-        if (writable())
-            settings_->setNotifyLowQuota(on);
-    });
+void SettingsView::follow() {
     if (settings_)
         connect(settings_, &ShellSettings::changed, this, &SettingsView::showShellSettings);
     if (sync_) {
@@ -257,12 +261,6 @@ SettingsView::SettingsView(DataSyncService* sync, ShellSettings* settings,
             showDiagnostics();
     });
     clock->start();
-
-    connect(quotaChoices_, &QAbstractItemModel::modelReset, this, &SettingsView::showMenuQuota);
-    showShellSettings();
-    showDiagnostics();
-    // The height is the window's business: embedded, the form scrolls in what it is given.
-    setMinimumWidth(minimumSide);
 }
 
 void SettingsView::styleSaveButton() {
@@ -328,11 +326,6 @@ void SettingsView::keyFound(const QString& endpoint, const QString& key, bool kn
         save();
 }
 
-void SettingsView::detect() {
-    // Nothing is saved: the user confirms with "保存并连接".
-    endpoint_->setText(QString::fromStdString(Endpoint::detect()));
-}
-
 void SettingsView::save() {
     if (!sync_ || saving_)
         return;
@@ -341,82 +334,43 @@ void SettingsView::save() {
         saveWaiting_ = true;
         return;
     }
-    const QString endpoint = endpoint_->text().trimmed();
-    const int interval = interval_;
-    const QString token = token_->text();
-    try {
-        if (endpoint.size() > longestEndpoint)
-            throw GatewayError::invalidEndpoint();
-        Endpoint::validate(endpoint.toStdString());
-    } catch (const std::exception& e) {
-        setMessage(QString::fromUtf8(e.what()));
-        emit saveFinished();
-        return;
-    }
-    // Before the key is touched, as the service does: a failed save changes nothing.
-    if (!writable()) {
-        emit saveFinished();
-        return;
-    }
+    submit(endpoint_->text().trimmed(), interval_, token_->text());
+}
+
+QCoro::Task<> SettingsView::submit(QString endpoint, int interval, QString token) {
     // A key field the user left as the store gave it needs no store call, so a keyring that
     // is locked or gone cannot block a change of the interval. A key the store did not give is
     // only written when the user typed one: an empty field then is no wish to delete.
-    if (storedKey_ ? token == *storedKey_ : token.isEmpty()) {
-        apply(endpoint, interval);
-        return;
+    std::optional<QString> key;
+    if (storedKey_ ? token != *storedKey_ : !token.isEmpty())
+        key = token;
+    QPointer<SettingsView> self(this);
+    saving_ = key.has_value();
+    save_->setEnabled(!saving_);
+    auto saving = sync_->save(endpoint, interval, key); // named: see DataSyncService::save
+    const DataSyncService::Saved saved = co_await std::move(saving);
+    if (!self)
+        co_return;
+    saving_ = false;
+    save_->setEnabled(true);
+    if (saved.keyStored) {
+        unsettled_.reset(); // this key is in the store now, whatever the earlier call did
+        if (endpoint_->text() == endpoint)
+            storedKey_ = token;
     }
-    saving_ = true;
-    save_->setEnabled(false);
-    using Failure = std::pair<QString, int>;
-    auto* watcher = new QFutureWatcher<Failure>(this);
-    connect(watcher, &QFutureWatcher<Failure>::finished, this,
-            [this, watcher, endpoint, interval, token] {
-                const auto [failure, code] = watcher->result();
-                watcher->deleteLater();
-                saving_ = false;
-                save_->setEnabled(true);
-                if (!failure.isEmpty()) {
-                    setMessage(failure);
-                    if (code == GatewayKeychain::unanswered)
-                        settle({endpoint, interval, token});
-                    emit saveFinished();
-                    return;
-                }
-                unsettled_.reset(); // this key is in the store now, whatever the earlier call did
-                if (endpoint_->text() == endpoint)
-                    storedKey_ = token;
-                apply(endpoint, interval);
-            });
-    // The store may show its prompts and wait for the user's answer: never on this thread.
-    watcher->setFuture(
-        QtConcurrent::run([e = endpoint.toStdString(), t = token.toStdString()]() mutable {
-            Failure failure;
-            try {
-                GatewayKeychain::save(t, e);
-            } catch (const KeychainError& error) {
-                failure = {QString::fromUtf8(error.what()), error.code()};
-            } catch (const std::exception& error) {
-                failure = {QString::fromUtf8(error.what()), 0};
-            }
-            SecretMemory::wipe(t);
-            return failure;
-        }));
-}
-
-void SettingsView::apply(const QString& endpoint, int interval) {
-    configure(endpoint, interval);
+    setMessage(saved.failure.isEmpty() ? QStringLiteral("设置已保存。") : saved.failure);
+    if (saved.keyUnanswered)
+        settle({endpoint, interval, token});
     emit saveFinished();
 }
 
-bool SettingsView::configure(const QString& endpoint, int interval) {
+void SettingsView::configure(const QString& endpoint, int interval) {
     try {
         // The key is already in place; the refresh this starts runs on its own.
         sync_->configure(endpoint, interval);
         setMessage(QStringLiteral("设置已保存。"));
-        return true;
     } catch (const std::exception& e) {
         setMessage(QString::fromUtf8(e.what()));
-        return false;
     }
 }
 
@@ -464,13 +418,9 @@ void SettingsView::setMessage(const QString& message) {
     message_->setVisible(!message.isEmpty());
 }
 
-bool SettingsView::writable() {
-    // Checked before writing: a failed write would linger in QSettings' in-process cache and
-    // read back as if it had been stored. The control keeps the user's choice either way.
-    if (!settings_ || AppSettings::writable(*AppSettings::open(settings_->path())))
-        return true;
-    setMessage(QString::fromUtf8(AppSettings::SettingsError().what()));
-    return false;
+void SettingsView::stored(bool saved) {
+    if (!saved)
+        setMessage(QString::fromUtf8(AppSettings::SettingsError().what()));
 }
 
 void SettingsView::showShellSettings() {

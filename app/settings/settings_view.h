@@ -8,6 +8,8 @@
 #include <QScrollArea>
 #include <QString>
 
+#include <QCoro/QCoroTask>
+
 #include <optional>
 
 class QCheckBox;
@@ -15,6 +17,7 @@ class QComboBox;
 class QFormLayout;
 class QLineEdit;
 class QPushButton;
+class QVBoxLayout;
 
 namespace tessel {
 
@@ -52,15 +55,21 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void addGateway(QVBoxLayout* page);
+    void addUpdates(QVBoxLayout* page);
+    void addShell(QVBoxLayout* page);
+    void addDiagnostics(QVBoxLayout* page);
+    // The service's and the settings' changes, and the clock.
+    void follow();
     void load();
     void styleSaveButton();
     void lookUpKey();
     void keyFound(const QString& endpoint, const QString& key, bool known);
-    void detect();
     void save();
-    void apply(const QString& endpoint, int interval);
-    // Whether configure() took the settings; the message says how it went.
-    bool configure(const QString& endpoint, int interval);
+    // Hands the form to the service and shows how it went.
+    QCoro::Task<> submit(QString endpoint, int interval, QString token);
+    // The settings alone, the key being in place; the message says how it went.
+    void configure(const QString& endpoint, int interval);
     // A save whose key-store call went unanswered: what was asked, until the store tells what
     // it holds.
     struct Attempt {
@@ -75,8 +84,8 @@ private:
     void showMenuQuota();
     void showDiagnostics();
     void changeLogin(bool on);
-    // Whether the settings file can take a value; else the message says why.
-    bool writable();
+    // Says so when the settings file could not take a value.
+    void stored(bool saved);
 
     QPointer<DataSyncService> sync_;
     QPointer<ShellSettings> settings_;

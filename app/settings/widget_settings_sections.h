@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "model/records.h"
-#include "storage/widget_preferences.h"
+#include "model/widget_preferences.h"
 
 class QCheckBox;
 class QComboBox;

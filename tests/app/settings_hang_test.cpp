@@ -167,7 +167,7 @@ TEST(SettingsHang, LargeAnswersNeverHoldTheEventLoop) {
     settings.sync();
     TesselWidgetApp::Options options;
     options.sync.container = dir.path() / "container";
-    options.sync.settingsPath = options.settingsPath = ini;
+    options.sync.settingsPath = ini;
     options.trayWait = std::chrono::milliseconds(0);
     options.trayAvailable = [] { return false; };
 

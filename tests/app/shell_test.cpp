@@ -104,7 +104,6 @@ protected:
         o.sync.settingsPath = settingsPath();
         o.sync.client.requestTimeout = 400ms;
         o.sync.client.resourceTimeout = 1500ms;
-        o.settingsPath = settingsPath();
         return o;
     }
     TesselWidgetApp& shell() {
@@ -693,7 +692,7 @@ TEST_F(Notifier, StoredLowDataAtStartIsNoCrossing) {
 TEST_F(Notifier, TheApplicationFollowsTheSwitchAndAClickShowsTheOverview) {
     TesselWidgetApp::Options options;
     options.sync.container = dir.path() / "container";
-    options.sync.settingsPath = options.settingsPath = settingsPath();
+    options.sync.settingsPath = settingsPath();
     TesselWidgetApp shell(options);
     auto* notifier = shell.findChild<QuotaNotifier*>();
     ASSERT_NE(notifier, nullptr);

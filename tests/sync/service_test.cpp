@@ -241,6 +241,7 @@ TEST_F(Sync, ConfigureWhoseSettingsCannotBeSavedChangesNothing) {
     const rlimit tiny{16, limit.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
     EXPECT_THROW(service().configure("http://127.0.0.1:1", 120), AppSettings::SettingsError);
+    EXPECT_FALSE(service().settings().set(AppSettings::appearance, "light"));
     ::setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(service().endpoint(), before);
@@ -395,8 +396,8 @@ TEST_F(Sync, ConfigureSwitchesGatewayWhileAnAnswerIsPending) {
     for (const auto& file : fs::directory_iterator(container)) // the key stays in the keyring
         EXPECT_EQ(FileIO::read(file.path()).find("k-1"), std::string::npos) << file.path();
     QSettings stored(settingsPath(), QSettings::IniFormat);
-    EXPECT_EQ(AppSettings::value(stored, AppSettings::endpoint).toString(), next);
-    EXPECT_EQ(AppSettings::value(stored, AppSettings::interval).toInt(), 30);
+    EXPECT_EQ(stored.value(AppSettings::endpoint.key()).toString(), next);
+    EXPECT_EQ(stored.value(AppSettings::interval.key()).toInt(), 30);
     EXPECT_FALSE(bus.flush().isEmpty());
 
     // An empty key deletes the stored one; a key saved later is read by the next cycle.
