@@ -139,6 +139,89 @@ std::string quotas(Clock::time_point now) {
     return json{{"data", data}}.dump();
 }
 
+namespace {
+
+struct Totals {
+    std::int64_t input = 0, output = 0, calls = 0;
+    double cost = 0;
+};
+
+// Buckets start at local midnight (today) or at the local midnight `buckets - 1` days ago.
+Clock::time_point firstBucket(int buckets, Clock::duration step, Clock::time_point now) {
+    const std::time_t nowSecs = Clock::to_time_t(now);
+    std::tm midnight{};
+    localtime_r(&nowSecs, &midnight);
+    midnight.tm_hour = midnight.tm_min = midnight.tm_sec = 0;
+    if (step == 24h)
+        midnight.tm_mday -= buckets - 1;
+    midnight.tm_isdst = -1;
+    return Clock::from_time_t(std::mktime(&midnight));
+}
+
+json seriesOf(Clock::time_point since, int buckets, Clock::duration step, Clock::time_point now,
+              Totals& totals) {
+    json series = json::array();
+    for (int i = 0; i < buckets; ++i) {
+        const auto start = since + i * step;
+        if (start > now)
+            break;
+        const double hours = step == 1h ? 1.0 : 24.0;
+        const double load = step == 1h ? activity(start) : activity(start + 15h);
+        // A busy hour is about 1.8 M input and 160 k output tokens.
+        const auto in = static_cast<std::int64_t>(1'800'000 * load * hours / (hours > 1 ? 2.2 : 1));
+        const auto out = static_cast<std::int64_t>(in * 0.088);
+        const double dollars = cents((in * 4.1 + out * 16.0) / 1e6);
+        totals.input += in;
+        totals.output += out;
+        totals.calls += static_cast<std::int64_t>(in / 21'000);
+        totals.cost += dollars;
+        char label[16];
+        const std::time_t secs = Clock::to_time_t(start);
+        std::tm tm{};
+        localtime_r(&secs, &tm);
+        std::strftime(label, sizeof label, step == 1h ? "%H:00" : "%m-%d", &tm);
+        series.push_back({{"label", label},
+                          {"time", iso(start)},
+                          {"input", in},
+                          {"output", out},
+                          {"cost", dollars}});
+    }
+    totals.cost = cents(totals.cost);
+    return series;
+}
+
+json modelsOf(const Totals& totals) {
+    json list = json::array();
+    for (const auto& m : models) {
+        const auto in = static_cast<std::int64_t>(totals.input * m.share);
+        const auto out = static_cast<std::int64_t>(totals.output * m.share);
+        list.push_back({{"id", m.id},
+                        {"name", m.name},
+                        {"provider", m.provider},
+                        {"sub", m.sub},
+                        {"calls", static_cast<std::int64_t>(totals.calls * m.share)},
+                        {"input", in},
+                        {"output", out},
+                        {"cost", cents((in + out) * m.dollarsPerMTok / 1e6)}});
+    }
+    return list;
+}
+
+json agentsOf(const Totals& totals) {
+    json list = json::array();
+    for (const auto& a : agents) {
+        list.push_back({{"id", a.id},
+                        {"name", a.name},
+                        {"calls", static_cast<std::int64_t>(totals.calls * a.share)},
+                        {"input", static_cast<std::int64_t>(totals.input * a.share)},
+                        {"output", static_cast<std::int64_t>(totals.output * a.share)},
+                        {"cost", cents(totals.cost * a.share)}});
+    }
+    return list;
+}
+
+} // namespace
+
 std::optional<std::string> usage(std::string_view period, Clock::time_point now) {
     int buckets;
     Clock::duration step;
@@ -154,83 +237,21 @@ std::optional<std::string> usage(std::string_view period, Clock::time_point now)
     } else {
         return std::nullopt;
     }
-
-    // Buckets start at local midnight (today) or at the local midnight `buckets - 1` days ago.
-    const std::time_t nowSecs = Clock::to_time_t(now);
-    std::tm midnight{};
-    localtime_r(&nowSecs, &midnight);
-    midnight.tm_hour = midnight.tm_min = midnight.tm_sec = 0;
-    if (step == 24h)
-        midnight.tm_mday -= buckets - 1;
-    midnight.tm_isdst = -1;
-    const auto since = Clock::from_time_t(std::mktime(&midnight));
-
-    json series = json::array();
-    std::int64_t input = 0, output = 0, calls = 0;
-    double cost = 0;
-    for (int i = 0; i < buckets; ++i) {
-        const auto start = since + i * step;
-        if (start > now)
-            break;
-        const double hours = step == 1h ? 1.0 : 24.0;
-        const double load = step == 1h ? activity(start) : activity(start + 15h);
-        // A busy hour is about 1.8 M input and 160 k output tokens.
-        const auto in = static_cast<std::int64_t>(1'800'000 * load * hours / (hours > 1 ? 2.2 : 1));
-        const auto out = static_cast<std::int64_t>(in * 0.088);
-        const double dollars = cents((in * 4.1 + out * 16.0) / 1e6);
-        const auto n = static_cast<std::int64_t>(in / 21'000);
-        input += in;
-        output += out;
-        calls += n;
-        cost += dollars;
-        char label[16];
-        const std::time_t secs = Clock::to_time_t(start);
-        std::tm tm{};
-        localtime_r(&secs, &tm);
-        std::strftime(label, sizeof label, step == 1h ? "%H:00" : "%m-%d", &tm);
-        series.push_back({{"label", label},
-                          {"time", iso(start)},
-                          {"input", in},
-                          {"output", out},
-                          {"cost", dollars}});
-    }
-    cost = cents(cost);
-
-    json modelList = json::array();
-    for (const auto& m : models) {
-        const auto in = static_cast<std::int64_t>(input * m.share);
-        const auto out = static_cast<std::int64_t>(output * m.share);
-        modelList.push_back({{"id", m.id},
-                             {"name", m.name},
-                             {"provider", m.provider},
-                             {"sub", m.sub},
-                             {"calls", static_cast<std::int64_t>(calls * m.share)},
-                             {"input", in},
-                             {"output", out},
-                             {"cost", cents((in + out) * m.dollarsPerMTok / 1e6)}});
-    }
-    json agentList = json::array();
-    for (const auto& a : agents) {
-        agentList.push_back({{"id", a.id},
-                             {"name", a.name},
-                             {"calls", static_cast<std::int64_t>(calls * a.share)},
-                             {"input", static_cast<std::int64_t>(input * a.share)},
-                             {"output", static_cast<std::int64_t>(output * a.share)},
-                             {"cost", cents(cost * a.share)}});
-    }
-
+    const auto since = firstBucket(buckets, step, now);
+    Totals totals;
+    json series = seriesOf(since, buckets, step, now, totals);
     return json{{"period", period},
                 {"since", iso(since)},
-                {"calls", calls},
-                {"input", input},
-                {"output", output},
-                {"cache_read", static_cast<std::int64_t>(input * 0.63)},
-                {"cache_write", static_cast<std::int64_t>(input * 0.07)},
-                {"cost", cost},
-                {"unpriced", calls / 97},
-                {"series", series},
-                {"agents", agentList},
-                {"models", modelList}}
+                {"calls", totals.calls},
+                {"input", totals.input},
+                {"output", totals.output},
+                {"cache_read", static_cast<std::int64_t>(totals.input * 0.63)},
+                {"cache_write", static_cast<std::int64_t>(totals.input * 0.07)},
+                {"cost", totals.cost},
+                {"unpriced", totals.calls / 97},
+                {"series", std::move(series)},
+                {"agents", agentsOf(totals)},
+                {"models", modelsOf(totals)}}
         .dump();
 }
 
