@@ -73,11 +73,15 @@ struct RecordInfo {
 
     // Keys mostly come in field order: the search starts after the previous key's field.
     int find(std::string_view key, int previous = -1) const {
-        const std::size_t n = fields.size();
-        for (std::size_t k = 0, i = static_cast<std::size_t>(previous + 1) % n; k < n;
-             ++k, i = i + 1 == n ? 0 : i + 1)
-            if (fields[i].name == key)
-                return static_cast<int>(i);
+        const int n = static_cast<int>(fields.size());
+        for (int k = 0, i = previous + 1; k < n; ++k, ++i) {
+            if (i == n)
+                i = 0;
+            const std::string_view name = fields[static_cast<std::size_t>(i)].name;
+            if (name.size() == key.size() && (key.empty() || name[0] == key[0]) &&
+                std::char_traits<char>::compare(name.data(), key.data(), key.size()) == 0)
+                return i;
+        }
         return -1;
     }
 };

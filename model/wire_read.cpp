@@ -61,6 +61,7 @@ void giveBackMemory(std::size_t documentSize) {
 // A parser and the padded copy of the text it reads.
 struct Parser {
     dom::parser parser{};
+    dom::document document{};
     std::unique_ptr<char[]> buffer{};
     std::size_t capacity = 0;
 
@@ -76,7 +77,7 @@ struct Parser {
                     parser.allocate(std::max<std::size_t>(text.size(), 64), parserDepth))
                 return error;
         }
-        return parser.parse(buffer.get(), text.size(), false).get(root);
+        return parser.parse_into_document(document, buffer.get(), text.size(), false).get(root);
     }
 };
 
@@ -175,36 +176,60 @@ simdjson::error_code parseText(Parser& parser, std::string_view text, dom::eleme
     corrupted(notJson);
 }
 
-// The container `e` is, once its type is known.
-dom::array arrayOf(dom::element e) {
-    dom::array out;
-    [[maybe_unused]] const auto error = e.get(out);
-    return out;
-}
+// simdjson's tape, read directly: one 64-bit word per value (type in the top byte), two for
+// numbers; containers hold the index after their end and their element count.
+struct Tape {
+    const std::uint64_t* words;
+    const std::uint8_t* strings;
 
-dom::object objectOf(dom::element e) {
-    dom::object out;
-    [[maybe_unused]] const auto error = e.get(out);
-    return out;
-}
-
-// Whether a value holds containers nested deeper than `room` levels.
-bool deeper(dom::element e, std::size_t room) {
-    if (e.is_array()) {
-        if (room == 0)
-            return true;
-        for (dom::element child : arrayOf(e))
-            if (deeper(child, room - 1))
-                return true;
-    } else if (e.is_object()) {
-        if (room == 0)
-            return true;
-        for (dom::key_value_pair field : objectOf(e))
-            if (deeper(field.value, room - 1))
-                return true;
+    char type(std::size_t i) const { return static_cast<char>(words[i] >> 56); }
+    std::uint64_t payload(std::size_t i) const { return words[i] & 0x00FF'FFFF'FFFF'FFFF; }
+    // The index after the value at `i`.
+    std::size_t after(std::size_t i) const {
+        switch (type(i)) {
+        case '[':
+        case '{':
+            return static_cast<std::uint32_t>(words[i]);
+        case 'l':
+        case 'u':
+        case 'd':
+            return i + 2;
+        default:
+            return i + 1;
+        }
     }
-    return false;
-}
+    // Elements of an array, key-value pairs of an object (saturated at 2^24 - 1).
+    std::size_t count(std::size_t i) const { return (payload(i) >> 32) & 0xFF'FFFF; }
+    std::string_view string(std::size_t i) const {
+        const std::uint8_t* at = strings + payload(i);
+        std::uint32_t length;
+        std::memcpy(&length, at, sizeof length);
+        return {reinterpret_cast<const char*>(at + sizeof length), length};
+    }
+    std::int64_t integer(std::size_t i) const { return static_cast<std::int64_t>(words[i + 1]); }
+    std::uint64_t unsignedInteger(std::size_t i) const { return words[i + 1]; }
+    double number(std::size_t i) const {
+        double d;
+        std::memcpy(&d, &words[i + 1], sizeof d);
+        return d;
+    }
+
+    // Whether the value at `i` holds containers nested deeper than `room` levels.
+    bool deeper(std::size_t i, std::size_t room) const {
+        std::size_t depth = 0;
+        for (std::size_t k = i, end = after(i); k < end;) {
+            const char t = type(k);
+            if (t == '[' || t == '{') {
+                if (++depth > room)
+                    return true;
+            } else if (t == ']' || t == '}') {
+                --depth;
+            }
+            k += t == 'l' || t == 'u' || t == 'd' ? 2 : 1;
+        }
+        return false;
+    }
+};
 
 // Parsers kept for small documents, shared by the threads. Never destroyed: a program may end
 // (exit() from a library, or main returning) while a worker thread still decodes.
@@ -253,10 +278,14 @@ public:
     Document& operator=(const Document&) = delete;
 
     dom::element root() const { return root_; }
+    Tape tape() const { return {parser_->document.tape.get(), parser_->document.string_buf.get()}; }
+    // The root value's index on the tape.
+    static constexpr std::size_t rootIndex = 1;
 
-    // Called with `depth` containers above `e`: refuses the text if `e` goes beyond the limit.
-    void limit(dom::element e, std::size_t depth) const {
-        if (depth > maxDepth || deeper(e, maxDepth - depth))
+    // Called with `depth` containers above the value at `i`: refuses the text if the value goes
+    // beyond the limit.
+    void limit(std::size_t i, std::size_t depth) const {
+        if (depth > maxDepth || tape().deeper(i, maxDepth - depth))
             refuse(text_);
     }
 
@@ -312,69 +341,75 @@ class Reader {
 public:
     // `keepLists` false: each list holds only its last element, so checking a document costs
     // the memory of one element per level instead of all of them.
-    Reader(const Document& document, bool keepLists) : document_(document), keep_(keepLists) {}
+    Reader(const Document& document, bool keepLists)
+        : document_(document), tape_(document.tape()), keep_(keepLists) {}
 
-    // `at`: where the value is.
-    std::optional<Failure> read(dom::element e, void* target, const Ops* ops, const Step& at) {
+    // The value at tape index `i`, which is at `at`.
+    std::optional<Failure> read(std::size_t i, void* target, const Ops* ops, const Step& at) {
+        const char type = tape_.type(i);
         switch (ops->shape) {
         case Ops::Value:
-            return scalar(e, target, ops, at);
+            return scalar(i, type, target, ops, at);
         case Ops::Record:
-            if (!e.is_object())
-                return mismatch(ops, at);
-            return record(objectOf(e), target, ops->record(), at);
+            if (type != '{')
+                return mismatch(i, ops, at);
+            return record(i, target, ops->record(), at);
         case Ops::List:
-            if (!e.is_array())
-                return mismatch(ops, at);
+            if (type != '[')
+                return mismatch(i, ops, at);
             ops->reset(target);
-            return list(arrayOf(e), target, ops, at);
+            return list(i, target, ops, at);
         default:
-            if (!e.is_object())
-                return mismatch(ops, at);
+            if (type != '{')
+                return mismatch(i, ops, at);
             ops->reset(target);
-            return map(objectOf(e), target, ops, at);
+            return map(i, target, ops, at);
         }
     }
 
 private:
-    std::optional<Failure> scalar(dom::element e, void* target, const Ops* ops, const Step& at) {
+    std::optional<Failure> scalar(std::size_t i, char type, void* target, const Ops* ops,
+                                  const Step& at) {
         Scalar v{Scalar::Null};
-        switch (e.type()) {
-        case dom::element_type::INT64:
-            v = Scalar{Scalar::Integer, false, e.get_int64().value_unsafe()};
+        switch (type) {
+        case 'l':
+            v = Scalar{Scalar::Integer, false, tape_.integer(i)};
             break;
-        case dom::element_type::UINT64:
-            v = Scalar{Scalar::Unsigned, false, 0, e.get_uint64().value_unsafe()};
+        case 'u':
+            v = Scalar{Scalar::Unsigned, false, 0, tape_.unsignedInteger(i)};
             break;
-        case dom::element_type::DOUBLE:
-            v = Scalar{Scalar::Float, false, 0, 0, e.get_double().value_unsafe()};
+        case 'd':
+            v = Scalar{Scalar::Float, false, 0, 0, tape_.number(i)};
             break;
-        case dom::element_type::STRING:
-            v = Scalar{Scalar::String, false, 0, 0, 0, e.get_string().value_unsafe()};
+        case '"':
+            v = Scalar{Scalar::String, false, 0, 0, 0, tape_.string(i)};
             break;
-        case dom::element_type::BOOL:
-            v = Scalar{Scalar::Boolean, e.get_bool().value_unsafe()};
+        case 't':
+        case 'f':
+            v = Scalar{Scalar::Boolean, type == 't'};
             break;
-        case dom::element_type::NULL_VALUE:
+        case 'n':
             break;
         default:
-            return mismatch(ops, at);
+            return mismatch(i, ops, at);
         }
         if (auto problem = ops->scalar(target, v))
             return Failure{problem->kind, at.render(), std::move(problem->description)};
         return std::nullopt;
     }
 
-    std::optional<Failure> record(dom::object object, void* target, const RecordInfo& info,
+    std::optional<Failure> record(std::size_t object, void* target, const RecordInfo& info,
                                   const Step& at) {
         const auto& fields = info.fields;
         std::uint64_t seen = 0;
         std::vector<std::pair<int, Failure>> failures;
         int index = -1;
-        for (dom::key_value_pair pair : object) {
-            index = info.find(pair.key, index);
+        for (std::size_t k = object + 1, end = tape_.after(object) - 1; k < end;) {
+            const std::size_t value = k + 1;
+            k = tape_.after(value);
+            index = info.find(tape_.string(value - 1), index);
             if (index < 0) {
-                document_.limit(pair.value, at.depth + 1);
+                document_.limit(value, at.depth + 1);
                 continue;
             }
             // A repeated key replaces the earlier value, and with it the earlier failure.
@@ -384,14 +419,14 @@ private:
                 std::erase_if(failures, [&](const auto& e) { return e.first == index; });
             const Field& field = fields[static_cast<std::size_t>(index)];
             void* member = static_cast<char*>(target) + field.offset;
-            if (pair.value.is_null()) { // absent: required fields then count as missing
+            if (tape_.type(value) == 'n') { // absent: required fields then count as missing
                 if (field.clear)
                     field.clear(member);
                 continue;
             }
             seen |= bit;
-            auto failure = read(pair.value, field.emplace ? field.emplace(member) : member,
-                                field.ops, Step{.up = &at, .depth = at.depth + 1, .field = &field});
+            auto failure = read(value, field.emplace ? field.emplace(member) : member, field.ops,
+                                Step{.up = &at, .depth = at.depth + 1, .field = &field});
             if (failure)
                 failures.emplace_back(index, std::move(*failure));
         }
@@ -407,43 +442,52 @@ private:
         return std::nullopt;
     }
 
-    std::optional<Failure> list(dom::array array, void* target, const Ops* ops, const Step& at) {
+    std::optional<Failure> list(std::size_t array, void* target, const Ops* ops, const Step& at) {
         if (keep_)
-            ops->reserve(target, array.size());
+            ops->reserve(target, tape_.count(array));
         Step step{.up = &at, .depth = at.depth + 1, .isIndex = true};
-        for (dom::element element : array) {
-            auto failure = read(element, keep_ ? ops->append(target) : ops->replaceLast(target),
-                                ops->element, step);
-            if (failure)
-                return failure;
+        std::optional<Failure> failure;
+        for (std::size_t k = array + 1, end = tape_.after(array) - 1; k < end; k = tape_.after(k)) {
+            if (failure) // the outcome is known; the rest is only held to the nesting limit
+                document_.limit(k, step.depth);
+            else
+                failure = read(k, keep_ ? ops->append(target) : ops->replaceLast(target),
+                               ops->element, step);
             ++step.index;
         }
-        return std::nullopt;
+        return failure;
     }
 
-    std::optional<Failure> map(dom::object object, void* target, const Ops* ops, const Step& at) {
+    std::optional<Failure> map(std::size_t object, void* target, const Ops* ops, const Step& at) {
         std::map<std::string, Failure, std::less<>> failures;
-        for (dom::key_value_pair pair : object) {
-            void* slot = ops->slot(target, std::string(pair.key));
+        for (std::size_t k = object + 1, end = tape_.after(object) - 1; k < end;) {
+            const std::size_t value = k + 1;
+            k = tape_.after(value);
+            const std::string_view key = tape_.string(value - 1);
+            void* slot = ops->slot(target, std::string(key));
             if (!failures.empty())
-                if (auto found = failures.find(pair.key); found != failures.end())
+                if (auto found = failures.find(key); found != failures.end())
                     failures.erase(found);
-            auto failure = read(pair.value, slot, ops->element,
-                                Step{.up = &at, .depth = at.depth + 1, .key = pair.key});
+            auto failure =
+                read(value, slot, ops->element, Step{.up = &at, .depth = at.depth + 1, .key = key});
             if (failure)
-                failures.insert_or_assign(std::string(pair.key), std::move(*failure));
+                failures.insert_or_assign(std::string(key), std::move(*failure));
         }
         if (failures.empty())
             return std::nullopt;
         return std::move(failures.begin()->second);
     }
 
-    static Failure mismatch(const Ops* ops, const Step& at) {
+    // Also a value nobody reads is held to the nesting limit, even where a repeated key
+    // replaces it later.
+    Failure mismatch(std::size_t i, const Ops* ops, const Step& at) const {
+        document_.limit(i, at.depth);
         return Failure{Kind::TypeMismatch, at.render(),
                        std::string("Expected to decode ") + ops->expected + "."};
     }
 
     const Document& document_;
+    Tape tape_;
     bool keep_;
 };
 
@@ -454,9 +498,9 @@ template <class T> T read(std::string_view text, bool keepLists) {
         Reader reader(document, keepLists);
         // The root's step renders as the empty path.
         const Step root{.key = {}};
-        if (auto failure = reader.read(document.root(), &result, opsOf<T>(), root)) {
+        if (auto failure = reader.read(Document::rootIndex, &result, opsOf<T>(), root)) {
             // Nesting beyond the limit anywhere in the text comes first.
-            document.limit(document.root(), 0);
+            document.limit(Document::rootIndex, 0);
             throw DecodingError(failure->kind, failure->path, failure->description);
         }
     }
@@ -467,13 +511,17 @@ json tree(dom::element e) {
     switch (e.type()) {
     case dom::element_type::ARRAY: {
         json out = json::array();
-        for (dom::element child : arrayOf(e))
+        dom::array array;
+        [[maybe_unused]] const auto error = e.get(array);
+        for (dom::element child : array)
             out.push_back(tree(child));
         return out;
     }
     case dom::element_type::OBJECT: {
         json out = json::object();
-        for (dom::key_value_pair field : objectOf(e))
+        dom::object object;
+        [[maybe_unused]] const auto error = e.get(object);
+        for (dom::key_value_pair field : object)
             out[std::string(field.key)] = tree(field.value);
         return out;
     }
@@ -511,7 +559,7 @@ template <class T> T check(std::string_view text) {
 
 json parse(std::string_view text) {
     const Document document(text);
-    document.limit(document.root(), 0);
+    document.limit(Document::rootIndex, 0);
     return tree(document.root());
 }
 
