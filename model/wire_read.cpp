@@ -1,16 +1,13 @@
-// The one reader of JSON text: simdjson's DOM parser checks the whole text, then the records are
-// read from its tape. Its outcomes are those of a strict parser that reads the text in order.
+// The one reader of JSON text: simdjson's DOM parser checks the whole text (wire_document.cpp),
+// then the records are read from its tape.
 #include <atomic>
-#include <charconv>
-#include <cstring>
-#include <memory>
-#include <mutex>
+#include <map>
 
 #include <malloc.h>
 
 #include <nlohmann/json.hpp>
-#include <simdjson.h>
 
+#include "wire_document.h"
 #include "wire_fields.h"
 
 namespace tessel {
@@ -21,22 +18,8 @@ using namespace wire;
 using json = nlohmann::json;
 namespace dom = simdjson::dom;
 
-// Deeper than any record goes; keeps a hostile document from costing gigabytes of nodes.
-constexpr std::size_t maxDepth = 256;
-// simdjson's own limit, above ours: it counts an object one level deeper than an array.
-constexpr std::size_t parserDepth = 2 * maxDepth;
-// Decodes at least this large end by giving their freed memory back to the system; smaller ones
-// reuse the thread's parser.
-constexpr std::size_t largeDocument = 1u << 20;
 // Free heap beyond this after a decode is what an earlier large answer left behind.
 constexpr std::size_t idleFreeHeap = 8u << 20;
-
-constexpr std::string_view notJson = "The given data was not valid JSON.";
-constexpr std::string_view tooDeep = "The given data is nested too deeply.";
-
-[[noreturn]] void corrupted(std::string_view description) {
-    throw DecodingError(Kind::DataCorrupted, "", std::string(description));
-}
 
 // Large answers leave megabytes of freed heap that glibc keeps; hand them back, both right
 // after a large decode and once the large records were dropped: measuring the free heap walks
@@ -57,249 +40,6 @@ void giveBackMemory(std::size_t documentSize) {
         sinceLarge = 0;
     }
 }
-
-// A parser and the padded copy of the text it reads.
-struct Parser {
-    dom::parser parser{};
-    dom::document document{};
-    std::unique_ptr<char[]> buffer{};
-    std::size_t capacity = 0;
-
-    simdjson::error_code parse(std::string_view text, dom::element& root) {
-        if (capacity < text.size() + simdjson::SIMDJSON_PADDING) {
-            capacity = text.size() + simdjson::SIMDJSON_PADDING;
-            buffer = std::make_unique_for_overwrite<char[]>(capacity);
-        }
-        std::memcpy(buffer.get(), text.data(), text.size());
-        std::memset(buffer.get() + text.size(), 0, simdjson::SIMDJSON_PADDING);
-        if (parser.max_depth() != parserDepth) {
-            if (const auto error =
-                    parser.allocate(std::max<std::size_t>(text.size(), 64), parserDepth))
-                return error;
-        }
-        return parser.parse_into_document(document, buffer.get(), text.size(), false).get(root);
-    }
-};
-
-bool fitsInteger(std::string_view digits) {
-    std::int64_t s;
-    std::uint64_t u;
-    const char* first = digits.data();
-    const char* last = first + digits.size();
-    return std::from_chars(first, last, s).ec == std::errc{} ||
-           std::from_chars(first, last, u).ec == std::errc{};
-}
-
-// Integers beyond the 64-bit range are numbers like any other, read as the nearest double;
-// simdjson refuses them, so they are rewritten as decimal fractions. Empty when there are none.
-std::string widenIntegers(std::string_view text) {
-    std::string out;
-    std::size_t copied = 0;
-    bool inString = false;
-    for (std::size_t i = 0; i < text.size();) {
-        const char c = text[i];
-        if (inString) {
-            inString = c == '\\' || c != '"';
-            i += c == '\\' ? 2 : 1;
-            continue;
-        }
-        const bool minus = c == '-';
-        if (!minus && (c < '0' || c > '9')) {
-            inString = c == '"';
-            ++i;
-            continue;
-        }
-        std::size_t end = i + minus;
-        while (end < text.size() && text[end] >= '0' && text[end] <= '9')
-            ++end;
-        const bool integer =
-            end == text.size() || (text[end] != '.' && text[end] != 'e' && text[end] != 'E');
-        if (integer && end - i - minus >= 19 && !fitsInteger(text.substr(i, end - i))) {
-            out.append(text.substr(copied, end - copied));
-            out += ".0";
-            copied = end;
-        }
-        i = end;
-    }
-    if (copied == 0)
-        return {};
-    out.append(text.substr(copied));
-    return out;
-}
-
-simdjson::error_code parseText(Parser& parser, std::string_view text, dom::element& root) {
-    // A byte order mark is allowed before the text, and only there. A NUL byte ends the text,
-    // as it does a C string.
-    if (text.starts_with("\xEF\xBB\xBF"))
-        text.remove_prefix(3);
-    text = text.substr(0, text.find('\0'));
-    auto error = parser.parse(text, root);
-    if (error == simdjson::NUMBER_ERROR) {
-        const std::string widened = widenIntegers(text);
-        if (!widened.empty())
-            error = parser.parse(widened, root);
-    }
-    return error;
-}
-
-// Which failure a strict reader reading in order meets first in text simdjson refused (or
-// found nested too deeply): "too deep" when everything up to the first bracket beyond the
-// limit is a valid beginning, tested by ending the text there with a number and the closing
-// brackets.
-[[noreturn]] void refuse(std::string_view text) {
-    text = text.substr(0, text.find('\0'));
-    std::string closers;
-    bool inString = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else
-                inString = c != '"';
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (closers.size() == maxDepth) {
-                std::string prefix(text.substr(0, i));
-                prefix += " 0";
-                prefix.append(closers.rbegin(), closers.rend());
-                Parser parser;
-                dom::element root;
-                corrupted(parseText(parser, prefix, root) ? notJson : tooDeep);
-            }
-            closers += c == '[' ? ']' : '}';
-        } else if ((c == ']' || c == '}') && !closers.empty()) {
-            closers.pop_back();
-        }
-    }
-    corrupted(notJson);
-}
-
-// simdjson's tape, read directly: one 64-bit word per value (type in the top byte), two for
-// numbers; containers hold the index after their end and their element count.
-struct Tape {
-    const std::uint64_t* words;
-    const std::uint8_t* strings;
-
-    char type(std::size_t i) const { return static_cast<char>(words[i] >> 56); }
-    std::uint64_t payload(std::size_t i) const { return words[i] & 0x00FF'FFFF'FFFF'FFFF; }
-    // The index after the value at `i`.
-    std::size_t after(std::size_t i) const {
-        switch (type(i)) {
-        case '[':
-        case '{':
-            return static_cast<std::uint32_t>(words[i]);
-        case 'l':
-        case 'u':
-        case 'd':
-            return i + 2;
-        default:
-            return i + 1;
-        }
-    }
-    // Elements of an array, key-value pairs of an object (saturated at 2^24 - 1).
-    std::size_t count(std::size_t i) const { return (payload(i) >> 32) & 0xFF'FFFF; }
-    std::string_view string(std::size_t i) const {
-        const std::uint8_t* at = strings + payload(i);
-        std::uint32_t length;
-        std::memcpy(&length, at, sizeof length);
-        return {reinterpret_cast<const char*>(at + sizeof length), length};
-    }
-    std::int64_t integer(std::size_t i) const { return static_cast<std::int64_t>(words[i + 1]); }
-    std::uint64_t unsignedInteger(std::size_t i) const { return words[i + 1]; }
-    double number(std::size_t i) const {
-        double d;
-        std::memcpy(&d, &words[i + 1], sizeof d);
-        return d;
-    }
-
-    // Whether the value at `i` holds containers nested deeper than `room` levels.
-    bool deeper(std::size_t i, std::size_t room) const {
-        std::size_t depth = 0;
-        for (std::size_t k = i, end = after(i); k < end;) {
-            const char t = type(k);
-            if (t == '[' || t == '{') {
-                if (++depth > room)
-                    return true;
-            } else if (t == ']' || t == '}') {
-                --depth;
-            }
-            k += t == 'l' || t == 'u' || t == 'd' ? 2 : 1;
-        }
-        return false;
-    }
-};
-
-// Parsers kept for small documents, shared by the threads. Never destroyed: a program may end
-// (exit() from a library, or main returning) while a worker thread still decodes.
-class Pool {
-public:
-    static std::unique_ptr<Parser> take() {
-        Pool& pool = instance();
-        const std::lock_guard lock(pool.mutex_);
-        if (pool.free_.empty())
-            return std::make_unique<Parser>();
-        auto parser = std::move(pool.free_.back());
-        pool.free_.pop_back();
-        return parser;
-    }
-    static void give(std::unique_ptr<Parser> parser) {
-        Pool& pool = instance();
-        const std::lock_guard lock(pool.mutex_);
-        if (pool.free_.size() < kept)
-            pool.free_.push_back(std::move(parser));
-    }
-
-private:
-    static constexpr std::size_t kept = 4;
-    static Pool& instance() {
-        static Pool& pool = *new Pool;
-        return pool;
-    }
-    std::mutex mutex_;
-    std::vector<std::unique_ptr<Parser>> free_;
-};
-
-// The text, checked whole: valid JSON nested no deeper than the limit. A large document gets a
-// parser of its own, freed with it.
-class Document {
-public:
-    explicit Document(std::string_view text)
-        : text_(text),
-          parser_(text.size() < largeDocument ? Pool::take() : std::make_unique<Parser>()) {
-        if (parseText(*parser_, text, root_)) {
-            release();
-            refuse(text);
-        }
-    }
-    ~Document() { release(); }
-    Document(const Document&) = delete;
-    Document& operator=(const Document&) = delete;
-
-    dom::element root() const { return root_; }
-    Tape tape() const { return {parser_->document.tape.get(), parser_->document.string_buf.get()}; }
-    // The root value's index on the tape.
-    static constexpr std::size_t rootIndex = 1;
-
-    // Called with `depth` containers above the value at `i`: refuses the text if the value goes
-    // beyond the limit.
-    void limit(std::size_t i, std::size_t depth) const {
-        if (depth > maxDepth || tape().deeper(i, maxDepth - depth))
-            refuse(text_);
-    }
-
-private:
-    void release() {
-        if (parser_ && text_.size() < largeDocument)
-            Pool::give(std::move(parser_));
-        parser_.reset();
-    }
-
-    std::string_view text_;
-    std::unique_ptr<Parser> parser_;
-    dom::element root_;
-};
 
 // ---- Typed reading from the document into the records ----
 //
