@@ -1,7 +1,7 @@
 // The reader against the former one: the bytes themselves, and a record-shaped document the
 // bytes steer (valid values of every field, wrong types, nulls, missing and repeated keys, odd
 // numbers, instants and texts, deep nesting, truncation), must give the same records or the
-// same failure through decode, check and parse.
+// same failure through decode, check and parse; whatever decodes must survive a round trip.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -197,9 +197,13 @@ void same(const std::string& a, const std::string& b, std::string_view text) {
     std::abort();
 }
 
+// The same outcome from both readers; what decodes re-encodes to text that reads back to the
+// same text.
 template <class T> void compare(std::string_view text) {
-    same(outcome([&] { return Wire::encode(Wire::decode<T>(text)); }),
-         outcome([&] { return Wire::encode(reference::decode<T>(text)); }), text);
+    const std::string once = outcome([&] { return Wire::encode(Wire::decode<T>(text)); });
+    same(once, outcome([&] { return Wire::encode(reference::decode<T>(text)); }), text);
+    if (once.starts_with("ok "))
+        same(outcome([&] { return Wire::encode(Wire::decode<T>(once.substr(3))); }), once, text);
 }
 
 void compareAll(std::string_view text) {
