@@ -49,6 +49,14 @@ struct Parser {
         }
         return parser.parse_into_document(document, buffer.get(), text.size(), false).get(root);
     }
+
+    // Only the document is read after parsing: the copy of the text and the parser's own
+    // buffers go, so that a large document does not keep them while its records are made.
+    void keepOnlyDocument() {
+        buffer.reset();
+        capacity = 0;
+        parser = dom::parser{};
+    }
 };
 
 namespace {
@@ -187,6 +195,8 @@ Document::Document(std::string_view text)
         release();
         refuse(text);
     }
+    if (text.size() >= largeDocument)
+        parser_->keepOnlyDocument();
 }
 
 Document::~Document() {
