@@ -38,7 +38,7 @@ QList<TrayPopup*> shownPopups() {
 
 // The application's node for screen readers, with the shown tray popup among its windows. Qt
 // leaves popup windows out (a menu's popup is reached through its menu), so the panel, a popup
-// of its own on X11, had no way in from the application.
+// of its own on X11, would have no way in from the application.
 class ApplicationNode : public QAccessibleApplication {
 public:
     int childCount() const override {

@@ -179,8 +179,8 @@ int status(const Args& args, Io& io) {
     tooltip += snapshot.status(now);
     if (snapshot.issue)
         tooltip += "\n" + *snapshot.issue;
-    // The state as the tray shows it; "issue" is the name style sheets of earlier versions use
-    // for "offline". "low" stands beside any of them; "alt" names the one an icon should show.
+    // The state as the tray shows it; "issue" stands beside "offline" for style sheets that match
+    // that name. "low" stands beside any of them; "alt" names the one an icon should show.
     const std::string state = snapshot.issue ? "offline" : snapshot.stale(now) ? "stale" : "ok";
     const bool low = percent && *percent < lowQuotaPercent;
     nlohmann::ordered_json classes = nlohmann::ordered_json::array({state});

@@ -17,7 +17,8 @@ namespace {
 
 constexpr const char* userAgent = "TesselWidget/1.0";
 
-// URL-loading codes as users of the original platform know them.
+// One fixed negative code per kind of transport failure, whatever libcurl calls it, so that
+// the messages and the log tell the failures apart.
 namespace code {
 constexpr int unknown = -1;
 constexpr int badUrl = -1000;

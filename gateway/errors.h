@@ -33,9 +33,8 @@ private:
     std::string description_;
 };
 
-// A transport failure, carrying the URL-loading code users know from the original platform
-// (-1004 refused, -1001 timed out, -1003 host not found, -1005 connection lost, -1200 TLS,
-// -1103 data length exceeds maximum, ...).
+// A transport failure with its fixed code (-1004 refused, -1001 timed out, -1003 host not
+// found, -1005 connection lost, -1200 TLS, -1103 data length exceeds maximum, ...).
 class UrlLoadingError : public std::runtime_error {
 public:
     UrlLoadingError(int code, std::string detail);

@@ -30,7 +30,8 @@ const char* const closedUndeleted = "密钥环的提示已关闭，Gateway 密�
 const char* const maybeSaved = "密钥环未及时响应，密钥可能已保存。";
 const char* const maybeDeleted = "密钥环未及时响应，密钥可能已删除。";
 
-// Items are found by their two attributes alone, whatever schema name an older build wrote.
+// Items are found by their two attributes alone, whatever schema name they were stored under
+// (secret-tool and other clients of the keyring write their own).
 const SecretSchema* schema() {
     static const SecretSchema s = {"net.quorvane.TesselWidget.gateway",
                                    SECRET_SCHEMA_DONT_MATCH_NAME,

@@ -1,16 +1,15 @@
 #include "host/config_sheet.h"
+#include "session/off_thread.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QFutureWatcher>
 #include <QJsonArray>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <utility>
 
@@ -166,22 +165,17 @@ void ConfigSheet::addEntities(const widget::Parameter& p) {
     controls_.insert(p.key, {label, list});
     reading_.insert(p.key);
 
-    // The watcher is the list's child: a sheet closed before the read ends takes it along,
-    // and the result is never heard.
-    auto* watcher = new QFutureWatcher<EntityChoices>(list);
-    connect(watcher, &QFutureWatcher<EntityChoices>::finished, list,
-            [this, list, watcher, key = p.key, chosen] {
-                const EntityChoices choices = watcher->result();
-                watcher->deleteLater();
-                fillEntities(list, key, chosen, choices.present, choices.offered);
-            });
-    watcher->setFuture(QtConcurrent::run([plugin = plugin_, key = p.key, chosen] {
+    auto read = [plugin = plugin_, key = p.key, chosen] {
         EntityChoices choices;
         for (const widget::Entity& e : plugin->entities(key, chosen))
             choices.present.append(e.id);
         choices.offered = plugin->suggestedEntities(key);
         return choices;
-    }));
+    };
+    // Guarded by the list: a sheet closed before the read ends never hears the result.
+    offThread(list, std::move(read), [this, list, key = p.key, chosen](EntityChoices choices) {
+        fillEntities(list, key, chosen, choices.present, choices.offered);
+    });
 }
 
 void ConfigSheet::fillEntities(QListWidget* list, const QString& key, QStringList chosen,

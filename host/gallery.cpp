@@ -2,9 +2,9 @@
 
 #include "host/desktop_route.h"
 #include "host/host.h"
+#include "session/off_thread.h"
 
 #include <QFrame>
-#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,7 +12,6 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <utility>
 
@@ -131,10 +130,13 @@ void Gallery::reread() {
     if (wanted.isEmpty())
         return;
     reading_ = true;
-    auto* watcher = new QFutureWatcher<QList<widget::Entry>>(this);
-    connect(watcher, &QFutureWatcher<QList<widget::Entry>>::finished, this, [this, watcher] {
-        const QList<widget::Entry> entries = watcher->result();
-        watcher->deleteLater();
+    auto read = [wanted] {
+        QList<widget::Entry> entries;
+        for (const auto& [plugin, family] : wanted)
+            entries.append(plugin->snapshot({}, {family, true}));
+        return entries;
+    };
+    offThread(this, std::move(read), [this](const QList<widget::Entry>& entries) {
         reading_ = false;
         for (std::size_t i = 0; i < previews_.size() && i < std::size_t(entries.size()); ++i)
             if (previews_[i].view)
@@ -142,12 +144,6 @@ void Gallery::reread() {
         if (std::exchange(readAgain_, false))
             reread();
     });
-    watcher->setFuture(QtConcurrent::run([wanted] {
-        QList<widget::Entry> entries;
-        for (const auto& [plugin, family] : wanted)
-            entries.append(plugin->snapshot({}, {family, true}));
-        return entries;
-    }));
 }
 
 } // namespace tessel::host

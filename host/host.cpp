@@ -5,16 +5,15 @@
 #include "host/config_sheet.h"
 #include "host/gallery.h"
 #include "host/widget_window.h"
+#include "session/off_thread.h"
 #include "widget_api/desktop_widget.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QScreen>
 #include <QUuid>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace tessel::host {
 
@@ -117,14 +116,11 @@ WidgetWindow* Host::open(const PlacedWidget& stored) {
     actions.runIntent = [this, kind = record.kind](const widget::Intent& intent) {
         if (!intent.perform)
             return;
-        auto* watcher = new QFutureWatcher<void>(this);
-        connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher, kind] {
-            watcher->deleteLater();
+        offThread(this, intent.perform, [this, kind] {
             // The plug-in's own reload request travels on the bus; without one, reload here.
             if (!busConnected())
                 reloadKind(kind);
         });
-        watcher->setFuture(QtConcurrent::run(intent.perform));
     };
     auto* window = new WidgetWindow(record, *plugin, actions);
     windows_.insert(record.id, window);

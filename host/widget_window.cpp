@@ -2,6 +2,7 @@
 
 #include "host/desktop_hints.h"
 #include "session/boot_timer.h"
+#include "session/off_thread.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -11,7 +12,6 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWindow>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -100,27 +100,25 @@ void WidgetWindow::setRecordPosition(const QPoint& position, const QString& scre
 // Timelines are read on a worker thread; one at a time per widget, and a reload that comes
 // while one runs asks once more when it is done.
 void WidgetWindow::requestTimeline() {
-    if (watcher_) {
-        watcher_->setProperty("again", true);
+    if (reading_) {
+        readAgain_ = true;
         return;
     }
     ++requests_;
-    watcher_ = new QFutureWatcher<widget::Timeline>(this);
-    connect(watcher_, &QFutureWatcher<widget::Timeline>::finished, this, [this] {
-        const bool again = watcher_->property("again").toBool();
-        const widget::Timeline timeline = watcher_->result();
-        watcher_->deleteLater();
-        watcher_ = nullptr;
-        apply(timeline);
-        emit timelineApplied(record_.id);
-        if (again)
-            reload();
-    });
+    reading_ = true;
     const widget::WidgetPlugin* plugin = plugin_.plugin;
     const QVariantMap configuration = pluginConfiguration(record_.configuration);
     const widget::Context context{family(), false};
-    watcher_->setFuture(QtConcurrent::run(
-        [plugin, configuration, context] { return plugin->timeline(configuration, context); }));
+    auto read = [plugin, configuration, context] {
+        return plugin->timeline(configuration, context);
+    };
+    offThread(this, std::move(read), [this](const widget::Timeline& timeline) {
+        reading_ = false;
+        apply(timeline);
+        emit timelineApplied(record_.id);
+        if (std::exchange(readAgain_, false))
+            reload();
+    });
 }
 
 void WidgetWindow::apply(const widget::Timeline& timeline) {

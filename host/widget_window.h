@@ -7,7 +7,6 @@
 #include "host/host_settings.h"
 #include "host/plugins.h"
 
-#include <QFutureWatcher>
 #include <QPoint>
 #include <QWidget>
 
@@ -38,7 +37,7 @@ public:
     // How many timelines were asked for; what tests and the benchmark watch.
     int timelineRequests() const { return requests_; }
     // No timeline asked for or awaited.
-    bool idle() const { return !reloads_.pending() && !watcher_; }
+    bool idle() const { return !reloads_.pending() && !reading_; }
 
     // Coalesced: a burst makes one request.
     void reload();
@@ -72,7 +71,8 @@ private:
     widget::Timeline timeline_;
     Coalescer reloads_;
     BootClockTimer* wake_;
-    QFutureWatcher<widget::Timeline>* watcher_ = nullptr;
+    bool reading_ = false;
+    bool readAgain_ = false; // a reload came while reading
     quint64 generation_ = 0;
     int requests_ = 0;
     QPoint pressAt_;

@@ -44,7 +44,7 @@ bool write(QSettings& settings, std::initializer_list<std::pair<Key, QVariant>> 
     for (const auto& [key, value] : values)
         settings.setValue(key.key(), value);
     settings.sync();
-    // A file someone else made (by hand, an older build) is tightened as well.
+    // A file someone else made (by hand, a copied dotfile) is tightened as well.
     const bool tight = ::chmod(QFile::encodeName(settings.fileName()).constData(), 0600) == 0;
     return settings.status() == QSettings::NoError && tight;
 }

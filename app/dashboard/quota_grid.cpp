@@ -1,13 +1,12 @@
 #include "app/dashboard/quota_grid.h"
 
 #include <QFontMetrics>
-#include <QFutureWatcher>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
 #include "app/dashboard/surface.h"
+#include "session/off_thread.h"
 #include "sync/workers.h"
 #include "ui/quota_card.h"
 #include "ui/style.h"
@@ -78,20 +77,21 @@ void QuotaGrid::estimate() {
     if (!quotas || quotas == quotas_)
         return;
     estimating_ = true;
-    auto* watcher = new QFutureWatcher<std::vector<int>>(this);
-    connect(watcher, &QFutureWatcher<std::vector<int>>::finished, this, [this, watcher, quotas] {
-        watcher->deleteLater();
-        estimating_ = false;
-        show(quotas, watcher->future().takeResult());
-        estimate(); // a list that came meanwhile
-    });
-    watcher->setFuture(QtConcurrent::run(Workers::pool(), [quotas, lines = Lines()] {
+    auto heightsOf = [quotas, lines = Lines()] {
         std::vector<int> heights;
         heights.reserve(quotas->size());
         for (const Quota& quota : *quotas)
             heights.push_back(tessel::estimate(quota, lines));
         return heights;
-    }));
+    };
+    offThread(
+        this, std::move(heightsOf),
+        [this, quotas](std::vector<int> heights) {
+            estimating_ = false;
+            show(quotas, std::move(heights));
+            estimate(); // a list that came meanwhile
+        },
+        Workers::pool());
 }
 
 void QuotaGrid::show(Quotas quotas, std::vector<int> estimates) {

@@ -1,10 +1,8 @@
 #include "app/settings/subscription_model.h"
 
-#include <QFutureWatcher>
-#include <QtConcurrent/QtConcurrentRun>
-
 #include <algorithm>
 
+#include "session/off_thread.h"
 #include "sync/data_sync_service.h"
 #include "sync/workers.h"
 
@@ -40,25 +38,26 @@ void SubscriptionModel::follow() {
     if (next == shown_)
         return;
     comparing_ = true;
-    auto* watcher = new QFutureWatcher<bool>(this);
-    connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher, next] {
-        watcher->deleteLater();
-        comparing_ = false;
-        if (watcher->result()) {
-            shown_ = next; // the same rows: views need not know
-        } else {
-            beginResetModel();
-            shown_ = next;
-            endResetModel();
-        }
-        if (std::exchange(again_, false))
-            follow();
-        else
-            emit followed();
-    });
-    watcher->setFuture(QtConcurrent::run(Workers::pool(), [shown = shown_, next] {
+    auto compare = [shown = shown_, next] {
         return sameRows(shown->snapshot().quotas, next->snapshot().quotas);
-    }));
+    };
+    offThread(
+        this, std::move(compare),
+        [this, next](bool same) {
+            comparing_ = false;
+            if (same) {
+                shown_ = next; // the same rows: views need not know
+            } else {
+                beginResetModel();
+                shown_ = next;
+                endResetModel();
+            }
+            if (std::exchange(again_, false))
+                follow();
+            else
+                emit followed();
+        },
+        Workers::pool());
 }
 
 int SubscriptionModel::rowOf(const QString& id) const {

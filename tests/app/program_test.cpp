@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "app/single_instance.h"
 #include "support/app_fixture.h"
 
 using namespace std::chrono_literals;
@@ -121,22 +120,6 @@ TEST_F(Instances, SecondStartHandsItsUrlOverAndACrashLeavesNothingInTheWay) {
     ASSERT_TRUE(next.waitForFinished(10000));
     EXPECT_EQ(next.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(next.exitCode(), 0);
-}
-
-TEST_F(Instances, NoRuntimeDirectoryOfOthers) {
-    // A runtime directory that others may write is not trusted for the channel.
-    test::ScopedEnv runtimeDir{"XDG_RUNTIME_DIR", runtime().string()};
-    const fs::path fallback = "/tmp/tesselwidget-" + std::to_string(geteuid());
-    const bool hadFallback = fs::exists(fallback);
-    fs::permissions(runtime(), fs::perms::all, fs::perm_options::replace);
-    const SingleInstance::Channel channel = SingleInstance::channel();
-    EXPECT_EQ(channel.socketPath.rfind(runtime().string(), 0), std::string::npos);
-    if (!hadFallback)
-        fs::remove(fallback);
-    fs::permissions(runtime(), fs::perms::owner_all, fs::perm_options::replace);
-    EXPECT_EQ(SingleInstance::channel().socketPath, socket().string());
-    EXPECT_EQ(SingleInstance::send(SingleInstance::channel(), "x", std::chrono::milliseconds(100)),
-              SingleInstance::Handover::NoInstance);
 }
 
 // A panel's StatusNotifierWatcher, which makes Qt export its tray icon and menu over D-Bus.

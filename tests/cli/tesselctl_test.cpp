@@ -65,7 +65,7 @@ protected:
 
 } // namespace
 
-TEST_F(Tesselctl, ValidateAndFetchAnswerByExitStatus) {
+TEST_F(Tesselctl, ValidateFetchAndSnapshotAnswerByExitStatus) {
     EXPECT_EQ(run("validate http://localhost:9000/").out, "http://localhost:9000/\n");
     const Result remote = run("validate http://192.168.1.20:3425");
     EXPECT_EQ(remote.status, 1);
@@ -95,9 +95,7 @@ TEST_F(Tesselctl, ValidateAndFetchAnswerByExitStatus) {
     EXPECT_EQ(down.status, 1);
     EXPECT_EQ(down.err, "网络连接失败（-1004），请确认 Tessel 正在运行。\n");
     EXPECT_EQ(down.out, "");
-}
 
-TEST_F(Tesselctl, SnapshotPrintsWhatTheStoreLoadsAndRejectsArguments) {
     // Nothing synced yet is the normal first state, also to a bar that asks every few seconds.
     const Result empty = run("snapshot");
     EXPECT_EQ(empty.out, Wire::encode(Snapshot{}) + "\n");

@@ -1,24 +1,37 @@
+// The client against the test gateway and raw loopback peers, the endpoint rules, and a program
+// that holds the gateway key leaving no core file behind when it crashes.
 #include <gtest/gtest.h>
-
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 #include "gateway/client.h"
+#include "gateway/endpoint.h"
 #include "gateway/errors.h"
 #include "support/temp_dir.h"
 #include "support/test_gateway.h"
+
+extern char** environ;
 
 using namespace tessel;
 using namespace std::chrono_literals;
 using tessel::test::Route;
 using tessel::test::ScopedEnv;
+using tessel::test::TempDir;
 using tessel::test::TestGateway;
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -34,6 +47,15 @@ std::string errorOf(const std::function<void()>& call) {
         return safeError(std::current_exception());
     }
     return "no error";
+}
+
+std::optional<GatewayError> rejection(std::string_view text) {
+    try {
+        Endpoint::validate(text);
+        return std::nullopt;
+    } catch (const GatewayError& e) {
+        return e;
+    }
 }
 
 std::string lost(int code) {
@@ -73,6 +95,76 @@ public:
 private:
     int fd_;
     std::thread thread_;
+};
+
+// Runs `argv` (cores allowed) and aborts it at the handshake `gateway` holds: mid-cycle.
+bool abortWhileAsking(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                      const std::string& input, const fs::path& dir,
+                      const test::TestGateway& gateway, int& status) {
+    std::vector<std::string> envText(env);
+    for (char** e = environ; *e; ++e)
+        envText.emplace_back(*e); // the first of a name wins in getenv
+    std::vector<char*> args, envp;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    for (const auto& e : envText)
+        envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+
+    int pipe[2];
+    if (::pipe(pipe) != 0)
+        return false;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        ::dup2(pipe[0], 0);
+        ::close(pipe[0]);
+        ::close(pipe[1]);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        rlimit core{};
+        ::getrlimit(RLIMIT_CORE, &core);
+        core.rlim_cur = core.rlim_max;
+        ::setrlimit(RLIMIT_CORE, &core);
+        if (::chdir(dir.c_str()) == 0)
+            ::execve(args[0], args.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(pipe[0]);
+    [[maybe_unused]] const ssize_t written = ::write(pipe[1], input.data(), input.size());
+    ::close(pipe[1]);
+    bool asked = false;
+    for (int i = 0; pid > 0 && !asked && i < 6000; ++i) {
+        asked = gateway.requestCount("api/hello") > 0;
+        ::usleep(10000);
+    }
+    if (pid > 0) {
+        ::kill(pid, SIGABRT);
+        ::waitpid(pid, &status, 0);
+    }
+    return asked;
+}
+
+void expectNoCore(int status, const fs::path& dir) {
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_FALSE(WCOREDUMP(status));
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+        EXPECT_NE(entry.path().filename().string().rfind("core", 0), 0u) << entry.path();
+}
+
+class CoreDump : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gateway.on("api/hello", test::Route::json(R"({"name":"tessel","version":"1"})", 200, 600s));
+        rlimit core{};
+        ASSERT_EQ(::getrlimit(RLIMIT_CORE, &core), 0);
+        if (core.rlim_max == 0)
+            GTEST_SKIP() << "core files are switched off for this user";
+    }
+    test::TempDir dir;
+    test::TestGateway gateway;
 };
 
 } // namespace
@@ -206,24 +298,6 @@ TEST(Client, LocalGatewaysBypassAnyProxy) {
     EXPECT_EQ(proxy.requestCount(), 0u);
 }
 
-TEST(Client, ReadsTheSampleGatewayThroughTheRecords) {
-    TestGateway gw;
-    gw.serveSample();
-    const TesselClient client(gw.endpoint(), "k");
-    const auto quotas = client.quotas();
-    ASSERT_GE(quotas.size(), 4u);
-    EXPECT_TRUE(std::any_of(quotas.begin(), quotas.end(), [](const Quota& q) {
-        return q.kind == "balance" && q.balance.has_value();
-    }));
-    EXPECT_TRUE(std::any_of(quotas.begin(), quotas.end(),
-                            [](const Quota& q) { return q.error.has_value(); }));
-
-    // The caller's period names are mapped; others go out unchanged.
-    EXPECT_EQ(client.usage("week").series->size(), 7u);
-    EXPECT_EQ(errorOf([&] { client.usage("year"); }), "Gateway HTTP 400");
-    EXPECT_EQ(gw.requests().back().query, "period=year");
-}
-
 TEST(Client, WorkerThreadsEachUseTheirOwnClient) {
     TestGateway gw;
     gw.serveHello();
@@ -240,3 +314,101 @@ TEST(Client, WorkerThreadsEachUseTheirOwnClient) {
     EXPECT_EQ(passed, 20);
     EXPECT_EQ(gw.requestCount("api/hello"), 20u);
 }
+
+TEST(Endpoint, AcceptsOriginsThatMayCarryTheKeyAndRejectsStructureBeforeInsecurity) {
+    EXPECT_EQ(Endpoint::validate("http://127.0.0.1:3425/").text, "http://127.0.0.1:3425/");
+    const auto v6 = Endpoint::validate("http://[::1]:3425");
+    EXPECT_EQ(v6.host, "::1");
+    EXPECT_EQ(v6.port, "3425");
+    for (const char* ok :
+         {"http://localhost:9000", "https://192.168.1.20", "https://gateway.example.com:8443/"})
+        EXPECT_EQ(rejection(ok), std::nullopt) << ok;
+
+    // Structure is judged before insecurity.
+    const auto invalid = GatewayError::invalidEndpoint();
+    for (const char* bad :
+         {"", " http://127.0.0.1:3425", "HTTP://127.0.0.1:3425", "ftp://127.0.0.1",
+          "http://127.0.0.1:3425/api", "http://127.0.0.1:3425?", "http://127.0.0.1:3425#",
+          "http://user:pw@127.0.0.1:3425", "http://@127.0.0.1:3425", "127.0.0.1:3425",
+          "http://127.0.0.1:3425//", "http://", "http://192.168.1.20:3425/api",
+          "http://127.0.0.1:3425\n", "http://例子.com"})
+        EXPECT_EQ(rejection(bad), invalid) << bad;
+    EXPECT_EQ(rejection(std::string_view("http://127.0.0.1\0.evil.com", 26)), invalid);
+
+    for (const char* remote : {"http://192.168.1.20:3425", "http://LOCALHOST:3425",
+                               "http://127.0.0.2:3425", "http://[::2]:3425"})
+        EXPECT_EQ(rejection(remote), GatewayError::insecureRemote()) << remote;
+}
+
+TEST(Endpoint, DetectReadsOnlyAUsablePortFromTheConfigDirectory) {
+    TempDir config, home;
+    ScopedEnv xdg("XDG_CONFIG_HOME", config.path().string());
+    ScopedEnv homeEnv("HOME", home.path().string());
+    home.write(".config/tessel/settings.json", R"({"port":4100})");
+
+    EXPECT_EQ(Endpoint::detect(), "http://127.0.0.1:3425"); // missing file; HOME not consulted
+    const std::pair<const char*, const char*> cases[] = {
+        {R"({"port":8080,"host":"0.0.0.0","routes":[]})", "http://127.0.0.1:8080"},
+        {R"({"port":65535})", "http://127.0.0.1:65535"},
+        {R"({"port":1})", "http://127.0.0.1:1"},
+        {R"({"port":0})", "http://127.0.0.1:3425"},
+        {R"({"port":65536})", "http://127.0.0.1:3425"},
+        {R"({"port":"8080"})", "http://127.0.0.1:3425"},
+        {R"({"port":8080.5})", "http://127.0.0.1:3425"},
+        {R"({"port":18446744073709551616})", "http://127.0.0.1:3425"},
+        {R"([8080])", "http://127.0.0.1:3425"},
+        {R"({"port":80)", "http://127.0.0.1:3425"},
+        {"", "http://127.0.0.1:3425"},
+    };
+    for (const auto& [file, expected] : cases) {
+        config.write("tessel/settings.json", file);
+        const auto detected = Endpoint::detect();
+        EXPECT_EQ(detected, expected) << file;
+        EXPECT_NO_THROW(Endpoint::validate(detected));
+    }
+    // Nesting beyond the reader's limit is refused like any other damage.
+    config.write("tessel/settings.json",
+                 R"({"port":8081,"x":)" + std::string(300, '[') + std::string(300, ']') + "}");
+    EXPECT_EQ(Endpoint::detect(), "http://127.0.0.1:3425");
+
+    ScopedEnv noXdg("XDG_CONFIG_HOME", std::nullopt);
+    EXPECT_EQ(Endpoint::detect(), "http://127.0.0.1:4100");
+    // A directory where the file should be is unreadable as a file, not a crash.
+    std::filesystem::remove(home.path() / ".config/tessel/settings.json");
+    std::filesystem::create_directories(home.path() / ".config/tessel/settings.json");
+    EXPECT_EQ(Endpoint::detect(), "http://127.0.0.1:3425");
+}
+
+TEST(Errors, MessagesNeverLeakTheirCause) {
+    auto message = [](auto error) { return safeError(std::make_exception_ptr(error)); };
+    EXPECT_EQ(message(GatewayError::http(404)), GatewayError::http(404).errorDescription());
+    EXPECT_EQ(message(std::runtime_error("secret path /home/x")), "读取失败，保留上次有效数据。");
+    EXPECT_EQ(message(42), "读取失败，保留上次有效数据。");
+    EXPECT_EQ(safeError(nullptr), "读取失败，保留上次有效数据。");
+}
+
+TEST_F(CoreDump, TesselctlHoldingAKeyDumpsNoCore) {
+    int status = 0;
+    ASSERT_TRUE(abortWhileAsking(
+        {TESSELCTL_PATH, "fetch", "--endpoint", gateway.endpoint(), "--token-stdin", "hello"}, {},
+        "sk-core-dump-test\n", dir.path(), gateway, status));
+    expectNoCore(status, dir.path());
+}
+
+#ifdef TESSELWIDGET_PATH
+// Without a tray the application opens its dashboard, which starts the first cycle.
+TEST_F(CoreDump, ApplicationInACycleDumpsNoCore) {
+    dir.write("config/quorvane/TesselWidget.ini",
+              "[General]\nendpoint=" + gateway.endpoint() + "\n");
+    fs::create_directories(dir.path() / "run");
+    fs::permissions(dir.path() / "run", fs::perms::owner_all);
+    const std::string home = dir.path().string();
+    int status = 0;
+    ASSERT_TRUE(
+        abortWhileAsking({TESSELWIDGET_PATH},
+                         {"XDG_CONFIG_HOME=" + home + "/config", "XDG_DATA_HOME=" + home + "/data",
+                          "XDG_RUNTIME_DIR=" + home + "/run", "QT_QPA_PLATFORM=offscreen"},
+                         "", dir.path(), gateway, status));
+    expectNoCore(status, dir.path());
+}
+#endif

@@ -133,9 +133,19 @@ protected:
         p.waitForFinished(10000);
         return QString::fromUtf8(p.readAllStandardOutput());
     }
-    void startPlain() {
+    // Places `widgets` and starts the host without waiting for it.
+    void startPlain(const QList<PlacedWidget>& widgets) {
+        ASSERT_TRUE(HostSettings::save(settingsPath(), widgets));
         host.setProcessEnvironment(env);
         host.start(HOST_BINARY, {});
+    }
+    static PlacedWidget placedAt(const char* family, QPoint at) {
+        return {QString(QChar(family[0])), "TesselDesktopWidget", family, at, "", {}};
+    }
+    void click(QPoint at) {
+        ASSERT_FALSE(at.isNull());
+        run("xdotool",
+            {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
     }
     QList<PlacedWidget> placed() { return HostSettings::load(settingsPath()); }
     QString settingsPath() const {
@@ -155,11 +165,8 @@ protected:
 };
 
 TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
-    ASSERT_TRUE(HostSettings::save(settingsPath(),
-                                   {{"s", "TesselDesktopWidget", "small", {20, 30}, "", {}},
-                                    {"m", "TesselDesktopWidget", "medium", {220, 30}, "", {}},
-                                    {"l", "TesselDesktopWidget", "large", {620, 30}, "", {}}}));
-    startPlain();
+    startPlain(
+        {placedAt("small", {20, 30}), placedAt("medium", {220, 30}), placedAt("large", {620, 30})});
     ASSERT_TRUE(test::spin([&] { return windows("Tessel Widget").size() == 3; }, 30000));
     QList<QRect> geometries;
     for (const QString& id : windows("Tessel Widget")) {
@@ -180,11 +187,6 @@ TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
                                         QRect(620, 30, 364, 382)}));
 
     // The large widget's refresh link, a tap elsewhere, then the small one's cycling button.
-    auto click = [&](QPoint at) {
-        ASSERT_FALSE(at.isNull());
-        run("xdotool",
-            {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
-    };
     click(centre(widget::Family::Large, widget::ViewItem::Role::Link, {620, 30}));
     ASSERT_TRUE(test::spin([&] { return openedUrls().size() == 1; }, 20000));
     click({800, 300});
@@ -218,18 +220,13 @@ TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
 // A button's intent that waits for the selection lock another process holds must not keep the
 // host from ending when the session does.
 TEST_F(DesktopTest, AnIntentStuckOnALockDoesNotHoldTheEnd) {
-    ASSERT_TRUE(HostSettings::save(settingsPath(),
-                                   {{"s", "TesselDesktopWidget", "small", {20, 30}, "", {}}}));
-    startPlain();
+    startPlain({placedAt("small", {20, 30})});
     ASSERT_TRUE(test::spin([&] { return windows("Tessel Widget").size() == 1; }, 30000));
     const auto lockFile = *SharedContainer::directory() / ".selection.lock";
     const int lock = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(::flock(lock, LOCK_EX), 0);
-    const QPoint button = centre(widget::Family::Small, widget::ViewItem::Role::Button, {20, 30});
-    ASSERT_FALSE(button.isNull());
-    run("xdotool",
-        {"mousemove", QString::number(button.x()), QString::number(button.y()), "click", "1"});
+    click(centre(widget::Family::Small, widget::ViewItem::Role::Button, {20, 30}));
     // The click's intent is stuck once the kernel lists the host among the lock's waiters.
     const QByteArray waiting =
         QStringLiteral(" -> FLOCK  ADVISORY  WRITE %1 ").arg(host.processId()).toLatin1();
@@ -436,8 +433,7 @@ TEST_F(WaylandDesktopTest, LayerShellWidgetsStayBelowWindowsAndComeBackWhereDrag
     if (!startSway(false))
         GTEST_SKIP() << why;
     ASSERT_TRUE(HostSettings::save(settingsPath(),
-                                   {{"s", "TesselDesktopWidget", "small", {100, 80}, "", {}},
-                                    {"l", "TesselDesktopWidget", "large", {700, 200}, "", {}}}));
+                                   {placedAt("small", {100, 80}), placedAt("large", {700, 200})}));
     // The seat has a pointer before the host asks it for one.
     Pointer pointer(socket, screen);
     ASSERT_TRUE(pointer.ok());
@@ -502,18 +498,15 @@ TEST_F(WaylandDesktopTest, LayerShellWidgetsStayBelowWindowsAndComeBackWhereDrag
 TEST_F(WaylandDesktopTest, WithoutTheLayerShellXWaylandElseOneSentence) {
     if (!startSway(true))
         GTEST_SKIP() << why;
-    ASSERT_TRUE(HostSettings::save(settingsPath(),
-                                   {{"s", "TesselDesktopWidget", "small", {100, 80}, "", {}},
-                                    {"m", "TesselDesktopWidget", "medium", {400, 80}, "", {}}}));
     env.insert("TESSEL_DESKTOP_ROUTE", "xwayland");
     env.insert("DISPLAY", display);
-    startPlain();
+    startPlain({placedAt("small", {100, 80}), placedAt("medium", {400, 80})});
     ASSERT_TRUE(test::spin([&] { return windows("Tessel Widget").size() == 2; }, 30000));
     stopHost();
 
     env.insert("TESSEL_DESKTOP_ROUTE", "none");
     env.remove("DISPLAY");
-    startPlain();
+    startPlain({placedAt("small", {100, 80})});
     EXPECT_TRUE(says("这个桌面无法把小组件固定在桌面上：请安装 XWayland"));
 }
 
@@ -539,13 +532,11 @@ TEST_F(WaylandDesktopTest, OnWestonXWaylandAndOneSentence) {
     const auto listening = QRegularExpression("xserver listening on display (:\\d+)").match(out);
     if (!listening.hasMatch())
         GTEST_SKIP() << "weston did not start headless with XWayland: " << out.toStdString();
-    ASSERT_TRUE(HostSettings::save(settingsPath(),
-                                   {{"s", "TesselDesktopWidget", "small", {100, 80}, "", {}}}));
     env.insert("WAYLAND_DISPLAY", root + "/wayland-1");
     env.insert("XDG_SESSION_TYPE", "wayland");
     env.insert("DISPLAY", listening.captured(1));
     env.remove("QT_QPA_PLATFORM");
-    startPlain();
+    startPlain({placedAt("small", {100, 80})});
     EXPECT_TRUE(says("这个桌面无法把小组件固定在桌面上：请改用 X11 会话登录，或使用 KDE Plasma"));
 }
 
@@ -561,7 +552,11 @@ TEST_F(WaylandDesktopTest, TrayPopupFloatsAtThePanelsSize) {
     appEnv.remove("DBUS_SESSION_BUS_ADDRESS");
     app.setProcessEnvironment(appEnv);
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // The picture mode opens the dashboard and the popup beside a would-be tray icon.
+    // The picture mode opens the dashboard and the popup beside a would-be tray icon; its first
+    // picture goes into a pipe that holds both open until this test reads it.
+    QDir().mkpath(root + "/shots");
+    const QByteArray held = QFile::encodeName(root + "/shots/dashboard.png");
+    ASSERT_EQ(::mkfifo(held.constData(), 0600), 0);
     app.start(APP_BINARY, {"--screenshots", root + "/shots"});
     const QString ipc = QDir(root + "/sway/run")
                             .entryInfoList({"sway-ipc.*"}, QDir::System | QDir::Files)
@@ -579,7 +574,6 @@ TEST_F(WaylandDesktopTest, TrayPopupFloatsAtThePanelsSize) {
         for (const QJsonValue& child : node["floating_nodes"].toArray())
             find(child.toObject(), true);
     };
-    // It shows until the pictures are taken, which is more than a second.
     EXPECT_TRUE(test::spin(
         [&] {
             QProcess tree;
@@ -592,7 +586,18 @@ TEST_F(WaylandDesktopTest, TrayPopupFloatsAtThePanelsSize) {
     ASSERT_FALSE(popup.isNull()) << "no floating popup";
     EXPECT_LE(popup.width(), 330 + 20);
     EXPECT_LE(popup.height(), screen.height() / 2);
-    ASSERT_TRUE(app.waitForFinished(120000));
+    // Read without blocking, the pipe always has its reader: the pictures go on to the end.
+    const int picture = ::open(held.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(picture, 0);
+    char buffer[1 << 16];
+    ASSERT_TRUE(test::spin(
+        [&] {
+            while (::read(picture, buffer, sizeof buffer) > 0) {
+            }
+            return app.state() == QProcess::NotRunning;
+        },
+        120000));
+    ::close(picture);
     EXPECT_EQ(app.exitCode(), 0);
 }
 #endif

@@ -283,7 +283,7 @@ TEST_F(Sync, FirstLaunchWritesNoSettings) {
     EXPECT_EQ(fs::status(fresh).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(fs::status(fresh.parent_path()).permissions(), fs::perms::owner_all);
     EXPECT_EQ(fs::status(dir.path() / "fresh").permissions(), fs::perms::owner_all);
-    // What an older build left open is closed at the next save.
+    // A file and a folder left open to others are closed at the next save.
     fs::permissions(fresh, fs::perms::all & ~fs::perms::others_exec);
     fs::permissions(fresh.parent_path(), fs::perms::all);
     QCoro::waitFor(saving.configure(gateway.endpoint().c_str(), 90));

@@ -22,8 +22,8 @@ const Instant march1 = Instant(std::chrono::seconds(1740816000));
 
 Quota quota(std::vector<QuotaWindow> windows = {}) {
     Quota q;
-    q.provider = "corvid";
-    q.name = "Corvid Max";
+    q.provider = "fernhill";
+    q.name = "Fernhill Grove";
     if (!windows.empty())
         q.windows = std::move(windows);
     return q;
@@ -57,7 +57,7 @@ protected:
     test::ScopedEnv locale{"LC_ALL", "zh_CN.UTF-8"};
 };
 
-TEST_F(Card, HeaderSymbolWarningAndStateLine) {
+TEST_F(Card, HeaderSymbolWarningAndStateLineAndLocalTimesFollowLocaleAndZone) {
     Quota q = quota();
     q.kind = "balance";
     q.balance = "$12.40";
@@ -75,7 +75,7 @@ TEST_F(Card, HeaderSymbolWarningAndStateLine) {
     auto* warning = part<SymbolView>(other, "errorSymbol");
     ASSERT_NE(warning, nullptr);
     EXPECT_EQ(warning->toolTip(), "提供商暂不可用，可能显示缓存数据");
-    EXPECT_EQ(part(other, "title")->text(), "Corvid Max");
+    EXPECT_EQ(part(other, "title")->text(), "Fernhill Grove");
     EXPECT_EQ(part(other, "state"), nullptr); // it has a balance
 
     // No balance, no windows: the state line, which names the error first.
@@ -87,7 +87,24 @@ TEST_F(Card, HeaderSymbolWarningAndStateLine) {
     q.kind = "balance";
     q.windows = std::vector<QuotaWindow>{};
     QuotaCard empty(q, false);
-    EXPECT_EQ(texts(empty), QStringList({"Corvid Max", "不支持或尚未提供余额"}));
+    EXPECT_EQ(texts(empty), QStringList({"Fernhill Grove", "不支持或尚未提供余额"}));
+
+    // Local times follow the locale and the zone (UTC here).
+    const QLocale zh(QLocale::Chinese, QLocale::China);
+    EXPECT_EQ(LocalTime::dateTime(march1, zh), "2025年3月1日 08:00");
+    {
+        test::ScopedEnv shanghai{"TZ", "Asia/Shanghai"};
+        EXPECT_EQ(LocalTime::time(march1, zh), "16:00");
+    }
+    EXPECT_EQ(LocalTime::time(march1, zh), "08:00");
+
+    // The user's locale: LC_ALL, then LC_TIME, then LANG; "C" means en_US.
+    test::ScopedEnv all{"LC_ALL", std::nullopt};
+    test::ScopedEnv time{"LC_TIME", "zh_CN.UTF-8"};
+    test::ScopedEnv lang{"LANG", "de_DE.UTF-8"};
+    EXPECT_EQ(LocalTime::time(march1), "08:00");
+    test::ScopedEnv plain{"LC_TIME", "C"};
+    EXPECT_TRUE(LocalTime::time(march1).endsWith("AM"));
 }
 
 TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
@@ -95,7 +112,7 @@ TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
     five.display = "28 / 100 次";
     five.resetsAt = march1;
     Quota q = quota({five, {.name = "每周", .used = 10}});
-    q.plan = "Max 20x";
+    q.plan = "Grove 12x";
     q.balance = "$3.00";
     q.asOf = march1 + 1h;
     q.readAt = march1 + 2h;
@@ -104,11 +121,11 @@ TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
 
     QuotaCard full(q, false);
     EXPECT_EQ(texts(full),
-              QStringList({"Corvid Max", "Max 20x", "$3.00", "5 小时", "剩余 72%", "28 / 100 次",
-                           reset, "每周", "剩余 90%", "源数据 " + LocalTime::dateTime(march1 + 1h),
-                           "· 延后读取"}));
+              QStringList({"Fernhill Grove", "Grove 12x", "$3.00", "5 小时", "剩余 72%",
+                           "28 / 100 次", reset, "每周", "剩余 90%",
+                           "源数据 " + LocalTime::dateTime(march1 + 1h), "· 延后读取"}));
     QuotaCard compact(q, true);
-    EXPECT_EQ(texts(compact), QStringList({"Corvid Max", "$3.00", "5 小时", "剩余 72%", reset,
+    EXPECT_EQ(texts(compact), QStringList({"Fernhill Grove", "$3.00", "5 小时", "剩余 72%", reset,
                                            "每周", "剩余 90%"}));
 
     // readAt stands in when asOf is absent; the deferred marker lives only inside that row.
@@ -137,7 +154,7 @@ TEST_F(Card, FullShowsEveryRowInOrderAndCompactLeavesOutTheSecondaryOnes) {
     }
 }
 
-TEST_F(Card, ValueTextAndBarUseTheUnclampedPercentage) {
+TEST_F(Card, ValueTextAndBarUseTheUnclampedPercentageAndPaintInTheirTintAtDevicePixels) {
     struct Case {
         QuotaWindow window;
         QString text;
@@ -170,9 +187,8 @@ TEST_F(Card, ValueTextAndBarUseTheUnclampedPercentage) {
         const QPalette p = bar->palette();
         EXPECT_EQ(p.color(QPalette::Highlight), c.low ? Style::orange(p) : Style::mint(p));
     }
-}
 
-TEST_F(Card, BarAndSymbolsPaintInTheirTintAtDevicePixels) {
+    // Bars and symbols paint in their tint at device pixels.
     for (double percent : {14.6, 150.0}) {
         QuotaBar bar(percent);
         bar.resize(200, 6);
@@ -246,26 +262,6 @@ TEST_F(Card, HostileRecordsStayInsideTheirWidth) {
             EXPECT_LE(QFontMetrics(balance->font()).horizontalAdvance(line), 294);
         EXPECT_FALSE(card.grab().isNull());
     }
-}
-
-TEST(LocalTimeText, FollowsLocaleAndZone) {
-    test::app();
-    test::ScopedEnv utc{"TZ", "UTC"};
-    const QLocale zh(QLocale::Chinese, QLocale::China);
-    EXPECT_EQ(LocalTime::dateTime(march1, zh), "2025年3月1日 08:00");
-    {
-        test::ScopedEnv shanghai{"TZ", "Asia/Shanghai"};
-        EXPECT_EQ(LocalTime::time(march1, zh), "16:00");
-    }
-    EXPECT_EQ(LocalTime::time(march1, zh), "08:00");
-
-    // The user's locale: LC_ALL, then LC_TIME, then LANG; "C" means en_US.
-    test::ScopedEnv all{"LC_ALL", std::nullopt};
-    test::ScopedEnv time{"LC_TIME", "zh_CN.UTF-8"};
-    test::ScopedEnv lang{"LANG", "de_DE.UTF-8"};
-    EXPECT_EQ(LocalTime::time(march1), "08:00");
-    test::ScopedEnv plain{"LC_TIME", "C"};
-    EXPECT_TRUE(LocalTime::time(march1).endsWith("AM"));
 }
 
 } // namespace

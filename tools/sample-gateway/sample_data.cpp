@@ -42,11 +42,11 @@ struct Model {
 };
 
 constexpr Model models[] = {
-    {"corvid-large-4", "Corvid Large 4", "corvid", "Corvid Max", 0.42, 6.2},
-    {"lumen-5", "Lumen 5", "lumen", "Lumen Pro", 0.27, 4.8},
-    {"aster-2.5-pro", "Aster 2.5 Pro", "aster", "Aster 团队版", 0.16, 3.9},
-    {"abyss-chat", "Abyss V3", "abyss", "Abyss 余额", 0.10, 0.9},
-    {"corvid-small-4", "Corvid Small 4", "corvid", "Corvid Max", 0.05, 1.6},
+    {"fernhill-oak-3", "Fernhill Oak 3", "fernhill", "Fernhill Grove", 0.42, 6.2},
+    {"nimbrel-wave", "Nimbrel Wave", "nimbrel", "Nimbrel Trail", 0.27, 4.8},
+    {"brindle-1.8-deep", "Brindle 1.8 Deep", "brindle", "Brindle 团队版", 0.16, 3.9},
+    {"brackwell-talk", "Brackwell Talk 2", "brackwell", "Brackwell 余额", 0.10, 0.9},
+    {"fernhill-reed-3", "Fernhill Reed 3", "fernhill", "Fernhill Grove", 0.05, 1.6},
 };
 
 struct Agent {
@@ -82,33 +82,33 @@ std::string hello(std::string_view version) {
 
 std::string quotas(Clock::time_point now) {
     json data = json::array();
-    data.push_back({{"provider", "corvid"},
-                    {"name", "Corvid Max"},
+    data.push_back({{"provider", "fernhill"},
+                    {"name", "Fernhill Grove"},
                     {"kind", "subscription"},
                     {"user", "lin@example.com"},
                     {"alias", "主力订阅"},
-                    {"plan", "Max 20x"},
+                    {"plan", "Grove 12x"},
                     {"from", "oauth"},
                     {"windows", json::array({window("5 小时", 37.5, now + 2h + 14min),
                                              window("7 天", 61.0, now + 76h),
                                              window("7 天 高级模型", 88.0, now + 76h)})},
                     {"readAt", iso(now - 40s)},
                     {"asOf", iso(now - 35s)}});
-    data.push_back({{"provider", "lumen"},
-                    {"name", "Lumen Pro"},
+    data.push_back({{"provider", "nimbrel"},
+                    {"name", "Nimbrel Trail"},
                     {"kind", "subscription"},
                     {"user", "lin@example.com"},
-                    {"plan", "Pro"},
+                    {"plan", "Trail"},
                     {"from", "oauth"},
                     {"windows", json::array({window("5 小时", 12.0, now + 3h + 41min),
                                              window("每周", 45.5, now + 5 * 24h + 6h)})},
                     {"readAt", iso(now - 62s)}});
-    data.push_back({{"provider", "aster"},
-                    {"name", "Aster 团队版"},
+    data.push_back({{"provider", "brindle"},
+                    {"name", "Brindle 团队版"},
                     {"kind", "subscription"},
                     {"user", "team@example.com"},
-                    {"alias", "团队 Aster"},
-                    {"plan", "Business"},
+                    {"alias", "团队 Brindle"},
+                    {"plan", "Crew"},
                     {"from", "apikey"},
                     {"windows", json::array({{{"name", "每日请求"},
                                               {"used", 82.0},
@@ -120,14 +120,14 @@ std::string quotas(Clock::time_point now) {
                                               {"unit", "requests"}}})},
                     {"readAt", iso(now - 3min)},
                     {"readDeferred", true}});
-    data.push_back({{"provider", "abyss"},
-                    {"name", "Abyss 余额"},
+    data.push_back({{"provider", "brackwell"},
+                    {"name", "Brackwell 余额"},
                     {"kind", "balance"},
                     {"from", "apikey"},
                     {"balance", "¥ 86.40"},
                     {"readAt", iso(now - 5min)}});
-    data.push_back({{"provider", "zephyr"},
-                    {"name", "Zephyr 试用"},
+    data.push_back({{"provider", "tolvane"},
+                    {"name", "Tolvane 试用"},
                     {"kind", "subscription"},
                     {"from", "apikey"},
                     {"error", "上游返回 401：密钥已过期"},
