@@ -126,7 +126,13 @@ fs::path directoryOf(const fs::path& file) {
 }
 
 // A complete, synced 0600 temporary file beside `file`; its name is returned.
-std::string writeTemporary(const fs::path& file, const Producer& produce) {
+Identity identityOf(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
+            static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
+}
+
+std::string writeTemporary(const fs::path& file, const Producer& produce, Identity* written) {
     removeLeftovers(file);
     std::string name = (directoryOf(file) / (temporaryPrefix(file) + "XXXXXX")).string();
     // mkostemp opens with O_CREAT | O_EXCL and mode 0600.
@@ -151,6 +157,12 @@ std::string writeTemporary(const fs::path& file, const Producer& produce) {
         });
         if (::fsync(fd.get()) != 0)
             fail(errno, "fsync");
+        struct stat st {};
+        if (written) {
+            if (::fstat(fd.get(), &st) != 0)
+                fail(errno, "fstat");
+            *written = identityOf(st);
+        }
         fd.close();
     } catch (...) {
         ::unlink(name.c_str());
@@ -195,13 +207,21 @@ void writeAtomically(const fs::path& file, std::string_view bytes) {
     replace(file, bytes, std::nullopt);
 }
 
+std::optional<Identity> identity(const fs::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0)
+        return std::nullopt;
+    return identityOf(st);
+}
+
 void replace(const fs::path& file, std::string_view bytes, const std::optional<fs::path>& backup) {
     replace(
         file, [bytes](const Write& write) { write(bytes); }, backup);
 }
 
-void replace(const fs::path& file, const Producer& produce, const std::optional<fs::path>& backup) {
-    const std::string temporary = writeTemporary(file, produce);
+void replace(const fs::path& file, const Producer& produce, const std::optional<fs::path>& backup,
+             Identity* written) {
+    const std::string temporary = writeTemporary(file, produce, written);
     try {
         if (backup) {
             // The old file's bytes are on disk already: a second name costs no copy and no

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -9,6 +10,20 @@
 #include <string_view>
 
 namespace tessel::FileIO {
+
+// What tells one version of a file from another without reading it: device, inode, size and
+// modification time (nanoseconds).
+struct Identity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    bool operator==(const Identity&) const = default;
+};
+
+// The identity of `file` (following links); nothing if it cannot be had.
+std::optional<Identity> identity(const std::filesystem::path& file);
 
 // Shared files are small; anything larger is damage or an attack, not data.
 inline constexpr std::size_t readLimit = 64u << 20;
@@ -31,10 +46,11 @@ void writeAtomically(const std::filesystem::path& file, std::string_view bytes);
 void replace(const std::filesystem::path& file, std::string_view bytes,
              const std::optional<std::filesystem::path>& backup);
 
-// The same with the bytes produced in pieces, handed to the given writer.
+// The same with the bytes produced in pieces, handed to the given writer. `written`, if given,
+// receives the identity of the file written (taken from the file itself before it is renamed).
 using Write = std::function<void(std::string_view)>;
 using Producer = std::function<void(const Write& write)>;
 void replace(const std::filesystem::path& file, const Producer& produce,
-             const std::optional<std::filesystem::path>& backup);
+             const std::optional<std::filesystem::path>& backup, Identity* written = nullptr);
 
 } // namespace tessel::FileIO

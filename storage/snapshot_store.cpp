@@ -1,6 +1,8 @@
 #include "storage/snapshot_store.h"
 
 #include <cerrno>
+#include <map>
+#include <mutex>
 #include <system_error>
 
 #include "model/wire.h"
@@ -71,6 +73,38 @@ bool isValidSnapshot(const std::string& bytes) {
     }
 }
 
+// The snapshot files this process wrote last, by path, with the identity they had when written.
+// Only a file that is still exactly that one may skip the check before it becomes the backup:
+// the process wrote it from a snapshot of the current schema, and what the encoder writes always
+// reads back. A file replaced or rewritten by anyone since has another identity and is checked.
+class Written {
+public:
+    static bool verified(const std::filesystem::path& file) {
+        const auto now = FileIO::identity(file);
+        const std::lock_guard lock(mutex());
+        const auto found = files().find(file.string());
+        return now && found != files().end() && found->second == *now;
+    }
+    static void record(const std::filesystem::path& file, std::optional<FileIO::Identity> id) {
+        const std::lock_guard lock(mutex());
+        if (id)
+            files()[file.string()] = *id;
+        else
+            files().erase(file.string());
+    }
+
+private:
+    // Never destroyed: a worker may still save while the process ends.
+    static std::mutex& mutex() {
+        static auto& m = *new std::mutex;
+        return m;
+    }
+    static std::map<std::string, FileIO::Identity>& files() {
+        static auto& f = *new std::map<std::string, FileIO::Identity>;
+        return f;
+    }
+};
+
 } // namespace
 
 SnapshotStore::SnapshotStore() : directory_(SharedContainer::directory()) {}
@@ -100,19 +134,29 @@ void SnapshotStore::save(const Snapshot& snapshot) const {
     FileIO::makeDirectory(*directory_);
 
     // Only a good current file becomes the backup: damage must never spread to previous.json.
-    std::string current;
-    bool readable = true;
+    const auto file = *directory_ / currentName;
+    bool backup = Written::verified(file);
+    if (!backup) {
+        std::string current;
+        bool readable = true;
+        try {
+            current = FileIO::read(file);
+        } catch (const std::system_error&) {
+            readable = false;
+        }
+        backup = readable && isValidSnapshot(current);
+    } // a large file need not stay while the new one is encoded
+    FileIO::Identity written;
     try {
-        current = FileIO::read(*directory_ / currentName);
-    } catch (const std::system_error&) {
-        readable = false;
+        FileIO::replace(
+            file, [&snapshot](const FileIO::Write& write) { Wire::encode(snapshot, write); },
+            backup ? std::optional(*directory_ / previousName) : std::nullopt, &written);
+    } catch (...) {
+        Written::record(file, std::nullopt);
+        throw;
     }
-    const bool backup = readable && isValidSnapshot(current);
-    std::string().swap(current); // a large file need not stay while the new one is encoded
-    FileIO::replace(
-        *directory_ / currentName,
-        [&snapshot](const FileIO::Write& write) { Wire::encode(snapshot, write); },
-        backup ? std::optional(*directory_ / previousName) : std::nullopt);
+    Written::record(file, snapshot.schema == Snapshot::currentSchema ? std::optional(written)
+                                                                     : std::nullopt);
 }
 
 } // namespace tessel

@@ -1,15 +1,31 @@
-// Runs a fuzz target over the files of its seed corpus, for builds without libFuzzer.
+// Runs a fuzz target over the files of its seed corpus, for builds without libFuzzer; with
+// "--random N", over N inputs of up to 512 pseudo-random bytes (the same ones every run).
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 int main(int argc, char** argv) {
-    int files = 0;
+    long files = 0;
+    if (argc == 3 && std::strcmp(argv[1], "--random") == 0) {
+        std::mt19937_64 random(1);
+        std::string bytes;
+        for (long n = std::atol(argv[2]); files < n; ++files) {
+            bytes.resize(random() % 513);
+            for (char& c : bytes)
+                c = static_cast<char>(random());
+            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                   bytes.size());
+        }
+        argc = 0;
+    }
     for (int i = 1; i < argc; ++i) {
         for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i])) {
             if (!entry.is_regular_file())
@@ -21,6 +37,6 @@ int main(int argc, char** argv) {
             ++files;
         }
     }
-    std::printf("%d inputs\n", files);
+    std::printf("%ld inputs\n", files);
     return files > 0 ? 0 : 1;
 }

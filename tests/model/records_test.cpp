@@ -247,10 +247,18 @@ TEST(Encoding, RoundTripsASnapshotInWholeUtcSecondsAndNeverThrowsOnBrokenText) {
     q.readDeferred = false;
     s.quotas = {q, Quota{.provider = "b", .name = "n", .error = ""}};
     s.usage["7d"] = Usage{.period = "7d", .cost = 0.0};
-    s.usage["7d"].series = std::vector<UsagePoint>{{.label = "a", .time = *s.updatedAt}};
+    // Numbers and instants as they have always been written.
+    s.usage["7d"].series = std::vector<UsagePoint>{
+        {.label = "a", .time = *s.updatedAt, .cost = -0.0},
+        {.label = "b", .time = at("1677-09-21T00:12:44Z"), .input = -7, .cost = 1e-05},
+        {.label = "c", .time = at("2262-04-11T23:47:16Z"), .cost = 1e16}};
 
     const std::string text = Wire::encode(s);
     EXPECT_NE(text.find(R"("updatedAt":"2025-03-01T08:00:00Z")"), std::string::npos) << text;
+    EXPECT_NE(text.find(R"("cost":-0.0},{"label":"b","time":"1677-09-21T00:12:44Z","input":-7,)"
+                        R"("cost":1e-05},{"label":"c","time":"2262-04-11T23:47:16Z","cost":1e+16})"),
+              std::string::npos)
+        << text;
     const auto back = Wire::decode<Snapshot>(text);
     EXPECT_EQ(back.quotas[1].error, "");
     EXPECT_EQ(back.quotas[0].windows->at(0).resetsAt, at("2025-03-01T08:00:00Z"));

@@ -254,6 +254,18 @@ TEST(SnapshotStore, LoadFallsBackAndLogsEachUnreadableFile) {
         store.save(snapshotOf("replacement"));
         EXPECT_EQ(FileIO::read(tmp.path() / "previous.json"), goodPrevious);
     }
+    // Only the file this process wrote last, still with its device, inode, size and time, is
+    // not read again before it becomes the backup: damage that keeps all four goes unseen.
+    const fs::path current = tmp.path() / "snapshot.json";
+    const auto written = FileIO::identity(current).value();
+    std::string bytes = FileIO::read(current);
+    bytes[0] = '[';
+    std::fstream(current, std::ios::in | std::ios::out).write(bytes.data(), 1);
+    const timespec times[] = {{0, UTIME_OMIT},
+                              {written.modifiedSeconds, written.modifiedNanoseconds}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, current.c_str(), times, 0), 0);
+    store.save(snapshotOf("after"));
+    EXPECT_EQ(FileIO::read(tmp.path() / "previous.json"), bytes);
 }
 
 TEST(SnapshotStore, OtherSchemaIsSkippedSilentlyAndNeverBackedUp) {
