@@ -169,7 +169,9 @@ protected:
 TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
     startPlain({placedAt(Family::Small, {20, 30}), placedAt(Family::Medium, {220, 30}),
                 placedAt(Family::Large, {620, 30})});
-    ASSERT_TRUE(test::spin([&] { return windows("Tessel Widget").size() == 3; }, 30000));
+    ASSERT_TRUE(test::spin([&] { return windows("Tessel Widget").size() == 3; }, 30000))
+        << windows("Tessel Widget").size() << " windows; host " << host.state() << ": "
+        << host.readAllStandardError().toStdString();
     QList<QRect> geometries;
     for (const QString& id : windows("Tessel Widget")) {
         QMap<QString, int> at;
