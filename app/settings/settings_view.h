@@ -38,8 +38,6 @@ public:
     SettingsView(DataSyncService* sync, ShellSettings* settings, UpdateController* updates,
                  QWidget* parent = nullptr);
 
-    // The program the login item starts; the running binary unless set.
-    void setLoginProgram(const QString& program) { loginProgram_ = program; }
     // Whether the key of the address in the field is still being read.
     bool lookingUpKey() const;
     bool saving() const { return saving_; }
