@@ -186,7 +186,6 @@ TEST(KeychainPrompt, SavingWaitsForThePromptAndSaysWhatBecameOfTheKey) {
 TEST(KeychainUnavailable, LoadIsAbsentAndSaveFailsClearlyWithoutHanging) {
     if (!flagSet("TESSEL_KEYCHAIN_UNAVAILABLE"))
         GTEST_SKIP() << "runs only in the registration without a session bus";
-    const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(GatewayKeychain::load("http://127.0.0.1:3425"), std::nullopt);
     for (const std::string key : {"sk-1", ""}) {
         try {
@@ -196,6 +195,4 @@ TEST(KeychainUnavailable, LoadIsAbsentAndSaveFailsClearlyWithoutHanging) {
             EXPECT_STREQ(e.what(), "无法保存 Gateway 密钥：系统密钥环不可用。");
         }
     }
-    // Not a speed limit: a hang would take the whole test time-out instead.
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
 }
