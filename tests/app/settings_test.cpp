@@ -248,17 +248,13 @@ TEST_F(SettingsForm, KeyFieldFollowsTheAddressAndSaveAppliesTrimmedSettings) {
 
     // Refused addresses: the validation message, nothing stored, the key store untouched.
     GatewayKeychain::save("k3", endpoint.toStdString());
-    const QString invalid = QStringLiteral("请输入不含路径、凭证或查询参数的 Gateway 地址。");
-    const std::pair<QString, QString> refused[] = {
-        {QStringLiteral("http://127.0.0.1:3425 /"), invalid},
-        {QStringLiteral("http://") + QString(100000, u'a'), invalid},
-        {QStringLiteral("http://gateway.example.org"), QStringLiteral("远程 Gateway 需要 HTTPS。")},
-    };
-    for (const auto& [text, expected] : refused) {
+    for (const QString& text :
+         {QStringLiteral("http://127.0.0.1:3425 /"), "http://" + QString(100000, u'a')}) {
         address->setText(text);
         token->setText(QStringLiteral("other"));
         save();
-        EXPECT_EQ(message(), expected) << text.left(40).toStdString();
+        EXPECT_EQ(message(), QStringLiteral("请输入不含路径、凭证或查询参数的 Gateway 地址。"))
+            << text.left(40).toStdString();
     }
     EXPECT_EQ(storedSetting(AppSettings::endpoint).toString(), endpoint);
     EXPECT_EQ(sync().endpoint(), endpoint);
