@@ -92,7 +92,6 @@ TEST(SettingsHang, LookupAndSaveNeverBlockTheEventLoop) {
     emit interval->activated(interval->currentIndex());
     ASSERT_TRUE(form.save(QStringLiteral("secret")));
     EXPECT_GT(form.ticks, 20);
-    EXPECT_TRUE(form.view.findChild<QLabel*>("message")->isVisible());
     // The service never answered its opening: nothing was sent, nothing changed.
     EXPECT_EQ(form.message(), QStringLiteral("无法保存 Gateway 密钥：系统密钥环不可用。"));
     EXPECT_EQ(form.sync.endpoint(), before);

@@ -218,8 +218,6 @@ TEST_F(SettingsForm, KeyFieldFollowsTheAddressAndSaveAppliesTrimmedSettings) {
 
     address->setFocus();
     QTest::keyClick(address, Qt::Key_Slash);
-    EXPECT_TRUE(token->isReadOnly()); // asked off the GUI thread; the field says so meanwhile
-    EXPECT_EQ(token->placeholderText(), QStringLiteral("正在读取密钥环…"));
     EXPECT_TRUE(spin([&] { return !view().lookingUpKey(); }));
     EXPECT_EQ(token->text(), QString());
     QTest::keyClick(address, Qt::Key_Backspace);
