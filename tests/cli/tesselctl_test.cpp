@@ -88,7 +88,6 @@ TEST_F(Tesselctl, ValidateFetchAndSnapshotAnswerByExitStatus) {
     const std::size_t asked = gateway.requestCount("v1/tessel/quotas");
     EXPECT_EQ(run("fetch quotas").status, 0);
     EXPECT_EQ(gateway.requestCount("v1/tessel/quotas"), asked + 1);
-    EXPECT_NE(run("--help").out.find("usage today|7d|30d"), std::string::npos);
 
     const Result down = run(QStringLiteral("fetch --endpoint http://127.0.0.1:%1 quotas")
                                 .arg(test::TestGateway::closedPort()));

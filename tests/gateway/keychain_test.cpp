@@ -53,22 +53,12 @@ std::vector<std::string> itemLabels(const std::string& account) {
     return labels;
 }
 
+// scripts/with-keyring's keyring is unlocked with a password: it has a default collection.
 class KeychainService : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!flagSet("TESSEL_SECRET_SERVICE"))
             GTEST_SKIP() << "no Secret Service (run through scripts/test)";
-        // A keyring unlocked with an empty password has none, and storing would need a prompt.
-        SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, nullptr);
-        SecretCollection* collection =
-            service ? secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT,
-                                                       SECRET_COLLECTION_NONE, nullptr, nullptr)
-                    : nullptr;
-        g_clear_object(&service);
-        if (!collection)
-            GTEST_SKIP() << "this keyring has no default collection; keychain_test_private_keyring "
-                            "covers these cases";
-        g_object_unref(collection);
     }
 };
 
@@ -186,7 +176,6 @@ TEST(KeychainPrompt, SavingWaitsForThePromptAndSaysWhatBecameOfTheKey) {
 TEST(KeychainUnavailable, LoadIsAbsentAndSaveFailsClearlyWithoutHanging) {
     if (!flagSet("TESSEL_KEYCHAIN_UNAVAILABLE"))
         GTEST_SKIP() << "runs only in the registration without a session bus";
-    const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(GatewayKeychain::load("http://127.0.0.1:3425"), std::nullopt);
     for (const std::string key : {"sk-1", ""}) {
         try {
@@ -196,6 +185,4 @@ TEST(KeychainUnavailable, LoadIsAbsentAndSaveFailsClearlyWithoutHanging) {
             EXPECT_STREQ(e.what(), "无法保存 Gateway 密钥：系统密钥环不可用。");
         }
     }
-    // Not a speed limit: a hang would take the whole test time-out instead.
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
 }

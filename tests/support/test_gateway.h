@@ -16,8 +16,7 @@ namespace tessel::test {
 
 struct RecordedRequest {
     std::string method;
-    std::string path;  // decoded, with the leading "/"
-    std::string query; // raw text after "?", empty when none
+    std::string path; // decoded, with the leading "/"
     bool hasQuery = false;
     std::multimap<std::string, std::string> params; // decoded query items
     std::vector<std::pair<std::string, std::string>> headers;
