@@ -309,11 +309,11 @@ void SettingsView::lookUpKey() {
     token_->setReadOnly(true);
     token_->setPlaceholderText(lookingUp);
     token_->setAccessibleDescription(lookingUp);
-    lookup_->request(endpoint_->text());
+    lookup_->request(endpoint_->text().trimmed());
 }
 
 void SettingsView::keyFound(const QString& endpoint, const QString& key, bool known) {
-    if (endpoint != endpoint_->text())
+    if (endpoint != endpoint_->text().trimmed())
         return;
     if (known)
         storedKey_ = key;
@@ -355,7 +355,7 @@ QCoro::Task<> SettingsView::submit(QString endpoint, int interval, QString token
     save_->setEnabled(true);
     if (saved.keyStored) {
         unsettled_.reset(); // this key is in the store now, whatever the earlier call did
-        if (endpoint_->text() == endpoint)
+        if (endpoint_->text().trimmed() == endpoint)
             storedKey_ = token;
     }
     setMessage(saved.failure.isEmpty() ? QStringLiteral("设置已保存。") : saved.failure);
@@ -393,7 +393,7 @@ void SettingsView::keyReadBack(const QString& endpoint, const QString& key, bool
         return;
     }
     const Attempt attempt = *std::exchange(unsettled_, std::nullopt);
-    if (endpoint_->text() == attempt.endpoint && !lookup_->pending()) {
+    if (endpoint_->text().trimmed() == attempt.endpoint && !lookup_->pending()) {
         storedKey_ = key;
         if (!token_->isModified())
             token_->setText(key);
