@@ -1,6 +1,7 @@
-// The widget host's memory with 1, 5 and 20 placed widgets against a minimal Qt Widgets program
-// that shows one frameless window (this binary with --baseline), and the host's wake-ups while
-// it idles between reloads. scripts/bench-host runs it on a real X server (Xvfb).
+// The widget host's memory with 1, 5 and 20 placed widgets over the realistic data at 1x, 10x
+// and 100x against a minimal Qt Widgets program that shows one frameless window (this binary
+// with --baseline), and the host's wake-ups while it idles between reloads. scripts/bench-host runs
+// it on a real X server (Xvfb).
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -16,7 +17,9 @@
 #include <thread>
 
 #include "host/host_settings.h"
+#include "pairs.h"
 #include "ready_program.h"
+#include "storage/snapshot_store.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -67,9 +70,9 @@ Run run(const std::string& program, const char* argument, std::chrono::milliseco
     return result;
 }
 
-std::map<int, double> rss; // widgets placed -> KiB; 0 is the baseline
+std::map<std::pair<int, int>, double> rss; // (widgets placed, scale) -> KiB; 0 widgets: baseline
 
-void measure(benchmark::State& state, int widgets) {
+void measure(benchmark::State& state, int widgets, int scale = 0) {
     Run last;
     for (auto _ : state) {
         tessel::test::TempDir dir;
@@ -84,6 +87,8 @@ void measure(benchmark::State& state, int widgets) {
                            "",
                            {}});
         tessel::host::HostSettings::save(tessel::host::HostSettings::path(), placed);
+        if (scale > 0)
+            tessel::SnapshotStore().save(tessel::bench::realisticSnapshot(scale));
         last = widgets == 0 ? run(self, "--baseline", std::chrono::seconds(3))
                             : run(TESSEL_WIDGET_HOST, nullptr, std::chrono::seconds(3));
         if (!last.ok) {
@@ -92,13 +97,13 @@ void measure(benchmark::State& state, int widgets) {
         }
         state.SetIterationTime(last.seconds);
     }
-    rss[widgets] = last.rssKiB;
+    rss[{widgets, scale}] = last.rssKiB;
     state.counters["rss_KiB"] = last.rssKiB;
     state.counters["idle_wakeups_per_s"] = last.wakeupsPerSecond;
-    if (widgets > 0 && rss.count(0) && rss[0] > 0)
-        state.counters["rss_ratio"] = last.rssKiB / rss[0];
-    if (widgets > 1 && rss.count(1))
-        state.counters["KiB_per_further_widget"] = (last.rssKiB - rss[1]) / (widgets - 1);
+    if (widgets > 0 && rss.count({0, 0}) && rss[{0, 0}] > 0)
+        state.counters["rss_ratio"] = last.rssKiB / rss[{0, 0}];
+    if (widgets > 1 && rss.count({1, scale}))
+        state.counters["KiB_per_further_widget"] = (last.rssKiB - rss[{1, scale}]) / (widgets - 1);
 }
 
 void BM_BaselineFramelessWindow(benchmark::State& state) {
@@ -110,12 +115,11 @@ BENCHMARK(BM_BaselineFramelessWindow)
     ->Iterations(3);
 
 void BM_Host(benchmark::State& state) {
-    measure(state, int(state.range(0)));
+    measure(state, int(state.range(0)), int(state.range(1)));
 }
 BENCHMARK(BM_Host)
-    ->Arg(1)
-    ->Arg(5)
-    ->Arg(20)
+    ->ArgNames({"widgets", "scale"})
+    ->ArgsProduct({{1, 5, 20}, {1, 10, 100}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);

@@ -1,6 +1,7 @@
-// The widget plug-in's two costs against their floors, in one run: one timeline entry from the
-// shared files against reading the same two files raw, and one large widget drawn into an image
-// against an empty widget of the same size.
+// The widget plug-in's costs against their floors, in one run: one timeline entry from the shared
+// files against reading the same two files raw (also over the realistic data at 1x, 10x and 100x,
+// for the first entry of a reload burst and for a further one, with the heap a further held entry
+// adds), and one large widget drawn into an image against an empty widget of the same size.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -9,9 +10,13 @@
 
 #include <fstream>
 #include <iterator>
+#include <malloc.h>
+#include <map>
 
+#include "bench/pairs.h"
 #include "bench/ratio.h"
 #include "model/wire.h"
+#include "storage/file_io.h"
 #include "storage/snapshot_store.h"
 #include "storage/widget_preferences.h"
 #include "support/temp_dir.h"
@@ -71,6 +76,54 @@ void BM_MakeEntry(benchmark::State& state) {
         benchmark::DoNotOptimize(Provider::makeEntry({}, dir));
 }
 BENCHMARK(BM_MakeEntry)->UseRealTime();
+
+const std::filesystem::path& scaled(int scale) {
+    static std::map<int, test::TempDir> dirs;
+    const std::filesystem::path& directory = dirs[scale].path();
+    if (!std::filesystem::exists(directory / "snapshot.json")) {
+        SnapshotStore(directory).save(bench::realisticSnapshot(scale));
+        WidgetPreferencesStore(directory).save({});
+    }
+    return directory;
+}
+
+void entryVsRead(benchmark::State& state, bool further) {
+    const auto& dir = scaled(int(state.range(0)));
+    // A widget of the burst that already holds its entry.
+    const Entry first = further ? Provider::makeEntry({}, dir) : Provider::placeholder();
+    bench::interleaved(
+        state,
+        [&] {
+            benchmark::DoNotOptimize(FileIO::read(dir / "snapshot.json"));
+            benchmark::DoNotOptimize(FileIO::read(dir / "widget-preferences.json"));
+        },
+        [&] { benchmark::DoNotOptimize(Provider::makeEntry({}, dir)); });
+}
+void BM_FirstEntryVsRead(benchmark::State& state) {
+    entryVsRead(state, false);
+}
+void BM_FurtherEntryVsRead(benchmark::State& state) {
+    entryVsRead(state, true);
+}
+BENCHMARK(BM_FirstEntryVsRead)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
+BENCHMARK(BM_FurtherEntryVsRead)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
+
+// What 20 placed widgets keep of their entries beyond the first one.
+void BM_HeldEntryHeap(benchmark::State& state) {
+    const auto& dir = scaled(int(state.range(0)));
+    for (auto _ : state) {
+        std::vector<Entry> held;
+        held.reserve(21);
+        const auto empty = mallinfo2().uordblks;
+        held.push_back(Provider::makeEntry({}, dir));
+        const auto first = mallinfo2().uordblks;
+        for (int i = 0; i < 20; ++i)
+            held.push_back(Provider::makeEntry({}, dir));
+        state.counters["first_KiB"] = double(first - empty) / 1024;
+        state.counters["further_KiB"] = double(mallinfo2().uordblks - first) / 20 / 1024;
+    }
+}
+BENCHMARK(BM_HeldEntryHeap)->Arg(1)->Arg(10)->Arg(100)->Iterations(1);
 
 QImage canvas(QSize size) {
     QImage image(size * 2, QImage::Format_ARGB32_Premultiplied);

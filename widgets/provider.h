@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -14,7 +15,8 @@ namespace tessel {
 
 struct Entry {
     Instant date{};
-    Snapshot snapshot{};
+    // Shared by every entry built from the same files; never null.
+    std::shared_ptr<const Snapshot> snapshot = std::make_shared<const Snapshot>();
     ConfigurationIntent configuration{};
     std::int64_t selectedIndex = 0; // as stored; the views wrap it
     WidgetPreferences preferences{};
@@ -35,11 +37,13 @@ struct Timeline {
     Instant after{};
 };
 
-// Keeps nothing between calls; safe from any thread.
+// What it returns never depends on earlier calls; safe from any thread.
 namespace Provider {
 Entry placeholder();
 // Reads snapshot.json (or its fallbacks), widget-preferences.json and the selection integer
-// of the configuration's group, all afresh. `directory` is the shared container.
+// of the configuration's group, all afresh. `directory` is the shared container. The decoded
+// snapshot is reused only while another entry holds it and both snapshot files still have the
+// identity they had when it was decoded.
 Entry makeEntry(const ConfigurationIntent& configuration,
                 const std::optional<std::filesystem::path>& directory);
 Entry snapshot(const ConfigurationIntent& configuration);

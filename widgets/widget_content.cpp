@@ -229,7 +229,7 @@ void WidgetContent::smallFooter(QVBoxLayout* stack) {
 }
 
 void WidgetContent::footer(QHBoxLayout* row) {
-    const Snapshot& s = entry_.snapshot;
+    const Snapshot& s = *entry_.snapshot;
     const bool stale = s.stale(entry_.date);
     auto* dot = new Dot(s.issue || stale ? Tint::Orange : Tint::Mint, 4);
     row->addWidget(dot, 0, Qt::AlignVCenter);

@@ -14,6 +14,7 @@
 #include <limits>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <tuple>
 #include <unistd.h>
 
@@ -43,7 +44,9 @@ QString clock(Instant at) {
 }
 
 Entry entryOf(Snapshot snapshot, WidgetPreferences preferences = {}, Instant date = now) {
-    return Entry{.date = date, .snapshot = std::move(snapshot), .preferences = preferences};
+    return Entry{.date = date,
+                 .snapshot = std::make_shared<const Snapshot>(std::move(snapshot)),
+                 .preferences = preferences};
 }
 
 Quota named(std::string name, std::vector<QuotaWindow> windows = {}) {
@@ -182,8 +185,8 @@ TEST_F(Views, SmallWaitsWithoutDataCyclesWithItsButtonAndShowsEachMetricAndFoote
 
     // One subscription: nothing to cycle to.
     WidgetPreferences one;
-    one.providerIDs = {view->entry().snapshot.quotas[0].id()};
-    auto single = shownView(Family::Small, entryOf(view->entry().snapshot, one));
+    one.providerIDs = {view->entry().snapshot->quotas[0].id()};
+    auto single = shownView(Family::Small, entryOf(*view->entry().snapshot, one));
     const widget::ViewItem name = single->items()[2];
     EXPECT_FALSE(name.enabled);
     // Yet it is drawn as text, not in the palette's faint disabled colour.
@@ -416,7 +419,7 @@ TEST_F(Container, QueryListsTheStoredSubscriptionsInSnapshotOrder) {
 TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBackAndBadSuitesReadZero) {
     const Timeline empty = Provider::timeline({});
     ASSERT_EQ(empty.entries.size(), 1u);
-    EXPECT_TRUE(empty.entries[0].snapshot.quotas.empty());
+    EXPECT_TRUE(empty.entries[0].snapshot->quotas.empty());
     EXPECT_EQ(empty.entries[0].selectedIndex, 0);
     EXPECT_EQ(empty.after - empty.entries[0].date, std::chrono::seconds(1200));
 
@@ -447,10 +450,23 @@ TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBackAndBadSuitesReadZero) {
     store(p);
     writeSuite("[General]\nselection.all=2\n");
     Entry e = Provider::snapshot({});
-    EXPECT_EQ(e.snapshot.quotas.size(), 3u);
+    EXPECT_EQ(e.snapshot->quotas.size(), 3u);
     EXPECT_EQ(e.preferences.quotaCount, -5);
     EXPECT_EQ(e.selectedQuota()->title(), "C");
-    EXPECT_TRUE(Provider::placeholder().snapshot.quotas.empty());
+    EXPECT_TRUE(Provider::placeholder().snapshot->quotas.empty());
+    // Concurrent readers of one burst share one decode while it is held; a rewrite is read again.
+    std::vector<Entry> burst(4);
+    std::vector<std::thread> readers;
+    for (Entry& each : burst)
+        readers.emplace_back([&each] { each = Provider::snapshot({}); });
+    for (std::thread& reader : readers)
+        reader.join();
+    for (const Entry& each : burst)
+        EXPECT_EQ(each.snapshot, e.snapshot);
+    Snapshot renamed = threeQuotas();
+    renamed.quotas[2].name = "D";
+    store(renamed);
+    EXPECT_EQ(Provider::snapshot({}).selectedQuota()->title(), "D");
 
     writeSuite("[General]\nselection.all=1\n");
     EXPECT_EQ(Provider::snapshot({}).selectedIndex, 1);
@@ -461,7 +477,7 @@ TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBackAndBadSuitesReadZero) {
         ASSERT_EQ(::mkfifo((directory() / name).c_str(), 0600), 0);
     }
     e = Provider::snapshot({});
-    EXPECT_TRUE(e.snapshot.quotas.empty());
+    EXPECT_TRUE(e.snapshot->quotas.empty());
     EXPECT_EQ(e.preferences, WidgetPreferences{});
 
     // Bad suites read zero.
@@ -486,7 +502,7 @@ TEST(Effective, FollowingTakesThePreferencesAndOwnConfigurationTheDefaults) {
     app.period = "month";
     app.showSync = false;
     app.providerIDs = {"|c||", "|a||"};
-    Entry e{.snapshot = threeQuotas(), .preferences = app};
+    Entry e{.snapshot = std::make_shared<const Snapshot>(threeQuotas()), .preferences = app};
     EXPECT_EQ(e.metric(), WidgetMetric::cost);
     EXPECT_EQ(e.period(), WidgetPeriod::month);
     EXPECT_EQ(titles(e.quotas()), (std::vector<std::string>{"A", "C"}));
@@ -513,7 +529,7 @@ TEST(Effective, FollowingTakesThePreferencesAndOwnConfigurationTheDefaults) {
 }
 
 TEST(Effective, SelectedQuotaWrapsAndCountsNegativeAsZeroAndTheNextTruncates) {
-    Entry e{.snapshot = threeQuotas()};
+    Entry e{.snapshot = std::make_shared<const Snapshot>(threeQuotas())};
     const std::pair<std::int64_t, std::string> cases[] = {
         {0, "A"},
         {7, "B"},
