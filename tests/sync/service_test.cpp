@@ -26,6 +26,7 @@
 #include "sync/data_sync_service.h"
 #include "sync/settings.h"
 #include "sync/widget_center.h"
+#include "sync/workers.h"
 #include "tools/sample-gateway/sample_data.h"
 
 using namespace std::chrono_literals;
@@ -212,7 +213,8 @@ TEST_F(Sync, LoopReloadsOnlyOnItsFirstCycleAndHoldsServiceWeakly) {
     // Requests in flight may finish; the loop, due again in 300 ms, ends with the service.
     const auto before = gateway.requestCount();
     service_.reset();
-    QThreadPool::globalInstance()->waitForDone();
+    QThreadPool::globalInstance()->waitForDone(); // the key store's calls
+    Workers::pool()->waitForDone();               // the requests
     const auto settled = gateway.requestCount();
     EXPECT_LE(settled, before + 5);
     spin([] { return false; }, 900);
