@@ -379,37 +379,30 @@ TEST_F(OnDesktop, TrayMenuAndPopupReachThePanelAndTheScreenReader) {
         << names.join(u',').toStdString();
     for (const char* expected : {"TesselWidget", "Tessel Widget", "打开概览", "设置", "退出"})
         EXPECT_TRUE(names.contains(QString::fromUtf8(expected))) << expected;
-
-    // The panel restarts: the idle program sees it go (the popup gives way to the dashboard)
-    // and come back (it registers its icon anew).
-    const auto shown = [&] {
-        return run("xdotool", {"search", "--onlyvisible", "--name", "^Tessel"});
-    };
-    const QString popup = shown();
+    // The panel restarts: seen going (the dashboard replaces the popup) and back (a new icon).
+    const QStringList shown{"search", "--onlyvisible", "--name", "^Tessel"};
+    const QString popup = run("xdotool", shown);
     ASSERT_TRUE(panel.unregisterService("org.kde.StatusNotifierWatcher"));
-    EXPECT_TRUE(spin([&] { return !QStringList{"", popup}.contains(shown()); }, 20000));
+    EXPECT_TRUE(spin([&] { return !QStringList{"", popup}.contains(run("xdotool", shown)); }));
     ASSERT_TRUE(panel.registerService("org.kde.StatusNotifierWatcher"));
     EXPECT_TRUE(spin([&] { return watcher.items.size() == 2; }, 20000));
     panel.unregisterService("org.kde.StatusNotifierWatcher");
     QDBusConnection::disconnectFromBus("panel");
-
     // Likewise an XEmbed tray that comes after the start, and goes.
     processes.front()->terminate();
     ASSERT_TRUE(ended(*processes.front()));
-    QProcess& later = launch({}, desktop());
+    launch({}, desktop());
     ASSERT_FALSE(dashboard().isEmpty()); // no tray within the wait
     trayHost.setProcessEnvironment(environment());
     trayHost.start("trayer", {});
     EXPECT_TRUE(spin([&] {
         const QString host = run("xdotool", {"search", "--classname", "^panel$"});
-        return run("xwininfo", {"-tree", "-id", host}).contains("TesselWidget");
+        return !host.isEmpty() && run("xwininfo", {"-tree", "-id", host}).contains("TesselWidget");
     }));
     ASSERT_FALSE(dashboard().isEmpty());
     press("ctrl+w"); // the tray keeps the program
     trayHost.kill();
-    EXPECT_FALSE(dashboard().isEmpty());
-    press("ctrl+w");
-    EXPECT_TRUE(ended(later));
+    EXPECT_FALSE(dashboard().isEmpty()); // the program, still there, shows it has no tray
 }
 
 } // namespace
