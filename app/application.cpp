@@ -108,7 +108,6 @@ void TesselWidgetApp::start() {
     // At login the panel often comes up a moment after us; a window opened now would stay.
     waitingForTray_ = true;
     qApp->setQuitOnLastWindowClosed(false);
-    tray_->watchClosely(trayWait_);
     QTimer::singleShot(trayWait_, this, [this] {
         if (!waitingForTray_)
             return;

@@ -1,11 +1,12 @@
 #include "app/tray.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
-#include <QDeadlineTimer>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -63,32 +64,31 @@ Tray::Tray(DataSyncService* sync, ShellSettings* settings, Probe probe, QObject*
     });
     update();
     updateVisibility();
-    // A tray host that appears after login (a panel restarting) is picked up.
-    auto* recheck = new QTimer(this);
-    recheck->setInterval(5000);
-    connect(recheck, &QTimer::timeout, this, &Tray::updateVisibility);
-    recheck->start();
+    followHosts();
 }
 
 Tray::~Tray() {
     delete menu_;
 }
 
-void Tray::watchClosely(std::chrono::milliseconds period) {
-    const QDeadlineTimer until(period);
-    auto* probe = new QTimer(this);
-    probe->setInterval(200);
-    connect(probe, &QTimer::timeout, this, [this, probe, until] {
-        updateVisibility();
-        if (visible_ || until.hasExpired())
-            probe->deleteLater();
-    });
-    probe->start();
-    // Hosts of the D-Bus tray announce themselves through the watcher's name.
-    auto* watcher = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"),
-                                            QDBusConnection::sessionBus(),
-                                            QDBusServiceWatcher::WatchForRegistration, probe);
-    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &Tray::updateVisibility);
+void Tray::followHosts() {
+    // Tray hosts announce their coming and going, so an idle program sleeps between its polls.
+    // D-Bus trays: the watcher's name, and the hosts it registers.
+    const QString watcherName = QStringLiteral("org.kde.StatusNotifierWatcher");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    auto* watcher = new QDBusServiceWatcher(watcherName, bus,
+                                            QDBusServiceWatcher::WatchForRegistration |
+                                                QDBusServiceWatcher::WatchForUnregistration,
+                                            this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &Tray::updateVisibility);
+    for (const char* signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"})
+        bus.connect(watcherName, QStringLiteral("/StatusNotifierWatcher"), watcherName,
+                    QString::fromLatin1(signal), this, SLOT(updateVisibility()));
+    // XEmbed trays: the X11 platform follows the owner of the tray manager selection and says
+    // so on its native interface, a QObject whose class is in no installed header.
+    if (QGuiApplication::platformName() == u"xcb")
+        connect(reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface()),
+                SIGNAL(systemTrayWindowChanged(QScreen*)), this, SLOT(updateVisibility()));
 }
 
 QAction* Tray::add(const QString& text, const QString& symbol) {

@@ -6,7 +6,6 @@
 #include <QRect>
 #include <QString>
 
-#include <chrono>
 #include <functional>
 
 #include "app/tray_icon.h"
@@ -31,10 +30,6 @@ public:
          QObject* parent = nullptr);
     ~Tray() override;
 
-    // Looks for a tray host often for `period`, and at once when a StatusNotifierWatcher
-    // registers: at login the panel may come up after us.
-    void watchClosely(std::chrono::milliseconds period);
-
     // Shown while "showMenuBar" is on and the desktop has a tray.
     bool isVisible() const;
     // Where the tray host put the icon; empty until it is embedded.
@@ -54,9 +49,12 @@ signals:
     void quitRequested();
     void visibilityChanged(bool visible);
 
+private slots:
+    void updateVisibility();
+
 private:
     void update();
-    void updateVisibility();
+    void followHosts();
     QAction* add(const QString& text, const QString& symbol);
 
     DataSyncService* sync_;

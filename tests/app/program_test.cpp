@@ -216,7 +216,7 @@ protected:
     }
     void TearDown() override {
         Instances::TearDown();
-        for (QProcess* p : {&accessibility, &windowManager, &xvfb, &bus}) {
+        for (QProcess* p : {&trayHost, &accessibility, &windowManager, &xvfb, &bus}) {
             p->terminate();
             if (!p->waitForFinished(5000))
                 p->kill();
@@ -273,7 +273,7 @@ protected:
         return false;
     }
 
-    QProcess bus, xvfb, windowManager, accessibility;
+    QProcess bus, xvfb, windowManager, accessibility, trayHost;
     QString busAddress, display;
 };
 
@@ -379,7 +379,30 @@ TEST_F(OnDesktop, TrayMenuAndPopupReachThePanelAndTheScreenReader) {
         << names.join(u',').toStdString();
     for (const char* expected : {"TesselWidget", "Tessel Widget", "打开概览", "设置", "退出"})
         EXPECT_TRUE(names.contains(QString::fromUtf8(expected))) << expected;
+    // The panel restarts: seen going (the dashboard replaces the popup) and back (a new icon).
+    const QStringList shown{"search", "--onlyvisible", "--name", "^Tessel"};
+    const QString popup = run("xdotool", shown);
+    ASSERT_TRUE(panel.unregisterService("org.kde.StatusNotifierWatcher"));
+    EXPECT_TRUE(spin([&] { return !QStringList{"", popup}.contains(run("xdotool", shown)); }));
+    ASSERT_TRUE(panel.registerService("org.kde.StatusNotifierWatcher"));
+    EXPECT_TRUE(spin([&] { return watcher.items.size() == 2; }, 20000));
+    panel.unregisterService("org.kde.StatusNotifierWatcher");
     QDBusConnection::disconnectFromBus("panel");
+    // Likewise an XEmbed tray that comes after the start, and goes.
+    processes.front()->terminate();
+    ASSERT_TRUE(ended(*processes.front()));
+    launch({}, desktop());
+    ASSERT_FALSE(dashboard().isEmpty()); // no tray within the wait
+    trayHost.setProcessEnvironment(environment());
+    trayHost.start("trayer", {});
+    EXPECT_TRUE(spin([&] {
+        const QString host = run("xdotool", {"search", "--classname", "^panel$"});
+        return !host.isEmpty() && run("xwininfo", {"-tree", "-id", host}).contains("TesselWidget");
+    }));
+    ASSERT_FALSE(dashboard().isEmpty());
+    press("ctrl+w"); // the tray keeps the program
+    trayHost.kill();
+    EXPECT_FALSE(dashboard().isEmpty()); // the program, still there, shows it has no tray
 }
 
 } // namespace
