@@ -120,7 +120,7 @@ auto awaitOffThread(F work, QThreadPool* pool = Workers::pool()) -> QCoro::Task<
     QFutureWatcher<Result> watcher;
     watcher.setFuture(QtConcurrent::run(pool, std::move(work)));
     co_await qCoro(&watcher, &QFutureWatcher<Result>::finished);
-    co_return watcher.future().result();
+    co_return watcher.future().takeResult();
 }
 
 template <class T> const T& contentOf(const T& value) {
@@ -259,7 +259,7 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
     auto work = [e = endpoint.toStdString(), options = options_.client, previous = published_,
                  attemptedAt = now()] {
         Cycle::Answers answers = ask(e, options);
-        Snapshot start = Cycle::start(previous->snapshot(), e, attemptedAt);
+        Snapshot start = Cycle::start(previous->snapshot(), e, attemptedAt, answers);
         Cycle::Result result = Cycle::merge(std::move(start), std::move(answers), now());
         return Merged{SharedSnapshot::make(std::move(result.snapshot)), result.failed};
     };
