@@ -1,5 +1,6 @@
 #include "sync/cycle.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "gateway/errors.h"
@@ -26,12 +27,39 @@ template <class T> std::exception_ptr error(const std::optional<Outcome<T>>& out
     return e ? *e : std::exception_ptr{};
 }
 
+template <class T> bool fresh(const std::optional<Outcome<T>>& outcome) {
+    return outcome && std::holds_alternative<T>(*outcome);
+}
+
 } // namespace
 
-Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant attemptedAt) {
-    Snapshot next = previous.endpoint == endpoint ? previous : Snapshot{};
+Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant attemptedAt,
+               const Answers& answers) {
+    Snapshot next;
     next.endpoint = std::string(endpoint);
     next.attemptedAt = attemptedAt;
+    if (previous.endpoint != endpoint)
+        return next;
+    // Bound member by member, so that a field added to Snapshot cannot be dropped silently.
+    [[maybe_unused]] const auto& [schema, updatedAt, attempted, quotaUpdatedAt, usageUpdatedAt,
+                                  kept, version, issue, quotas, usage] = previous;
+    next.schema = schema;
+    next.updatedAt = updatedAt;
+    next.quotaUpdatedAt = quotaUpdatedAt;
+    next.usageUpdatedAt = usageUpdatedAt;
+    next.version = version;
+    next.issue = issue;
+    // A failed handshake keeps everything, so only then do the answers count.
+    const bool asked = std::holds_alternative<std::string>(answers.handshake);
+    if (!asked || !fresh(answers.quotas))
+        next.quotas = quotas;
+    for (const auto& [key, periodUsage] : usage) {
+        const auto period = std::find_if(periods.begin(), periods.end(),
+                                         [&key](const Period& p) { return p.key == key; });
+        if (!asked || period == periods.end() ||
+            !fresh(answers.usage[std::size_t(period - periods.begin())]))
+            next.usage.emplace(key, periodUsage);
+    }
     return next;
 }
 

@@ -44,8 +44,10 @@ struct Result {
 };
 
 // The starting snapshot: `previous` when it came from `endpoint`, otherwise nothing at all, so
-// that another gateway's data can never survive.
-Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant attemptedAt);
+// that another gateway's data can never survive. Parts that `answers` replace are left out: with
+// large answers, a copy of the old records beside the new ones would double the peak.
+Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant attemptedAt,
+               const Answers& answers);
 
 // Every part is replaced only by a fresh answer for that part, stamped with its arrival; each
 // failure is one line. `now` stamps the cycle as a whole. The answers are moved into the result.

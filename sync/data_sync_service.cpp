@@ -120,7 +120,7 @@ auto awaitOffThread(F work, QThreadPool* pool = Workers::pool()) -> QCoro::Task<
     QFutureWatcher<Result> watcher;
     watcher.setFuture(QtConcurrent::run(pool, std::move(work)));
     co_await qCoro(&watcher, &QFutureWatcher<Result>::finished);
-    co_return watcher.future().result();
+    co_return watcher.future().takeResult();
 }
 
 template <class T> const T& contentOf(const T& value) {
@@ -131,11 +131,15 @@ const Snapshot& contentOf(const SharedSnapshot::Ptr& published) {
 }
 
 // Saves `value` through `store` on `writer`; true once it is on disk. Not a coroutine itself,
-// so the copies live only in the lambda.
+// so the copies live only in the lambda. `retired`, the snapshot `value` replaces, is let go
+// first: the save reads the former file back, and the old records need not be there as well.
 template <class Store, class Value>
-QCoro::Task<bool> saveOn(QThreadPool* writer, Store store, Value value) {
+QCoro::Task<bool> saveOn(QThreadPool* writer, Store store, Value value,
+                         SharedSnapshot::Ptr retired = {}) {
     return awaitOffThread(
-        [store = std::move(store), value = std::move(value)] {
+        [store = std::move(store), value = std::move(value),
+         retired = std::move(retired)]() mutable {
+            retired.reset();
             try {
                 store.save(contentOf(value));
                 return true;
@@ -259,7 +263,7 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
     auto work = [e = endpoint.toStdString(), options = options_.client, previous = published_,
                  attemptedAt = now()] {
         Cycle::Answers answers = ask(e, options);
-        Snapshot start = Cycle::start(previous->snapshot(), e, attemptedAt);
+        Snapshot start = Cycle::start(previous->snapshot(), e, attemptedAt, answers);
         Cycle::Result result = Cycle::merge(std::move(start), std::move(answers), now());
         return Merged{SharedSnapshot::make(std::move(result.snapshot)), result.failed};
     };
@@ -276,10 +280,11 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
         co_return;
     }
     failures_ = merged.failed ? failures_ + 1 : 0;
+    SharedSnapshot::Ptr replaced = published_;
     setSnapshot(std::move(merged.snapshot));
     // A periodic cycle leaves the widgets alone unless what they say of the sync changes: a
     // gateway that went away must not look synced for the 20 minutes of a timeline.
-    co_await persist(reloadWidget ? Reload::always : Reload::onChange);
+    co_await persist(reloadWidget ? Reload::always : Reload::onChange, std::move(replaced));
     if (!self)
         co_return;
     setSyncing(false);
@@ -423,12 +428,14 @@ bool DataSyncService::adopt(const QString& endpoint, int interval) {
     return moved;
 }
 
-QCoro::Task<> DataSyncService::persist(Reload reload) {
+QCoro::Task<> DataSyncService::persist(Reload reload, SharedSnapshot::Ptr replaced) {
     QPointer<DataSyncService> self(this);
     const std::optional<Instant> updatedAt = snapshot().updatedAt;
     const bool issue = snapshot().issue.has_value();
     // The published snapshot itself goes to the writer: no copy on this thread.
-    auto saving = saveOn(&writer_, store_, published_); // outside the co_await, as above
+    // Made outside the co_await, as above.
+    auto saving = saveOn(&writer_, store_, published_, std::move(replaced));
+
     const bool saved = co_await std::move(saving);
     if (!self)
         co_return;

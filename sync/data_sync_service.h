@@ -143,8 +143,9 @@ private:
     // When a written snapshot reloads the widgets: never, when what their footer says of the
     // sync state changes (an issue appears or clears, the data turns current or stale), always.
     enum class Reload { never, onChange, always };
-    // Both write on writer_, off the GUI thread, in call order.
-    QCoro::Task<> persist(Reload reload);
+    // Both write on writer_, off the GUI thread, in call order. `replaced` is let go there
+    // before the write.
+    QCoro::Task<> persist(Reload reload, SharedSnapshot::Ptr replaced = {});
     QCoro::Task<> savePreferences();
     void setSnapshot(SharedSnapshot::Ptr snapshot);
     void setSyncing(bool syncing);
