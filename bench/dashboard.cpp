@@ -1,7 +1,7 @@
-// Opening the dashboard and switching its period with the sample gateway's snapshot, against
-// the same with a snapshot ten times larger (ten times the subscriptions, models, agents and
-// trend points). The lazy card grid and the painted rows should keep the larger one near the
-// realistic one. Offscreen unless a platform is chosen.
+// Opening the dashboard and switching its period over the realistic data at 10x and 100x, and
+// over a hostile snapshot, each in interleaved pairs against the same over the realistic data at
+// 1x. The lazy card grid and the painted rows should keep the larger ones near the realistic one.
+// Offscreen unless a platform is chosen.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -14,60 +14,20 @@
 #include "app/dashboard_window.h"
 #include "app/shell_settings.h"
 #include "app/update_controller.h"
-#include "model/wire.h"
-#include "ratio.h"
+#include "bench/pairs.h"
+#include "bench/qt_main.h"
 #include "storage/snapshot_store.h"
 #include "support/temp_dir.h"
 #include "sync/data_sync_service.h"
-#include "tools/sample-gateway/sample_data.h"
 
 namespace {
 
 using namespace tessel;
 
-Snapshot sample(int scale) {
-    const auto now = std::chrono::system_clock::now();
-    Snapshot s;
-    s.endpoint = "http://127.0.0.1:3425";
-    s.updatedAt = std::chrono::floor<std::chrono::seconds>(now);
-    s.version = "1.4.2";
-    const std::vector<Quota> quotas = Wire::decode<QuotaEnvelope>(sample::quotas(now)).data;
-    for (int copy = 0; copy < scale; ++copy)
-        for (Quota q : quotas) {
-            q.user = "user" + std::to_string(copy); // a subscription of its own
-            s.quotas.push_back(std::move(q));
-        }
-    for (const auto& [key, wire] :
-         {std::pair{"today", "today"}, {"week", "7d"}, {"month", "30d"}}) {
-        const Usage u = Wire::decode<Usage>(*sample::usage(wire, now));
-        Usage scaled = u;
-        scaled.series->clear();
-        scaled.agents->clear();
-        scaled.models->clear();
-        for (int copy = 0; copy < scale; ++copy) {
-            for (UsagePoint p : *u.series) {
-                p.time += std::chrono::minutes(copy * 5); // finer buckets of the same period
-                scaled.series->push_back(p);
-            }
-            for (UsageGroup g : *u.agents) {
-                g.id += std::to_string(copy);
-                scaled.agents->push_back(g);
-            }
-            for (UsageGroup g : *u.models) {
-                g.id += std::to_string(copy);
-                g.provider = *g.provider + std::to_string(copy);
-                scaled.models->push_back(g);
-            }
-        }
-        s.usage[key] = scaled;
-    }
-    return s;
-}
-
 // What a hostile gateway might send: 1000 subscriptions, 2000 models, 100 000 trend points with
 // duplicate and unordered instants.
 Snapshot huge() {
-    Snapshot s = sample(1);
+    Snapshot s = bench::realisticSnapshot(1);
     const std::vector<Quota> quotas = s.quotas;
     s.quotas.clear();
     for (int i = 0; i < 1000; ++i) {
@@ -96,9 +56,11 @@ Snapshot huge() {
     return s;
 }
 
+// Scale 0: the hostile snapshot.
 struct Fixture {
     explicit Fixture(int scale) {
-        SnapshotStore(dir.path() / "container").save(scale > 0 ? sample(scale) : huge());
+        SnapshotStore(dir.path() / "container")
+            .save(scale > 0 ? bench::realisticSnapshot(scale) : huge());
         DataSyncService::Options o;
         o.container = dir.path() / "container";
         o.settingsPath = QString::fromStdString((dir.path() / "settings.ini").string());
@@ -118,52 +80,52 @@ void settle() {
 }
 
 // Made, shown, laid out and painted once, as a user opening the window sees it.
-void BM_OpenDashboard(benchmark::State& state) {
-    Fixture f(int(state.range(0)));
-    for (auto _ : state) {
-        DashboardView view(f.service.get(), &f.updates, f.shell.get());
-        view.resize(DashboardWindow::defaultSize);
-        view.show();
-        settle();
-        benchmark::DoNotOptimize(view.grab());
-    }
-}
-// Arg 0: the hostile snapshot.
-BENCHMARK(BM_OpenDashboard)->Arg(1)->Arg(10)->Arg(0)->UseRealTime()->Unit(benchmark::kMillisecond);
-
-// One period change, redrawn.
-void BM_SwitchPeriod(benchmark::State& state) {
-    Fixture f(int(state.range(0)));
-    f.service->setScreen(QStringLiteral("usage"));
+void open(Fixture& f) {
     DashboardView view(f.service.get(), &f.updates, f.shell.get());
     view.resize(DashboardWindow::defaultSize);
     view.show();
     settle();
-    const QString periods[] = {QStringLiteral("week"), QStringLiteral("month"),
-                               QStringLiteral("today")};
-    std::size_t next = 0;
-    for (auto _ : state) {
+    benchmark::DoNotOptimize(view.grab());
+}
+
+void BM_OpenDashboard(benchmark::State& state) {
+    Fixture realistic(1), measured(int(state.range(0)));
+    bench::interleaved(
+        state, [&] { open(realistic); }, [&] { open(measured); });
+}
+BENCHMARK(BM_OpenDashboard)->Arg(10)->Arg(100)->Arg(0)->Iterations(7);
+
+// One period change, redrawn.
+struct Switcher {
+    explicit Switcher(Fixture& f) : view(f.service.get(), &f.updates, f.shell.get()) {
+        view.resize(DashboardWindow::defaultSize);
+        view.show();
+        settle();
+    }
+    void operator()() {
+        static const QString periods[] = {QStringLiteral("week"), QStringLiteral("month"),
+                                          QStringLiteral("today")};
         view.report()->setPeriod(periods[next++ % 3]);
         settle();
         benchmark::DoNotOptimize(view.grab());
     }
+    DashboardView view;
+    std::size_t next = 0;
+};
+
+void BM_SwitchPeriod(benchmark::State& state) {
+    Fixture realistic(1), measured(int(state.range(0)));
+    realistic.service->setScreen(QStringLiteral("usage"));
+    measured.service->setScreen(QStringLiteral("usage"));
+    Switcher a(realistic), b(measured);
+    bench::interleaved(
+        state, [&] { a(); }, [&] { b(); });
 }
-BENCHMARK(BM_SwitchPeriod)->Arg(1)->Arg(10)->Arg(0)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SwitchPeriod)->Arg(10)->Arg(100)->Arg(0)->Iterations(7);
 
 } // namespace
 
+// Each line's "ratio" counter: the larger snapshot's time over the 1x one's (Arg 0: hostile).
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    return tessel::bench::runWithRatios(
-        argc, argv,
-        {{"open dashboard, 10x snapshot / sample snapshot", "BM_OpenDashboard/10/real_time",
-          "BM_OpenDashboard/1/real_time"},
-         {"switch period, 10x snapshot / sample snapshot", "BM_SwitchPeriod/10/real_time",
-          "BM_SwitchPeriod/1/real_time"},
-         {"open dashboard, hostile snapshot / sample snapshot", "BM_OpenDashboard/0/real_time",
-          "BM_OpenDashboard/1/real_time"},
-         {"switch period, hostile snapshot / sample snapshot", "BM_SwitchPeriod/0/real_time",
-          "BM_SwitchPeriod/1/real_time"}});
+    return tessel::bench::runQtWithRatios(argc, argv, {});
 }

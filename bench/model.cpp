@@ -25,7 +25,7 @@ const std::string& usageAnswer(int scale) {
     static std::map<int, std::string> answers;
     std::string& text = answers[scale];
     if (text.empty())
-        text = Wire::encode(bench::realisticSnapshot(scale).usage.at("30d"));
+        text = Wire::encode(bench::realisticSnapshot(scale).usage.at("month"));
     return text;
 }
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/snapshot.h"
@@ -42,7 +43,9 @@ inline Snapshot realisticSnapshot(int scale) {
         }
         s.quotas.push_back(std::move(q));
     }
-    for (const char* period : {"today", "7d", "30d"}) {
+    // Keyed as the application stores them, named as the gateway sends them.
+    for (const auto& [key, period] :
+         {std::pair{"today", "today"}, {"week", "7d"}, {"month", "30d"}}) {
         Usage u{.period = period, .since = now - hours(720), .calls = 12345, .input = 9876543};
         u.output = 1234567;
         u.cost = 42.17;
@@ -58,7 +61,7 @@ inline Snapshot realisticSnapshot(int scale) {
                                  "provider-" + std::to_string(i), std::nullopt, 10 + i, 1000 * i,
                                  300 * i, 0.5 * i});
         }
-        s.usage[period] = std::move(u);
+        s.usage[key] = std::move(u);
     }
     return s;
 }
