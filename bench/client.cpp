@@ -1,45 +1,38 @@
-// The client's cost over a bare libcurl GET of the same answer from the same loopback server.
+// The client's cost over a bare libcurl GET of the same answer from the same loopback server, in
+// interleaved pairs over the realistic data's 30-day usage at 1x, 10x and 100x.
 #include <benchmark/benchmark.h>
 
 #include "bench/bare_get.h"
 #include "bench/ratio.h"
+#include "bench/realistic_gateway.h"
 #include "gateway/client.h"
-#include "support/test_gateway.h"
-#include "tools/sample-gateway/sample_data.h"
 
 namespace {
 
-tessel::test::TestGateway& gateway() {
-    static auto* gw = [] {
-        auto* g = new tessel::test::TestGateway;
-        g->on("v1/tessel/usage", tessel::test::Route::json(*tessel::sample::usage("30d")));
-        return g;
-    }();
-    return *gw;
-}
+using namespace tessel;
 
-void BM_BareCurl(benchmark::State& state) {
-    const std::string url = gateway().endpoint() + "/v1/tessel/usage?period=30d";
+void BM_ClientVsBareCurl(benchmark::State& state) {
+    const std::string endpoint = bench::realisticGateway(int(state.range(0))).endpoint();
+    const std::string url = endpoint + "/v1/tessel/usage?period=30d";
+    const TesselClient client(endpoint, "bench-key");
     std::string body;
-    for (auto _ : state) {
-        if (!tessel::bench::bareGet(url, body))
-            state.SkipWithError("bare GET failed");
-        benchmark::DoNotOptimize(body);
-    }
+    bench::interleaved(
+        state,
+        [&] {
+            if (!bench::bareGet(url, body))
+                state.SkipWithError("bare GET failed");
+            benchmark::DoNotOptimize(body);
+        },
+        [&] {
+            benchmark::DoNotOptimize(client.fetch("v1/tessel/usage", {{"period", "30d"}}));
+        },
+        bench::Clock::Wall);
 }
-BENCHMARK(BM_BareCurl)->UseRealTime();
-
-void BM_ClientFetch(benchmark::State& state) {
-    const tessel::TesselClient client(gateway().endpoint(), "bench-key");
-    for (auto _ : state)
-        benchmark::DoNotOptimize(client.fetch("v1/tessel/usage", {{"period", "30d"}}));
-}
-BENCHMARK(BM_ClientFetch)->UseRealTime();
+BENCHMARK(BM_ClientVsBareCurl)->Arg(1)->Arg(10)->Arg(100)->Iterations(9);
 
 } // namespace
 
+// Each line's "ratio" counter: the client's time over the bare GET's.
 int main(int argc, char** argv) {
-    return tessel::bench::runWithRatios(
-        argc, argv,
-        {{"client / bare libcurl", "BM_ClientFetch/real_time", "BM_BareCurl/real_time"}});
+    return bench::runWithRatios(argc, argv, {});
 }

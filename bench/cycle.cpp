@@ -1,5 +1,7 @@
-// One full sync cycle (key, five requests off the GUI thread, merge, two file writes) over the
-// five bare libcurl GETs of the same answers from the same loopback server.
+// One full sync cycle (key, five requests off the GUI thread, merge, two file writes), and one
+// without the file writes, against the five bare libcurl GETs of the same answers and against
+// the five client calls, from the same loopback server, in interleaved pairs over the realistic
+// data at 1x, 10x and 100x.
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -7,85 +9,98 @@
 #include <QCoro/QCoroTask>
 
 #include "bench/bare_get.h"
-#include "bench/ratio.h"
+#include "bench/qt_main.h"
+#include "bench/realistic_gateway.h"
 #include "gateway/client.h"
 #include "support/temp_dir.h"
-#include "support/test_gateway.h"
 #include "sync/data_sync_service.h"
 #include "sync/settings.h"
 
 namespace {
 
-tessel::test::TestGateway& gateway() {
-    static auto* gw = [] {
-        auto* g = new tessel::test::TestGateway;
-        g->serveSample();
-        return g;
-    }();
-    return *gw;
-}
+using namespace tessel;
 
-void BM_BareCurlFive(benchmark::State& state) {
-    const std::string base = gateway().endpoint();
-    const std::string urls[] = {
-        base + "/api/hello", base + "/v1/tessel/quotas", base + "/v1/tessel/usage?period=today",
-        base + "/v1/tessel/usage?period=7d", base + "/v1/tessel/usage?period=30d"};
-    std::string body;
-    for (auto _ : state) {
+struct BareFive {
+    explicit BareFive(const std::string& base)
+        : urls{base + "/api/hello", base + "/v1/tessel/quotas",
+               base + "/v1/tessel/usage?period=today", base + "/v1/tessel/usage?period=7d",
+               base + "/v1/tessel/usage?period=30d"} {}
+    bool operator()() {
+        bool ok = true;
         for (const std::string& url : urls) {
-            if (!tessel::bench::bareGet(url, body))
-                state.SkipWithError("bare GET failed");
+            ok = bench::bareGet(url, body) && ok;
             benchmark::DoNotOptimize(body);
         }
+        return ok;
     }
-}
-BENCHMARK(BM_BareCurlFive)->UseRealTime();
+    std::string urls[5];
+    std::string body;
+};
 
 // The client alone, for telling the service's own share from the client's.
-void BM_ClientFive(benchmark::State& state) {
-    for (auto _ : state) {
-        const tessel::TesselClient client(gateway().endpoint(), std::nullopt);
-        benchmark::DoNotOptimize(client.hello());
-        benchmark::DoNotOptimize(client.quotas());
-        for (const char* period : {"today", "7d", "30d"})
-            benchmark::DoNotOptimize(client.usage(period));
-    }
+void clientFive(const std::string& endpoint) {
+    const TesselClient client(endpoint, std::nullopt);
+    benchmark::DoNotOptimize(client.hello());
+    benchmark::DoNotOptimize(client.quotas());
+    for (const char* period : {"today", "7d", "30d"})
+        benchmark::DoNotOptimize(client.usage(period));
 }
-BENCHMARK(BM_ClientFive)->UseRealTime();
 
 // `durable`: with the shared container, so each cycle also syncs two files to disk.
-void syncCycle(benchmark::State& state, bool durable) {
-    const tessel::test::TempDir dir;
-    const QString ini = QString::fromStdString((dir.path() / "settings.ini").string());
-    tessel::Settings(ini, tessel::Settings::Follow::none)
-        .set(tessel::AppSettings::endpoint, QString::fromStdString(gateway().endpoint()));
-    tessel::DataSyncService::Options options;
-    options.container = durable ? std::optional(dir.path() / "container") : std::nullopt;
-    options.settingsPath = ini;
-    tessel::DataSyncService service(options);
-    for (auto _ : state) {
-        QCoro::waitFor(service.refresh(false));
-        if (service.snapshot().issue)
-            state.SkipWithError("cycle reported an issue");
+struct Cycle {
+    Cycle(const std::string& endpoint, bool durable) {
+        const QString ini = QString::fromStdString((dir.path() / "settings.ini").string());
+        Settings(ini, Settings::Follow::none)
+            .set(AppSettings::endpoint, QString::fromStdString(endpoint));
+        DataSyncService::Options options;
+        options.container = durable ? std::optional(dir.path() / "container") : std::nullopt;
+        options.settingsPath = ini;
+        service = std::make_unique<DataSyncService>(options);
     }
+    bool operator()() {
+        QCoro::waitFor(service->refresh(false));
+        return !service->snapshot().issue;
+    }
+    test::TempDir dir;
+    std::unique_ptr<DataSyncService> service;
+};
+
+enum class Against { Bare, Client };
+
+void cycleVs(benchmark::State& state, bool durable, Against against) {
+    const std::string endpoint = bench::realisticGateway(int(state.range(0))).endpoint();
+    BareFive bare(endpoint);
+    Cycle cycle(endpoint, durable);
+    bench::interleaved(
+        state,
+        [&] {
+            if (against == Against::Client)
+                clientFive(endpoint);
+            else if (!bare())
+                state.SkipWithError("bare GET failed");
+        },
+        [&] {
+            if (!cycle())
+                state.SkipWithError("cycle reported an issue");
+        },
+        bench::Clock::Wall);
 }
-void BM_SyncCycle(benchmark::State& state) {
-    syncCycle(state, true);
+void BM_CycleVsBareFive(benchmark::State& state) {
+    cycleVs(state, true, Against::Bare);
 }
-void BM_SyncCycleNoWrite(benchmark::State& state) {
-    syncCycle(state, false);
+void BM_CycleVsClientFive(benchmark::State& state) {
+    cycleVs(state, true, Against::Client);
 }
-BENCHMARK(BM_SyncCycle)->UseRealTime();
-BENCHMARK(BM_SyncCycleNoWrite)->UseRealTime();
+void BM_CycleNoWriteVsBareFive(benchmark::State& state) {
+    cycleVs(state, false, Against::Bare);
+}
+BENCHMARK(BM_CycleVsBareFive)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
+BENCHMARK(BM_CycleVsClientFive)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
+BENCHMARK(BM_CycleNoWriteVsBareFive)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
 
 } // namespace
 
+// Each line's "ratio" counter: the cycle's time over its floor's.
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    return tessel::bench::runWithRatios(
-        argc, argv,
-        {{"sync cycle / five bare GETs", "BM_SyncCycle/real_time", "BM_BareCurlFive/real_time"},
-         {"sync cycle / five client calls", "BM_SyncCycle/real_time", "BM_ClientFive/real_time"},
-         {"sync cycle without the file write / five bare GETs", "BM_SyncCycleNoWrite/real_time",
-          "BM_BareCurlFive/real_time"}});
+    return bench::runQtWithRatios<QCoreApplication>(argc, argv, {});
 }

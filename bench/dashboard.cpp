@@ -127,5 +127,5 @@ BENCHMARK(BM_SwitchPeriod)->Arg(10)->Arg(100)->Arg(0)->Iterations(7);
 
 // Each line's "ratio" counter: the larger snapshot's time over the 1x one's (Arg 0: hostile).
 int main(int argc, char** argv) {
-    return tessel::bench::runQtWithRatios(argc, argv, {});
+    return tessel::bench::runQtWithRatios<QApplication>(argc, argv, {});
 }

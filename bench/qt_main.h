@@ -2,7 +2,8 @@
 // the measured code needs, then the runs and their ratios.
 #pragma once
 
-#include <QApplication>
+#include <QByteArray>
+#include <QtGlobal>
 
 #include <utility>
 #include <vector>
@@ -11,8 +12,8 @@
 
 namespace tessel::bench {
 
-template <class Application = QApplication>
-int runQtWithRatios(int argc, char** argv, std::vector<Ratio> ratios) {
+// Application: QApplication where widgets are measured, QCoreApplication elsewhere.
+template <class Application> int runQtWithRatios(int argc, char** argv, std::vector<Ratio> ratios) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     Application app(argc, argv);

@@ -4,6 +4,7 @@
 // entry adds), and one large widget drawn into an image against an empty widget of the same size.
 #include <benchmark/benchmark.h>
 
+#include <QApplication>
 #include <QImage>
 #include <QPainter>
 
@@ -123,5 +124,5 @@ BENCHMARK(BM_RebuildAndDrawLargeVsEmpty)->Arg(1)->Arg(10)->Arg(100)->Iterations(
 
 // Each line's "ratio" counter: the plug-in's cost over its floor, over the data at 1x, 10x, 100x.
 int main(int argc, char** argv) {
-    return bench::runQtWithRatios(argc, argv, {});
+    return bench::runQtWithRatios<QApplication>(argc, argv, {});
 }
