@@ -91,6 +91,9 @@ void BM_StartVsTrayProgram(benchmark::State& state) {
     state.counters["baseline_KiB"] = median(rssA);
     state.counters["rss_KiB"] = median(rssB);
     state.counters["rss_ratio"] = median(rss);
+    // How many of the application's starts reached the gateway before they were ended.
+    state.counters["quotas_fetched"] =
+        double(tessel::bench::realisticGateway(1).requestCount("v1/tessel/quotas"));
 }
 BENCHMARK(BM_StartVsTrayProgram)->Unit(benchmark::kMillisecond)->Iterations(10);
 
