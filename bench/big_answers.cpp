@@ -1,8 +1,8 @@
 // How long the GUI thread stalls when a very large quotas answer (30 MiB) reaches every window
 // that shows subscriptions: the settings window (switches and the menu-bar picker), the
 // dashboard's overview cards, the popup panel, the tray and the notifier, against the sample
-// gateway's answer in the same run. A 10 ms timer ticks throughout; the longest gap between two
-// ticks is the stall, in wall time and in the GUI thread's own CPU time (which load on the
+// gateway's answer, in interleaved pairs. A 10 ms timer ticks throughout; the longest gap between
+// two ticks is the stall, in wall time and in the GUI thread's own CPU time (which load on the
 // machine does not stretch). Offscreen unless a platform is chosen.
 #include <benchmark/benchmark.h>
 
@@ -14,15 +14,17 @@
 
 #include <QCoro/QCoroTask>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
+#include <vector>
 
 #include <time.h>
 
 #include "app/application.h"
 #include "app/settings/settings_window.h"
+#include "bench/qt_main.h"
 #include "model/wire.h"
-#include "ratio.h"
 #include "storage/snapshot_store.h"
 #include "support/sample_snapshot.h"
 #include "support/temp_dir.h"
@@ -135,70 +137,86 @@ struct Program {
     test::ScopedEnv state{"XDG_STATE_HOME", (dir.path() / "state").string()};
     test::TestGateway gateway;
     std::unique_ptr<TesselWidgetApp> app;
+    std::unique_ptr<SettingsWindow> settings; // shown by a benchmark, closed between its pairs
 };
 
-// Arg: subscriptions per answer, 0 for the sample gateway's. Every window is open.
-void BM_CycleStall(benchmark::State& state) {
-    Program program(0);
-    if (state.range(0) > 0)
-        program.serve(int(state.range(0)));
-    program.app->start();
-    program.app->showSettings();
-    program.app->showPanel(QRect(100, 100, 1, 1));
-    settle();
-    StallMeter meter;
+// Each iteration is one pair: `step` run on the baseline program, then on the measured one, each
+// under its own meter, and `after` on both outside the meters. Counters: the medians of both sides
+// and of the pairs' ratios of busy time.
+template <class Step, class After>
+void stallPairs(benchmark::State& state, Program& baseline, Program& measured, Step step,
+                After after) {
+    std::vector<double> busyA, busyB, stallA, stallB, ratio;
     for (auto _ : state) {
-        meter.start();
-        QCoro::waitFor(program.app->sync().refresh(false));
-        settle();
-        meter.stop();
+        StallMeter a, b;
+        a.start();
+        step(baseline);
+        a.stop();
+        b.start();
+        step(measured);
+        b.stop();
+        after(baseline);
+        after(measured);
+        busyA.push_back(a.busiest);
+        busyB.push_back(b.busiest);
+        stallA.push_back(a.longest);
+        stallB.push_back(b.longest);
+        ratio.push_back(b.busiest / std::max(a.busiest, 1e-3));
     }
-    meter.report(state, program.app->sync().snapshot().quotas.size());
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0 : v[v.size() / 2];
+    };
+    state.counters["subscriptions"] = double(measured.app->sync().snapshot().quotas.size());
+    state.counters["baseline_busy_ms"] = median(busyA);
+    state.counters["busy_ms"] = median(busyB);
+    state.counters["baseline_stall_ms"] = median(stallA);
+    state.counters["stall_ms"] = median(stallB);
+    state.counters["ratio"] = median(ratio);
 }
-BENCHMARK(BM_CycleStall)
-    ->Arg(0)
-    ->Arg(88'000)
-    ->Iterations(3)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
 
-// Arg: subscriptions stored, 0 for none. The settings window's first show until its lists are
+// Arg: subscriptions per answer, against the sample gateway's answer. Every window is open.
+void BM_CycleStall(benchmark::State& state) {
+    Program baseline(0), measured(0);
+    measured.serve(int(state.range(0)));
+    for (Program* program : {&baseline, &measured}) {
+        program->app->start();
+        program->app->showSettings();
+        program->app->showPanel(QRect(100, 100, 1, 1));
+    }
+    settle();
+    stallPairs(
+        state, baseline, measured,
+        [](Program& program) {
+            QCoro::waitFor(program.app->sync().refresh(false));
+            settle();
+        },
+        [](Program&) {});
+}
+BENCHMARK(BM_CycleStall)->Arg(88'000)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// Arg: subscriptions stored, against none. The settings window's first show until its lists are
 // filled.
 void BM_SettingsFirstShow(benchmark::State& state) {
-    Program program(int(state.range(0)));
+    Program baseline(0), measured(int(state.range(0)));
     settle();
-    StallMeter meter;
-    for (auto _ : state) {
-        meter.start();
-        SettingsWindow* window = program.app->showSettings();
-        settle();
-        meter.stop();
-        state.PauseTiming();
-        delete window;
-        settle();
-        state.ResumeTiming();
-    }
-    meter.report(state, program.app->sync().snapshot().quotas.size());
+    stallPairs(
+        state, baseline, measured,
+        [](Program& program) {
+            program.settings.reset(program.app->showSettings());
+            settle();
+        },
+        [](Program& program) {
+            program.settings.reset();
+            settle();
+        });
 }
-BENCHMARK(BM_SettingsFirstShow)
-    ->Arg(0)
-    ->Arg(113'000)
-    ->Iterations(2)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SettingsFirstShow)->Arg(113'000)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
+// Each line's "ratio" counter: the GUI thread's longest busy stretch with the large answer over
+// the same with the small one.
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    return tessel::bench::runWithRatios(
-        argc, argv,
-        {{"GUI-thread work between two ticks in a cycle, 88 000 subscriptions / sample answer",
-          "BM_CycleStall/88000/iterations:3/real_time", "BM_CycleStall/0/iterations:3/real_time",
-          "busy_ms"},
-         {"GUI-thread work between two ticks at the settings' first show, 113 000 / none",
-          "BM_SettingsFirstShow/113000/iterations:2/real_time",
-          "BM_SettingsFirstShow/0/iterations:2/real_time", "busy_ms"}});
+    return tessel::bench::runQtWithRatios<QApplication>(argc, argv, {});
 }
