@@ -1,23 +1,24 @@
 // The widget host's memory with 1, 5 and 20 placed widgets over the realistic data at 1x, 10x
 // and 100x against a minimal Qt Widgets program that shows one frameless window (this binary
-// with --baseline), and the host's wake-ups while it idles between reloads. scripts/bench-host runs
-// it on a real X server (Xvfb).
+// with --baseline), in interleaved runs, and the host's wake-ups while it idles between reloads.
+// scripts/bench-host runs it on a real X server (Xvfb).
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <dirent.h>
-#include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "bench/pairs.h"
 #include "host/host_settings.h"
-#include "pairs.h"
 #include "ready_program.h"
 #include "storage/snapshot_store.h"
 #include "support/temp_dir.h"
@@ -70,57 +71,60 @@ Run run(const std::string& program, const char* argument, std::chrono::milliseco
     return result;
 }
 
-std::map<std::pair<int, int>, double> rss; // (widgets placed, scale) -> KiB; 0 widgets: baseline
+// One start in fresh private directories with `widgets` placed over the data at `scale`; 0
+// widgets: the baseline program. Wake-ups are counted over `idle`.
+Run freshRun(int widgets, int scale, std::chrono::milliseconds idle) {
+    tessel::test::TempDir dir;
+    tessel::bench::useDirectories(dir.path().string());
+    QList<tessel::host::PlacedWidget> placed;
+    for (int i = 0; i < widgets; ++i)
+        placed.append({QString::number(i),
+                       "TesselDesktopWidget",
+                       tessel::widget::Family::Small,
+                       QPoint(10 + (i % 6) * 180, 10 + (i / 6) * 180),
+                       "",
+                       {}});
+    tessel::host::HostSettings::save(tessel::host::HostSettings::path(), placed);
+    tessel::SnapshotStore().save(tessel::bench::realisticSnapshot(scale));
+    return widgets == 0 ? run(self, "--baseline", idle) : run(TESSEL_WIDGET_HOST, nullptr, idle);
+}
 
-void measure(benchmark::State& state, int widgets, int scale = 0) {
-    Run last;
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Each iteration starts the baseline, the host with one widget (where more are placed) and the
+// host with all of them, one after another, so that what the machine does meanwhile falls on
+// all alike; counters are the medians of the iterations.
+void BM_Host(benchmark::State& state) {
+    const int widgets = int(state.range(0)), scale = int(state.range(1));
+    std::vector<double> ratio, rss, base, further, wakeups;
     for (auto _ : state) {
-        tessel::test::TempDir dir;
-        const std::string root = dir.path().string();
-        tessel::bench::useDirectories(root);
-        QList<tessel::host::PlacedWidget> placed;
-        for (int i = 0; i < widgets; ++i)
-            placed.append({QString::number(i),
-                           "TesselDesktopWidget",
-                           tessel::widget::Family::Small,
-                           QPoint(10 + (i % 6) * 180, 10 + (i / 6) * 180),
-                           "",
-                           {}});
-        tessel::host::HostSettings::save(tessel::host::HostSettings::path(), placed);
-        if (scale > 0)
-            tessel::SnapshotStore().save(tessel::bench::realisticSnapshot(scale));
-        last = widgets == 0 ? run(self, "--baseline", std::chrono::seconds(3))
-                            : run(TESSEL_WIDGET_HOST, nullptr, std::chrono::seconds(3));
-        if (!last.ok) {
+        const Run baseline = freshRun(0, scale, {});
+        const Run one = widgets > 1 ? freshRun(1, scale, {}) : Run{};
+        const Run host = freshRun(widgets, scale, std::chrono::seconds(3));
+        if (!baseline.ok || !host.ok || (widgets > 1 && !one.ok)) {
             state.SkipWithError("no ready line");
             return;
         }
-        state.SetIterationTime(last.seconds);
+        base.push_back(baseline.rssKiB);
+        rss.push_back(host.rssKiB);
+        ratio.push_back(host.rssKiB / baseline.rssKiB);
+        wakeups.push_back(host.wakeupsPerSecond);
+        if (widgets > 1)
+            further.push_back((host.rssKiB - one.rssKiB) / (widgets - 1));
     }
-    rss[{widgets, scale}] = last.rssKiB;
-    state.counters["rss_KiB"] = last.rssKiB;
-    state.counters["idle_wakeups_per_s"] = last.wakeupsPerSecond;
-    if (widgets > 0 && rss.count({0, 0}) && rss[{0, 0}] > 0)
-        state.counters["rss_ratio"] = last.rssKiB / rss[{0, 0}];
-    if (widgets > 1 && rss.count({1, scale}))
-        state.counters["KiB_per_further_widget"] = (last.rssKiB - rss[{1, scale}]) / (widgets - 1);
-}
-
-void BM_BaselineFramelessWindow(benchmark::State& state) {
-    measure(state, 0);
-}
-BENCHMARK(BM_BaselineFramelessWindow)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3);
-
-void BM_Host(benchmark::State& state) {
-    measure(state, int(state.range(0)), int(state.range(1)));
+    state.counters["baseline_KiB"] = median(base);
+    state.counters["rss_KiB"] = median(rss);
+    state.counters["rss_ratio"] = median(ratio);
+    state.counters["idle_wakeups_per_s"] = median(wakeups);
+    if (widgets > 1)
+        state.counters["KiB_per_further_widget"] = median(further);
 }
 BENCHMARK(BM_Host)
     ->ArgNames({"widgets", "scale"})
     ->ArgsProduct({{1, 5, 20}, {1, 10, 100}})
-    ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 
