@@ -215,8 +215,8 @@ BENCHMARK(BM_SettingsFirstShow)->Arg(113'000)->Iterations(3)->Unit(benchmark::kM
 
 } // namespace
 
-// Each line's "ratio" counter: the GUI thread's longest busy stretch with the large answer over
+// Each "ratio": the GUI thread's longest busy stretch with the large answer over
 // the same with the small one.
 int main(int argc, char** argv) {
-    return tessel::bench::runQtWithRatios<QApplication>(argc, argv, {});
+    return tessel::bench::runQtWithRatios<QApplication>(argc, argv);
 }

@@ -32,7 +32,7 @@ BENCHMARK(BM_ClientVsBareCurl)->Arg(1)->Arg(10)->Arg(100)->Iterations(9);
 
 } // namespace
 
-// Each line's "ratio" counter: the client's time over the bare GET's.
+// Each "ratio": the client's time over the bare GET's.
 int main(int argc, char** argv) {
-    return bench::runWithRatios(argc, argv, {});
+    return bench::runWithRatios(argc, argv);
 }

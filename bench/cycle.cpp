@@ -100,7 +100,7 @@ BENCHMARK(BM_CycleNoWriteVsBareFive)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
 
 } // namespace
 
-// Each line's "ratio" counter: the cycle's time over its floor's.
+// Each "ratio": the cycle's time over its floor's.
 int main(int argc, char** argv) {
-    return bench::runQtWithRatios<QCoreApplication>(argc, argv, {});
+    return bench::runQtWithRatios<QCoreApplication>(argc, argv);
 }

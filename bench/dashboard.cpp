@@ -125,7 +125,7 @@ BENCHMARK(BM_SwitchPeriod)->Arg(10)->Arg(100)->Arg(0)->Iterations(7);
 
 } // namespace
 
-// Each line's "ratio" counter: the larger snapshot's time over the 1x one's (Arg 0: hostile).
+// Each "ratio": the larger snapshot's time over the 1x one's (Arg 0: hostile).
 int main(int argc, char** argv) {
-    return tessel::bench::runQtWithRatios<QApplication>(argc, argv, {});
+    return tessel::bench::runQtWithRatios<QApplication>(argc, argv);
 }

@@ -6,6 +6,7 @@
 #include <simdjson.h>
 
 #include "bench/pairs.h"
+#include "bench/ratio.h"
 #include "bench/reference_reader.h"
 #include "model/wire.h"
 
@@ -73,4 +74,6 @@ BENCHMARK(Decode_Usage)->Arg(1)->Arg(10)->Arg(100)->Iterations(11);
 BENCHMARK(FormerDecode_Quotas)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
 BENCHMARK(FormerDecode_Usage)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return tessel::bench::runWithRatios(argc, argv);
+}

@@ -5,19 +5,16 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-#include <utility>
-#include <vector>
-
 #include "bench/ratio.h"
 
 namespace tessel::bench {
 
 // Application: QApplication where widgets are measured, QCoreApplication elsewhere.
-template <class Application> int runQtWithRatios(int argc, char** argv, std::vector<Ratio> ratios) {
+template <class Application> int runQtWithRatios(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     Application app(argc, argv);
-    return runWithRatios(argc, argv, std::move(ratios));
+    return runWithRatios(argc, argv);
 }
 
 } // namespace tessel::bench

@@ -1,55 +1,39 @@
-// Every figure here is read against a baseline measured in the same run: after the runs, one
-// line per ratio of two benchmarks' real times, or of a counter the two report.
+// Every figure here is read against a baseline measured in the same run, in interleaved pairs
+// (pairs.h). After the runs, one line per ratio a benchmark reported (a counter named "ratio" or
+// ending in "_ratio"), so the figures can be read without the table.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace tessel::bench {
 
-struct Ratio {
-    std::string label;
-    std::string measured; // benchmark names as reported, "BM_X/real_time" with UseRealTime
-    std::string baseline;
-    std::string counter{}; // empty: the real time
-};
-
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-    explicit RatioReporter(std::vector<Ratio> ratios) : ratios_(std::move(ratios)) {}
-
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+        for (const Run& run : runs)
             for (const auto& [name, counter] : run.counters)
-                times_[run.benchmark_name() + "#" + name] = counter.value;
-        }
+                if (name == "ratio" || name.ends_with("_ratio"))
+                    lines_.emplace_back(run.benchmark_name() + " " + name, counter.value);
         ConsoleReporter::ReportRuns(runs);
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        for (const Ratio& ratio : ratios_) {
-            const std::string suffix = ratio.counter.empty() ? "" : "#" + ratio.counter;
-            const auto measured = times_.find(ratio.measured + suffix);
-            const auto baseline = times_.find(ratio.baseline + suffix);
-            if (measured != times_.end() && baseline != times_.end() && baseline->second > 0)
-                std::printf("%s: %.2f\n", ratio.label.c_str(), measured->second / baseline->second);
-        }
+        for (const auto& [label, value] : lines_)
+            std::printf("%s: %.2f\n", label.c_str(), value);
     }
 
 private:
-    std::vector<Ratio> ratios_;
-    std::map<std::string, double> times_;
+    std::vector<std::pair<std::string, double>> lines_;
 };
 
-inline int runWithRatios(int& argc, char** argv, std::vector<Ratio> ratios) {
+inline int runWithRatios(int& argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter(std::move(ratios));
+    RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

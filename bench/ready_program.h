@@ -14,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "bench/ratio.h"
+
 extern char** environ;
 
 namespace tessel::bench {
@@ -100,10 +102,7 @@ inline int benchmarkMain(int argc, char** argv, int (*baseline)(int, char**), st
     setenv("TESSEL_REPORT_READY", "1", 1);
     if (!getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWithRatios(argc, argv);
 }
 
 } // namespace tessel::bench

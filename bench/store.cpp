@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "bench/pairs.h"
+#include "bench/ratio.h"
 #include "model/wire.h"
 #include "storage/file_io.h"
 #include "storage/snapshot_store.h"
@@ -67,4 +68,6 @@ void Store_Load(benchmark::State& state) {
 BENCHMARK(Store_Save)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
 BENCHMARK(Store_Load)->Arg(1)->Arg(10)->Arg(100)->Iterations(11);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return tessel::bench::runWithRatios(argc, argv);
+}

@@ -122,7 +122,7 @@ BENCHMARK(BM_RebuildAndDrawLargeVsEmpty)->Arg(1)->Arg(10)->Arg(100)->Iterations(
 
 } // namespace
 
-// Each line's "ratio" counter: the plug-in's cost over its floor, over the data at 1x, 10x, 100x.
+// Each "ratio": the plug-in's cost over its floor, over the data at 1x, 10x, 100x.
 int main(int argc, char** argv) {
-    return bench::runQtWithRatios<QApplication>(argc, argv, {});
+    return bench::runQtWithRatios<QApplication>(argc, argv);
 }
