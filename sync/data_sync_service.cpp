@@ -99,17 +99,26 @@ struct KeyWrite {
     int code = 0;
 };
 
-KeyWrite storeKey(std::string key, const std::string& endpoint) {
-    KeyWrite written;
+// Writes the key to the store; the text is wiped whatever the store did.
+void saveKey(std::string key, const std::string& endpoint) {
     try {
         GatewayKeychain::save(key, endpoint);
-    } catch (const KeychainError& error) {
-        written = {QString::fromUtf8(error.what()), error.code()};
-    } catch (const std::exception& error) {
-        written = {QString::fromUtf8(error.what()), 0};
+    } catch (...) {
+        SecretMemory::wipe(key);
+        throw;
     }
     SecretMemory::wipe(key);
-    return written;
+}
+
+KeyWrite storeKey(std::string key, const std::string& endpoint) {
+    try {
+        saveKey(std::move(key), endpoint);
+    } catch (const KeychainError& error) {
+        return {QString::fromUtf8(error.what()), error.code()};
+    } catch (const std::exception& error) {
+        return {QString::fromUtf8(error.what()), 0};
+    }
+    return {};
 }
 
 // Runs `work` on the thread pool; the result arrives through a watcher's signal on this
@@ -317,16 +326,8 @@ void DataSyncService::check(const QString& endpoint) {
 // Not a coroutine: validation and key errors must reach the caller before anything changed.
 QCoro::Task<> DataSyncService::apply(const QString& endpoint, int interval, const QString* token) {
     check(endpoint);
-    if (token) {
-        std::string key = token->toStdString();
-        try {
-            GatewayKeychain::save(key, endpoint.toStdString());
-        } catch (...) {
-            SecretMemory::wipe(key);
-            throw;
-        }
-        SecretMemory::wipe(key);
-    }
+    if (token)
+        saveKey(token->toStdString(), endpoint.toStdString());
     return commit(endpoint, interval);
 }
 
