@@ -38,6 +38,10 @@ namespace Wire {
 // its limit of 256 levels of nesting. Text that is not JSON, or nested deeper, throws
 // DecodingError (DataCorrupted, empty path).
 
+// Bytes a text's buffer may have beyond its end for the parser to read it in place; a
+// std::string with this much spare capacity is not copied before it is parsed.
+inline constexpr std::size_t padding = 64;
+
 // Strict decoding straight into the record, without a document tree: required keys, JSON null
 // as absent, no coercion, unknown keys ignored. Throws DecodingError. A large document is
 // followed by handing freed memory back to the system.

@@ -28,6 +28,8 @@ constexpr std::string_view tooDeep = "The given data is nested too deeply.";
 
 } // namespace
 
+static_assert(Wire::padding >= simdjson::SIMDJSON_PADDING);
+
 // A parser and the padded copy of the text it reads.
 struct Parser {
     dom::parser parser{};
