@@ -44,7 +44,7 @@ std::string Quota::id() const {
 }
 
 std::string Quota::title() const {
-    return alias && !alias->empty() ? *alias : name;
+    return alias && !alias->empty() ? std::string(*alias) : name;
 }
 
 std::string Quota::measurementState() const {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "optional_text.h"
+
 namespace tessel {
 
 using Instant = std::chrono::system_clock::time_point;
@@ -21,11 +23,11 @@ struct QuotaWindow {
     std::optional<double> remaining{};
     std::optional<bool> unlimited{};
     std::optional<Instant> resetsAt{};
-    std::optional<std::string> display{};
+    OptionalText display{};
     std::optional<double> amount{};
     std::optional<double> limit{};
-    std::optional<std::string> unit{};
-    std::optional<std::string> pool{};
+    OptionalText unit{};
+    OptionalText pool{};
 
     // Remaining share in percent; absent for unlimited windows or when nothing is known.
     std::optional<double> remainingPercent() const;
@@ -36,14 +38,14 @@ struct QuotaWindow {
 struct Quota {
     std::string provider;
     std::string name;
-    std::optional<std::string> kind{};
-    std::optional<std::string> user{};
-    std::optional<std::string> alias{};
-    std::optional<std::string> plan{};
-    std::optional<std::string> from{};
+    OptionalText kind{};
+    OptionalText user{};
+    OptionalText alias{};
+    OptionalText plan{};
+    OptionalText from{};
     std::optional<std::vector<QuotaWindow>> windows{};
-    std::optional<std::string> balance{};
-    std::optional<std::string> error{};
+    OptionalText balance{};
+    OptionalText error{};
     std::optional<Instant> readAt{};
     std::optional<Instant> asOf{};
     std::optional<bool> readDeferred{};
@@ -73,9 +75,9 @@ struct UsagePoint {
 
 struct UsageGroup {
     std::string id;
-    std::optional<std::string> name{};
-    std::optional<std::string> provider{};
-    std::optional<std::string> sub{};
+    OptionalText name{};
+    OptionalText provider{};
+    OptionalText sub{};
     std::optional<std::int64_t> calls{};
     std::optional<std::int64_t> input{};
     std::optional<std::int64_t> output{};

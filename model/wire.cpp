@@ -110,7 +110,7 @@ struct Encoder {
                          strict ? ojson::error_handler_t::strict : ojson::error_handler_t::replace);
     }
 
-    void put(const std::string& v) { text(v); }
+    void put(std::string_view v) { text(v); }
     // The shortest text that reads back, as nlohmann/json's serializer writes it ("2.0",
     // "1e-05"; null for what JSON cannot hold), without making a JSON value per number.
     void put(double v) {
@@ -180,6 +180,10 @@ struct Encoder {
         first_ = false;
     }
     template <class T> void operator()(const char* key, const std::optional<T>& value) {
+        if (value)
+            (*this)(key, *value);
+    }
+    void operator()(const char* key, const OptionalText& value) {
         if (value)
             (*this)(key, *value);
     }

@@ -103,6 +103,13 @@ template <> inline std::optional<Problem> readScalar<std::string>(void* target, 
     return std::nullopt;
 }
 
+template <> inline std::optional<Problem> readScalar<OptionalText>(void* target, Scalar& v) {
+    if (v.type != Scalar::String)
+        return mismatchOf("a string");
+    static_cast<OptionalText*>(target)->assign(v.text);
+    return std::nullopt;
+}
+
 template <> inline std::optional<Problem> readScalar<double>(void* target, Scalar& v) {
     auto& out = *static_cast<double*>(target);
     switch (v.type) {
@@ -210,6 +217,9 @@ template <class T, class Owner = void> const Ops* opsOf() {
                        }};
         } else if constexpr (std::is_same_v<T, std::int64_t> && exactIntegers<Owner>) {
             return Ops{.shape = Ops::Value, .expected = "an integer", .scalar = &readExactInteger};
+        } else if constexpr (std::is_same_v<T, OptionalText>) {
+            return Ops{
+                .shape = Ops::Value, .expected = "a string", .scalar = &readScalar<OptionalText>};
         } else if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, double> ||
                              std::is_same_v<T, std::int64_t> || std::is_same_v<T, bool> ||
                              std::is_same_v<T, Instant>) {
@@ -237,6 +247,12 @@ template <class R> struct Collector {
     }
     template <class T> void operator()(const char* key, T& member) {
         info.fields.push_back({key, offset(&member), opsOf<T, R>()});
+    }
+    // Read in place: the value is assigned only once it is known to be a text.
+    void operator()(const char* key, OptionalText& member) {
+        info.fields.push_back({key, offset(&member), opsOf<OptionalText, R>(),
+                               [](void* m) -> void* { return m; },
+                               [](void* m) { static_cast<OptionalText*>(m)->reset(); }});
     }
     template <class T> void operator()(const char* key, std::optional<T>& member) {
         info.fields.push_back(

@@ -22,8 +22,8 @@ namespace {
 
 using Style::Tint;
 
-QString fromStd(const std::string& text) {
-    return QString::fromStdString(text);
+QString fromStd(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 TextLabel* label(const QString& text, const QFont& font, Tint tint = Tint::Text, int maxLines = 4) {

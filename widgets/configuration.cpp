@@ -145,7 +145,7 @@ std::vector<SubscriptionEntity> SubscriptionQuery::entitiesOf(const Snapshot& sn
     for (const Quota& quota : snapshot.quotas) {
         std::string name = quota.title();
         if (quota.plan)
-            name += " \u00b7 " + *quota.plan;
+            (name += " \u00b7 ") += *quota.plan;
         entities.push_back({quota.id(), std::move(name)});
     }
     return entities;

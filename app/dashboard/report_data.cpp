@@ -7,8 +7,8 @@ namespace tessel::Report {
 
 namespace {
 
-QString fromStd(const std::string& text) {
-    return QString::fromStdString(text);
+QString fromStd(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 Row row(const UsageGroup& group) {
