@@ -192,18 +192,28 @@ private:
     bool first_ = false;
 };
 
-// Fixed-width decimal field; false unless exactly `n` digits.
-bool digits(std::string_view s, std::size_t at, std::size_t n, int& out) {
-    if (at + n > s.size())
-        return false;
-    int v = 0;
-    for (std::size_t i = at; i < at + n; ++i) {
-        if (s[i] < '0' || s[i] > '9')
-            return false;
-        v = v * 10 + (s[i] - '0');
-    }
-    out = v;
-    return true;
+// Two decimal digits at `at`; false unless both are digits.
+bool twoDigits(const char* s, int& out) {
+    const unsigned a = static_cast<unsigned char>(s[0]) - '0';
+    const unsigned b = static_cast<unsigned char>(s[1]) - '0';
+    out = static_cast<int>(a * 10 + b);
+    return a < 10 && b < 10;
+}
+
+// Days from 1970-01-01 to a valid proleptic Gregorian date.
+std::int64_t daysFromCivil(int y, int m, int d) {
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yearOfEra = y - era * 400;
+    const int dayOfYear = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return std::int64_t{era} * 146097 + dayOfEra - 719468;
+}
+
+int daysInMonth(int y, int m) {
+    if (m == 2)
+        return (y % 4 == 0 && (y % 100 != 0 || y % 400 == 0)) ? 29 : 28;
+    return m == 4 || m == 6 || m == 9 || m == 11 ? 30 : 31;
 }
 
 } // namespace
@@ -247,18 +257,21 @@ template std::string encode<WidgetPreferences>(const WidgetPreferences&);
 // YYYY-MM-DDTHH:MM:SS[.f+](Z|±HH:MM), upper-case T and Z, fields in range.
 std::optional<Instant> parseInstant(std::string_view s) {
     using namespace std::chrono;
-    int y, mo, d, h, mi, sec;
-    if (!digits(s, 0, 4, y) || s.size() < 20 || s[4] != '-' || !digits(s, 5, 2, mo) ||
-        s[7] != '-' || !digits(s, 8, 2, d) || s[10] != 'T' || !digits(s, 11, 2, h) ||
-        s[13] != ':' || !digits(s, 14, 2, mi) || s[16] != ':' || !digits(s, 17, 2, sec))
+    int y0, y1, mo, d, h, mi, sec;
+    const char* p = s.data();
+    if (s.size() < 20 || !twoDigits(p, y0) || !twoDigits(p + 2, y1) || p[4] != '-' ||
+        !twoDigits(p + 5, mo) || p[7] != '-' || !twoDigits(p + 8, d) || p[10] != 'T' ||
+        !twoDigits(p + 11, h) || p[13] != ':' || !twoDigits(p + 14, mi) || p[16] != ':' ||
+        !twoDigits(p + 17, sec))
         return std::nullopt;
+    const int y = y0 * 100 + y1;
     std::size_t at = 19;
-    nanoseconds fraction{0};
+    std::int64_t fraction = 0; // nanoseconds; digits beyond the ninth count for nothing
     if (s[at] == '.') {
         const std::size_t start = ++at;
         std::int64_t scale = 100'000'000;
         while (at < s.size() && s[at] >= '0' && s[at] <= '9') {
-            fraction += nanoseconds((s[at] - '0') * scale);
+            fraction += (s[at] - '0') * scale;
             scale /= 10;
             ++at;
         }
@@ -267,39 +280,35 @@ std::optional<Instant> parseInstant(std::string_view s) {
     }
     if (at >= s.size())
         return std::nullopt;
-    minutes offset{0};
+    int offset = 0; // minutes
     if (s[at] == 'Z') {
         ++at;
     } else if (s[at] == '+' || s[at] == '-') {
         int oh, om;
-        if (!digits(s, at + 1, 2, oh) || at + 3 >= s.size() || s[at + 3] != ':' ||
-            !digits(s, at + 4, 2, om) || oh > 23 || om > 59)
+        if (s.size() - at < 6 || !twoDigits(p + at + 1, oh) || s[at + 3] != ':' ||
+            !twoDigits(p + at + 4, om) || oh > 23 || om > 59)
             return std::nullopt;
-        offset = hours(oh) + minutes(om);
+        offset = oh * 60 + om;
         if (s[at] == '-')
             offset = -offset;
         at += 6;
     } else {
         return std::nullopt;
     }
-    if (at != s.size())
-        return std::nullopt;
-    const year_month_day date{year(y), month(static_cast<unsigned>(mo)),
-                              day(static_cast<unsigned>(d))};
-    if (!date.ok() || h > 23 || mi > 59 || sec > 59)
+    if (at != s.size() || mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo) || h > 23 ||
+        mi > 59 || sec > 59)
         return std::nullopt;
     // Whole seconds first: years up to 9999 fit easily, the nanosecond count may not.
     const std::int64_t whole =
-        static_cast<std::int64_t>(sys_days(date).time_since_epoch().count()) * 86400 + h * 3600 +
-        mi * 60 + sec - static_cast<std::int64_t>(offset.count()) * 60;
+        daysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + sec - std::int64_t{offset} * 60;
     // Refused outside what an Instant holds exactly. The lower bound is the first whole second
     // inside the range, so that the whole-second text written back reads again.
     constexpr auto range = Instant::duration::max();
     constexpr std::int64_t lastSecond = duration_cast<seconds>(range).count();
     if (whole < -lastSecond || whole > lastSecond ||
-        (whole == lastSecond && fraction > range - seconds(lastSecond)))
+        (whole == lastSecond && nanoseconds(fraction) > range - seconds(lastSecond)))
         return std::nullopt;
-    return Instant(duration_cast<Instant::duration>(seconds(whole) + fraction));
+    return Instant(duration_cast<Instant::duration>(seconds(whole) + nanoseconds(fraction)));
 }
 
 std::string formatInstant(Instant instant) {

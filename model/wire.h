@@ -1,6 +1,7 @@
 // The one JSON configuration of every gateway record and of the snapshot.
 #pragma once
 
+#include <concepts>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -46,10 +47,16 @@ inline constexpr std::size_t padding = 64;
 // as absent, no coercion, unknown keys ignored. Throws DecodingError. A large document is
 // followed by handing freed memory back to the system.
 template <class T> T decode(std::string_view json);
+// The same for a std::string, which is parsed where it is when it has `padding` spare bytes of
+// capacity (else copied).
+template <class T, class S>
+requires std::same_as<S, std::string> T decode(const S& json);
 
 // Decodes as decode<T> does, with the same failures, but keeps only the last element of each
 // list: whether a large document is usable, at the memory cost of a small one.
 template <class T> T check(std::string_view json);
+template <class T, class S>
+requires std::same_as<S, std::string> T check(const S& json);
 
 // The document as a tree, for the few small documents that have no record (the gateway's
 // handshake answer, its settings file).

@@ -37,19 +37,22 @@ struct Parser {
     std::unique_ptr<char[]> buffer{};
     std::size_t capacity = 0;
 
-    simdjson::error_code parse(std::string_view text, dom::element& root) {
-        if (capacity < text.size() + simdjson::SIMDJSON_PADDING) {
-            capacity = text.size() + simdjson::SIMDJSON_PADDING;
-            buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    simdjson::error_code parse(std::string_view text, bool padded, dom::element& root) {
+        if (!padded) {
+            if (capacity < text.size() + simdjson::SIMDJSON_PADDING) {
+                capacity = text.size() + simdjson::SIMDJSON_PADDING;
+                buffer = std::make_unique_for_overwrite<char[]>(capacity);
+            }
+            std::memcpy(buffer.get(), text.data(), text.size());
+            std::memset(buffer.get() + text.size(), 0, simdjson::SIMDJSON_PADDING);
+            text = {buffer.get(), text.size()};
         }
-        std::memcpy(buffer.get(), text.data(), text.size());
-        std::memset(buffer.get() + text.size(), 0, simdjson::SIMDJSON_PADDING);
         if (parser.max_depth() != parserDepth) {
             if (const auto error =
                     parser.allocate(std::max<std::size_t>(text.size(), 64), parserDepth))
                 return error;
         }
-        return parser.parse_into_document(document, buffer.get(), text.size(), false).get(root);
+        return parser.parse_into_document(document, text.data(), text.size(), false).get(root);
     }
 
     // Only the document is read after parsing: the copy of the text and the parser's own
@@ -109,17 +112,18 @@ std::string widenIntegers(std::string_view text) {
     return out;
 }
 
-simdjson::error_code parseText(Parser& parser, std::string_view text, dom::element& root) {
+simdjson::error_code parseText(Parser& parser, std::string_view text, bool padded,
+                               dom::element& root) {
     // A byte order mark is allowed before the text, and only there. A NUL byte ends the text,
     // as it does a C string.
     if (text.starts_with("\xEF\xBB\xBF"))
         text.remove_prefix(3);
     text = text.substr(0, text.find('\0'));
-    auto error = parser.parse(text, root);
+    auto error = parser.parse(text, padded, root);
     if (error == simdjson::NUMBER_ERROR) {
         const std::string widened = widenIntegers(text);
         if (!widened.empty())
-            error = parser.parse(widened, root);
+            error = parser.parse(widened, false, root);
     }
     return error;
 }
@@ -148,7 +152,7 @@ simdjson::error_code parseText(Parser& parser, std::string_view text, dom::eleme
                 prefix.append(closers.rbegin(), closers.rend());
                 Parser parser;
                 dom::element root;
-                corrupted(parseText(parser, prefix, root) ? notJson : tooDeep);
+                corrupted(parseText(parser, prefix, false, root) ? notJson : tooDeep);
             }
             closers += c == '[' ? ']' : '}';
         } else if ((c == ']' || c == '}') && !closers.empty()) {
@@ -190,10 +194,10 @@ private:
 
 } // namespace
 
-Document::Document(std::string_view text)
+Document::Document(std::string_view text, bool padded)
     : text_(text),
       parser_(text.size() < largeDocument ? Pool::take() : std::make_unique<Parser>()) {
-    if (parseText(*parser_, text, root_)) {
+    if (parseText(*parser_, text, padded, root_)) {
         release();
         refuse(text);
     }

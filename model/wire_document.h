@@ -78,7 +78,9 @@ struct Parser;
 // (data corrupted, empty path).
 class Document {
 public:
-    explicit Document(std::string_view text);
+    // `padded`: the text's buffer has Wire::padding readable bytes after it, and is parsed
+    // where it is.
+    explicit Document(std::string_view text, bool padded = false);
     ~Document();
     Document(const Document&) = delete;
     Document& operator=(const Document&) = delete;

@@ -47,6 +47,8 @@ struct RecordInfo;
 struct Ops {
     enum Shape { Value, Record, List, Map } shape;
     const char* expected; // "a string", for type mismatches
+    // Value: the target's type, for the reader's direct path for well-formed values.
+    enum Direct { Other, String, Text, Number, Integer, Time } direct = Other;
     // Value: reads the scalar into the target, or tells what is wrong.
     std::optional<Problem> (*scalar)(void* target, Scalar& value) = nullptr;
     void (*reset)(void* target) = nullptr;
@@ -70,6 +72,15 @@ struct Field {
 
 struct RecordInfo {
     std::vector<Field> fields;
+    std::uint64_t required = 0; // a bit per field that must be present
+
+    // Names are short: a loop beats a call to memcmp.
+    static bool same(std::string_view a, std::string_view b) {
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (a[i] != b[i])
+                return false;
+        return true;
+    }
 
     // Keys mostly come in field order: the search starts after the previous key's field.
     int find(std::string_view key, int previous = -1) const {
@@ -78,8 +89,7 @@ struct RecordInfo {
             if (i == n)
                 i = 0;
             const std::string_view name = fields[static_cast<std::size_t>(i)].name;
-            if (name.size() == key.size() && (key.empty() || name[0] == key[0]) &&
-                std::char_traits<char>::compare(name.data(), key.data(), key.size()) == 0)
+            if (name.size() == key.size() && same(name, key))
                 return i;
         }
         return -1;
@@ -218,8 +228,10 @@ template <class T, class Owner = void> const Ops* opsOf() {
         } else if constexpr (std::is_same_v<T, std::int64_t> && exactIntegers<Owner>) {
             return Ops{.shape = Ops::Value, .expected = "an integer", .scalar = &readExactInteger};
         } else if constexpr (std::is_same_v<T, OptionalText>) {
-            return Ops{
-                .shape = Ops::Value, .expected = "a string", .scalar = &readScalar<OptionalText>};
+            return Ops{.shape = Ops::Value,
+                       .expected = "a string",
+                       .direct = Ops::Text,
+                       .scalar = &readScalar<OptionalText>};
         } else if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, double> ||
                              std::is_same_v<T, std::int64_t> || std::is_same_v<T, bool> ||
                              std::is_same_v<T, Instant>) {
@@ -227,7 +239,15 @@ template <class T, class Owner = void> const Ops* opsOf() {
                                    : std::is_same_v<T, std::int64_t> ? "an integer"
                                    : std::is_same_v<T, bool>         ? "a boolean"
                                                                      : "a string";
-            return Ops{.shape = Ops::Value, .expected = expected, .scalar = &readScalar<T>};
+            const Ops::Direct direct = std::is_same_v<T, std::string>    ? Ops::String
+                                       : std::is_same_v<T, double>       ? Ops::Number
+                                       : std::is_same_v<T, std::int64_t> ? Ops::Integer
+                                       : std::is_same_v<T, Instant>      ? Ops::Time
+                                                                         : Ops::Other;
+            return Ops{.shape = Ops::Value,
+                       .expected = expected,
+                       .direct = direct,
+                       .scalar = &readScalar<T>};
         } else {
             return Ops{.shape = Ops::Record,
                        .expected = "a dictionary",
@@ -371,6 +391,9 @@ template <class R> const RecordInfo& recordInfo() {
         const R probe{};
         Collector<R> collector{&probe, {}};
         fields(collector, const_cast<R&>(probe));
+        for (std::size_t i = 0; i < collector.info.fields.size(); ++i)
+            if (!collector.info.fields[i].emplace)
+                collector.info.required |= std::uint64_t{1} << i;
         return std::move(collector.info);
     }());
     return info;

@@ -110,6 +110,42 @@ public:
 private:
     std::optional<Failure> scalar(std::size_t i, char type, void* target, const Ops* ops,
                                   const Step& at) {
+        // Well-formed values of the common types directly; the rest as `ops->scalar` reads it.
+        const auto into = [target]<class T>(T value) {
+            *static_cast<T*>(target) = std::move(value);
+            return std::nullopt;
+        };
+        switch (ops->direct) {
+        case Ops::String:
+            if (type == '"') {
+                static_cast<std::string*>(target)->assign(tape_.string(i));
+                return std::nullopt;
+            }
+            break;
+        case Ops::Text:
+            if (type == '"') {
+                static_cast<OptionalText*>(target)->assign(tape_.string(i));
+                return std::nullopt;
+            }
+            break;
+        case Ops::Number:
+            if (type == 'd')
+                return into(tape_.number(i));
+            if (type == 'l')
+                return into(static_cast<double>(tape_.integer(i)));
+            break;
+        case Ops::Integer:
+            if (type == 'l')
+                return into(tape_.integer(i));
+            break;
+        case Ops::Time:
+            if (type == '"')
+                if (const auto instant = Wire::parseInstant(tape_.string(i)))
+                    return into(*instant);
+            break;
+        default:
+            break;
+        }
         Scalar v{Scalar::Null};
         switch (type) {
         case 'l':
@@ -170,6 +206,8 @@ private:
             if (failure)
                 failures.emplace_back(index, std::move(*failure));
         }
+        if (failures.empty() && (seen & info.required) == info.required)
+            return std::nullopt;
         for (std::size_t i = 0; i < fields.size(); ++i) {
             for (auto& [index, failure] : failures)
                 if (index == static_cast<int>(i))
@@ -231,10 +269,10 @@ private:
     bool keep_;
 };
 
-template <class T> T read(std::string_view text, bool keepLists) {
+template <class T> T read(std::string_view text, bool padded, bool keepLists) {
     T result{};
     {
-        const Document document(text);
+        const Document document(text, padded);
         Reader reader(document, keepLists);
         // The root's step renders as the empty path.
         const Step root{.key = {}};
@@ -288,13 +326,25 @@ json tree(dom::element e) {
 namespace Wire {
 
 template <class T> T decode(std::string_view text) {
-    T result = read<T>(text, true);
+    T result = read<T>(text, false, true);
+    giveBackMemory(text.size());
+    return result;
+}
+
+template <class T, class S>
+requires std::same_as<S, std::string> T decode(const S& text) {
+    T result = read<T>(text, text.capacity() - text.size() >= padding, true);
     giveBackMemory(text.size());
     return result;
 }
 
 template <class T> T check(std::string_view text) {
-    return read<T>(text, false);
+    return read<T>(text, false, false);
+}
+
+template <class T, class S>
+requires std::same_as<S, std::string> T check(const S& text) {
+    return read<T>(text, text.capacity() - text.size() >= padding, false);
 }
 
 json parse(std::string_view text) {
@@ -304,6 +354,7 @@ json parse(std::string_view text) {
 }
 
 template Snapshot check<Snapshot>(std::string_view);
+template Snapshot check<Snapshot>(const std::string&);
 
 template QuotaWindow decode<QuotaWindow>(std::string_view);
 template Quota decode<Quota>(std::string_view);
@@ -313,6 +364,14 @@ template UsageGroup decode<UsageGroup>(std::string_view);
 template Usage decode<Usage>(std::string_view);
 template Snapshot decode<Snapshot>(std::string_view);
 template WidgetPreferences decode<WidgetPreferences>(std::string_view);
+template QuotaWindow decode<QuotaWindow>(const std::string&);
+template Quota decode<Quota>(const std::string&);
+template QuotaEnvelope decode<QuotaEnvelope>(const std::string&);
+template UsagePoint decode<UsagePoint>(const std::string&);
+template UsageGroup decode<UsageGroup>(const std::string&);
+template Usage decode<Usage>(const std::string&);
+template Snapshot decode<Snapshot>(const std::string&);
+template WidgetPreferences decode<WidgetPreferences>(const std::string&);
 
 } // namespace Wire
 

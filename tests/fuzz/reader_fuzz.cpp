@@ -109,19 +109,19 @@ struct Generator {
                                             "\"\xc3\x28\"",
                                             "\"\\ud800\"",
                                             "\"\\udc00\"",
-                                            "\"t\\t\\n\\\"\"",
+                                            "\"t\\t\\n\\\" and more than fifteen bytes\"",
                                             "\"\x01\"",
                                             "\"\xed\xa0\x80\"",
                                             "\"\xf4\x90\x80\x80\"",
                                             "\"\\u0000\""};
         static const char* const instants[] = {"\"2025-03-01T08:00:00Z\"",
-                                               "\"2025-03-01T16:00:00.750+08:00\"",
+                                               "\"2000-02-29T16:00:00.7500000001+08:00\"",
                                                "\"2262-04-11T23:47:16.854775807Z\"",
                                                "\"2262-04-11T23:47:16.854775808Z\"",
                                                "\"1677-09-21T00:12:44Z\"",
                                                "\"1677-09-21T00:12:43.999Z\"",
                                                "\"9999-12-31T23:59:59Z\"",
-                                               "\"2025-02-30T08:00:00Z\"",
+                                               "\"1900-02-29T08:00:00Z\"",
                                                "\"2025-03-01\"",
                                                "\"2024-02-29T23:59:59-00:01\""};
         const unsigned kind = next() % 8;
@@ -163,8 +163,8 @@ struct Generator {
         out += '}';
     }
 
-    // The whole document, then damage to its text.
-    template <class T> std::string document() {
+    // The whole document, then damage; as built, so its spare capacity (read in place) varies.
+    template <class T> const std::string& document() {
         out.clear();
         if (next() % 32 == 0)
             out += "\xEF\xBB\xBF";
@@ -199,14 +199,14 @@ void same(const std::string& a, const std::string& b, std::string_view text) {
 
 // The same outcome from both readers; what decodes re-encodes to text that reads back to the
 // same text.
-template <class T> void compare(std::string_view text) {
+template <class T, class Text> void compare(const Text& text) {
     const std::string once = outcome([&] { return Wire::encode(Wire::decode<T>(text)); });
     same(once, outcome([&] { return Wire::encode(reference::decode<T>(text)); }), text);
     if (once.starts_with("ok "))
         same(outcome([&] { return Wire::encode(Wire::decode<T>(once.substr(3))); }), once, text);
 }
 
-void compareAll(std::string_view text) {
+template <class Text> void compareAll(const Text& text) {
     compare<QuotaEnvelope>(text);
     compare<Usage>(text);
     compare<Snapshot>(text);
