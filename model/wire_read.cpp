@@ -108,24 +108,24 @@ public:
     }
 
 private:
-    std::optional<Failure> scalar(std::size_t i, char type, void* target, const Ops* ops,
-                                  const Step& at) {
-        // Well-formed values of the common types directly; the rest as `ops->scalar` reads it.
+    // Well-formed values of the common types, read directly (without a step on the path);
+    // false for anything else, which `ops->scalar` then reads or refuses.
+    bool direct(std::size_t i, char type, void* target, const Ops* ops) {
         const auto into = [target]<class T>(T value) {
             *static_cast<T*>(target) = std::move(value);
-            return std::nullopt;
+            return true;
         };
         switch (ops->direct) {
         case Ops::String:
             if (type == '"') {
                 static_cast<std::string*>(target)->assign(tape_.string(i));
-                return std::nullopt;
+                return true;
             }
             break;
         case Ops::Text:
             if (type == '"') {
                 static_cast<OptionalText*>(target)->assign(tape_.string(i));
-                return std::nullopt;
+                return true;
             }
             break;
         case Ops::Number:
@@ -146,6 +146,13 @@ private:
         default:
             break;
         }
+        return false;
+    }
+
+    std::optional<Failure> scalar(std::size_t i, char type, void* target, const Ops* ops,
+                                  const Step& at) {
+        if (direct(i, type, target, ops))
+            return std::nullopt;
         Scalar v{Scalar::Null};
         switch (type) {
         case 'l':
@@ -201,7 +208,11 @@ private:
                 continue;
             }
             seen |= bit;
-            auto failure = read(value, field.emplace ? field.emplace(member) : member, field.ops,
+            if (field.emplace)
+                member = field.emplace(member);
+            if (direct(value, tape_.type(value), member, field.ops))
+                continue;
+            auto failure = read(value, member, field.ops,
                                 Step{.up = &at, .depth = at.depth + 1, .field = &field});
             if (failure)
                 failures.emplace_back(index, std::move(*failure));
