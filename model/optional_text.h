@@ -137,7 +137,7 @@ private:
         if (onHeap()) {
             char* data;
             std::memcpy(&data, bytes_, sizeof data);
-            ::operator delete(data, heapSize());
+            ::operator delete(data);
         }
     }
 
