@@ -11,6 +11,20 @@
 
 namespace tessel::bench {
 
+// The usage answers of `s`, by the period the gateway is asked for.
+inline void serveUsage(test::TestGateway& gateway, const Snapshot& s) {
+    std::map<std::string, std::string> usage;
+    for (const auto& [key, u] : s.usage)
+        usage[u.period] = Wire::encode(u);
+    gateway.on("v1/tessel/usage",
+               test::TestGateway::Handler([usage](const test::RecordedRequest& request) {
+                   const auto found = usage.find(request.param("period"));
+                   return found != usage.end()
+                              ? test::Route::json(found->second)
+                              : test::Route::json(R"({"error":"unknown period"})", 400);
+               }));
+}
+
 inline test::TestGateway& realisticGateway(int scale) {
     static std::map<int, test::TestGateway*> gateways;
     test::TestGateway*& gateway = gateways[scale];
@@ -19,16 +33,7 @@ inline test::TestGateway& realisticGateway(int scale) {
         gateway->serveHello("1.4.2");
         const Snapshot s = realisticSnapshot(scale);
         gateway->on("v1/tessel/quotas", test::Route::json(Wire::encode(QuotaEnvelope{s.quotas})));
-        std::map<std::string, std::string> usage;
-        for (const auto& [key, u] : s.usage)
-            usage[u.period] = Wire::encode(u);
-        gateway->on("v1/tessel/usage",
-                    test::TestGateway::Handler([usage](const test::RecordedRequest& request) {
-                        const auto found = usage.find(request.param("period"));
-                        return found != usage.end()
-                                   ? test::Route::json(found->second)
-                                   : test::Route::json(R"({"error":"unknown period"})", 400);
-                    }));
+        serveUsage(*gateway, s);
     }
     return *gateway;
 }
