@@ -31,7 +31,28 @@ template <class T> bool fresh(const std::optional<Outcome<T>>& outcome) {
     return outcome && std::holds_alternative<T>(*outcome);
 }
 
+// Whether the previous quotas, or its usage under `key`, stay because no fresh answer replaces
+// them. A failed handshake keeps everything, so only then do the answers count.
+bool keptQuotas(const Answers& answers) {
+    return !std::holds_alternative<std::string>(answers.handshake) || !fresh(answers.quotas);
+}
+bool keptUsage(const Answers& answers, std::string_view key) {
+    if (!std::holds_alternative<std::string>(answers.handshake))
+        return true;
+    const auto period = std::find_if(periods.begin(), periods.end(),
+                                     [&key](const Period& p) { return p.key == key; });
+    return period == periods.end() || !fresh(answers.usage[std::size_t(period - periods.begin())]);
+}
+
 } // namespace
+
+bool keepsRecords(const Snapshot& previous, std::string_view endpoint, const Answers& answers) {
+    if (previous.endpoint != endpoint)
+        return false;
+    return keptQuotas(answers) ||
+           std::any_of(previous.usage.begin(), previous.usage.end(),
+                       [&answers](const auto& entry) { return keptUsage(answers, entry.first); });
+}
 
 Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant attemptedAt,
                const Answers& answers) {
@@ -49,17 +70,11 @@ Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant atte
     next.usageUpdatedAt = usageUpdatedAt;
     next.version = version;
     next.issue = issue;
-    // A failed handshake keeps everything, so only then do the answers count.
-    const bool asked = std::holds_alternative<std::string>(answers.handshake);
-    if (!asked || !fresh(answers.quotas))
+    if (keptQuotas(answers))
         next.quotas = quotas;
-    for (const auto& [key, periodUsage] : usage) {
-        const auto period = std::find_if(periods.begin(), periods.end(),
-                                         [&key](const Period& p) { return p.key == key; });
-        if (!asked || period == periods.end() ||
-            !fresh(answers.usage[std::size_t(period - periods.begin())]))
+    for (const auto& [key, periodUsage] : usage)
+        if (keptUsage(answers, key))
             next.usage.emplace(key, periodUsage);
-    }
     return next;
 }
 

@@ -49,6 +49,11 @@ struct Result {
 Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant attemptedAt,
                const Answers& answers);
 
+// Whether start() takes any records from `previous`; false when the answers replace all of them
+// (or it is another gateway's). The small fields and the usage keys decide it: a
+// SnapshotStore::summary() will do.
+bool keepsRecords(const Snapshot& previous, std::string_view endpoint, const Answers& answers);
+
 // Every part is replaced only by a fresh answer for that part, stamped with its arrival; each
 // failure is one line. `now` stamps the cycle as a whole. The answers are moved into the result.
 Result merge(Snapshot start, Answers answers, Instant now);
