@@ -254,8 +254,8 @@ TEST(SnapshotStore, LoadFallsBackAndLogsEachUnreadableFile) {
         store.save(snapshotOf("replacement"));
         EXPECT_EQ(FileIO::read(tmp.path() / "previous.json"), goodPrevious);
     }
-    // Only the file this process wrote last, still with its device, inode, size and time, is
-    // not read again before it becomes the backup: damage that keeps all four goes unseen.
+    // Only the file this process wrote (or read whole) last, still with its device, inode, size
+    // and time, is not read again before it is backed up: damage that keeps all four goes unseen.
     const fs::path current = tmp.path() / "snapshot.json";
     const auto written = FileIO::identity(current).value();
     std::string bytes = FileIO::read(current);
