@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include "bench/pairs.h"
@@ -13,13 +14,14 @@ namespace tessel::bench {
 
 // The usage answers of `s`, by the period the gateway is asked for.
 inline void serveUsage(test::TestGateway& gateway, const Snapshot& s) {
-    std::map<std::string, std::string> usage;
+    // Shared: the gateway copies its handler for every request.
+    auto usage = std::make_shared<std::map<std::string, std::string>>();
     for (const auto& [key, u] : s.usage)
-        usage[u.period] = Wire::encode(u);
+        (*usage)[u.period] = Wire::encode(u);
     gateway.on("v1/tessel/usage",
                test::TestGateway::Handler([usage](const test::RecordedRequest& request) {
-                   const auto found = usage.find(request.param("period"));
-                   return found != usage.end()
+                   const auto found = usage->find(request.param("period"));
+                   return found != usage->end()
                               ? test::Route::json(found->second)
                               : test::Route::json(R"({"error":"unknown period"})", 400);
                }));
