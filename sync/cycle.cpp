@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <type_traits>
+#include <utility>
 
 #include "gateway/errors.h"
 
@@ -54,28 +56,51 @@ bool keepsRecords(const Snapshot& previous, std::string_view endpoint, const Ans
                        [&answers](const auto& entry) { return keptUsage(answers, entry.first); });
 }
 
-Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant attemptedAt,
-               const Answers& answers) {
+namespace {
+
+// `Previous` is const Snapshot& (the published snapshot, copied from) or Snapshot (one read for
+// this cycle alone, whose kept parts are moved).
+template <class Previous>
+Snapshot startFrom(Previous&& previous, std::string_view endpoint, Instant attemptedAt,
+                   const Answers& answers) {
+    auto take = [](auto& part) -> decltype(auto) {
+        if constexpr (std::is_lvalue_reference_v<Previous>)
+            return std::as_const(part);
+        else
+            return std::move(part);
+    };
     Snapshot next;
     next.endpoint = std::string(endpoint);
     next.attemptedAt = attemptedAt;
     if (previous.endpoint != endpoint)
         return next;
     // Bound member by member, so that a field added to Snapshot cannot be dropped silently.
-    [[maybe_unused]] const auto& [schema, updatedAt, attempted, quotaUpdatedAt, usageUpdatedAt,
-                                  kept, version, issue, quotas, usage] = previous;
+    [[maybe_unused]] auto& [schema, updatedAt, attempted, quotaUpdatedAt, usageUpdatedAt, kept,
+                            version, issue, quotas, usage] = previous;
     next.schema = schema;
     next.updatedAt = updatedAt;
     next.quotaUpdatedAt = quotaUpdatedAt;
     next.usageUpdatedAt = usageUpdatedAt;
-    next.version = version;
-    next.issue = issue;
+    next.version = take(version);
+    next.issue = take(issue);
     if (keptQuotas(answers))
-        next.quotas = quotas;
-    for (const auto& [key, periodUsage] : usage)
+        next.quotas = take(quotas);
+    for (auto& [key, periodUsage] : usage)
         if (keptUsage(answers, key))
-            next.usage.emplace(key, periodUsage);
+            next.usage.emplace(key, take(periodUsage));
     return next;
+}
+
+} // namespace
+
+Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant attemptedAt,
+               const Answers& answers) {
+    return startFrom(previous, endpoint, attemptedAt, answers);
+}
+
+Snapshot start(Snapshot&& previous, std::string_view endpoint, Instant attemptedAt,
+               const Answers& answers) {
+    return startFrom(std::move(previous), endpoint, attemptedAt, answers);
 }
 
 Result merge(Snapshot next, Answers answers, Instant now) {

@@ -280,12 +280,14 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
         Cycle::Answers answers = ask(e, options);
         if (!previous && Cycle::keepsRecords(stored, e, answers))
             stored = store.load();
-        Snapshot start =
-            Cycle::start(previous ? previous->snapshot() : stored, e, attemptedAt, answers);
         Merged merged;
         if (!previous)
             merged.stored.emplace(stored.updatedAt, stored.issue.has_value());
-        stored = Snapshot{};
+        // What was read for this cycle alone gives its kept parts away instead of copying them,
+        // and the rest is freed at once.
+        Snapshot start = previous
+                             ? Cycle::start(previous->snapshot(), e, attemptedAt, answers)
+                             : Cycle::start(std::exchange(stored, {}), e, attemptedAt, answers);
         Cycle::Result result = Cycle::merge(std::move(start), std::move(answers), now());
         merged.snapshot = SharedSnapshot::make(std::move(result.snapshot));
         merged.failed = result.failed;
