@@ -42,11 +42,11 @@ void logReadFailure(const char* file, const char* domain, long code) {
 }
 
 // A usable schema-1 snapshot, or nothing (logged unless it was only another schema, or the
-// file is missing, which the caller judges). `lists`: false keeps only the last element of each
-// list (Wire::check). `identity` receives the file's identity when it is usable.
+// file is missing, which the caller judges, or `log` is false). `lists`: false keeps only the last
+// element of each list (Wire::check). `identity` receives the file's identity when it is usable.
 std::optional<Snapshot> readSnapshot(const std::filesystem::path& directory, const char* name,
                                      bool* missing = nullptr, bool lists = true,
-                                     FileIO::Identity* identity = nullptr) {
+                                     FileIO::Identity* identity = nullptr, bool log = true) {
     std::string bytes;
     FileIO::Identity read;
     try {
@@ -54,7 +54,7 @@ std::optional<Snapshot> readSnapshot(const std::filesystem::path& directory, con
     } catch (const std::system_error& e) {
         if (missing && e.code().value() == ENOENT)
             *missing = true;
-        else
+        else if (log)
             logReadFailure(name, "POSIX", e.code().value());
         return std::nullopt;
     }
@@ -66,7 +66,8 @@ std::optional<Snapshot> readSnapshot(const std::filesystem::path& directory, con
             return snapshot;
         }
     } catch (const DecodingError& e) {
-        logReadFailure(name, "JSON", jsonCode(e.kind()));
+        if (log)
+            logReadFailure(name, "JSON", jsonCode(e.kind()));
     }
     return std::nullopt;
 }
@@ -119,15 +120,15 @@ SnapshotStore::SnapshotStore() : directory_(SharedContainer::directory()) {}
 SnapshotStore::SnapshotStore(std::optional<std::filesystem::path> directory)
     : directory_(std::move(directory)) {}
 
-Snapshot SnapshotStore::load() const {
-    return read(true);
+Snapshot SnapshotStore::load(bool log) const {
+    return read(true, log);
 }
 
 Snapshot SnapshotStore::summary() const {
-    return read(false);
+    return read(false, true);
 }
 
-Snapshot SnapshotStore::read(bool lists) const {
+Snapshot SnapshotStore::read(bool lists, bool log) const {
     if (!directory_)
         return Snapshot{};
     // Before the first save neither file exists, and after it previous.json may not: that is
@@ -135,15 +136,15 @@ Snapshot SnapshotStore::read(bool lists) const {
     bool missing = false;
     FileIO::Identity identity;
     const auto current = *directory_ / currentName;
-    if (auto snapshot = readSnapshot(*directory_, currentName, &missing, lists, &identity)) {
+    if (auto snapshot = readSnapshot(*directory_, currentName, &missing, lists, &identity, log)) {
         // Read whole and found good: the next save need not read it again to back it up.
         Written::record(current, identity);
         return std::move(*snapshot);
     }
     std::error_code ignored;
-    if (missing && std::filesystem::exists(*directory_ / previousName, ignored))
+    if (log && missing && std::filesystem::exists(*directory_ / previousName, ignored))
         logReadFailure(currentName, "POSIX", ENOENT);
-    if (auto snapshot = readSnapshot(*directory_, previousName, &missing, lists))
+    if (auto snapshot = readSnapshot(*directory_, previousName, &missing, lists, nullptr, log))
         return std::move(*snapshot);
     return Snapshot{};
 }

@@ -279,7 +279,7 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
             stored = store.summary();
         Cycle::Answers answers = ask(e, options);
         if (!previous && Cycle::keepsRecords(stored, e, answers))
-            stored = store.load();
+            stored = store.load(false); // the summary logged what is damaged
         Merged merged;
         if (!previous)
             merged.stored.emplace(stored.updatedAt, stored.issue.has_value());
