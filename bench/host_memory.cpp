@@ -1,22 +1,14 @@
 // The widget host's memory with 1, 5 and 20 placed widgets over the realistic data at 1x, 10x
-// and 100x against a minimal Qt Widgets program that shows one frameless window (this binary
-// with --baseline), in interleaved runs, and the host's wake-ups while it idles between reloads.
-// A second baseline (--text-window) is the same window drawing a small widget's texts in the same
-// fonts: the floor of what drawing Chinese text costs, whatever draws it.
+// and 100x against a minimal Qt Widgets program that shows one frameless window (bench_baseline
+// window), in interleaved runs, and the host's wake-ups while it idles between reloads. A second
+// baseline (text-window) is the same window drawing a small widget's texts in the same fonts:
+// the floor of what drawing Chinese text costs, whatever draws it.
 // scripts/bench-host runs it on a real X server (Xvfb).
 #include <benchmark/benchmark.h>
-
-#include <QApplication>
-#include <QLabel>
-#include <QTimer>
-#include <QVBoxLayout>
-#include <QWidget>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <dirent.h>
 #include <string>
 #include <thread>
@@ -29,8 +21,6 @@
 #include "support/temp_dir.h"
 
 namespace {
-
-std::string self;
 
 // Context switches of every thread: each one is a wake-up of a thread that slept.
 double switches(pid_t pid) {
@@ -92,7 +82,7 @@ Run freshRun(int widgets, int scale, std::chrono::milliseconds idle) {
     tessel::host::HostSettings::save(tessel::host::HostSettings::path(), placed);
     tessel::SnapshotStore().save(tessel::bench::realisticSnapshot(scale));
     if (widgets <= 0)
-        return run(self, widgets == 0 ? "--baseline" : "--text-window", idle);
+        return run(TESSEL_BENCH_BASELINE, widgets == 0 ? "window" : "text-window", idle);
     return run(TESSEL_WIDGET_HOST, nullptr, idle);
 }
 
@@ -140,50 +130,8 @@ BENCHMARK(BM_Host)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 
-int baseline(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
-    window.resize(170, 170);
-    window.show();
-    QTimer::singleShot(0, [] {
-        std::puts("ready");
-        std::fflush(stdout);
-    });
-    return app.exec();
-}
-
-// The small widget's texts at its sizes and weights, in the application's font as the widget
-// draws them: Han through the CJK faces, Latin and digits through the default face, regular and
-// bold.
-int textWindow(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
-    auto* layout = new QVBoxLayout(&window);
-    const auto label = [layout](const char* text, int pixels, QFont::Weight weight) {
-        auto* shown = new QLabel(QString::fromUtf8(text));
-        QFont font = QApplication::font();
-        font.setPixelSize(pixels);
-        font.setWeight(weight);
-        shown->setFont(font);
-        layout->addWidget(shown);
-    };
-    label("TESSEL", 10, QFont::DemiBold);
-    label("订阅 0", 17, QFont::DemiBold);
-    label("88%", 36, QFont::DemiBold);
-    label("5h · 剩余 · 同步于 08:00 · 已过期", 11, QFont::Normal);
-    window.resize(170, 170);
-    window.show();
-    QTimer::singleShot(0, [] {
-        std::puts("ready");
-        std::fflush(stdout);
-    });
-    return app.exec();
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--text-window") == 0)
-        return textWindow(argc, argv);
-    return tessel::bench::benchmarkMain(argc, argv, baseline, self);
+    return tessel::bench::benchmarkMain(argc, argv);
 }
