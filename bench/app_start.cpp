@@ -1,19 +1,13 @@
 // Start-up of TesselWidget (until the tray host shows its icon or, without a tray host, the
 // dashboard is shown) and its resident memory then, against a minimal Qt Widgets program that
-// shows a tray icon and nothing else (this same binary started with --baseline), in interleaved
-// pairs, with a loopback gateway answering with the realistic data configured.
+// shows a tray icon and nothing else (bench_baseline tray), in interleaved pairs, with a loopback
+// gateway answering with the realistic data configured.
 // scripts/bench-start runs it under Xvfb with a real tray host; alone it runs offscreen.
 #include <benchmark/benchmark.h>
-
-#include <QApplication>
-#include <QPixmap>
-#include <QSystemTrayIcon>
-#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,8 +18,6 @@
 #include "sync/settings.h"
 
 namespace {
-
-std::string self;
 
 struct Start {
     double seconds = 0;
@@ -72,7 +64,7 @@ double median(std::vector<double> v) {
 void BM_StartVsTrayProgram(benchmark::State& state) {
     std::vector<double> a, b, time, rssA, rssB, rss;
     for (auto _ : state) {
-        const Start base = freshStart(self, "--baseline");
+        const Start base = freshStart(TESSEL_BENCH_BASELINE, "tray");
         const Start app = freshStart(TESSELWIDGET, nullptr);
         if (!base.ok || !app.ok) {
             state.SkipWithError("no ready line");
@@ -97,28 +89,8 @@ void BM_StartVsTrayProgram(benchmark::State& state) {
 }
 BENCHMARK(BM_StartVsTrayProgram)->Unit(benchmark::kMillisecond)->Iterations(10);
 
-int baseline(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QPixmap square(22, 22);
-    square.fill(Qt::darkCyan);
-    QSystemTrayIcon icon{QIcon(square)};
-    icon.show();
-    // The same "ready" rule as the application's: the icon placed by a tray host, if any.
-    QTimer poll;
-    poll.setInterval(1);
-    QObject::connect(&poll, &QTimer::timeout, &app, [&] {
-        if (QSystemTrayIcon::isSystemTrayAvailable() && icon.geometry().isEmpty())
-            return;
-        poll.stop();
-        std::puts("ready");
-        std::fflush(stdout);
-    });
-    poll.start();
-    return app.exec();
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    return tessel::bench::benchmarkMain(argc, argv, baseline, self);
+    return tessel::bench::benchmarkMain(argc, argv);
 }

@@ -94,9 +94,22 @@ void BM_CycleVsClientFive(benchmark::State& state) {
 void BM_CycleNoWriteVsBareFive(benchmark::State& state) {
     cycleVs(state, false, Against::Bare);
 }
+// The floor of a cycle: the client's five calls (the same GETs, each answer decoded).
+void BM_ClientFiveVsBareFive(benchmark::State& state) {
+    const std::string endpoint = bench::realisticGateway(int(state.range(0))).endpoint();
+    BareFive bare(endpoint);
+    bench::interleaved(
+        state,
+        [&] {
+            if (!bare())
+                state.SkipWithError("bare GET failed");
+        },
+        [&] { clientFive(endpoint); }, bench::Clock::Wall);
+}
 BENCHMARK(BM_CycleVsBareFive)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
 BENCHMARK(BM_CycleVsClientFive)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
 BENCHMARK(BM_CycleNoWriteVsBareFive)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
+BENCHMARK(BM_ClientFiveVsBareFive)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
 
 } // namespace
 

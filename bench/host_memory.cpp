@@ -1,17 +1,14 @@
 // The widget host's memory with 1, 5 and 20 placed widgets over the realistic data at 1x, 10x
-// and 100x against a minimal Qt Widgets program that shows one frameless window (this binary
-// with --baseline), in interleaved runs, and the host's wake-ups while it idles between reloads.
+// and 100x against a minimal Qt Widgets program that shows one frameless window (bench_baseline
+// window), in interleaved runs, and the host's wake-ups while it idles between reloads. A second
+// baseline (text-window) is the same window drawing a small widget's texts in the same fonts:
+// the floor of what drawing Chinese text costs, whatever draws it.
 // scripts/bench-host runs it on a real X server (Xvfb).
 #include <benchmark/benchmark.h>
-
-#include <QApplication>
-#include <QTimer>
-#include <QWidget>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <dirent.h>
 #include <string>
 #include <thread>
@@ -24,8 +21,6 @@
 #include "support/temp_dir.h"
 
 namespace {
-
-std::string self;
 
 // Context switches of every thread: each one is a wake-up of a thread that slept.
 double switches(pid_t pid) {
@@ -72,7 +67,7 @@ Run run(const std::string& program, const char* argument, std::chrono::milliseco
 }
 
 // One start in fresh private directories with `widgets` placed over the data at `scale`; 0
-// widgets: the baseline program. Wake-ups are counted over `idle`.
+// widgets: the baseline program, -1: the window with the texts. Wake-ups are counted over `idle`.
 Run freshRun(int widgets, int scale, std::chrono::milliseconds idle) {
     tessel::test::TempDir dir;
     tessel::bench::useDirectories(dir.path().string());
@@ -86,7 +81,9 @@ Run freshRun(int widgets, int scale, std::chrono::milliseconds idle) {
                        {}});
     tessel::host::HostSettings::save(tessel::host::HostSettings::path(), placed);
     tessel::SnapshotStore().save(tessel::bench::realisticSnapshot(scale));
-    return widgets == 0 ? run(self, "--baseline", idle) : run(TESSEL_WIDGET_HOST, nullptr, idle);
+    if (widgets <= 0)
+        return run(TESSEL_BENCH_BASELINE, widgets == 0 ? "window" : "text-window", idle);
+    return run(TESSEL_WIDGET_HOST, nullptr, idle);
 }
 
 double median(std::vector<double> v) {
@@ -99,18 +96,21 @@ double median(std::vector<double> v) {
 // all alike; counters are the medians of the iterations.
 void BM_Host(benchmark::State& state) {
     const int widgets = int(state.range(0)), scale = int(state.range(1));
-    std::vector<double> ratio, rss, base, further, wakeups;
+    std::vector<double> ratio, rss, base, text, textRatio, further, wakeups;
     for (auto _ : state) {
         const Run baseline = freshRun(0, scale, {});
+        const Run texts = freshRun(-1, scale, {});
         const Run one = widgets > 1 ? freshRun(1, scale, {}) : Run{};
         const Run host = freshRun(widgets, scale, std::chrono::seconds(3));
-        if (!baseline.ok || !host.ok || (widgets > 1 && !one.ok)) {
+        if (!baseline.ok || !texts.ok || !host.ok || (widgets > 1 && !one.ok)) {
             state.SkipWithError("no ready line");
             return;
         }
         base.push_back(baseline.rssKiB);
         rss.push_back(host.rssKiB);
         ratio.push_back(host.rssKiB / baseline.rssKiB);
+        text.push_back(texts.rssKiB);
+        textRatio.push_back(host.rssKiB / texts.rssKiB);
         wakeups.push_back(host.wakeupsPerSecond);
         if (widgets > 1)
             further.push_back((host.rssKiB - one.rssKiB) / (widgets - 1));
@@ -118,6 +118,8 @@ void BM_Host(benchmark::State& state) {
     state.counters["baseline_KiB"] = median(base);
     state.counters["rss_KiB"] = median(rss);
     state.counters["rss_ratio"] = median(ratio);
+    state.counters["text_window_KiB"] = median(text);
+    state.counters["rss_ratio_to_text_window"] = median(textRatio);
     state.counters["idle_wakeups_per_s"] = median(wakeups);
     if (widgets > 1)
         state.counters["KiB_per_further_widget"] = median(further);
@@ -128,20 +130,8 @@ BENCHMARK(BM_Host)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 
-int baseline(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
-    window.resize(170, 170);
-    window.show();
-    QTimer::singleShot(0, [] {
-        std::puts("ready");
-        std::fflush(stdout);
-    });
-    return app.exec();
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    return tessel::bench::benchmarkMain(argc, argv, baseline, self);
+    return tessel::bench::benchmarkMain(argc, argv);
 }

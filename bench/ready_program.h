@@ -1,4 +1,4 @@
-// Benchmarks that start a program (ours, or this binary with --baseline as the baseline) and
+// Benchmarks that start a program (ours, or a minimal one of bench_baseline as the baseline) and
 // measure it once it prints "ready": fresh directories, the spawn, the /proc figures, main().
 #pragma once
 
@@ -91,14 +91,9 @@ inline void stop(Started& started, int signal) {
     started.output = -1;
 }
 
-// With --baseline runs `baseline`; else sets `self` to this binary, asks the programs for
-// their "ready" line and runs the benchmarks.
-inline int benchmarkMain(int argc, char** argv, int (*baseline)(int, char**), std::string& self) {
-    if (argc > 1 && std::strcmp(argv[1], "--baseline") == 0)
-        return baseline(argc, argv);
-    char path[4096];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    self = n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string(argv[0]);
+// Asks the programs for their "ready" line and runs the benchmarks. The baselines are the
+// minimal programs of bench_baseline, never this binary, which maps what it links.
+inline int benchmarkMain(int argc, char** argv) {
     setenv("TESSEL_REPORT_READY", "1", 1);
     if (!getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);

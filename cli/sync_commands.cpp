@@ -55,7 +55,11 @@ int refresh(const QCommandLineParser& line, Io& io) {
         return usageError("refresh", io);
     SecretMemory::forbidCoreDumps(); // the cycle reads the key
     application();
-    DataSyncService service;
+    // Nothing shows the stored snapshot before the cycle: it need not be in memory beside the
+    // answers.
+    DataSyncService::Options options;
+    options.loadStored = false;
+    DataSyncService service(std::move(options));
     QCoro::waitFor(service.refresh(true));
     WidgetCenter::flush();
     return report(service, io);

@@ -78,6 +78,14 @@ size_t onBody(char* data, size_t size, size_t count, void* userdata) {
         x.tooLarge = true;
         return CURL_WRITEFUNC_ERROR;
     }
+    if (x.body.empty()) {
+        // Sized once from the announced length, with the spare bytes the reader needs to parse
+        // it in place: no doubling copies while it arrives, no padded copy afterwards.
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(x.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+            length > 0 && static_cast<std::uint64_t>(length) <= x.maxBody)
+            x.body.reserve(static_cast<std::size_t>(length) + Wire::padding);
+    }
     x.body.append(data, n);
     return n;
 }
@@ -285,6 +293,8 @@ std::string TesselClient::fetch(std::string_view path, const Query& query) const
         throw UrlLoadingError(transportCode(rc), curl_easy_strerror(rc));
     if (status != 200)
         throw GatewayError::http(static_cast<int>(status));
+    if (x.body.capacity() - x.body.size() < Wire::padding)
+        x.body.reserve(x.body.size() + Wire::padding); // an answer of unannounced length
     return std::move(x.body);
 }
 

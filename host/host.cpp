@@ -12,8 +12,11 @@
 #include <QDBusConnection>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QIcon>
 #include <QScreen>
 #include <QUuid>
+
+#include <utility>
 
 namespace tessel::host {
 
@@ -23,6 +26,15 @@ constexpr int margin = 24;
 
 bool busConnected() {
     return QDBusConnection::sessionBus().isConnected();
+}
+
+// The gallery and the sheets are windows of the application and look it in task bars. The
+// icon is drawn by Qt's SVG engine, which placed widgets alone never need: it is set when the
+// first of those windows opens (the widget windows, skipped by task bars, take it from then on).
+void useApplicationIcon() {
+    static bool set = false;
+    if (!std::exchange(set, true))
+        QApplication::setWindowIcon(QIcon(QStringLiteral(":/host/icon.svg")));
 }
 
 } // namespace
@@ -190,6 +202,7 @@ void Host::setConfiguration(const QString& id, const QJsonObject& configuration)
 
 void Host::showGallery() {
     if (!gallery_) {
+        useApplicationIcon();
         gallery_ = new Gallery(this);
         connect(gallery_, &QObject::destroyed, this, &Host::checkIdle, Qt::QueuedConnection);
     }
@@ -204,6 +217,7 @@ void Host::edit(const QString& id) {
         return;
     QPointer<ConfigSheet>& sheet = sheets_[id];
     if (!sheet) {
+        useApplicationIcon();
         sheet = new ConfigSheet(window->plugin(), id, window->record().configuration);
         connect(sheet, &ConfigSheet::changed, this, &Host::setConfiguration);
     }

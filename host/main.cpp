@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QIcon>
 
 #include <cstdio>
 #include <cstring>
@@ -74,8 +73,6 @@ void describeApplication(QApplication& app) {
     app.setApplicationName(QStringLiteral("tessel-widget-host"));
     app.setApplicationDisplayName(QStringLiteral("Tessel 桌面小组件"));
     app.setDesktopFileName(QStringLiteral("net.quorvane.TesselWidget.WidgetHost"));
-    // The gallery and the sheets are windows of the application, and look it in task bars.
-    app.setWindowIcon(QIcon(QStringLiteral(":/host/icon.svg")));
     app.setQuitOnLastWindowClosed(false);
 }
 

@@ -81,9 +81,12 @@ QList<LoadedPlugin> load(const QStringList& folders) {
                      qPrintable(where), qPrintable(reason));
             continue;
         }
-        const QFileInfoList files =
-            QDir(canonical).entryInfoList({QStringLiteral("*.so")}, QDir::Files, QDir::Name);
+        // Filtered here: a name filter would load the regular-expression engine for one
+        // suffix (a name filter ignores case as well).
+        const QFileInfoList files = QDir(canonical).entryInfoList(QDir::Files, QDir::Name);
         for (const QFileInfo& file : files) {
+            if (!file.fileName().endsWith(QLatin1StringView(".so"), Qt::CaseInsensitive))
+                continue;
             // A link may lead elsewhere: what is checked is what gets loaded.
             const QString real = file.canonicalFilePath();
             QString reason = real.isEmpty() ? QStringLiteral("cannot be examined")

@@ -2,10 +2,10 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -34,6 +34,9 @@ constexpr int startAttempts = 200;
 constexpr auto startPause = 50ms;
 // A peer that connects and never finishes its message must not hold a connection for ever.
 constexpr int peerLimitMs = 5000;
+constexpr int backlog = 50;
+// Out of descriptors, accepting again at once would only spin.
+constexpr int acceptPauseMs = 1000;
 
 bool privateDirectory(const std::string& path) {
     struct stat st {};
@@ -67,6 +70,62 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 
 } // namespace
 
+// The listening side on plain sockets and Qt Core's notifiers, so that neither program needs
+// Qt Network (and the libraries it brings) for it.
+class InstanceChannel::Listener : public QObject {
+public:
+    Listener(InstanceChannel& channel, int fd, QObject* parent)
+        : QObject(parent), channel_(&channel), path_(channel.socket_), fd_(fd),
+          notifier_(fd, QSocketNotifier::Read, this) {
+        connect(&notifier_, &QSocketNotifier::activated, this, &Listener::accept);
+    }
+    ~Listener() override {
+        notifier_.setEnabled(false);
+        ::close(fd_);
+        ::unlink(path_.c_str());
+    }
+
+private:
+    void accept();
+
+    QPointer<InstanceChannel> channel_;
+    std::string path_;
+    int fd_;
+    QSocketNotifier notifier_;
+};
+
+// One later start's connection: its message is read as it comes, handled once complete and
+// answered by the receipt; the connection is closed after that, on any error, at the end of
+// its stream or after peerLimitMs.
+class InstanceChannel::Peer : public QObject {
+public:
+    Peer(InstanceChannel& channel, int fd, QObject* parent)
+        : QObject(parent), channel_(&channel), fd_(fd), notifier_(fd, QSocketNotifier::Read, this) {
+        connect(&notifier_, &QSocketNotifier::activated, this, &Peer::read);
+        QTimer::singleShot(peerLimitMs, this, &Peer::drop);
+    }
+    ~Peer() override {
+        notifier_.setEnabled(false);
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    void read();
+
+private:
+    void drop() {
+        notifier_.setEnabled(false);
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+        deleteLater();
+    }
+
+    QPointer<InstanceChannel> channel_;
+    int fd_;
+    QSocketNotifier notifier_;
+    QByteArray data_;
+};
+
 InstanceChannel::InstanceChannel(std::string_view baseName, std::size_t maxMessage, QObject* parent)
     : QObject(parent), maxMessage_(maxMessage) {
     const std::string dir = directory();
@@ -81,7 +140,7 @@ InstanceChannel::InstanceChannel(std::string_view baseName, std::size_t maxMessa
 
 InstanceChannel::~InstanceChannel() {
     // The socket goes before the lock, so it never removes the next instance's.
-    delete server_;
+    delete listener_;
     if (lockFd_ >= 0)
         ::close(lockFd_);
 }
@@ -152,49 +211,91 @@ InstanceChannel::Handover InstanceChannel::handOver(std::string_view message,
     return result;
 }
 
+void InstanceChannel::Listener::accept() {
+    while (channel_) {
+        const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                notifier_.setEnabled(false);
+                QTimer::singleShot(acceptPauseMs, this, [this] { notifier_.setEnabled(true); });
+            }
+            return;
+        }
+        (new Peer(*channel_, fd, this))->read();
+    }
+}
+
+void InstanceChannel::Peer::read() {
+    if (fd_ < 0 || !channel_)
+        return drop();
+    for (;;) {
+        std::size_t want = 4;
+        if (data_.size() >= 4) {
+            const std::uint32_t length = (std::uint32_t(std::uint8_t(data_[0])) << 24) |
+                                         (std::uint32_t(std::uint8_t(data_[1])) << 16) |
+                                         (std::uint32_t(std::uint8_t(data_[2])) << 8) |
+                                         std::uint32_t(std::uint8_t(data_[3]));
+            if (length > channel_->maxMessage_)
+                return drop();
+            want += length;
+            if (std::size_t(data_.size()) == want)
+                break;
+        }
+        // Never more than the message: whatever follows it is not read.
+        const qsizetype have = data_.size();
+        data_.resize(qsizetype(want));
+        const ssize_t n = ::recv(fd_, data_.data() + have, want - std::size_t(have), 0);
+        data_.resize(have + std::max<qsizetype>(n, 0));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        if (n <= 0)
+            return drop();
+    }
+    // Handling may run an event loop: this connection is read no more meanwhile.
+    notifier_.setEnabled(false);
+    const QPointer<Peer> alive(this);
+    emit channel_->received(QString::fromUtf8(data_.constData() + 4, data_.size() - 4));
+    if (!alive)
+        return;
+    if (fd_ >= 0) {
+        const char receipt = 1;
+        ::send(fd_, &receipt, 1, MSG_NOSIGNAL);
+    }
+    drop();
+}
+
 bool InstanceChannel::listen() {
-    if (lockFd_ < 0 || server_)
+    if (lockFd_ < 0 || listener_)
         return true;
-    // Owned by the application, which main() makes after this object: the server and its
-    // sockets go while the event dispatcher still exists.
-    server_ = new QLocalServer(QCoreApplication::instance());
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(server_, &QLocalServer::newConnection, this, &InstanceChannel::accept);
-    const QString path = QString::fromStdString(socket_);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, socket_.c_str(), socket_.size() + 1);
     // We hold the lock, so a socket still there is a crashed instance's.
-    QLocalServer::removeServer(path);
-    return server_->listen(path);
-}
-
-void InstanceChannel::accept() {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { read(socket); });
-        QTimer::singleShot(peerLimitMs, socket, [socket] { socket->abort(); });
-        read(socket);
+    ::unlink(socket_.c_str());
+    // Linux makes the socket file with the mode of the unbound socket (less the umask): it is
+    // never open to others, not even between bind and chmod.
+    ::fchmod(fd, S_IRUSR | S_IWUSR);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return false;
     }
-}
-
-void InstanceChannel::read(QLocalSocket* socket) {
-    if (socket->bytesAvailable() < 4)
-        return;
-    const QByteArray header = socket->peek(4);
-    const std::uint32_t length = (std::uint32_t(std::uint8_t(header[0])) << 24) |
-                                 (std::uint32_t(std::uint8_t(header[1])) << 16) |
-                                 (std::uint32_t(std::uint8_t(header[2])) << 8) |
-                                 std::uint32_t(std::uint8_t(header[3]));
-    if (length > maxMessage_) {
-        socket->abort();
-        return;
+    if (::chmod(socket_.c_str(), S_IRUSR | S_IWUSR) != 0 || ::listen(fd, backlog) != 0) {
+        ::close(fd);
+        ::unlink(socket_.c_str());
+        return false;
     }
-    if (socket->bytesAvailable() < 4 + qint64(length))
-        return;
-    socket->read(4);
-    const QString message = QString::fromUtf8(socket->read(length));
-    socket->disconnect(this);
-    emit received(message);
-    socket->write("\x01", 1);
-    socket->disconnectFromServer();
+    // Owned by the application, which main() makes after this object: the notifiers go while
+    // the event dispatcher still exists. The socket file goes before the lock, so it never
+    // removes the next instance's.
+    listener_ = new Listener(*this, fd, QCoreApplication::instance());
+    return true;
 }
 
 } // namespace tessel

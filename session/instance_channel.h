@@ -17,9 +17,6 @@
 #include <string>
 #include <string_view>
 
-class QLocalServer;
-class QLocalSocket;
-
 namespace tessel {
 
 class InstanceChannel : public QObject {
@@ -59,14 +56,14 @@ signals:
     void received(const QString& message);
 
 private:
-    void accept();
-    void read(QLocalSocket* socket);
+    class Listener;
+    class Peer;
 
     std::string socket_;
     std::string lock_;
     std::size_t maxMessage_;
     int lockFd_ = -1;
-    QPointer<QLocalServer> server_;
+    QPointer<Listener> listener_;
 };
 
 } // namespace tessel

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "model/wire.h"
+
 namespace tessel::FileIO {
 
 namespace fs = std::filesystem;
@@ -58,9 +60,15 @@ void removeLeftovers(const fs::path& file) {
     }
 }
 
+Identity identityOf(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
+            static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
+}
+
 } // namespace
 
-std::string read(const fs::path& file, std::size_t limit) {
+std::string read(const fs::path& file, std::size_t limit, Identity* before) {
     Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0)
         fail(errno, "open");
@@ -71,16 +79,22 @@ std::string read(const fs::path& file, std::size_t limit) {
         fail(EINVAL, "not a regular file");
     if (static_cast<std::uintmax_t>(info.st_size) > limit)
         fail(EFBIG, "file too large");
+    if (before)
+        *before = identityOf(info);
 
-    // The size may change under us; read until end of file but never past the limit.
+    // The size may change under us; read until end of file but never past the limit. One byte
+    // more than the size tells the end without a second buffer.
     std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(info.st_size) + 1 + Wire::padding);
     bytes.resize(static_cast<std::size_t>(info.st_size) + 1);
     std::size_t used = 0;
     for (;;) {
         if (used == bytes.size()) {
             if (bytes.size() > limit)
                 fail(EFBIG, "file too large");
-            bytes.resize(std::min(limit + 1, bytes.size() * 2));
+            const std::size_t grown = std::min(limit + 1, bytes.size() * 2);
+            bytes.reserve(grown + Wire::padding);
+            bytes.resize(grown);
         }
         const ssize_t n = ::read(fd.get(), bytes.data() + used, bytes.size() - used);
         if (n < 0) {
@@ -126,12 +140,6 @@ fs::path directoryOf(const fs::path& file) {
 }
 
 // A complete, synced 0600 temporary file beside `file`; its name is returned.
-Identity identityOf(const struct stat& st) {
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
-            static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
-}
-
 std::string writeTemporary(const fs::path& file, const Producer& produce, Identity* written) {
     removeLeftovers(file);
     std::string name = (directoryOf(file) / (temporaryPrefix(file) + "XXXXXX")).string();

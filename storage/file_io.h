@@ -30,7 +30,11 @@ inline constexpr std::size_t readLimit = 64u << 20;
 
 // Reads a regular file whole. Throws std::system_error: errno of the failing call, EFBIG above
 // `limit`, EINVAL for anything that is not a regular file (a FIFO must not block a reader).
-std::string read(const std::filesystem::path& file, std::size_t limit = readLimit);
+// The text has the spare capacity the JSON reader needs to parse it in place. `before`, if
+// given, receives the identity the file had before it was read: a file changed since has
+// another.
+std::string read(const std::filesystem::path& file, std::size_t limit = readLimit,
+                 Identity* before = nullptr);
 
 // Creates `directory` and any missing parents with mode 0700. Throws std::system_error.
 void makeDirectory(const std::filesystem::path& directory);

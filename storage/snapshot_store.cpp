@@ -42,25 +42,32 @@ void logReadFailure(const char* file, const char* domain, long code) {
 }
 
 // A usable schema-1 snapshot, or nothing (logged unless it was only another schema, or the
-// file is missing, which the caller judges).
+// file is missing, which the caller judges, or `log` is false). `lists`: false keeps only the last
+// element of each list (Wire::check). `identity` receives the file's identity when it is usable.
 std::optional<Snapshot> readSnapshot(const std::filesystem::path& directory, const char* name,
-                                     bool* missing = nullptr) {
+                                     bool* missing = nullptr, bool lists = true,
+                                     FileIO::Identity* identity = nullptr, bool log = true) {
     std::string bytes;
+    FileIO::Identity read;
     try {
-        bytes = FileIO::read(directory / name);
+        bytes = FileIO::read(directory / name, FileIO::readLimit, &read);
     } catch (const std::system_error& e) {
         if (missing && e.code().value() == ENOENT)
             *missing = true;
-        else
+        else if (log)
             logReadFailure(name, "POSIX", e.code().value());
         return std::nullopt;
     }
     try {
-        Snapshot snapshot = Wire::decode<Snapshot>(bytes);
-        if (snapshot.schema == Snapshot::currentSchema)
+        Snapshot snapshot = lists ? Wire::decode<Snapshot>(bytes) : Wire::check<Snapshot>(bytes);
+        if (snapshot.schema == Snapshot::currentSchema) {
+            if (identity)
+                *identity = read;
             return snapshot;
+        }
     } catch (const DecodingError& e) {
-        logReadFailure(name, "JSON", jsonCode(e.kind()));
+        if (log)
+            logReadFailure(name, "JSON", jsonCode(e.kind()));
     }
     return std::nullopt;
 }
@@ -73,10 +80,11 @@ bool isValidSnapshot(const std::string& bytes) {
     }
 }
 
-// The snapshot files this process wrote last, by path, with the identity they had when written.
+// The snapshot files this process wrote or read last, by path, with the identity they had then.
 // Only a file that is still exactly that one may skip the check before it becomes the backup:
 // the process wrote it from a snapshot of the current schema, and what the encoder writes always
-// reads back. A file replaced or rewritten by anyone since has another identity and is checked.
+// reads back, or it read it whole and found it good. A file replaced or rewritten by anyone
+// since has another identity and is checked.
 class Written {
 public:
     static bool verified(const std::filesystem::path& file) {
@@ -112,18 +120,31 @@ SnapshotStore::SnapshotStore() : directory_(SharedContainer::directory()) {}
 SnapshotStore::SnapshotStore(std::optional<std::filesystem::path> directory)
     : directory_(std::move(directory)) {}
 
-Snapshot SnapshotStore::load() const {
+Snapshot SnapshotStore::load(bool log) const {
+    return read(true, log);
+}
+
+Snapshot SnapshotStore::summary() const {
+    return read(false, true);
+}
+
+Snapshot SnapshotStore::read(bool lists, bool log) const {
     if (!directory_)
         return Snapshot{};
     // Before the first save neither file exists, and after it previous.json may not: that is
     // no failure. A current file gone while its backup is there is one.
     bool missing = false;
-    if (auto snapshot = readSnapshot(*directory_, currentName, &missing))
+    FileIO::Identity identity;
+    const auto current = *directory_ / currentName;
+    if (auto snapshot = readSnapshot(*directory_, currentName, &missing, lists, &identity, log)) {
+        // Read whole and found good: the next save need not read it again to back it up.
+        Written::record(current, identity);
         return std::move(*snapshot);
+    }
     std::error_code ignored;
-    if (missing && std::filesystem::exists(*directory_ / previousName, ignored))
+    if (log && missing && std::filesystem::exists(*directory_ / previousName, ignored))
         logReadFailure(currentName, "POSIX", ENOENT);
-    if (auto snapshot = readSnapshot(*directory_, previousName, &missing))
+    if (auto snapshot = readSnapshot(*directory_, previousName, &missing, lists, nullptr, log))
         return std::move(*snapshot);
     return Snapshot{};
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <type_traits>
+#include <utility>
 
 #include "gateway/errors.h"
 
@@ -31,36 +33,74 @@ template <class T> bool fresh(const std::optional<Outcome<T>>& outcome) {
     return outcome && std::holds_alternative<T>(*outcome);
 }
 
+// Whether the previous quotas, or its usage under `key`, stay because no fresh answer replaces
+// them. A failed handshake keeps everything, so only then do the answers count.
+bool keptQuotas(const Answers& answers) {
+    return !std::holds_alternative<std::string>(answers.handshake) || !fresh(answers.quotas);
+}
+bool keptUsage(const Answers& answers, std::string_view key) {
+    if (!std::holds_alternative<std::string>(answers.handshake))
+        return true;
+    const auto period = std::find_if(periods.begin(), periods.end(),
+                                     [&key](const Period& p) { return p.key == key; });
+    return period == periods.end() || !fresh(answers.usage[std::size_t(period - periods.begin())]);
+}
+
 } // namespace
 
-Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant attemptedAt,
-               const Answers& answers) {
+bool keepsRecords(const Snapshot& previous, std::string_view endpoint, const Answers& answers) {
+    if (previous.endpoint != endpoint)
+        return false;
+    return keptQuotas(answers) ||
+           std::any_of(previous.usage.begin(), previous.usage.end(),
+                       [&answers](const auto& entry) { return keptUsage(answers, entry.first); });
+}
+
+namespace {
+
+// `Previous` is const Snapshot& (the published snapshot, copied from) or Snapshot (one read for
+// this cycle alone, whose kept parts are moved).
+template <class Previous>
+Snapshot startFrom(Previous&& previous, std::string_view endpoint, Instant attemptedAt,
+                   const Answers& answers) {
+    auto take = [](auto& part) -> decltype(auto) {
+        if constexpr (std::is_lvalue_reference_v<Previous>)
+            return std::as_const(part);
+        else
+            return std::move(part);
+    };
     Snapshot next;
     next.endpoint = std::string(endpoint);
     next.attemptedAt = attemptedAt;
     if (previous.endpoint != endpoint)
         return next;
     // Bound member by member, so that a field added to Snapshot cannot be dropped silently.
-    [[maybe_unused]] const auto& [schema, updatedAt, attempted, quotaUpdatedAt, usageUpdatedAt,
-                                  kept, version, issue, quotas, usage] = previous;
+    [[maybe_unused]] auto& [schema, updatedAt, attempted, quotaUpdatedAt, usageUpdatedAt, kept,
+                            version, issue, quotas, usage] = previous;
     next.schema = schema;
     next.updatedAt = updatedAt;
     next.quotaUpdatedAt = quotaUpdatedAt;
     next.usageUpdatedAt = usageUpdatedAt;
-    next.version = version;
-    next.issue = issue;
-    // A failed handshake keeps everything, so only then do the answers count.
-    const bool asked = std::holds_alternative<std::string>(answers.handshake);
-    if (!asked || !fresh(answers.quotas))
-        next.quotas = quotas;
-    for (const auto& [key, periodUsage] : usage) {
-        const auto period = std::find_if(periods.begin(), periods.end(),
-                                         [&key](const Period& p) { return p.key == key; });
-        if (!asked || period == periods.end() ||
-            !fresh(answers.usage[std::size_t(period - periods.begin())]))
-            next.usage.emplace(key, periodUsage);
-    }
+    next.version = take(version);
+    next.issue = take(issue);
+    if (keptQuotas(answers))
+        next.quotas = take(quotas);
+    for (auto& [key, periodUsage] : usage)
+        if (keptUsage(answers, key))
+            next.usage.emplace(key, take(periodUsage));
     return next;
+}
+
+} // namespace
+
+Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant attemptedAt,
+               const Answers& answers) {
+    return startFrom(previous, endpoint, attemptedAt, answers);
+}
+
+Snapshot start(Snapshot&& previous, std::string_view endpoint, Instant attemptedAt,
+               const Answers& answers) {
+    return startFrom(std::move(previous), endpoint, attemptedAt, answers);
 }
 
 Result merge(Snapshot next, Answers answers, Instant now) {

@@ -48,6 +48,14 @@ struct Result {
 // large answers, a copy of the old records beside the new ones would double the peak.
 Snapshot start(const Snapshot& previous, std::string_view endpoint, Instant attemptedAt,
                const Answers& answers);
+// The same, moving the parts it keeps out of `previous`.
+Snapshot start(Snapshot&& previous, std::string_view endpoint, Instant attemptedAt,
+               const Answers& answers);
+
+// Whether start() takes any records from `previous`; false when the answers replace all of them
+// (or it is another gateway's). The small fields and the usage keys decide it: a
+// SnapshotStore::summary() will do.
+bool keepsRecords(const Snapshot& previous, std::string_view endpoint, const Answers& answers);
 
 // Every part is replaced only by a fresh answer for that part, stamped with its arrival; each
 // failure is one line. `now` stamps the cycle as a whole. The answers are moved into the result.

@@ -63,10 +63,12 @@ Cycle::Answers ask(const std::string& endpoint, const ClientOptions& options) {
     return answers;
 }
 
-// What a cycle's worker hands back: the merged snapshot, published as it is.
+// What a cycle's worker hands back: the merged snapshot, published as it is, and the sync state
+// of the stored one when the worker read it.
 struct Merged {
     SharedSnapshot::Ptr snapshot;
     bool failed = false;
+    std::optional<std::pair<std::optional<Instant>, bool>> stored;
 };
 
 // What a widget's footer says of the data, the clock aside: its dot and its words.
@@ -169,9 +171,8 @@ DataSyncService::DataSyncService(Options options, QObject* parent)
     // One writer thread: files are synced to disk, which can take long on a busy disk, and
     // writes must land in the order they were made.
     writer_.setMaxThreadCount(1);
-    published_ = SharedSnapshot::make(store_.load());
-    writtenUpdatedAt_ = snapshot().updatedAt;
-    writtenIssue_ = snapshot().issue.has_value();
+    if (options_.loadStored)
+        readStored();
     widgetPreferences_ = WidgetPreferencesStore(options_.container).load();
     endpoint_ = endpointFrom(settings_);
     interval_ = intervalFrom(settings_);
@@ -270,11 +271,27 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
     // A named value: a lambda temporary passed to a coroutine inside a co_await expression is
     // destroyed twice by GCC 12.
     auto work = [e = endpoint.toStdString(), options = options_.client, previous = published_,
-                 attemptedAt = now()] {
+                 store = store_, attemptedAt = now()] {
+        // Without the stored snapshot in memory, its small fields are read before the answers
+        // (the parse is gone before they come), its records only if the answers leave some.
+        Snapshot stored;
+        if (!previous)
+            stored = store.summary();
         Cycle::Answers answers = ask(e, options);
-        Snapshot start = Cycle::start(previous->snapshot(), e, attemptedAt, answers);
+        if (!previous && Cycle::keepsRecords(stored, e, answers))
+            stored = store.load(false); // the summary logged what is damaged
+        Merged merged;
+        if (!previous)
+            merged.stored.emplace(stored.updatedAt, stored.issue.has_value());
+        // What was read for this cycle alone gives its kept parts away instead of copying them,
+        // and the rest is freed at once.
+        Snapshot start = previous
+                             ? Cycle::start(previous->snapshot(), e, attemptedAt, answers)
+                             : Cycle::start(std::exchange(stored, {}), e, attemptedAt, answers);
         Cycle::Result result = Cycle::merge(std::move(start), std::move(answers), now());
-        return Merged{SharedSnapshot::make(std::move(result.snapshot)), result.failed};
+        merged.snapshot = SharedSnapshot::make(std::move(result.snapshot));
+        merged.failed = result.failed;
+        return merged;
     };
     Merged merged = co_await awaitOffThread(std::move(work));
     if (!self)
@@ -289,6 +306,8 @@ QCoro::Task<> DataSyncService::refresh(bool reloadWidget) {
         co_return;
     }
     failures_ = merged.failed ? failures_ + 1 : 0;
+    if (!published_ && merged.stored)
+        std::tie(writtenUpdatedAt_, writtenIssue_) = *merged.stored;
     SharedSnapshot::Ptr replaced = published_;
     setSnapshot(std::move(merged.snapshot));
     // A periodic cycle leaves the widgets alone unless what they say of the sync changes: a
@@ -452,6 +471,12 @@ QCoro::Task<> DataSyncService::persist(Reload reload, SharedSnapshot::Ptr replac
     writtenIssue_ = issue;
     if (reload == Reload::always || (reload == Reload::onChange && changed))
         WidgetCenter::reloadTimelines(DesktopWidget::kind);
+}
+
+void DataSyncService::readStored() const {
+    published_ = SharedSnapshot::make(store_.load());
+    writtenUpdatedAt_ = published_->snapshot().updatedAt;
+    writtenIssue_ = published_->snapshot().issue.has_value();
 }
 
 void DataSyncService::setSnapshot(SharedSnapshot::Ptr snapshot) {

@@ -51,6 +51,10 @@ public:
         ClientOptions client;
         // Length of one "second" of the polling loop's wait; tests shorten it.
         std::chrono::milliseconds second{1000};
+        // The stored snapshot is read at construction, for windows that show it at once.
+        // Without, it is read when first asked for; a cycle before that reads only the part
+        // its answers do not replace, so that old and new records are never both in memory.
+        bool loadStored = true;
     };
 
     // What the application does: the shared container, the user's settings, no request sent.
@@ -59,10 +63,14 @@ public:
     ~DataSyncService() override;
 
     // Valid until the next snapshotChanged(): a new snapshot is a new object.
-    const Snapshot& snapshot() const { return published_->snapshot(); }
+    const Snapshot& snapshot() const { return published()->snapshot(); }
     // The same snapshot, shared: for workers that derive what a view shows, and for finding a
     // subscription by id without walking them all.
-    const SharedSnapshot::Ptr& published() const { return published_; }
+    const SharedSnapshot::Ptr& published() const {
+        if (!published_)
+            readStored();
+        return published_;
+    }
     bool syncing() const { return syncing_; }
     // Empty when the last write went well.
     QString storageIssue() const { return storageIssue_; }
@@ -148,6 +156,7 @@ private:
     QCoro::Task<> persist(Reload reload, SharedSnapshot::Ptr replaced = {});
     QCoro::Task<> savePreferences();
     void setSnapshot(SharedSnapshot::Ptr snapshot);
+    void readStored() const;
     void setSyncing(bool syncing);
     void setStorageIssue(const QString& issue);
 
@@ -155,7 +164,7 @@ private:
     Settings settings_;
     bool writingSettings_ = false; // own writes are adopted by configure(), not followed
     SnapshotStore store_;
-    SharedSnapshot::Ptr published_;
+    mutable SharedSnapshot::Ptr published_; // null until the stored one is read
     bool syncing_ = false;
     QString storageIssue_;
     QString screen_ = QStringLiteral("overview");
@@ -166,8 +175,8 @@ private:
     QPointer<BootClockTimer> wait_; // the loop's current wait, restarted on a new interval
     int failures_ = 0;
     // The sync state of the last snapshot written: what the widgets read.
-    std::optional<Instant> writtenUpdatedAt_;
-    bool writtenIssue_ = false;
+    mutable std::optional<Instant> writtenUpdatedAt_;
+    mutable bool writtenIssue_ = false;
     // Bumped by configure(); a cycle that sees it change re-runs with the new key.
     unsigned generation_ = 0;
     // Last member, so destroyed first: waits for writes still queued, nothing is lost.

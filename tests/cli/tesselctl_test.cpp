@@ -68,8 +68,7 @@ protected:
 TEST_F(Tesselctl, ValidateFetchAndSnapshotAnswerByExitStatus) {
     EXPECT_EQ(run("validate http://localhost:9000/").out, "http://localhost:9000/\n");
     const Result remote = run("validate http://192.168.1.20:3425");
-    EXPECT_EQ(remote.status, 1);
-    EXPECT_EQ(remote.err, "远程 Gateway 需要 HTTPS。\n");
+    EXPECT_EQ(std::tie(remote.status, remote.err), std::tuple(1, "远程 Gateway 需要 HTTPS。\n"));
     EXPECT_EQ(run("validate").status, 2);
 
     // The key comes from standard input only, never from the command line.
@@ -91,9 +90,8 @@ TEST_F(Tesselctl, ValidateFetchAndSnapshotAnswerByExitStatus) {
 
     const Result down = run(QStringLiteral("fetch --endpoint http://127.0.0.1:%1 quotas")
                                 .arg(test::TestGateway::closedPort()));
-    EXPECT_EQ(down.status, 1);
-    EXPECT_EQ(down.err, "网络连接失败（-1004），请确认 Tessel 正在运行。\n");
-    EXPECT_EQ(down.out, "");
+    EXPECT_EQ(std::tie(down.status, down.out, down.err),
+              std::tuple(1, "", "网络连接失败（-1004），请确认 Tessel 正在运行。\n"));
 
     // Nothing synced yet is the normal first state, also to a bar that asks every few seconds.
     const Result empty = run("snapshot");
@@ -138,8 +136,7 @@ TEST_F(Tesselctl, RefreshBesideARunningServiceStatusAndExitCodes) {
     QProcess other;
     start(other, {"refresh"});
     const Result synced = finish(other);
-    EXPECT_EQ(synced.status, 0);
-    EXPECT_EQ(synced.out, "已同步\n");
+    EXPECT_EQ(std::tie(synced.status, synced.out), std::tuple(0, "已同步\n"));
     QCoro::waitFor(cycle);
     EXPECT_FALSE(service.snapshot().issue);
     EXPECT_EQ(gateway.requestCount("api/hello"), 2u);
@@ -161,6 +158,9 @@ TEST_F(Tesselctl, RefreshBesideARunningServiceStatusAndExitCodes) {
     gateway.on("v1/tessel/usage", test::Route::json("{}", 500));
     const Result failed = run("refresh");
     EXPECT_EQ(failed.status, 1);
+    // What failed is kept whole (a cycle reads only the stored parts its answers leave).
+    EXPECT_EQ(SnapshotStore(container).load().usage.at("month").series->size(),
+              stored.usage.at("month").series->size());
     EXPECT_NE(failed.out.find("离线 / 同步异常\ntoday："), std::string::npos) << failed.out;
     line = nlohmann::json::parse(run("status --json").out);
     EXPECT_EQ(line.at("class"), nlohmann::json::array({"offline", "issue"}));
