@@ -40,15 +40,15 @@ namespace Wire {
 // DecodingError (DataCorrupted, empty path).
 
 // Bytes a text's buffer may have beyond its end for the parser to read it in place; a
-// std::string with this much spare capacity is not copied before it is parsed.
+// std::string of 1 MiB or more with this much spare capacity is not copied before it is parsed.
 inline constexpr std::size_t padding = 64;
 
 // Strict decoding straight into the record, without a document tree: required keys, JSON null
 // as absent, no coercion, unknown keys ignored. Throws DecodingError. A large document is
 // followed by handing freed memory back to the system.
 template <class T> T decode(std::string_view json);
-// The same for a std::string, which is parsed where it is when it has `padding` spare bytes of
-// capacity (else copied).
+// The same for a std::string, which is parsed where it is when it is large and has `padding`
+// spare bytes of capacity (else copied).
 template <class T, class S>
 requires std::same_as<S, std::string> T decode(const S& json);
 

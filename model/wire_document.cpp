@@ -197,7 +197,10 @@ private:
 Document::Document(std::string_view text, bool padded)
     : text_(text),
       parser_(text.size() < largeDocument ? Pool::take() : std::make_unique<Parser>()) {
-    if (parseText(*parser_, text, padded, root_)) {
+    // A small text is copied all the same: into the kept parser's buffer, which is warm. Read in
+    // place, the caller's buffer is the only one of its size, and glibc hands the heap top back
+    // and faults it in again on every read of a file.
+    if (parseText(*parser_, text, padded && text.size() >= largeDocument, root_)) {
         release();
         refuse(text);
     }

@@ -163,7 +163,7 @@ struct Generator {
         out += '}';
     }
 
-    // The whole document, then damage; as built, so its spare capacity (read in place) varies.
+    // The whole document, then damage; as built, with whatever spare capacity that left.
     template <class T> const std::string& document() {
         out.clear();
         if (next() % 32 == 0)
