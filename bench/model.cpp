@@ -1,8 +1,8 @@
 // Decoding a quotas and a usage answer against simdjson's own parse of the same bytes (the copy
 // into a padded buffer included), in interleaved pairs, at 1x, 10x and 100x the realistic data;
 // the former reader beside it, against the same baseline. The answers have the spare capacity
-// the client's buffers have, so the reader parses them in place. The floor beside them: making
-// the same records from ready values (a copy, and its release), without any JSON.
+// the client's buffers have (those of 1 MiB or more are parsed in place). The floor beside them:
+// making the same records from ready values (a copy, and its release), without any JSON.
 #include <benchmark/benchmark.h>
 
 #include <simdjson.h>
