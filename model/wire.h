@@ -71,6 +71,10 @@ template <class T> std::string encode(const T& value);
 using Write = std::function<void(std::string_view)>;
 template <class T> void encode(const T& value, const Write& write);
 
+// The reader keeps a few parsers, each sized by the last document it read, so that a burst of
+// reads does not fault its buffers in again; a program about to idle hands them back.
+void releaseKeptParsers();
+
 // Instant texts: RFC 3339 date-time with or without fractional seconds.
 std::optional<Instant> parseInstant(std::string_view text);
 std::string formatInstant(Instant instant);

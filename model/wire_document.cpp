@@ -3,6 +3,7 @@
 #include "wire_document.h"
 
 #include <charconv>
+#include <malloc.h>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -181,6 +182,16 @@ public:
         if (pool.free_.size() < kept)
             pool.free_.push_back(std::move(parser));
     }
+    // Whether there was anything to free.
+    static bool clear() {
+        std::vector<std::unique_ptr<Parser>> freed;
+        {
+            Pool& pool = instance();
+            const std::lock_guard lock(pool.mutex_);
+            freed.swap(pool.free_);
+        }
+        return !freed.empty();
+    }
 
 private:
     static constexpr std::size_t kept = 4;
@@ -228,3 +239,12 @@ void Document::release() {
 }
 
 } // namespace tessel::wire
+
+namespace tessel::Wire {
+
+void releaseKeptParsers() {
+    if (wire::Pool::clear())
+        malloc_trim(0);
+}
+
+} // namespace tessel::Wire

@@ -12,6 +12,7 @@
 #include "gateway/keychain.h"
 #include "gateway/secret_memory.h"
 #include "model/display.h"
+#include "model/wire.h"
 #include "session/boot_timer.h"
 #include "session/off_thread.h"
 #include "sync/cycle.h"
@@ -153,6 +154,9 @@ QCoro::Task<bool> saveOn(QThreadPool* writer, Store store, Value value,
             retired.reset();
             try {
                 store.save(contentOf(value));
+                // The cycle's reads and this save's check are done; the program idles until
+                // the next poll.
+                Wire::releaseKeptParsers();
                 return true;
             } catch (...) {
                 return false;

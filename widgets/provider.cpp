@@ -5,6 +5,7 @@
 #include <mutex>
 #include <unordered_set>
 
+#include "model/wire.h"
 #include "storage/container.h"
 #include "storage/file_io.h"
 #include "storage/snapshot_store.h"
@@ -81,6 +82,9 @@ std::shared_ptr<const Snapshot> sharedSnapshot(const std::filesystem::path& dire
         if (auto kept = slot.snapshot.lock())
             return kept;
     auto snapshot = std::make_shared<const Snapshot>(SnapshotStore(directory).load());
+    // The host idles until the next burst, which is minutes away: the parser sized for this
+    // snapshot would only sit there.
+    Wire::releaseKeptParsers();
     slot = {current, previous, snapshot};
     return snapshot;
 }
