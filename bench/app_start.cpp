@@ -62,11 +62,12 @@ double median(std::vector<double> v) {
 // Each iteration is one pair, the baseline's start then the application's, so that what the
 // machine does meanwhile falls on both sides alike; counters are the medians.
 void BM_StartVsTrayProgram(benchmark::State& state) {
-    std::vector<double> a, b, time, rssA, rssB, rss;
+    std::vector<double> a, b, time, rssA, rssB, rss, rssStack, toStack;
     for (auto _ : state) {
         const Start base = freshStart(TESSEL_BENCH_BASELINE, "tray");
         const Start app = freshStart(TESSELWIDGET, nullptr);
-        if (!base.ok || !app.ok) {
+        const Start stack = freshStart(TESSEL_BENCH_BASELINE_STACK, "tray");
+        if (!base.ok || !app.ok || !stack.ok) {
             state.SkipWithError("no ready line");
             break;
         }
@@ -76,6 +77,8 @@ void BM_StartVsTrayProgram(benchmark::State& state) {
         rssA.push_back(base.rssKiB);
         rssB.push_back(app.rssKiB);
         rss.push_back(app.rssKiB / base.rssKiB);
+        rssStack.push_back(stack.rssKiB);
+        toStack.push_back(app.rssKiB / stack.rssKiB);
     }
     state.counters["baseline_ms"] = median(a);
     state.counters["start_ms"] = median(b);
@@ -83,6 +86,10 @@ void BM_StartVsTrayProgram(benchmark::State& state) {
     state.counters["baseline_KiB"] = median(rssA);
     state.counters["rss_KiB"] = median(rssB);
     state.counters["rss_ratio"] = median(rss);
+    // The same tray program on the HTTP client and keyring libraries the application is built
+    // on: the floor those libraries set.
+    state.counters["stack_baseline_KiB"] = median(rssStack);
+    state.counters["rss_ratio_to_stack"] = median(toStack);
     // How many of the application's starts reached the gateway before they were ended.
     state.counters["quotas_fetched"] =
         double(tessel::bench::realisticGateway(1).requestCount("v1/tessel/quotas"));

@@ -4,7 +4,16 @@
 //   bench_baseline window       one frameless window
 //   bench_baseline text-window  the same window with a small widget's texts in the same fonts
 //   bench_baseline tray         a tray icon and nothing else
+// bench_baseline_stack is the same program linked with the HTTP client and keyring libraries the
+// application is built on; its tray first does what a sync cycle asks of them (one loopback
+// request, one key lookup), so it is the floor of a tray program on that stack.
 // Each prints "ready" once shown; the tray once a tray host has placed its icon, if there is one.
+// Before Qt's headers, whose `signals` keyword clashes with GLib's.
+#ifdef TESSEL_BASELINE_STACK
+#include <curl/curl.h>
+#include <libsecret/secret.h>
+#endif
+
 #include <QApplication>
 #include <QLabel>
 #include <QPixmap>
@@ -42,6 +51,37 @@ void addTexts(QWidget& window) {
     label("5h · 剩余 · 同步于 08:00 · 已过期", 11, QFont::Normal);
 }
 
+#ifdef TESSEL_BASELINE_STACK
+void useStack() {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (CURL* request = curl_easy_init()) {
+        // A closed port: the connection code runs, no data arrives.
+        curl_easy_setopt(request, CURLOPT_URL, "http://127.0.0.1:9/");
+        curl_easy_perform(request);
+        curl_easy_cleanup(request);
+    }
+    static const SecretSchema schema = {"bench.baseline.stack",
+                                        SECRET_SCHEMA_DONT_MATCH_NAME,
+                                        {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                         {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                         {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
+                                        0,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr};
+    GError* error = nullptr;
+    gchar* found = secret_password_lookup_sync(&schema, nullptr, &error, "service", "bench",
+                                               "account", "baseline", nullptr);
+    secret_password_free(found);
+    if (error)
+        g_error_free(error);
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -53,6 +93,9 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     if (std::strcmp(mode, "tray") == 0) {
+#ifdef TESSEL_BASELINE_STACK
+        useStack();
+#endif
         QPixmap square(22, 22);
         square.fill(Qt::darkCyan);
         QSystemTrayIcon icon{QIcon(square)};
