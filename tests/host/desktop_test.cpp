@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSettings>
 
 #include <QImage>
@@ -49,12 +50,21 @@ class DesktopTest : public ::testing::Test {
 protected:
     void SetUp() override {
         test::app();
-        xvfb.setProgram("Xvfb");
-        xvfb.setArguments({"-displayfd", "1", "-screen", "0", "1280x900x24", "-nolisten", "tcp"});
-        xvfb.start();
-        ASSERT_TRUE(xvfb.waitForStarted());
-        ASSERT_TRUE(test::spin([&] { return xvfb.canReadLine(); }, 20000));
-        display = ":" + QString::fromLatin1(xvfb.readLine()).trimmed();
+        // A display from 200 on: low numbers are what every other X server of a run (sway's
+        // XWayland, xvfb-run) tries first, and one once took ours.
+        for (int attempt = 0; attempt < 20 && display.isEmpty(); ++attempt) {
+            const QString n = QString::number(QRandomGenerator::global()->bounded(200, 1000));
+            xvfb.start("Xvfb", {":" + n, "-displayfd", "1", "-screen", "0", "1280x900x24",
+                                "-nolisten", "tcp"});
+            if (test::spin(
+                    [&] { return xvfb.canReadLine() || xvfb.state() == QProcess::NotRunning; },
+                    20000) &&
+                xvfb.canReadLine())
+                display = ":" + QString::fromLatin1(xvfb.readLine()).trimmed();
+            else
+                xvfb.waitForFinished();
+        }
+        ASSERT_FALSE(display.isEmpty());
         prepare();
         env.insert("DISPLAY", display);
         env.insert("QT_QPA_PLATFORM", "xcb");
