@@ -51,6 +51,10 @@ template <class T> T decode(std::string_view json);
 // spare bytes of capacity (else copied).
 template <class T, class S>
 requires std::same_as<S, std::string> T decode(const S& json);
+// The same for a std::string given away: it is freed once parsed, before the records are made,
+// so that a large answer is not held beside them.
+template <class T, class S>
+requires std::same_as<S, std::string> T decode(S&& json);
 
 // Decodes as decode<T> does, with the same failures, but keeps only the last element of each
 // list: whether a large document is usable, at the memory cost of a small one.

@@ -206,7 +206,7 @@ private:
 } // namespace
 
 Document::Document(std::string_view text, bool padded)
-    : text_(text),
+    : size_(text.size()),
       parser_(text.size() < largeDocument ? Pool::take() : std::make_unique<Parser>()) {
     // A small text is copied all the same: into the kept parser's buffer, which is warm. Read in
     // place, the caller's buffer is the only one of its size, and glibc hands the heap top back
@@ -228,12 +228,13 @@ Tape Document::tape() const {
 }
 
 void Document::limit(std::size_t i, std::size_t depth) const {
+    // The text parsed, so it is JSON: the first failure a strict reader meets is the depth.
     if (depth > maxDepth || tape().deeper(i, maxDepth - depth))
-        refuse(text_);
+        corrupted(tooDeep);
 }
 
 void Document::release() {
-    if (parser_ && text_.size() < largeDocument)
+    if (parser_ && size_ < largeDocument)
         Pool::give(std::move(parser_));
     parser_.reset();
 }

@@ -91,13 +91,13 @@ public:
     static constexpr std::size_t rootIndex = 1;
 
     // Called with `depth` containers above the value at `i`: refuses the text if the value goes
-    // beyond the limit.
+    // beyond the limit. Needs only the tape: the text may be gone.
     void limit(std::size_t i, std::size_t depth) const;
 
 private:
     void release();
 
-    std::string_view text_;
+    std::size_t size_;
     std::unique_ptr<Parser> parser_;
     simdjson::dom::element root_;
 };

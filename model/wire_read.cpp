@@ -280,10 +280,14 @@ private:
     bool keep_;
 };
 
-template <class T> T read(std::string_view text, bool padded, bool keepLists) {
+// `owned`, the text's own string if it was given away, is freed once the text is parsed.
+template <class T>
+T read(std::string_view text, bool padded, bool keepLists, std::string* owned = nullptr) {
     T result{};
     {
         const Document document(text, padded);
+        if (owned)
+            std::string().swap(*owned);
         Reader reader(document, keepLists);
         // The root's step renders as the empty path.
         const Step root{.key = {}};
@@ -349,6 +353,14 @@ requires std::same_as<S, std::string> T decode(const S& text) {
     return result;
 }
 
+template <class T, class S>
+requires std::same_as<S, std::string> T decode(S&& text) {
+    const std::size_t size = text.size();
+    T result = read<T>(text, text.capacity() - size >= padding, true, &text);
+    giveBackMemory(size);
+    return result;
+}
+
 template <class T> T check(std::string_view text) {
     return read<T>(text, false, false);
 }
@@ -383,6 +395,14 @@ template UsageGroup decode<UsageGroup>(const std::string&);
 template Usage decode<Usage>(const std::string&);
 template Snapshot decode<Snapshot>(const std::string&);
 template WidgetPreferences decode<WidgetPreferences>(const std::string&);
+template QuotaWindow decode<QuotaWindow>(std::string&&);
+template Quota decode<Quota>(std::string&&);
+template QuotaEnvelope decode<QuotaEnvelope>(std::string&&);
+template UsagePoint decode<UsagePoint>(std::string&&);
+template UsageGroup decode<UsageGroup>(std::string&&);
+template Usage decode<Usage>(std::string&&);
+template Snapshot decode<Snapshot>(std::string&&);
+template WidgetPreferences decode<WidgetPreferences>(std::string&&);
 
 } // namespace Wire
 

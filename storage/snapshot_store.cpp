@@ -59,7 +59,9 @@ std::optional<Snapshot> readSnapshot(const std::filesystem::path& directory, con
         return std::nullopt;
     }
     try {
-        Snapshot snapshot = lists ? Wire::decode<Snapshot>(bytes) : Wire::check<Snapshot>(bytes);
+        // Given away to the decoder: a large file's text goes before its records are made.
+        Snapshot snapshot =
+            lists ? Wire::decode<Snapshot>(std::move(bytes)) : Wire::check<Snapshot>(bytes);
         if (snapshot.schema == Snapshot::currentSchema) {
             if (identity)
                 *identity = read;
