@@ -235,7 +235,8 @@ TEST_F(DesktopTest, PlacedWidgetsLiveOnTheDesktop) {
 // host from ending when the session does.
 TEST_F(DesktopTest, AnIntentStuckOnALockDoesNotHoldTheEnd) {
     startPlain({placedAt(Family::Small, {20, 30})});
-    ASSERT_TRUE(test::spin([&] { return windows("Tessel Widget").size() == 1; }, 30000));
+    ASSERT_TRUE(test::spin([&] { return windows("Tessel Widget").size() == 1; }, 30000))
+        << "host " << host.state() << ": " << host.readAllStandardError().toStdString();
     const auto lockFile = *SharedContainer::directory() / ".selection.lock";
     const int lock = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(lock, 0);
