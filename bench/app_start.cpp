@@ -12,12 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include "bench/pairs.h"
 #include "bench/realistic_gateway.h"
 #include "ready_program.h"
 #include "support/temp_dir.h"
 #include "sync/settings.h"
 
 namespace {
+
+using tessel::bench::median;
 
 struct Start {
     double seconds = 0;
@@ -52,11 +55,6 @@ Start freshStart(const std::string& program, const char* argument) {
         .set(tessel::AppSettings::endpoint,
              QString::fromStdString(tessel::bench::realisticGateway(1).endpoint()));
     return run(program, argument);
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 // Each iteration is one pair, the baseline's start then the application's, so that what the

@@ -23,6 +23,7 @@
 
 #include "app/application.h"
 #include "app/settings/settings_window.h"
+#include "bench/pairs.h"
 #include "bench/qt_main.h"
 #include "model/wire.h"
 #include "storage/snapshot_store.h"
@@ -34,6 +35,8 @@
 #include "tools/sample-gateway/sample_data.h"
 
 namespace {
+
+using tessel::bench::median;
 
 using namespace tessel;
 
@@ -163,10 +166,6 @@ void stallPairs(benchmark::State& state, Program& baseline, Program& measured, S
         stallB.push_back(b.longest);
         ratio.push_back(b.busiest / std::max(a.busiest, 1e-3));
     }
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0 : v[v.size() / 2];
-    };
     state.counters["subscriptions"] = double(measured.app->sync().snapshot().quotas.size());
     state.counters["baseline_busy_ms"] = median(busyA);
     state.counters["busy_ms"] = median(busyB);

@@ -22,6 +22,8 @@
 
 namespace {
 
+using tessel::bench::median;
+
 // Context switches of every thread: each one is a wake-up of a thread that slept.
 double switches(pid_t pid) {
     const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
@@ -84,11 +86,6 @@ Run freshRun(int widgets, int scale, std::chrono::milliseconds idle) {
     if (widgets <= 0)
         return run(TESSEL_BENCH_BASELINE, widgets == 0 ? "window" : "text-window", idle);
     return run(TESSEL_WIDGET_HOST, nullptr, idle);
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 // Each iteration starts the baseline, the host with one widget (where more are placed) and the

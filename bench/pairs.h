@@ -15,6 +15,12 @@
 
 namespace tessel::bench {
 
+// The middle value (the upper of the two middle ones), 0 for none.
+inline double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
 // 20 subscriptions with 2-3 windows, the three periods with 720 series points each and 50
 // agents and models (50 providers among them); `scale` multiplies the subscriptions and points.
 inline Snapshot realisticSnapshot(int scale) {
@@ -94,10 +100,6 @@ void interleaved(benchmark::State& state, Baseline baseline, Measured measured,
         b.push_back(time(measured, repeat));
         ratio.push_back(b.back() / a.back());
     }
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0 : v[v.size() / 2];
-    };
     state.counters["baseline_us"] = median(a);
     state.counters["measured_us"] = median(b);
     state.counters["ratio"] = median(ratio);

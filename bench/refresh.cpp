@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/pairs.h"
 #include "bench/qt_main.h"
 #include "bench/ready_program.h"
 #include "bench/realistic_gateway.h"
@@ -28,6 +29,8 @@
 #include "sync/settings.h"
 
 namespace {
+
+using tessel::bench::median;
 
 using namespace tessel;
 
@@ -162,10 +165,6 @@ void RefreshPeak(benchmark::State& state) {
         peaks.push_back(double(b) / 1024);
         ratios.push_back((double(b - a) * 1024) / body);
     }
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
     state.counters["body_MiB"] = body / (1 << 20);
     state.counters["idle_MiB"] = median(idles);
     state.counters["peak_MiB"] = median(peaks);
