@@ -60,23 +60,15 @@ void useStack() {
         curl_easy_perform(request);
         curl_easy_cleanup(request);
     }
-    static const SecretSchema schema = {"bench.baseline.stack",
-                                        SECRET_SCHEMA_DONT_MATCH_NAME,
-                                        {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                         {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                         {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                                        0,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        nullptr};
+    // The key store's attributes; the schema's name is the baseline's own.
+    SecretSchema* schema = secret_schema_new("bench.baseline.stack", SECRET_SCHEMA_DONT_MATCH_NAME,
+                                             "service", SECRET_SCHEMA_ATTRIBUTE_STRING, "account",
+                                             SECRET_SCHEMA_ATTRIBUTE_STRING, nullptr);
     GError* error = nullptr;
-    gchar* found = secret_password_lookup_sync(&schema, nullptr, &error, "service", "bench",
+    gchar* found = secret_password_lookup_sync(schema, nullptr, &error, "service", "bench",
                                                "account", "baseline", nullptr);
     secret_password_free(found);
+    secret_schema_unref(schema);
     if (error)
         g_error_free(error);
 }
