@@ -74,14 +74,6 @@ std::optional<Snapshot> readSnapshot(const std::filesystem::path& directory, con
     return std::nullopt;
 }
 
-bool isValidSnapshot(const std::string& bytes) {
-    try {
-        return Wire::check<Snapshot>(bytes).schema == Snapshot::currentSchema;
-    } catch (const DecodingError&) {
-        return false;
-    }
-}
-
 // The snapshot files this process wrote or read last, by path, with the identity they had then.
 // Only a file that is still exactly that one may skip the check before it becomes the backup:
 // the process wrote it from a snapshot of the current schema, and what the encoder writes always
@@ -158,17 +150,11 @@ void SnapshotStore::save(const Snapshot& snapshot) const {
 
     // Only a good current file becomes the backup: damage must never spread to previous.json.
     const auto file = *directory_ / currentName;
-    bool backup = Written::verified(file);
-    if (!backup) {
-        std::string current;
-        bool readable = true;
-        try {
-            current = FileIO::read(file);
-        } catch (const std::system_error&) {
-            readable = false;
-        }
-        backup = readable && isValidSnapshot(current);
-    } // a large file need not stay while the new one is encoded
+    // Judged as a summary reads it, silently: a large file's text is gone before the new one is
+    // encoded.
+    const bool backup =
+        Written::verified(file) ||
+        readSnapshot(*directory_, currentName, nullptr, false, nullptr, false).has_value();
     FileIO::Identity written;
     try {
         FileIO::replace(
