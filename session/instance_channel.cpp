@@ -38,6 +38,14 @@ constexpr int backlog = 50;
 // Out of descriptors, accepting again at once would only spin.
 constexpr int acceptPauseMs = 1000;
 
+// The constructor has checked that `path` fits.
+sockaddr_un socketAddress(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return address;
+}
+
 bool privateDirectory(const std::string& path) {
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
@@ -185,10 +193,8 @@ InstanceChannel::Handover InstanceChannel::handOver(std::string_view message,
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return Handover::Failed;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, socket_.c_str(), socket_.size() + 1);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    const sockaddr_un address = socketAddress(socket_);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         const int error = errno;
         ::close(fd);
         return error == ENOENT || error == ECONNREFUSED ? Handover::NoInstance : Handover::Failed;
@@ -274,15 +280,13 @@ bool InstanceChannel::listen() {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, socket_.c_str(), socket_.size() + 1);
+    const sockaddr_un address = socketAddress(socket_);
     // We hold the lock, so a socket still there is a crashed instance's.
     ::unlink(socket_.c_str());
     // Linux makes the socket file with the mode of the unbound socket (less the umask): it is
     // never open to others, not even between bind and chmod.
     ::fchmod(fd, S_IRUSR | S_IWUSR);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         ::close(fd);
         return false;
     }
