@@ -336,29 +336,34 @@ json tree(dom::element e) {
     }
 }
 
+// Whether a string's buffer has the spare bytes to be parsed where it is.
+bool hasPadding(const std::string& text) {
+    return text.capacity() - text.size() >= Wire::padding;
+}
+
+// `owned`, the text's string if it was given away, is freed once parsed; the view keeps its size.
+template <class T> T decodeText(std::string_view text, bool padded, std::string* owned) {
+    T result = read<T>(text, padded, true, owned);
+    giveBackMemory(text.size());
+    return result;
+}
+
 } // namespace
 
 namespace Wire {
 
 template <class T> T decode(std::string_view text) {
-    T result = read<T>(text, false, true);
-    giveBackMemory(text.size());
-    return result;
+    return decodeText<T>(text, false, nullptr);
 }
 
 template <class T, class S>
 requires std::same_as<S, std::string> T decode(const S& text) {
-    T result = read<T>(text, text.capacity() - text.size() >= padding, true);
-    giveBackMemory(text.size());
-    return result;
+    return decodeText<T>(text, hasPadding(text), nullptr);
 }
 
 template <class T, class S>
 requires std::same_as<S, std::string> T decode(S&& text) {
-    const std::size_t size = text.size();
-    T result = read<T>(text, text.capacity() - size >= padding, true, &text);
-    giveBackMemory(size);
-    return result;
+    return decodeText<T>(text, hasPadding(text), &text);
 }
 
 template <class T> T check(std::string_view text) {
@@ -367,7 +372,7 @@ template <class T> T check(std::string_view text) {
 
 template <class T, class S>
 requires std::same_as<S, std::string> T check(const S& text) {
-    return read<T>(text, text.capacity() - text.size() >= padding, false);
+    return read<T>(text, hasPadding(text), false);
 }
 
 json parse(std::string_view text) {
