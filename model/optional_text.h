@@ -88,20 +88,21 @@ public:
         release();
         std::memset(bytes_, 0, sizeof bytes_);
     }
-    // Replaces the value with a copy of `text`.
+    // Replaces the value with a copy of `text`, which may be this very value's.
     void assign(std::string_view text) {
-        release();
-        std::memset(bytes_, 0, sizeof bytes_);
+        unsigned char next[sizeof bytes_]{};
         if (text.size() < sizeof bytes_) {
-            std::memcpy(bytes_, text.data(), text.size());
-            bytes_[sizeof bytes_ - 1] = static_cast<unsigned char>(text.size() + 1);
-            return;
+            std::memcpy(next, text.data(), text.size());
+            next[sizeof next - 1] = static_cast<unsigned char>(text.size() + 1);
+        } else {
+            char* data = static_cast<char*>(::operator new(text.size()));
+            std::memcpy(data, text.data(), text.size());
+            const std::uint64_t size = text.size() | (std::uint64_t{heap} << 56);
+            std::memcpy(next, &data, sizeof data);
+            std::memcpy(next + sizeof data, &size, sizeof size);
         }
-        char* data = static_cast<char*>(::operator new(text.size()));
-        std::memcpy(data, text.data(), text.size());
-        const std::uint64_t size = text.size() | (std::uint64_t{heap} << 56);
-        std::memcpy(bytes_, &data, sizeof data);
-        std::memcpy(bytes_ + sizeof data, &size, sizeof size);
+        release();
+        std::memcpy(bytes_, next, sizeof bytes_);
     }
 
     friend bool operator==(const OptionalText& a, const OptionalText& b) noexcept {

@@ -37,6 +37,12 @@ TEST(Records, IdentityTitleStateRemainingPercentAndUsageSums) {
     q.balance = "$3";
     q.error = "";
     EXPECT_EQ(q.measurementState(), "提供商暂不可用");
+    // A text set from itself, inline and on the heap, stays itself.
+    for (const char* text : {"short", "longer than fifteen bytes"}) {
+        q.plan = text;
+        q.plan.assign(*q.plan);
+        EXPECT_EQ(q.plan, text);
+    }
 
     EXPECT_FALSE((QuotaWindow{.name = "w", .remaining = 40, .unlimited = true}).remainingPercent());
     EXPECT_EQ((QuotaWindow{.name = "w", .used = 130}).remainingPercent(), 0);
