@@ -68,7 +68,8 @@ const Large& largeGateway(int mebibytes) {
 }
 
 // The floor of any refresh: the answer arriving (copied into a buffer with the reader's spare
-// bytes) and decoded, here in this process, above what it held before, per byte of body.
+// bytes) and decoded, given away as the client gives it, here in this process, above what it
+// held before, per byte of body.
 double decodePeakPerBody(const std::string& answer) {
     malloc_trim(0);
     const double before = bench::statusField("/proc/self/status", "VmRSS:");
@@ -77,7 +78,7 @@ double decodePeakPerBody(const std::string& answer) {
         std::string body;
         body.reserve(answer.size() + Wire::padding);
         body = answer;
-        benchmark::DoNotOptimize(Wire::decode<QuotaEnvelope>(body));
+        benchmark::DoNotOptimize(Wire::decode<QuotaEnvelope>(std::move(body)));
     }
     const double peak = bench::statusField("/proc/self/status", "VmHWM:");
     return (peak - before) * 1024 / double(answer.size());
