@@ -106,14 +106,12 @@ void TesselWidgetApp::start() {
         return;
     }
     // At login the panel often comes up a moment after us; a window opened now would stay.
-    waitingForTray_ = true;
     qApp->setQuitOnLastWindowClosed(false);
-    QTimer::singleShot(trayWait_, this, [this] {
-        if (!waitingForTray_)
-            return;
-        waitingForTray_ = false;
-        startWithoutTray();
-    });
+    trayWaitTimer_ = new QTimer(this);
+    trayWaitTimer_->setObjectName(QStringLiteral("trayWait"));
+    trayWaitTimer_->setSingleShot(true);
+    connect(trayWaitTimer_, &QTimer::timeout, this, &TesselWidgetApp::startWithoutTray);
+    trayWaitTimer_->start(trayWait_);
 }
 
 void TesselWidgetApp::startWithoutTray() {
@@ -122,8 +120,8 @@ void TesselWidgetApp::startWithoutTray() {
 }
 
 void TesselWidgetApp::trayVisibilityChanged(bool visible) {
-    if (visible && waitingForTray_) {
-        waitingForTray_ = false;
+    if (visible && trayWaitTimer_ && trayWaitTimer_->isActive()) {
+        trayWaitTimer_->stop();
         sync_->start();
     }
     qApp->setQuitOnLastWindowClosed(!visible);

@@ -14,6 +14,8 @@
 
 #include "sync/data_sync_service.h"
 
+class QTimer;
+
 namespace tessel {
 
 class DashboardWindow;
@@ -72,7 +74,8 @@ private:
     ShellSettings* settings_;
     Tray* tray_;
     std::chrono::milliseconds trayWait_;
-    bool waitingForTray_ = false;
+    // Runs while start() waits for a panel; stopped when one comes.
+    QTimer* trayWaitTimer_ = nullptr;
     QPointer<TrayPopup> popup_;
     QPointer<DashboardWindow> dashboard_;
     QPointer<SettingsWindow> settingsWindow_;
