@@ -228,11 +228,9 @@ QCoro::Task<> DataSyncService::savePreferences() {
     // The task is made outside the co_await: g++ 12 destroys temporaries of an awaited
     // expression twice.
     auto saving = saveOn(&writer_, WidgetPreferencesStore(options_.container), widgetPreferences_);
-    ++writes_;
     const bool saved = co_await std::move(saving);
     if (!self)
         co_return;
-    --writes_;
     if (!saved) {
         setStorageIssue(QString::fromUtf8(preferencesMessage));
         co_return;
@@ -458,19 +456,13 @@ QCoro::Task<> DataSyncService::persist(Reload reload, SharedSnapshot::Ptr replac
     QPointer<DataSyncService> self(this);
     const std::optional<Instant> updatedAt = snapshot().updatedAt;
     const bool issue = snapshot().issue.has_value();
-    // Without a container nothing can be written, and unless an earlier write's outcome is
-    // still to come (it must come first), no thread need be woken to find that out.
-    bool saved = false;
-    if (store_.directory() || writes_ > 0) {
-        // The published snapshot itself goes to the writer: no copy on this thread.
-        // Made outside the co_await, as above.
-        auto saving = saveOn(&writer_, store_, published_, std::move(replaced));
-        ++writes_;
-        saved = co_await std::move(saving);
-        if (!self)
-            co_return;
-        --writes_;
-    }
+    // The published snapshot itself goes to the writer: no copy on this thread.
+    // Made outside the co_await, as above.
+    auto saving = saveOn(&writer_, store_, published_, std::move(replaced));
+
+    const bool saved = co_await std::move(saving);
+    if (!self)
+        co_return;
     if (!saved) {
         setStorageIssue(QString::fromUtf8(storageMessage));
         co_return;

@@ -179,8 +179,6 @@ private:
     mutable bool writtenIssue_ = false;
     // Bumped by configure(); a cycle that sees it change re-runs with the new key.
     unsigned generation_ = 0;
-    // Writes handed to writer_ whose outcome has not come back yet.
-    int writes_ = 0;
     // Last member, so destroyed first: waits for writes still queued, nothing is lost.
     QThreadPool writer_;
 };
