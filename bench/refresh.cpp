@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 
 #include <fcntl.h>
-#include <malloc.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -67,23 +66,6 @@ const Large& largeGateway(int mebibytes) {
     return large;
 }
 
-// The floor of any refresh: the answer arriving (copied into a buffer with the reader's spare
-// bytes) and decoded, given away as the client gives it, here in this process, above what it
-// held before, per byte of body.
-double decodePeakPerBody(const std::string& answer) {
-    malloc_trim(0);
-    const double before = bench::statusField("/proc/self/status", "VmRSS:");
-    std::ofstream("/proc/self/clear_refs") << "5"; // resets the peak
-    {
-        std::string body;
-        body.reserve(answer.size() + Wire::padding);
-        body = answer;
-        benchmark::DoNotOptimize(Wire::decode<QuotaEnvelope>(std::move(body)));
-    }
-    const double peak = bench::statusField("/proc/self/status", "VmHWM:");
-    return (peak - before) * 1024 / double(answer.size());
-}
-
 std::string self;
 
 // Run by this binary started with --peak-of: runs PROGRAM ARGUMENT and prints its peak resident
@@ -106,10 +88,30 @@ int peakOf(char** argv) {
     return 0;
 }
 
-// tesselctl with its own HOME and XDG directories under `root`: its peak resident size in
-// KiB, or a negative value when it did not succeed.
-long peakKiB(const std::string& root, const char* command) {
-    bench::useDirectories(root);
+// Run by this binary started with --decode-peak-of: the floor of any refresh, in a process of
+// its own as the refresh has: the answer in FILE arriving (read into a buffer with the reader's
+// spare bytes) and decoded, given away as the client gives it; prints the peak above what the
+// process held before, in KiB.
+int decodePeakOf(const char* file) {
+    std::ifstream in(file, std::ios::binary | std::ios::ate);
+    const auto size = std::size_t(in.tellg());
+    in.seekg(0);
+    const double before = bench::statusField("/proc/self/status", "VmRSS:");
+    std::ofstream("/proc/self/clear_refs") << "5"; // resets the peak
+    {
+        std::string body;
+        body.reserve(size + Wire::padding);
+        body.resize(size);
+        in.read(body.data(), std::streamsize(size));
+        benchmark::DoNotOptimize(Wire::decode<QuotaEnvelope>(std::move(body)));
+    }
+    std::printf("%.0f\n", bench::statusField("/proc/self/status", "VmHWM:") - before);
+    return 0;
+}
+
+// This binary run with `argv` (after its own name), its standard output as a number, or a
+// negative value when it did not succeed.
+long runSelf(std::vector<const char*> args) {
     int out[2];
     if (pipe(out) != 0)
         return -1;
@@ -117,10 +119,12 @@ long peakKiB(const std::string& root, const char* command) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    char* argv[] = {self.data(), const_cast<char*>("--peak-of"), const_cast<char*>(TESSELCTL),
-                    const_cast<char*>(command), nullptr};
+    std::vector<char*> argv{self.data()};
+    for (const char* arg : args)
+        argv.push_back(const_cast<char*>(arg));
+    argv.push_back(nullptr);
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environ);
+    const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     std::string text;
@@ -131,6 +135,13 @@ long peakKiB(const std::string& root, const char* command) {
     if (spawned != 0 || waitpid(pid, nullptr, 0) != pid)
         return -1;
     return std::atol(text.c_str());
+}
+
+// tesselctl with its own HOME and XDG directories under `root`: its peak resident size in
+// KiB, or a negative value when it did not succeed.
+long peakKiB(const std::string& root, const char* command) {
+    bench::useDirectories(root);
+    return runSelf({"--peak-of", TESSELCTL, command});
 }
 
 // A private home whose settings point at `endpoint`, with one refresh done.
@@ -154,23 +165,27 @@ void RefreshPeak(benchmark::State& state) {
         state.SkipWithError("tesselctl refresh failed");
         return;
     }
-    std::vector<double> ratios, idles, peaks;
+    const std::string answerFile = (large.dir.path() / "answer.json").string();
+    std::ofstream(answerFile, std::ios::binary) << answer.body;
+    std::vector<double> ratios, idles, peaks, floors;
     for (auto _ : state) {
         const long a = peakKiB(idle.dir.path().string(), "refresh");
         const long b = peakKiB(large.dir.path().string(), "refresh");
-        if (a < 0 || b < 0) {
+        const long floor = runSelf({"--decode-peak-of", answerFile.c_str()});
+        if (a < 0 || b < 0 || floor < 0) {
             state.SkipWithError("tesselctl refresh failed");
             return;
         }
         idles.push_back(double(a) / 1024);
         peaks.push_back(double(b) / 1024);
         ratios.push_back((double(b - a) * 1024) / body);
+        floors.push_back(double(floor) * 1024 / body);
     }
     state.counters["body_MiB"] = body / (1 << 20);
     state.counters["idle_MiB"] = median(idles);
     state.counters["peak_MiB"] = median(peaks);
     state.counters["peak_over_idle_per_body_ratio"] = median(ratios);
-    state.counters["decode_floor_per_body"] = decodePeakPerBody(answer.body);
+    state.counters["decode_floor_per_body"] = median(floors);
 }
 BENCHMARK(RefreshPeak)->Arg(2)->Arg(10)->Arg(25)->Iterations(7)->Unit(benchmark::kMillisecond);
 
@@ -179,6 +194,8 @@ BENCHMARK(RefreshPeak)->Arg(2)->Arg(10)->Arg(25)->Iterations(7)->Unit(benchmark:
 int main(int argc, char** argv) {
     if (argc > 2 && std::strcmp(argv[1], "--peak-of") == 0)
         return peakOf(argv + 2);
+    if (argc > 2 && std::strcmp(argv[1], "--decode-peak-of") == 0)
+        return decodePeakOf(argv[2]);
     char path[4096];
     const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     self = n > 0 ? std::string(path, std::size_t(n)) : std::string(argv[0]);

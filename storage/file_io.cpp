@@ -49,14 +49,17 @@ std::string temporaryPrefix(const fs::path& file) {
     return "." + file.filename().string() + ".tmp-";
 }
 
-void removeLeftovers(const fs::path& file) {
+// One pass over the directory for the file and, beside it, its backup's second name.
+void removeLeftovers(const fs::path& file, const std::optional<fs::path>& backup = std::nullopt) {
     std::error_code ec;
-    const std::string prefix = temporaryPrefix(file);
+    std::string prefixes[] = {temporaryPrefix(file), backup ? temporaryPrefix(*backup) : ""};
     for (fs::directory_iterator it(file.parent_path(), ec), end; !ec && it != end;
          it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0)
-            ::unlink(it->path().c_str());
+        for (const std::string& prefix : prefixes)
+            if (!prefix.empty() && name.size() == prefix.size() + 6 &&
+                name.compare(0, prefix.size(), prefix) == 0)
+                ::unlink(it->path().c_str());
     }
 }
 
@@ -113,6 +116,10 @@ std::string read(const fs::path& file, std::size_t limit, Identity* before) {
 }
 
 void makeDirectory(const fs::path& directory) {
+    // Every save asks; the directory is almost always there already.
+    struct stat existing {};
+    if (::stat(directory.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
+        return;
     fs::path partial;
     for (const auto& part : directory) {
         partial /= part;
@@ -141,7 +148,6 @@ fs::path directoryOf(const fs::path& file) {
 
 // A complete, synced 0600 temporary file beside `file`; its name is returned.
 std::string writeTemporary(const fs::path& file, const Producer& produce, Identity* written) {
-    removeLeftovers(file);
     std::string name = (directoryOf(file) / (temporaryPrefix(file) + "XXXXXX")).string();
     // mkostemp opens with O_CREAT | O_EXCL and mode 0600.
     Fd fd(::mkostemp(name.data(), O_CLOEXEC));
@@ -151,7 +157,8 @@ std::string writeTemporary(const fs::path& file, const Producer& produce, Identi
         // The umask applies to mkostemp's 0600 too; the user's files are 0600 whatever it is.
         if (::fchmod(fd.get(), 0600) != 0)
             fail(errno, "fchmod");
-        produce([&fd](std::string_view bytes) {
+        off_t offset = 0;
+        produce([&fd, &offset](std::string_view bytes) {
             std::size_t done = 0;
             while (done < bytes.size()) {
                 const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
@@ -162,6 +169,11 @@ std::string writeTemporary(const fs::path& file, const Producer& produce, Identi
                 }
                 done += static_cast<std::size_t>(n);
             }
+            // The disk starts on this piece while the next one is produced, so that the fsync
+            // below waits only for the last; a file system that cannot is synced there all the
+            // same.
+            ::sync_file_range(fd.get(), offset, off_t(done), SYNC_FILE_RANGE_WRITE);
+            offset += off_t(done);
         });
         if (::fsync(fd.get()) != 0)
             fail(errno, "fsync");
@@ -181,7 +193,6 @@ std::string writeTemporary(const fs::path& file, const Producer& produce, Identi
 
 // A fresh name for a second link to `file`, as the temporary files are named.
 std::string linkBeside(const fs::path& file, const fs::path& backup) {
-    removeLeftovers(backup);
     static constexpr char letters[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::minstd_rand random(std::random_device{}());
@@ -229,6 +240,12 @@ void replace(const fs::path& file, std::string_view bytes, const std::optional<f
 
 void replace(const fs::path& file, const Producer& produce, const std::optional<fs::path>& backup,
              Identity* written) {
+    if (backup && directoryOf(*backup) != directoryOf(file)) {
+        removeLeftovers(*backup);
+        removeLeftovers(file);
+    } else {
+        removeLeftovers(file, backup);
+    }
     const std::string temporary = writeTemporary(file, produce, written);
     try {
         if (backup) {
