@@ -1,7 +1,7 @@
 // Snapshot store save/load against the bare file operations underneath, in interleaved pairs at
 // 1x, 10x and 100x the realistic data: the save against one durable replace of one file (wall
 // clock: waiting for the disk is the work) and against its floor, the load against reading the
-// file.
+// file; the save's encoding alone against a copy of the text it writes.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -101,6 +101,15 @@ void Store_SaveVsFloor(benchmark::State& state) {
         bench::Clock::Wall);
 }
 
+// The encoding as the save gets it (in pieces), against copying the same bytes.
+void Store_Encode(benchmark::State& state) {
+    const Snapshot& s = snapshot(static_cast<int>(state.range(0)));
+    const std::string bytes = Wire::encode(s);
+    bench::interleaved(
+        state, [&] { benchmark::DoNotOptimize(std::string(bytes)); },
+        [&] { Wire::encode(s, [](std::string_view piece) { benchmark::DoNotOptimize(piece); }); });
+}
+
 void Store_Load(benchmark::State& state) {
     test::TempDir dir;
     SnapshotStore store(dir.path());
@@ -116,6 +125,7 @@ void Store_Load(benchmark::State& state) {
 BENCHMARK(Store_Save)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
 BENCHMARK(Store_EncodeAndReplace)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
 BENCHMARK(Store_SaveVsFloor)->Arg(1)->Arg(10)->Arg(100)->Iterations(7);
+BENCHMARK(Store_Encode)->Arg(1)->Arg(10)->Arg(100)->Iterations(11);
 BENCHMARK(Store_Load)->Arg(1)->Arg(10)->Arg(100)->Iterations(11);
 
 int main(int argc, char** argv) {

@@ -1,8 +1,12 @@
 #include "wire.h"
 
 #include <array>
+#include <bit>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
@@ -62,134 +66,300 @@ bool plainText(std::string_view v) {
     return true;
 }
 
+// "00" to "99": digits are written two at a time.
+constexpr auto digitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[2 * static_cast<std::size_t>(i)] = static_cast<char>('0' + i / 10);
+        pairs[2 * static_cast<std::size_t>(i) + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
 // `width` decimal digits of `v`, zero-padded.
-char* fixed(char* out, long v, int width) {
-    for (int i = width - 1; i >= 0; --i, v /= 10)
-        out[i] = static_cast<char>('0' + v % 10);
+char* fixed(char* out, std::uint64_t v, int width) {
+    char* at = out + width;
+    for (; at - out >= 2; v /= 100)
+        std::memcpy(at -= 2, &digitPairs[2 * (v % 100)], 2);
+    if (at != out)
+        *out = static_cast<char>('0' + v % 10);
     return out + width;
 }
 
-// YYYY-MM-DDTHH:MM:SSZ, whole seconds floored; every Instant's year has four digits.
-char* writeInstant(char* out, Instant instant) {
-    using namespace std::chrono;
-    const auto secs = floor<seconds>(instant);
-    const auto days = floor<std::chrono::days>(secs);
-    const year_month_day date{days};
-    const hh_mm_ss time{secs - days};
-    out = fixed(out, static_cast<int>(date.year()), 4);
+// HH:MM:SS of a second of the day.
+char* writeTime(char* out, std::int64_t second) {
+    out = fixed(out, static_cast<std::uint64_t>(second / 3600), 2);
+    *out++ = ':';
+    out = fixed(out, static_cast<std::uint64_t>(second / 60 % 60), 2);
+    *out++ = ':';
+    return fixed(out, static_cast<std::uint64_t>(second % 60), 2);
+}
+
+// YYYY-MM-DD of a day since 1970-01-01; every Instant's year has four digits.
+char* writeDate(char* out, std::int64_t day) {
+    const std::chrono::year_month_day date{std::chrono::sys_days(std::chrono::days(day))};
+    out = fixed(out, static_cast<std::uint64_t>(static_cast<int>(date.year())), 4);
     *out++ = '-';
     out = fixed(out, static_cast<unsigned>(date.month()), 2);
     *out++ = '-';
-    out = fixed(out, static_cast<unsigned>(date.day()), 2);
+    return fixed(out, static_cast<unsigned>(date.day()), 2);
+}
+
+// Whole seconds floored, as the day and the second within it.
+std::pair<std::int64_t, std::int64_t> dayAndSecond(Instant instant) {
+    const std::int64_t secs =
+        std::chrono::floor<std::chrono::seconds>(instant).time_since_epoch().count();
+    std::int64_t day = secs / 86400, second = secs % 86400;
+    if (second < 0)
+        second += 86400, --day;
+    return {day, second};
+}
+
+// YYYY-MM-DDTHH:MM:SSZ, whole seconds floored.
+char* writeInstant(char* out, Instant instant) {
+    const auto [day, second] = dayAndSecond(instant);
+    out = writeDate(out, day);
     *out++ = 'T';
-    out = fixed(out, time.hours().count(), 2);
-    *out++ = ':';
-    out = fixed(out, time.minutes().count(), 2);
-    *out++ = ':';
-    out = fixed(out, time.seconds().count(), 2);
+    out = writeTime(out, second);
     *out++ = 'Z';
     return out;
 }
 
+// The text nlohmann/json's serializer gives a positive `v` (its shortest digits that read back,
+// printf "%g"-like), for a value that is a decimal of at most 14 significant digits, from 1e-4 on
+// and with at most 10 decimals; nullptr for any other value. Such a decimal S is the only one of
+// so few digits within half a unit in the last place of `v` (neighbouring ones are more than a
+// unit apart), so the serializer finds it too, as long as S lies inside its interval, which it
+// narrows by a few units of 2^-63 of the value (a double's unit is 2^-52): S is taken only when
+// at most 0.45 of the gap to a neighbour away, a margin of about 2^-55.
+char* shortDecimal(char* out, double v) {
+    if (!(v >= 1e-4 && v < 1e14))
+        return nullptr;
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    const double below = v - std::bit_cast<double>(bits - 1);
+    const double above = std::bit_cast<double>(bits + 1) - v;
+    constexpr double inside = 0.45;
+    double scale = 1;
+    for (int decimals = 0; decimals <= 10; ++decimals, scale *= 10) {
+        const double scaled = v * scale;
+        if (scaled >= 1e14)
+            return nullptr;
+        auto m = static_cast<std::uint64_t>(scaled + 0.5);
+        // scale * (v - S), rounded once.
+        const double error = std::fma(v, scale, -static_cast<double>(m));
+        if (error == 0  ? false
+            : error > 0 ? !(error < scale * below * inside)
+                        : !(-error < scale * above * inside))
+            continue;
+        int places = decimals;
+        for (; places > 0 && m % 10 == 0; --places)
+            m /= 10;
+        if (places == 0) {
+            out = std::to_chars(out, out + 16, m).ptr;
+            std::memcpy(out, ".0", 2);
+            return out + 2;
+        }
+        std::uint64_t unit = 1;
+        for (int i = 0; i < places; ++i)
+            unit *= 10;
+        const std::uint64_t whole = m / unit;
+        // The serializer's limit: at most three zeros after the point before the digits.
+        if (whole == 0 && m * 10000 < unit)
+            return nullptr;
+        out = std::to_chars(out, out + 16, whole).ptr;
+        *out++ = '.';
+        return fixed(out, m % unit, places);
+    }
+    return nullptr;
+}
+
+// Writes into `out` through a raw pointer: each field first makes room for all it may write.
 struct Encoder {
-    std::string out;
     // Texts that are not UTF-8: replaced, or (strict) a json type_error.
     bool strict = false;
-    // Given: `out` is handed over in pieces instead of growing to the whole text.
+    // Given: the text is handed over in pieces instead of growing to the whole text.
     const Wire::Write* write = nullptr;
 
-    void text(std::string_view v) {
-        if (plainText(v)) {
-            out += '"';
-            out += v;
-            out += '"';
-            return;
-        }
-        out += ojson(std::string(v))
-                   .dump(-1, ' ', false,
-                         strict ? ojson::error_handler_t::strict : ojson::error_handler_t::replace);
+    Encoder() : at_(out_.data()) { grow(0); }
+    Encoder(const Encoder&) = delete;
+    Encoder& operator=(const Encoder&) = delete;
+
+    std::string_view text() const { return {out_.data(), at_}; }
+    std::string take() {
+        out_.resize(static_cast<std::size_t>(at_ - out_.data()));
+        return std::move(out_);
     }
 
-    void put(std::string_view v) { text(v); }
-    // The shortest text that reads back, as nlohmann/json's serializer writes it ("2.0",
-    // "1e-05"; null for what JSON cannot hold), without making a JSON value per number.
-    void put(double v) {
-        if (!std::isfinite(v)) {
-            out += "null";
-            return;
-        }
-        std::array<char, 64> buf{};
-        out.append(buf.data(), nlohmann::detail::to_chars(buf.data(), buf.data() + buf.size(), v));
-    }
-    void put(std::int64_t v) {
-        std::array<char, 24> buf{};
-        const auto end = std::to_chars(buf.data(), buf.data() + buf.size(), v).ptr;
-        out.append(buf.data(), end);
-    }
-    void put(bool v) { out += v ? "true" : "false"; }
-    void put(Instant v) {
-        std::array<char, 22> buf{};
-        buf[0] = '"';
-        char* end = writeInstant(buf.data() + 1, v);
-        *end++ = '"';
-        out.append(buf.data(), end);
-    }
-    template <class T> void put(const std::vector<T>& list) {
-        out += '[';
-        for (std::size_t i = 0; i < list.size(); ++i) {
-            if (i)
-                out += ',';
-            put(list[i]);
-        }
-        out += ']';
-    }
-    template <class T> void put(const std::map<std::string, T>& map) {
-        out += '{';
-        bool first = true;
-        for (const auto& [key, value] : map) {
-            if (!first)
-                out += ',';
-            first = false;
-            text(key);
-            out += ':';
-            put(value);
-        }
-        out += '}';
-    }
     template <class R>
     requires requires(Encoder& e, const R& r) { fields(e, r); }
     void put(const R& record) {
-        out += '{';
+        room(2);
+        *at_++ = '{';
         first_ = true;
         fields(*this, record);
-        out += '}';
+        room(1);
+        *at_++ = '}';
         first_ = false;
-        if (write && out.size() >= piece) {
-            (*write)(out);
-            out.clear();
+        if (write && static_cast<std::size_t>(at_ - out_.data()) >= piece) {
+            (*write)(text());
+            at_ = out_.data();
         }
     }
 
     template <class T> void operator()(const char* key, const T& value) {
-        if (!first_)
-            out += ',';
-        out += '"';
-        out += key; // our own names: plain ASCII
-        out += "\":";
+        const std::size_t length = std::char_traits<char>::length(key); // our own names: ASCII
+        if constexpr (std::is_same_v<T, std::string>) {
+            if (plainText(value)) {
+                room(length + value.size() + 6);
+                this->key(key, length);
+                quoted(value);
+                return;
+            }
+        }
+        room(length + scalarRoom);
+        this->key(key, length);
         put(value);
-        first_ = false;
     }
     template <class T> void operator()(const char* key, const std::optional<T>& value) {
         if (value)
             (*this)(key, *value);
     }
     void operator()(const char* key, const OptionalText& value) {
-        if (value)
-            (*this)(key, *value);
+        if (!value)
+            return;
+        const std::size_t length = std::char_traits<char>::length(key);
+        room(length + (*value).size() + 6);
+        this->key(key, length);
+        put(*value);
     }
 
 private:
+    // The most a field's key and punctuation take besides the value, and then the most a
+    // number, an integer, a boolean or an instant takes.
+    static constexpr std::size_t scalarRoom = 8 + 32;
+
+    std::string out_;
+    char* at_;
+    char* end_ = nullptr;
     bool first_ = false;
+    // The day of the last instant written and its "YYYY-MM-DD": a snapshot's instants mostly
+    // share a few days.
+    std::int64_t day_ = std::numeric_limits<std::int64_t>::min();
+    std::array<char, 10> date_{};
+
+    void room(std::size_t n) {
+        if (static_cast<std::size_t>(end_ - at_) < n)
+            grow(n);
+    }
+    void grow(std::size_t n) {
+        const auto used = static_cast<std::size_t>(at_ - out_.data());
+        out_.resize(std::max(out_.size() * 2, used + n + 1024));
+        at_ = out_.data() + used;
+        end_ = out_.data() + out_.size();
+    }
+    void key(const char* name, std::size_t length) {
+        if (!first_)
+            *at_++ = ',';
+        first_ = false;
+        *at_++ = '"';
+        std::memcpy(at_, name, length);
+        at_ += length;
+        *at_++ = '"';
+        *at_++ = ':';
+    }
+    // Room for v and its quotes is made.
+    void quoted(std::string_view v) {
+        *at_++ = '"';
+        std::memcpy(at_, v.data(), v.size());
+        at_ += v.size();
+        *at_++ = '"';
+    }
+
+    // Each of these is called with room for the value made, except lists and maps.
+    void put(std::string_view v) {
+        if (plainText(v)) {
+            room(v.size() + 2);
+            quoted(v);
+            return;
+        }
+        const std::string escaped =
+            ojson(std::string(v))
+                .dump(-1, ' ', false,
+                      strict ? ojson::error_handler_t::strict : ojson::error_handler_t::replace);
+        room(escaped.size());
+        std::memcpy(at_, escaped.data(), escaped.size());
+        at_ += escaped.size();
+    }
+    void put(const std::string& v) { put(std::string_view(v)); }
+    // The shortest text that reads back, as nlohmann/json's serializer writes it ("2.0",
+    // "1e-05"; null for what JSON cannot hold), without making a JSON value per number.
+    void put(double v) {
+        if (!std::isfinite(v)) {
+            std::memcpy(at_, "null", 4);
+            at_ += 4;
+            return;
+        }
+        char* out = at_;
+        if (std::signbit(v))
+            *out++ = '-', v = -v;
+        if (char* end = shortDecimal(out, v)) {
+            at_ = end;
+            return;
+        }
+        at_ = nlohmann::detail::to_chars(out, end_, v);
+    }
+    void put(std::int64_t v) { at_ = std::to_chars(at_, end_, v).ptr; }
+    void put(bool v) {
+        std::memcpy(at_, v ? "true" : "false", 5);
+        at_ += v ? 4 : 5;
+    }
+    void put(Instant v) {
+        const auto [day, second] = dayAndSecond(v);
+        if (day != day_) {
+            writeDate(date_.data(), day);
+            day_ = day;
+        }
+        *at_++ = '"';
+        std::memcpy(at_, date_.data(), date_.size());
+        at_ += date_.size();
+        *at_++ = 'T';
+        at_ = writeTime(at_, second);
+        std::memcpy(at_, "Z\"", 2);
+        at_ += 2;
+    }
+    template <class T> void put(const std::vector<T>& list) {
+        room(2);
+        *at_++ = '[';
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            if constexpr (std::is_same_v<T, std::string>) {
+                room(list[i].size() + 3);
+            } else {
+                room(scalarRoom);
+            }
+            if (i)
+                *at_++ = ',';
+            put(list[i]);
+        }
+        room(1);
+        *at_++ = ']';
+    }
+    template <class T> void put(const std::map<std::string, T>& map) {
+        room(2);
+        *at_++ = '{';
+        bool first = true;
+        for (const auto& [key, value] : map) {
+            room(key.size() + 4);
+            if (!first)
+                *at_++ = ',';
+            first = false;
+            put(key);
+            room(scalarRoom);
+            *at_++ = ':';
+            put(value);
+        }
+        room(1);
+        *at_++ = '}';
+    }
 };
 
 // Two decimal digits at `at`; false unless both are digits.
@@ -232,15 +402,15 @@ template <class T> std::string encode(const T& value) {
     } else {
         encoder.put(value);
     }
-    return std::move(encoder.out);
+    return encoder.take();
 }
 
 template <class T> void encode(const T& value, const Write& write) {
     Encoder encoder;
     encoder.write = &write;
     encoder.put(value);
-    if (!encoder.out.empty())
-        write(encoder.out);
+    if (!encoder.text().empty())
+        write(encoder.text());
 }
 
 template void encode<Snapshot>(const Snapshot&, const Write&);
