@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
@@ -135,58 +136,60 @@ char* writeInstant(char* out, Instant instant) {
 char* shortDecimal(char* out, double v) {
     if (!(v >= 1e-4 && v < 1e14))
         return nullptr;
-    const auto bits = std::bit_cast<std::uint64_t>(v);
-    const double below = v - std::bit_cast<double>(bits - 1);
-    const double above = std::bit_cast<double>(bits + 1) - v;
-    constexpr double inside = 0.45;
-    double scale = 1;
-    for (int decimals = 0; decimals <= 10; ++decimals, scale *= 10) {
+    static constexpr std::array<std::uint64_t, 11> powers{
+        1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000, 10000000000};
+    for (int decimals = 0; decimals < 11; ++decimals) {
+        const auto scale = static_cast<double>(powers[static_cast<std::size_t>(decimals)]);
         const double scaled = v * scale;
         if (scaled >= 1e14)
             return nullptr;
-        auto m = static_cast<std::uint64_t>(scaled + 0.5);
-        // scale * (v - S), rounded once.
+        auto m = static_cast<std::uint64_t>(static_cast<std::int64_t>(scaled + 0.5));
+        // Far from a whole number (more than any S taken can be): the next decimal.
+        if (std::fabs(scaled - static_cast<double>(m)) > scaled * 0x1p-50)
+            continue;
+        // scale * (v - S), rounded once, against the gap to the neighbour on S's side.
         const double error = std::fma(v, scale, -static_cast<double>(m));
-        if (error == 0  ? false
-            : error > 0 ? !(error < scale * below * inside)
-                        : !(-error < scale * above * inside))
+        const auto bits = std::bit_cast<std::uint64_t>(v);
+        const double gap =
+            error > 0 ? v - std::bit_cast<double>(bits - 1) : std::bit_cast<double>(bits + 1) - v;
+        if (!(std::fabs(error) < scale * gap * 0.45))
             continue;
         int places = decimals;
         for (; places > 0 && m % 10 == 0; --places)
             m /= 10;
-        if (places == 0) {
-            out = std::to_chars(out, out + 16, m).ptr;
-            std::memcpy(out, ".0", 2);
-            return out + 2;
-        }
-        std::uint64_t unit = 1;
-        for (int i = 0; i < places; ++i)
-            unit *= 10;
+        const std::uint64_t unit = powers[static_cast<std::size_t>(places)];
         const std::uint64_t whole = m / unit;
         // The serializer's limit: at most three zeros after the point before the digits.
         if (whole == 0 && m * 10000 < unit)
             return nullptr;
         out = std::to_chars(out, out + 16, whole).ptr;
+        if (places == 0) {
+            std::memcpy(out, ".0", 2);
+            return out + 2;
+        }
         *out++ = '.';
         return fixed(out, m % unit, places);
     }
     return nullptr;
 }
 
-// Writes into `out` through a raw pointer: each field first makes room for all it may write.
+// Writes through a raw pointer: each field first makes room for all it may write. Handed over in
+// pieces, the text goes to a buffer of a piece and a large record, never filled with zeros.
 struct Encoder {
     // Texts that are not UTF-8: replaced, or (strict) a json type_error.
     bool strict = false;
     // Given: the text is handed over in pieces instead of growing to the whole text.
-    const Wire::Write* write = nullptr;
+    const Wire::Write* const write;
 
-    Encoder() : at_(out_.data()) { grow(0); }
+    explicit Encoder(const Wire::Write* to = nullptr) : write(to) {
+        grow(write ? piece + (64u << 10) : 0);
+    }
     Encoder(const Encoder&) = delete;
     Encoder& operator=(const Encoder&) = delete;
 
-    std::string_view text() const { return {out_.data(), at_}; }
+    std::string_view text() const { return {begin_, at_}; }
     std::string take() {
-        out_.resize(static_cast<std::size_t>(at_ - out_.data()));
+        out_.resize(static_cast<std::size_t>(at_ - begin_));
         return std::move(out_);
     }
 
@@ -200,9 +203,9 @@ struct Encoder {
         room(1);
         *at_++ = '}';
         first_ = false;
-        if (write && static_cast<std::size_t>(at_ - out_.data()) >= piece) {
+        if (write && static_cast<std::size_t>(at_ - begin_) >= piece) {
             (*write)(text());
-            at_ = out_.data();
+            at_ = begin_;
         }
     }
 
@@ -238,8 +241,10 @@ private:
     // number, an integer, a boolean or an instant takes.
     static constexpr std::size_t scalarRoom = 8 + 32;
 
-    std::string out_;
-    char* at_;
+    std::string out_;                // when the text is given back whole
+    std::unique_ptr<char[]> pieces_; // when it is handed over in pieces
+    char* begin_ = nullptr;
+    char* at_ = nullptr;
     char* end_ = nullptr;
     bool first_ = false;
     // The day of the last instant written and its "YYYY-MM-DD": a snapshot's instants mostly
@@ -252,10 +257,21 @@ private:
             grow(n);
     }
     void grow(std::size_t n) {
-        const auto used = static_cast<std::size_t>(at_ - out_.data());
-        out_.resize(std::max(out_.size() * 2, used + n + 1024));
-        at_ = out_.data() + used;
-        end_ = out_.data() + out_.size();
+        const auto used = static_cast<std::size_t>(at_ - begin_);
+        const std::size_t size =
+            std::max(static_cast<std::size_t>(end_ - begin_) * 2, used + n + 1024);
+        if (write) {
+            std::unique_ptr<char[]> next(new char[size]);
+            if (used)
+                std::memcpy(next.get(), begin_, used);
+            pieces_ = std::move(next);
+            begin_ = pieces_.get();
+        } else {
+            out_.resize(size);
+            begin_ = out_.data();
+        }
+        at_ = begin_ + used;
+        end_ = begin_ + size;
     }
     void key(const char* name, std::size_t length) {
         if (!first_)
@@ -406,8 +422,7 @@ template <class T> std::string encode(const T& value) {
 }
 
 template <class T> void encode(const T& value, const Write& write) {
-    Encoder encoder;
-    encoder.write = &write;
+    Encoder encoder(&write);
     encoder.put(value);
     if (!encoder.text().empty())
         write(encoder.text());
