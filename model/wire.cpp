@@ -88,12 +88,15 @@ char* fixed(char* out, std::uint64_t v, int width) {
 }
 
 // HH:MM:SS of a second of the day.
-char* writeTime(char* out, std::int64_t second) {
-    out = fixed(out, static_cast<std::uint64_t>(second / 3600), 2);
-    *out++ = ':';
-    out = fixed(out, static_cast<std::uint64_t>(second / 60 % 60), 2);
-    *out++ = ':';
-    return fixed(out, static_cast<std::uint64_t>(second % 60), 2);
+char* writeTime(char* out, std::int64_t secondOfDay) {
+    const auto second = static_cast<unsigned>(secondOfDay);
+    const unsigned minute = second / 60;
+    std::memcpy(out, &digitPairs[2 * (minute / 60)], 2);
+    out[2] = ':';
+    std::memcpy(out + 3, &digitPairs[2 * (minute % 60)], 2);
+    out[5] = ':';
+    std::memcpy(out + 6, &digitPairs[2 * (second % 60)], 2);
+    return out + 8;
 }
 
 // YYYY-MM-DD of a day since 1970-01-01; every Instant's year has four digits.
@@ -134,43 +137,46 @@ char* writeInstant(char* out, Instant instant) {
 // narrows by a few units of 2^-63 of the value (a double's unit is 2^-52): S is taken only when
 // at most 0.45 of the gap to a neighbour away, a margin of about 2^-55.
 char* shortDecimal(char* out, double v) {
-    if (!(v >= 1e-4 && v < 1e14))
-        return nullptr;
     static constexpr std::array<std::uint64_t, 11> powers{
         1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000, 10000000000};
-    for (int decimals = 0; decimals < 11; ++decimals) {
-        const auto scale = static_cast<double>(powers[static_cast<std::size_t>(decimals)]);
-        const double scaled = v * scale;
-        if (scaled >= 1e14)
-            return nullptr;
-        auto m = static_cast<std::uint64_t>(static_cast<std::int64_t>(scaled + 0.5));
-        // Far from a whole number (more than any S taken can be): the next decimal.
-        if (std::fabs(scaled - static_cast<double>(m)) > scaled * 0x1p-50)
-            continue;
-        // scale * (v - S), rounded once, against the gap to the neighbour on S's side.
-        const double error = std::fma(v, scale, -static_cast<double>(m));
-        const auto bits = std::bit_cast<std::uint64_t>(v);
-        const double gap =
-            error > 0 ? v - std::bit_cast<double>(bits - 1) : std::bit_cast<double>(bits + 1) - v;
-        if (!(std::fabs(error) < scale * gap * 0.45))
-            continue;
-        int places = decimals;
-        for (; places > 0 && m % 10 == 0; --places)
-            m /= 10;
-        const std::uint64_t unit = powers[static_cast<std::size_t>(places)];
-        const std::uint64_t whole = m / unit;
-        // The serializer's limit: at most three zeros after the point before the digits.
-        if (whole == 0 && m * 10000 < unit)
-            return nullptr;
-        out = std::to_chars(out, out + 16, whole).ptr;
-        if (places == 0) {
-            std::memcpy(out, ".0", 2);
-            return out + 2;
-        }
-        *out++ = '.';
-        return fixed(out, m % unit, places);
+    if (!(v >= 1e-4 && v < 1e14))
+        return nullptr;
+    // As many decimals as keep 14 digits: S has at most these, and v scaled by them is then
+    // close to a whole number.
+    int places = 10;
+    while (v * static_cast<double>(powers[static_cast<std::size_t>(places)]) >= 1e14)
+        --places;
+    const auto scale = static_cast<double>(powers[static_cast<std::size_t>(places)]);
+    const double scaled = v * scale;
+    auto m = static_cast<std::uint64_t>(static_cast<std::int64_t>(scaled + 0.5));
+    // Farther from a whole number than any S taken can be.
+    if (std::fabs(scaled - static_cast<double>(m)) > scaled * 0x1p-50)
+        return nullptr;
+    // scale * (v - S), rounded once, against the gap to the neighbour on S's side.
+    const double error = std::fma(v, scale, -static_cast<double>(m));
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    const double gap =
+        error > 0 ? v - std::bit_cast<double>(bits - 1) : std::bit_cast<double>(bits + 1) - v;
+    if (!(std::fabs(error) < scale * gap * 0.45))
+        return nullptr;
+    // Trailing zeros off, by halves: most values have far fewer decimals than taken.
+    for (const int zeros : {8, 4, 2, 1}) {
+        const std::uint64_t power = powers[static_cast<std::size_t>(zeros)];
+        if (places >= zeros && m % power == 0)
+            m /= power, places -= zeros;
     }
-    return nullptr;
+    const std::uint64_t unit = powers[static_cast<std::size_t>(places)];
+    const std::uint64_t whole = m / unit;
+    // The serializer's limit: at most three zeros after the point before the digits.
+    if (whole == 0 && m * 10000 < unit)
+        return nullptr;
+    out = std::to_chars(out, out + 16, whole).ptr;
+    if (places == 0) {
+        std::memcpy(out, ".0", 2);
+        return out + 2;
+    }
+    *out++ = '.';
+    return fixed(out, m % unit, places);
 }
 
 // Writes through a raw pointer: each field first makes room for all it may write. Handed over in
