@@ -200,17 +200,20 @@ bool twoDigits(const char* s, int& out) {
     return a < 10 && b < 10;
 }
 
-// Days from 1970-01-01 to a valid proleptic Gregorian date.
-std::int64_t daysFromCivil(int y, int m, int d) {
-    y -= m <= 2;
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int yearOfEra = y - era * 400;
-    const int dayOfYear = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return std::int64_t{era} * 146097 + dayOfEra - 719468;
+// Days from 1970-01-01 to a valid date of the years 0 to 9999 (proleptic Gregorian). Counted
+// from year -400 in unsigned arithmetic: the divisions by constants become multiplications.
+std::int64_t daysFromCivil(int year, int m, int d) {
+    const unsigned y = static_cast<unsigned>(year) + 400 - (m <= 2);
+    const unsigned era = y / 400;
+    const unsigned yearOfEra = y - era * 400;
+    const unsigned dayOfYear =
+        (153 * static_cast<unsigned>(m > 2 ? m - 3 : m + 9) + 2) / 5 + static_cast<unsigned>(d) - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return std::int64_t{era} * 146097 + dayOfEra - 719468 - 146097;
 }
 
-int daysInMonth(int y, int m) {
+int daysInMonth(int year, int m) {
+    const unsigned y = static_cast<unsigned>(year);
     if (m == 2)
         return (y % 4 == 0 && (y % 100 != 0 || y % 400 == 0)) ? 29 : 28;
     return m == 4 || m == 6 || m == 9 || m == 11 ? 30 : 31;
@@ -262,7 +265,7 @@ std::optional<Instant> parseInstant(std::string_view s) {
     if (s.size() < 20 || !twoDigits(p, y0) || !twoDigits(p + 2, y1) || p[4] != '-' ||
         !twoDigits(p + 5, mo) || p[7] != '-' || !twoDigits(p + 8, d) || p[10] != 'T' ||
         !twoDigits(p + 11, h) || p[13] != ':' || !twoDigits(p + 14, mi) || p[16] != ':' ||
-        !twoDigits(p + 17, sec))
+        !twoDigits(p + 17, sec)) [[unlikely]]
         return std::nullopt;
     const int y = y0 * 100 + y1;
     std::size_t at = 19;
@@ -275,10 +278,10 @@ std::optional<Instant> parseInstant(std::string_view s) {
             scale /= 10;
             ++at;
         }
-        if (at == start)
+        if (at == start) [[unlikely]]
             return std::nullopt;
     }
-    if (at >= s.size())
+    if (at >= s.size()) [[unlikely]]
         return std::nullopt;
     int offset = 0; // minutes
     if (s[at] == 'Z') {
@@ -286,7 +289,7 @@ std::optional<Instant> parseInstant(std::string_view s) {
     } else if (s[at] == '+' || s[at] == '-') {
         int oh, om;
         if (s.size() - at < 6 || !twoDigits(p + at + 1, oh) || s[at + 3] != ':' ||
-            !twoDigits(p + at + 4, om) || oh > 23 || om > 59)
+            !twoDigits(p + at + 4, om) || oh > 23 || om > 59) [[unlikely]]
             return std::nullopt;
         offset = oh * 60 + om;
         if (s[at] == '-')
@@ -296,7 +299,7 @@ std::optional<Instant> parseInstant(std::string_view s) {
         return std::nullopt;
     }
     if (at != s.size() || mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo) || h > 23 ||
-        mi > 59 || sec > 59)
+        mi > 59 || sec > 59) [[unlikely]]
         return std::nullopt;
     // Whole seconds first: years up to 9999 fit easily, the nanosecond count may not.
     const std::int64_t whole =
@@ -306,7 +309,7 @@ std::optional<Instant> parseInstant(std::string_view s) {
     constexpr auto range = Instant::duration::max();
     constexpr std::int64_t lastSecond = duration_cast<seconds>(range).count();
     if (whole < -lastSecond || whole > lastSecond ||
-        (whole == lastSecond && nanoseconds(fraction) > range - seconds(lastSecond)))
+        (whole == lastSecond && nanoseconds(fraction) > range - seconds(lastSecond))) [[unlikely]]
         return std::nullopt;
     return Instant(duration_cast<Instant::duration>(seconds(whole) + nanoseconds(fraction)));
 }
