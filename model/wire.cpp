@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
@@ -221,6 +222,80 @@ int daysInMonth(int year, int m) {
 
 } // namespace
 
+namespace wire {
+
+// YYYY-MM-DDTHH:MM:SS[.f+](Z|±HH:MM), upper-case T and Z, fields in range.
+std::optional<Instant> readInstant(std::string_view s, LastDay& last) {
+    using namespace std::chrono;
+    const char* p = s.data();
+    if (s.size() < 20) [[unlikely]]
+        return std::nullopt;
+    std::int64_t days;
+    if (last.known && std::memcmp(p, last.date, sizeof last.date) == 0) {
+        days = last.days;
+    } else {
+        int y0, y1, mo, d;
+        if (!twoDigits(p, y0) || !twoDigits(p + 2, y1) || p[4] != '-' || !twoDigits(p + 5, mo) ||
+            p[7] != '-' || !twoDigits(p + 8, d)) [[unlikely]]
+            return std::nullopt;
+        const int y = y0 * 100 + y1;
+        if (mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo)) [[unlikely]]
+            return std::nullopt;
+        days = daysFromCivil(y, mo, d);
+        std::memcpy(last.date, p, sizeof last.date);
+        last.days = days;
+        last.known = true;
+    }
+    int h, mi, sec;
+    if (p[10] != 'T' || !twoDigits(p + 11, h) || p[13] != ':' || !twoDigits(p + 14, mi) ||
+        p[16] != ':' || !twoDigits(p + 17, sec) || h > 23 || mi > 59 || sec > 59) [[unlikely]]
+        return std::nullopt;
+    std::size_t at = 19;
+    std::int64_t fraction = 0; // nanoseconds; digits beyond the ninth count for nothing
+    if (s[at] == '.') {
+        const std::size_t start = ++at;
+        std::int64_t scale = 100'000'000;
+        while (at < s.size() && s[at] >= '0' && s[at] <= '9') {
+            fraction += (s[at] - '0') * scale;
+            scale /= 10;
+            ++at;
+        }
+        if (at == start) [[unlikely]]
+            return std::nullopt;
+    }
+    if (at >= s.size()) [[unlikely]]
+        return std::nullopt;
+    int offset = 0; // minutes
+    if (s[at] == 'Z') {
+        ++at;
+    } else if (s[at] == '+' || s[at] == '-') {
+        int oh, om;
+        if (s.size() - at < 6 || !twoDigits(p + at + 1, oh) || s[at + 3] != ':' ||
+            !twoDigits(p + at + 4, om) || oh > 23 || om > 59) [[unlikely]]
+            return std::nullopt;
+        offset = oh * 60 + om;
+        if (s[at] == '-')
+            offset = -offset;
+        at += 6;
+    } else {
+        return std::nullopt;
+    }
+    if (at != s.size()) [[unlikely]]
+        return std::nullopt;
+    // Whole seconds first: years up to 9999 fit easily, the nanosecond count may not.
+    const std::int64_t whole = days * 86400 + h * 3600 + mi * 60 + sec - std::int64_t{offset} * 60;
+    // Refused outside what an Instant holds exactly. The lower bound is the first whole second
+    // inside the range, so that the whole-second text written back reads again.
+    constexpr auto range = Instant::duration::max();
+    constexpr std::int64_t lastSecond = duration_cast<seconds>(range).count();
+    if (whole < -lastSecond || whole > lastSecond ||
+        (whole == lastSecond && nanoseconds(fraction) > range - seconds(lastSecond))) [[unlikely]]
+        return std::nullopt;
+    return Instant(duration_cast<Instant::duration>(seconds(whole) + nanoseconds(fraction)));
+}
+
+} // namespace wire
+
 namespace Wire {
 
 template <class T> std::string encode(const T& value) {
@@ -257,61 +332,9 @@ template std::string encode<Usage>(const Usage&);
 template std::string encode<Snapshot>(const Snapshot&);
 template std::string encode<WidgetPreferences>(const WidgetPreferences&);
 
-// YYYY-MM-DDTHH:MM:SS[.f+](Z|±HH:MM), upper-case T and Z, fields in range.
 std::optional<Instant> parseInstant(std::string_view s) {
-    using namespace std::chrono;
-    int y0, y1, mo, d, h, mi, sec;
-    const char* p = s.data();
-    if (s.size() < 20 || !twoDigits(p, y0) || !twoDigits(p + 2, y1) || p[4] != '-' ||
-        !twoDigits(p + 5, mo) || p[7] != '-' || !twoDigits(p + 8, d) || p[10] != 'T' ||
-        !twoDigits(p + 11, h) || p[13] != ':' || !twoDigits(p + 14, mi) || p[16] != ':' ||
-        !twoDigits(p + 17, sec)) [[unlikely]]
-        return std::nullopt;
-    const int y = y0 * 100 + y1;
-    std::size_t at = 19;
-    std::int64_t fraction = 0; // nanoseconds; digits beyond the ninth count for nothing
-    if (s[at] == '.') {
-        const std::size_t start = ++at;
-        std::int64_t scale = 100'000'000;
-        while (at < s.size() && s[at] >= '0' && s[at] <= '9') {
-            fraction += (s[at] - '0') * scale;
-            scale /= 10;
-            ++at;
-        }
-        if (at == start) [[unlikely]]
-            return std::nullopt;
-    }
-    if (at >= s.size()) [[unlikely]]
-        return std::nullopt;
-    int offset = 0; // minutes
-    if (s[at] == 'Z') {
-        ++at;
-    } else if (s[at] == '+' || s[at] == '-') {
-        int oh, om;
-        if (s.size() - at < 6 || !twoDigits(p + at + 1, oh) || s[at + 3] != ':' ||
-            !twoDigits(p + at + 4, om) || oh > 23 || om > 59) [[unlikely]]
-            return std::nullopt;
-        offset = oh * 60 + om;
-        if (s[at] == '-')
-            offset = -offset;
-        at += 6;
-    } else {
-        return std::nullopt;
-    }
-    if (at != s.size() || mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo) || h > 23 ||
-        mi > 59 || sec > 59) [[unlikely]]
-        return std::nullopt;
-    // Whole seconds first: years up to 9999 fit easily, the nanosecond count may not.
-    const std::int64_t whole =
-        daysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + sec - std::int64_t{offset} * 60;
-    // Refused outside what an Instant holds exactly. The lower bound is the first whole second
-    // inside the range, so that the whole-second text written back reads again.
-    constexpr auto range = Instant::duration::max();
-    constexpr std::int64_t lastSecond = duration_cast<seconds>(range).count();
-    if (whole < -lastSecond || whole > lastSecond ||
-        (whole == lastSecond && nanoseconds(fraction) > range - seconds(lastSecond))) [[unlikely]]
-        return std::nullopt;
-    return Instant(duration_cast<Instant::duration>(seconds(whole) + nanoseconds(fraction)));
+    wire::LastDay none;
+    return wire::readInstant(s, none);
 }
 
 std::string formatInstant(Instant instant) {

@@ -122,6 +122,15 @@ struct RecordInfo {
     }
 };
 
+// The date of the last instant read and its day number: the instants of a document mostly
+// fall on a few days, and a date seen before needs neither its check nor its arithmetic again.
+struct LastDay {
+    char date[10]{};
+    std::int64_t days = 0;
+    bool known = false;
+};
+std::optional<Instant> readInstant(std::string_view text, LastDay& last);
+
 inline std::optional<Problem> mismatchOf(const char* expected) {
     return Problem{Kind::TypeMismatch, std::string("Expected to decode ") + expected + "."};
 }

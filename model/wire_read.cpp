@@ -140,7 +140,7 @@ private:
             break;
         case Ops::Time:
             if (type == '"')
-                if (const auto instant = Wire::parseInstant(tape_.string(i)))
+                if (const auto instant = readInstant(tape_.string(i), lastDay_))
                     return into(*instant);
             break;
         case Ops::Flag:
@@ -187,7 +187,7 @@ private:
             return type == 'l' && into(tape_.integer(i));
         case Ops::Time:
             if (type == '"')
-                if (const auto instant = Wire::parseInstant(tape_.string(i)))
+                if (const auto instant = readInstant(tape_.string(i), lastDay_))
                     return into(*instant);
             return false;
         case Ops::Flag:
@@ -327,6 +327,7 @@ private:
     const Document& document_;
     Tape tape_;
     bool keep_;
+    LastDay lastDay_;
 };
 
 // `owned`, the text's own string if it was given away, is freed once the text is parsed.
