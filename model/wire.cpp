@@ -225,11 +225,11 @@ int daysInMonth(int year, int m) {
 namespace wire {
 
 // YYYY-MM-DDTHH:MM:SS[.f+](Z|±HH:MM), upper-case T and Z, fields in range.
-std::optional<Instant> readInstant(std::string_view s, LastDay& last) {
+bool readInstant(std::string_view s, LastDay& last, Instant& out) {
     using namespace std::chrono;
     const char* p = s.data();
     if (s.size() < 20) [[unlikely]]
-        return std::nullopt;
+        return false;
     std::int64_t days;
     if (last.known && std::memcmp(p, last.date, sizeof last.date) == 0) {
         days = last.days;
@@ -237,10 +237,10 @@ std::optional<Instant> readInstant(std::string_view s, LastDay& last) {
         int y0, y1, mo, d;
         if (!twoDigits(p, y0) || !twoDigits(p + 2, y1) || p[4] != '-' || !twoDigits(p + 5, mo) ||
             p[7] != '-' || !twoDigits(p + 8, d)) [[unlikely]]
-            return std::nullopt;
+            return false;
         const int y = y0 * 100 + y1;
         if (mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo)) [[unlikely]]
-            return std::nullopt;
+            return false;
         days = daysFromCivil(y, mo, d);
         std::memcpy(last.date, p, sizeof last.date);
         last.days = days;
@@ -249,7 +249,7 @@ std::optional<Instant> readInstant(std::string_view s, LastDay& last) {
     int h, mi, sec;
     if (p[10] != 'T' || !twoDigits(p + 11, h) || p[13] != ':' || !twoDigits(p + 14, mi) ||
         p[16] != ':' || !twoDigits(p + 17, sec) || h > 23 || mi > 59 || sec > 59) [[unlikely]]
-        return std::nullopt;
+        return false;
     std::size_t at = 19;
     std::int64_t fraction = 0; // nanoseconds; digits beyond the ninth count for nothing
     if (s[at] == '.') {
@@ -261,10 +261,10 @@ std::optional<Instant> readInstant(std::string_view s, LastDay& last) {
             ++at;
         }
         if (at == start) [[unlikely]]
-            return std::nullopt;
+            return false;
     }
     if (at >= s.size()) [[unlikely]]
-        return std::nullopt;
+        return false;
     int offset = 0; // minutes
     if (s[at] == 'Z') {
         ++at;
@@ -272,16 +272,16 @@ std::optional<Instant> readInstant(std::string_view s, LastDay& last) {
         int oh, om;
         if (s.size() - at < 6 || !twoDigits(p + at + 1, oh) || s[at + 3] != ':' ||
             !twoDigits(p + at + 4, om) || oh > 23 || om > 59) [[unlikely]]
-            return std::nullopt;
+            return false;
         offset = oh * 60 + om;
         if (s[at] == '-')
             offset = -offset;
         at += 6;
     } else {
-        return std::nullopt;
+        return false;
     }
     if (at != s.size()) [[unlikely]]
-        return std::nullopt;
+        return false;
     // Whole seconds first: years up to 9999 fit easily, the nanosecond count may not.
     const std::int64_t whole = days * 86400 + h * 3600 + mi * 60 + sec - std::int64_t{offset} * 60;
     // Refused outside what an Instant holds exactly. The lower bound is the first whole second
@@ -290,8 +290,9 @@ std::optional<Instant> readInstant(std::string_view s, LastDay& last) {
     constexpr std::int64_t lastSecond = duration_cast<seconds>(range).count();
     if (whole < -lastSecond || whole > lastSecond ||
         (whole == lastSecond && nanoseconds(fraction) > range - seconds(lastSecond))) [[unlikely]]
-        return std::nullopt;
-    return Instant(duration_cast<Instant::duration>(seconds(whole) + nanoseconds(fraction)));
+        return false;
+    out = Instant(duration_cast<Instant::duration>(seconds(whole) + nanoseconds(fraction)));
+    return true;
 }
 
 } // namespace wire
@@ -334,7 +335,10 @@ template std::string encode<WidgetPreferences>(const WidgetPreferences&);
 
 std::optional<Instant> parseInstant(std::string_view s) {
     wire::LastDay none;
-    return wire::readInstant(s, none);
+    Instant instant;
+    if (!wire::readInstant(s, none, instant))
+        return std::nullopt;
+    return instant;
 }
 
 std::string formatInstant(Instant instant) {

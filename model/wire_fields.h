@@ -129,7 +129,9 @@ struct LastDay {
     std::int64_t days = 0;
     bool known = false;
 };
-std::optional<Instant> readInstant(std::string_view text, LastDay& last);
+// Into `out`, or false: a returned std::optional would be built in memory a byte at a time
+// and read back whole, which stalls.
+bool readInstant(std::string_view text, LastDay& last, Instant& out);
 
 inline std::optional<Problem> mismatchOf(const char* expected) {
     return Problem{Kind::TypeMismatch, std::string("Expected to decode ") + expected + "."};

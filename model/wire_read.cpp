@@ -139,10 +139,8 @@ private:
                 return into(tape_.integer(i));
             break;
         case Ops::Time:
-            if (type == '"')
-                if (const auto instant = readInstant(tape_.string(i), lastDay_))
-                    return into(*instant);
-            break;
+            return type == '"' &&
+                   readInstant(tape_.string(i), lastDay_, *static_cast<Instant*>(target));
         case Ops::Flag:
             if (type == 't' || type == 'f')
                 return into(type == 't');
@@ -185,11 +183,10 @@ private:
             return false;
         case Ops::Integer:
             return type == 'l' && into(tape_.integer(i));
-        case Ops::Time:
-            if (type == '"')
-                if (const auto instant = readInstant(tape_.string(i), lastDay_))
-                    return into(*instant);
-            return false;
+        case Ops::Time: {
+            Instant instant;
+            return type == '"' && readInstant(tape_.string(i), lastDay_, instant) && into(instant);
+        }
         case Ops::Flag:
             return (type == 't' || type == 'f') && into(type == 't');
         default:
