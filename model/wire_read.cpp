@@ -124,7 +124,7 @@ private:
             break;
         case Ops::Text:
             if (type == '"') {
-                static_cast<OptionalText*>(target)->assign(tape_.string(i));
+                static_cast<OptionalText*>(target)->assignPadded(tape_.string(i));
                 return true;
             }
             break;
@@ -173,7 +173,7 @@ private:
         case Ops::Text:
             if (type != '"')
                 return false;
-            static_cast<OptionalText*>(member)->assign(tape_.string(i));
+            static_cast<OptionalText*>(member)->assignPadded(tape_.string(i));
             return true;
         case Ops::Number:
             if (type == 'd')
