@@ -79,43 +79,46 @@ struct Field {
 struct RecordInfo {
     std::vector<Field> fields;
     std::uint64_t required = 0; // a bit per field that must be present
-    // Each name's first 16 bytes as two words, zero beyond its end (names are that short).
+    // Each name's first 16 bytes as two words, zero beyond its end (names are that short), and
+    // the masks that keep as much of a key of the name's length.
     struct Name {
         std::uint64_t words[2]{};
+        std::uint64_t masks[2]{};
         std::size_t size = 0;
     };
     std::vector<Name> names;
 
     void index() {
-        names.resize(fields.size());
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            const std::string_view name = fields[i].name;
-            names[i].size = name.size();
-            std::memcpy(names[i].words, name.data(), std::min(name.size(), sizeof names[i].words));
-        }
-    }
-
-    // Keys mostly come in field order: the search starts after the previous key's field.
-    // `key` must be followed by at least 16 readable bytes, as simdjson's string buffer is:
-    // its first 16 bytes are compared as two words, masked to the key's length.
-    int find(std::string_view key, int previous = -1) const {
         const auto mask = [](std::size_t bytes) {
             return bytes >= 8 ? ~std::uint64_t{0}
                    : bytes    ? ~std::uint64_t{0} >> (64 - 8 * bytes)
                               : 0;
         };
-        const std::size_t size = key.size();
+        names.resize(fields.size());
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            const std::string_view name = fields[i].name;
+            Name& n = names[i];
+            n.size = name.size();
+            std::memcpy(n.words, name.data(), std::min(name.size(), sizeof n.words));
+            n.masks[0] = mask(name.size());
+            n.masks[1] = mask(name.size() > 8 ? name.size() - 8 : 0);
+        }
+    }
+
+    // Keys mostly come in field order: the search starts after the previous key's field.
+    // `key` must be followed by at least 16 readable bytes, as simdjson's string buffer is:
+    // its first 16 bytes are compared as two words, masked to the name's length.
+    int find(std::string_view key, int previous = -1) const {
         std::uint64_t words[2];
         std::memcpy(words, key.data(), sizeof words);
-        words[0] &= mask(size);
-        words[1] &= mask(size > 8 ? size - 8 : 0);
         const int n = static_cast<int>(fields.size());
         for (int k = 0, i = previous + 1; k < n; ++k, ++i) {
             if (i == n)
                 i = 0;
             const Name& name = names[static_cast<std::size_t>(i)];
-            if (name.size == size && name.words[0] == words[0] && name.words[1] == words[1] &&
-                (size <= 16 || fields[static_cast<std::size_t>(i)].name == key))
+            if (name.size == key.size() && ((words[0] ^ name.words[0]) & name.masks[0]) == 0 &&
+                ((words[1] ^ name.words[1]) & name.masks[1]) == 0 &&
+                (name.size <= 16 || fields[static_cast<std::size_t>(i)].name == key))
                 return i;
         }
         return -1;
@@ -242,7 +245,15 @@ template <class T, class Owner = void> const Ops* opsOf() {
                        .reset = &resetTo<T>,
                        .element = opsOf<E>(),
                        .append = [](void* list) -> void* {
-                           return &static_cast<T*>(list)->emplace_back();
+                           auto& l = *static_cast<T*>(list);
+                           if constexpr (std::is_class_v<E>) {
+                               // emplace_back() would value-initialize: the whole record
+                               // zeroed first (a slow `rep stos`), then constructed.
+                               E element;
+                               return &l.emplace_back(std::move(element));
+                           } else {
+                               return &l.emplace_back();
+                           }
                        },
                        .reserve = [](void* list,
                                      std::size_t count) { static_cast<T*>(list)->reserve(count); },

@@ -281,13 +281,18 @@ private:
         if (keep_)
             ops->reserve(target, tape_.count(array));
         Step step{.up = &at, .depth = at.depth + 1, .isIndex = true};
+        // Lists mostly hold records: their field table is looked up once.
+        const RecordInfo* records =
+            ops->element->shape == Ops::Record ? &ops->element->record() : nullptr;
         std::optional<Failure> failure;
         for (std::size_t k = array + 1, end = tape_.after(array) - 1; k < end; k = tape_.after(k)) {
-            if (failure) // the outcome is known; the rest is only held to the nesting limit
+            if (failure) { // the outcome is known; the rest is only held to the nesting limit
                 document_.limit(k, step.depth);
-            else
-                failure = read(k, keep_ ? ops->append(target) : ops->replaceLast(target),
-                               ops->element, step);
+            } else {
+                void* element = keep_ ? ops->append(target) : ops->replaceLast(target);
+                failure = records && tape_.type(k) == '{' ? record(k, element, *records, step)
+                                                          : read(k, element, ops->element, step);
+            }
             ++step.index;
         }
         return failure;
