@@ -225,14 +225,16 @@ int daysInMonth(int year, int m) {
 namespace wire {
 
 // YYYY-MM-DDTHH:MM:SS[.f+](Z|±HH:MM), upper-case T and Z, fields in range.
-bool readInstant(std::string_view s, LastDay& last, Instant& out) {
+bool readInstant(std::string_view s, KnownDays& known, Instant& out) {
     using namespace std::chrono;
     const char* p = s.data();
     if (s.size() < 20) [[unlikely]]
         return false;
     std::int64_t days;
-    if (last.known && std::memcmp(p, last.date, sizeof last.date) == 0) {
-        days = last.days;
+    if (known.known[0] && std::memcmp(p, known.dates[0], sizeof known.dates[0]) == 0) {
+        days = known.days[0];
+    } else if (known.known[1] && std::memcmp(p, known.dates[1], sizeof known.dates[1]) == 0) {
+        days = known.days[1];
     } else {
         int y0, y1, mo, d;
         if (!twoDigits(p, y0) || !twoDigits(p + 2, y1) || p[4] != '-' || !twoDigits(p + 5, mo) ||
@@ -242,9 +244,11 @@ bool readInstant(std::string_view s, LastDay& last, Instant& out) {
         if (mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo)) [[unlikely]]
             return false;
         days = daysFromCivil(y, mo, d);
-        std::memcpy(last.date, p, sizeof last.date);
-        last.days = days;
-        last.known = true;
+        const unsigned slot = known.next;
+        known.next ^= 1;
+        std::memcpy(known.dates[slot], p, sizeof known.dates[slot]);
+        known.days[slot] = days;
+        known.known[slot] = true;
     }
     int h, mi, sec;
     if (p[10] != 'T' || !twoDigits(p + 11, h) || p[13] != ':' || !twoDigits(p + 14, mi) ||
@@ -334,7 +338,7 @@ template std::string encode<Snapshot>(const Snapshot&);
 template std::string encode<WidgetPreferences>(const WidgetPreferences&);
 
 std::optional<Instant> parseInstant(std::string_view s) {
-    wire::LastDay none;
+    wire::KnownDays none;
     Instant instant;
     if (!wire::readInstant(s, none, instant))
         return std::nullopt;

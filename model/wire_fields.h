@@ -125,16 +125,18 @@ struct RecordInfo {
     }
 };
 
-// The date of the last instant read and its day number: the instants of a document mostly
-// fall on a few days, and a date seen before needs neither its check nor its arithmetic again.
-struct LastDay {
-    char date[10]{};
-    std::int64_t days = 0;
-    bool known = false;
+// The dates of the last instants read, with their day numbers: the instants of a document
+// mostly fall on a few days (two kinds interleaved: a subscription's reset and its reading),
+// and a date seen before needs neither its check nor its arithmetic again.
+struct KnownDays {
+    char dates[2][10]{};
+    std::int64_t days[2]{};
+    bool known[2]{};
+    unsigned next = 0; // the one to replace
 };
 // Into `out`, or false: a returned std::optional would be built in memory a byte at a time
 // and read back whole, which stalls.
-bool readInstant(std::string_view text, LastDay& last, Instant& out);
+bool readInstant(std::string_view text, KnownDays& known, Instant& out);
 
 inline std::optional<Problem> mismatchOf(const char* expected) {
     return Problem{Kind::TypeMismatch, std::string("Expected to decode ") + expected + "."};

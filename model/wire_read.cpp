@@ -140,7 +140,7 @@ private:
             break;
         case Ops::Time:
             return type == '"' &&
-                   readInstant(tape_.string(i), lastDay_, *static_cast<Instant*>(target));
+                   readInstant(tape_.string(i), knownDays_, *static_cast<Instant*>(target));
         case Ops::Flag:
             if (type == 't' || type == 'f')
                 return into(type == 't');
@@ -185,7 +185,8 @@ private:
             return type == 'l' && into(tape_.integer(i));
         case Ops::Time: {
             Instant instant;
-            return type == '"' && readInstant(tape_.string(i), lastDay_, instant) && into(instant);
+            return type == '"' && readInstant(tape_.string(i), knownDays_, instant) &&
+                   into(instant);
         }
         case Ops::Flag:
             return (type == 't' || type == 'f') && into(type == 't');
@@ -329,7 +330,7 @@ private:
     const Document& document_;
     Tape tape_;
     bool keep_;
-    LastDay lastDay_;
+    KnownDays knownDays_;
 };
 
 // `owned`, the text's own string if it was given away, is freed once the text is parsed.
