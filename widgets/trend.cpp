@@ -19,7 +19,13 @@ Trend trendOf(const std::vector<UsagePoint>& series, bool cost) {
              value});
     }
     const auto earlier = [](const Point& a, const Point& b) { return a.time < b.time; };
-    if (!std::is_sorted(samples.begin(), samples.end(), earlier))
+    // Newest first, as a gateway may list them: reversed, strictly decreasing times are what the
+    // stable sort would give, at a fraction of its cost.
+    if (std::adjacent_find(samples.begin(), samples.end(), [](const Point& a, const Point& b) {
+            return a.time <= b.time;
+        }) == samples.end())
+        std::reverse(samples.begin(), samples.end());
+    else if (!std::is_sorted(samples.begin(), samples.end(), earlier))
         std::stable_sort(samples.begin(), samples.end(), earlier);
     Trend trend;
     if (samples.empty())
