@@ -194,12 +194,11 @@ Entry Provider::placeholder() {
 Entry Provider::makeEntry(const ConfigurationIntent& configuration,
                           const std::optional<std::filesystem::path>& directory) {
     Entry entry{.date = std::chrono::system_clock::now(), .configuration = configuration};
+    const auto snapshot =
+        directory ? sharedSnapshot(*directory) : std::make_shared<const Snapshot>();
     entry.selectedIndex = SelectionSuite(directory).integer(configuration.selectionKey());
     entry.preferences = WidgetPreferencesStore(directory).load();
-    if (directory)
-        entry.keep(*sharedSnapshot(*directory));
-    else
-        entry.keep(Snapshot{});
+    entry.keep(*snapshot);
     return entry;
 }
 
