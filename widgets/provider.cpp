@@ -163,10 +163,9 @@ std::shared_ptr<const Snapshot> sharedSnapshot(const std::filesystem::path& dire
     // The host idles until the next burst, which is minutes away: the parser sized for this
     // snapshot would only sit there.
     Wire::releaseKeptParsers();
+    slot = {};
     // Without an application nothing would end the burst: nothing is kept.
-    if (!QCoreApplication::instance())
-        slot = {};
-    else {
+    if (QCoreApplication::instance()) {
         slot = {current, previous, snapshot};
         if (!std::exchange(releasePending, true))
             releaseAfterBurst();
