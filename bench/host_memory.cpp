@@ -48,15 +48,15 @@ struct Run {
     bool ok = false;
 };
 
-// Starts the program, waits for its "ready" line, lets it settle, then reads its memory and
-// counts its wake-ups over `idle`.
+// Starts the program, waits for its "ready" line, lets it settle (the plug-in lets go of a burst's
+// snapshot a second after reading it), then reads its memory and counts its wake-ups over `idle`.
 Run run(const std::string& program, const char* argument, std::chrono::milliseconds idle) {
     tessel::bench::Started started = tessel::bench::start(program, argument);
     Run result;
     result.seconds = started.seconds;
     result.ok = started.ready;
     if (started.pid > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2000));
         const std::string status = "/proc/" + std::to_string(started.pid) + "/status";
         result.rssKiB = tessel::bench::statusField(status, "VmRSS:");
         const double before = switches(started.pid);

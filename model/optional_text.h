@@ -105,6 +105,26 @@ public:
         std::memcpy(bytes_, next, sizeof bytes_);
     }
 
+    // The same for a text followed by readable bytes up to at least its 16th (a JSON reader's
+    // string buffer): a short one is taken as two masked words, without a call.
+    void assignPadded(std::string_view text) {
+        if (text.size() >= sizeof bytes_ || onHeap()) {
+            assign(text);
+            return;
+        }
+        std::uint64_t words[2];
+        std::memcpy(words, text.data(), sizeof words);
+        const auto mask = [](std::size_t bytes) {
+            return bytes >= 8 ? ~std::uint64_t{0}
+                   : bytes    ? ~std::uint64_t{0} >> (64 - 8 * bytes)
+                              : 0;
+        };
+        words[0] &= mask(text.size());
+        words[1] &= mask(text.size() > 8 ? text.size() - 8 : 0);
+        words[1] |= static_cast<std::uint64_t>(text.size() + 1) << 56;
+        std::memcpy(bytes_, words, sizeof bytes_);
+    }
+
     friend bool operator==(const OptionalText& a, const OptionalText& b) noexcept {
         return a.has_value() == b.has_value() && (!a || *a == *b);
     }

@@ -392,23 +392,105 @@ bool twoDigits(const char* s, int& out) {
     return a < 10 && b < 10;
 }
 
-// Days from 1970-01-01 to a valid proleptic Gregorian date.
-std::int64_t daysFromCivil(int y, int m, int d) {
-    y -= m <= 2;
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int yearOfEra = y - era * 400;
-    const int dayOfYear = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return std::int64_t{era} * 146097 + dayOfEra - 719468;
+// Days from 1970-01-01 to a valid date of the years 0 to 9999 (proleptic Gregorian). Counted
+// from year -400 in unsigned arithmetic: the divisions by constants become multiplications.
+std::int64_t daysFromCivil(int year, int m, int d) {
+    const unsigned y = static_cast<unsigned>(year) + 400 - (m <= 2);
+    const unsigned era = y / 400;
+    const unsigned yearOfEra = y - era * 400;
+    const unsigned dayOfYear =
+        (153 * static_cast<unsigned>(m > 2 ? m - 3 : m + 9) + 2) / 5 + static_cast<unsigned>(d) - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return std::int64_t{era} * 146097 + dayOfEra - 719468 - 146097;
 }
 
-int daysInMonth(int y, int m) {
+int daysInMonth(int year, int m) {
+    const unsigned y = static_cast<unsigned>(year);
     if (m == 2)
         return (y % 4 == 0 && (y % 100 != 0 || y % 400 == 0)) ? 29 : 28;
     return m == 4 || m == 6 || m == 9 || m == 11 ? 30 : 31;
 }
 
 } // namespace
+
+namespace wire {
+
+// YYYY-MM-DDTHH:MM:SS[.f+](Z|±HH:MM), upper-case T and Z, fields in range.
+bool readInstant(std::string_view s, KnownDays& known, Instant& out) {
+    using namespace std::chrono;
+    const char* p = s.data();
+    if (s.size() < 20) [[unlikely]]
+        return false;
+    std::int64_t days;
+    if (known.known[0] && std::memcmp(p, known.dates[0], sizeof known.dates[0]) == 0) {
+        days = known.days[0];
+    } else if (known.known[1] && std::memcmp(p, known.dates[1], sizeof known.dates[1]) == 0) {
+        days = known.days[1];
+    } else {
+        int y0, y1, mo, d;
+        if (!twoDigits(p, y0) || !twoDigits(p + 2, y1) || p[4] != '-' || !twoDigits(p + 5, mo) ||
+            p[7] != '-' || !twoDigits(p + 8, d)) [[unlikely]]
+            return false;
+        const int y = y0 * 100 + y1;
+        if (mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo)) [[unlikely]]
+            return false;
+        days = daysFromCivil(y, mo, d);
+        const unsigned slot = known.next;
+        known.next ^= 1;
+        std::memcpy(known.dates[slot], p, sizeof known.dates[slot]);
+        known.days[slot] = days;
+        known.known[slot] = true;
+    }
+    int h, mi, sec;
+    if (p[10] != 'T' || !twoDigits(p + 11, h) || p[13] != ':' || !twoDigits(p + 14, mi) ||
+        p[16] != ':' || !twoDigits(p + 17, sec) || h > 23 || mi > 59 || sec > 59) [[unlikely]]
+        return false;
+    std::size_t at = 19;
+    std::int64_t fraction = 0; // nanoseconds; digits beyond the ninth count for nothing
+    if (s[at] == '.') {
+        const std::size_t start = ++at;
+        std::int64_t scale = 100'000'000;
+        while (at < s.size() && s[at] >= '0' && s[at] <= '9') {
+            fraction += (s[at] - '0') * scale;
+            scale /= 10;
+            ++at;
+        }
+        if (at == start) [[unlikely]]
+            return false;
+    }
+    if (at >= s.size()) [[unlikely]]
+        return false;
+    int offset = 0; // minutes
+    if (s[at] == 'Z') {
+        ++at;
+    } else if (s[at] == '+' || s[at] == '-') {
+        int oh, om;
+        if (s.size() - at < 6 || !twoDigits(p + at + 1, oh) || s[at + 3] != ':' ||
+            !twoDigits(p + at + 4, om) || oh > 23 || om > 59) [[unlikely]]
+            return false;
+        offset = oh * 60 + om;
+        if (s[at] == '-')
+            offset = -offset;
+        at += 6;
+    } else {
+        return false;
+    }
+    if (at != s.size()) [[unlikely]]
+        return false;
+    // Whole seconds first: years up to 9999 fit easily, the nanosecond count may not.
+    const std::int64_t whole = days * 86400 + h * 3600 + mi * 60 + sec - std::int64_t{offset} * 60;
+    // Refused outside what an Instant holds exactly. The lower bound is the first whole second
+    // inside the range, so that the whole-second text written back reads again.
+    constexpr auto range = Instant::duration::max();
+    constexpr std::int64_t lastSecond = duration_cast<seconds>(range).count();
+    if (whole < -lastSecond || whole > lastSecond ||
+        (whole == lastSecond && nanoseconds(fraction) > range - seconds(lastSecond))) [[unlikely]]
+        return false;
+    out = Instant(duration_cast<Instant::duration>(seconds(whole) + nanoseconds(fraction)));
+    return true;
+}
+
+} // namespace wire
 
 namespace Wire {
 
@@ -445,61 +527,12 @@ template std::string encode<Usage>(const Usage&);
 template std::string encode<Snapshot>(const Snapshot&);
 template std::string encode<WidgetPreferences>(const WidgetPreferences&);
 
-// YYYY-MM-DDTHH:MM:SS[.f+](Z|±HH:MM), upper-case T and Z, fields in range.
 std::optional<Instant> parseInstant(std::string_view s) {
-    using namespace std::chrono;
-    int y0, y1, mo, d, h, mi, sec;
-    const char* p = s.data();
-    if (s.size() < 20 || !twoDigits(p, y0) || !twoDigits(p + 2, y1) || p[4] != '-' ||
-        !twoDigits(p + 5, mo) || p[7] != '-' || !twoDigits(p + 8, d) || p[10] != 'T' ||
-        !twoDigits(p + 11, h) || p[13] != ':' || !twoDigits(p + 14, mi) || p[16] != ':' ||
-        !twoDigits(p + 17, sec))
+    wire::KnownDays none;
+    Instant instant;
+    if (!wire::readInstant(s, none, instant))
         return std::nullopt;
-    const int y = y0 * 100 + y1;
-    std::size_t at = 19;
-    std::int64_t fraction = 0; // nanoseconds; digits beyond the ninth count for nothing
-    if (s[at] == '.') {
-        const std::size_t start = ++at;
-        std::int64_t scale = 100'000'000;
-        while (at < s.size() && s[at] >= '0' && s[at] <= '9') {
-            fraction += (s[at] - '0') * scale;
-            scale /= 10;
-            ++at;
-        }
-        if (at == start)
-            return std::nullopt;
-    }
-    if (at >= s.size())
-        return std::nullopt;
-    int offset = 0; // minutes
-    if (s[at] == 'Z') {
-        ++at;
-    } else if (s[at] == '+' || s[at] == '-') {
-        int oh, om;
-        if (s.size() - at < 6 || !twoDigits(p + at + 1, oh) || s[at + 3] != ':' ||
-            !twoDigits(p + at + 4, om) || oh > 23 || om > 59)
-            return std::nullopt;
-        offset = oh * 60 + om;
-        if (s[at] == '-')
-            offset = -offset;
-        at += 6;
-    } else {
-        return std::nullopt;
-    }
-    if (at != s.size() || mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo) || h > 23 ||
-        mi > 59 || sec > 59)
-        return std::nullopt;
-    // Whole seconds first: years up to 9999 fit easily, the nanosecond count may not.
-    const std::int64_t whole =
-        daysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + sec - std::int64_t{offset} * 60;
-    // Refused outside what an Instant holds exactly. The lower bound is the first whole second
-    // inside the range, so that the whole-second text written back reads again.
-    constexpr auto range = Instant::duration::max();
-    constexpr std::int64_t lastSecond = duration_cast<seconds>(range).count();
-    if (whole < -lastSecond || whole > lastSecond ||
-        (whole == lastSecond && nanoseconds(fraction) > range - seconds(lastSecond)))
-        return std::nullopt;
-    return Instant(duration_cast<Instant::duration>(seconds(whole) + nanoseconds(fraction)));
+    return instant;
 }
 
 std::string formatInstant(Instant instant) {

@@ -2,7 +2,9 @@
 // from it once. Shared by the encoder and the reader; not part of the model's interface.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <optional>
@@ -48,7 +50,7 @@ struct Ops {
     enum Shape { Value, Record, List, Map } shape;
     const char* expected; // "a string", for type mismatches
     // Value: the target's type, for the reader's direct path for well-formed values.
-    enum Direct { Other, String, Text, Number, Integer, Time } direct = Other;
+    enum Direct { Other, String, Text, Number, Integer, Time, Flag } direct = Other;
     // Value: reads the scalar into the target, or tells what is wrong.
     std::optional<Problem> (*scalar)(void* target, Scalar& value) = nullptr;
     void (*reset)(void* target) = nullptr;
@@ -68,33 +70,73 @@ struct Field {
     // Optional members: make a value to read into, or drop it.
     void* (*emplace)(void* member) = nullptr;
     void (*clear)(void* member) = nullptr;
+    // The member's type for the reader's direct path, known per field so that reading a
+    // well-formed value takes one switch; `optional`: the member is a std::optional of it.
+    Ops::Direct direct = Ops::Other;
+    bool optional = false;
 };
 
 struct RecordInfo {
     std::vector<Field> fields;
     std::uint64_t required = 0; // a bit per field that must be present
+    // Each name's first 16 bytes as two words, zero beyond its end (names are that short), and
+    // the masks that keep as much of a key of the name's length.
+    struct Name {
+        std::uint64_t words[2]{};
+        std::uint64_t masks[2]{};
+        std::size_t size = 0;
+    };
+    std::vector<Name> names;
 
-    // Names are short: a loop beats a call to memcmp.
-    static bool same(std::string_view a, std::string_view b) {
-        for (std::size_t i = 0; i < a.size(); ++i)
-            if (a[i] != b[i])
-                return false;
-        return true;
+    void index() {
+        const auto mask = [](std::size_t bytes) {
+            return bytes >= 8 ? ~std::uint64_t{0}
+                   : bytes    ? ~std::uint64_t{0} >> (64 - 8 * bytes)
+                              : 0;
+        };
+        names.resize(fields.size());
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            const std::string_view name = fields[i].name;
+            Name& n = names[i];
+            n.size = name.size();
+            std::memcpy(n.words, name.data(), std::min(name.size(), sizeof n.words));
+            n.masks[0] = mask(name.size());
+            n.masks[1] = mask(name.size() > 8 ? name.size() - 8 : 0);
+        }
     }
 
     // Keys mostly come in field order: the search starts after the previous key's field.
+    // `key` must be followed by at least 16 readable bytes, as simdjson's string buffer is:
+    // its first 16 bytes are compared as two words, masked to the name's length.
     int find(std::string_view key, int previous = -1) const {
+        std::uint64_t words[2];
+        std::memcpy(words, key.data(), sizeof words);
         const int n = static_cast<int>(fields.size());
         for (int k = 0, i = previous + 1; k < n; ++k, ++i) {
             if (i == n)
                 i = 0;
-            const std::string_view name = fields[static_cast<std::size_t>(i)].name;
-            if (name.size() == key.size() && same(name, key))
+            const Name& name = names[static_cast<std::size_t>(i)];
+            if (name.size == key.size() && ((words[0] ^ name.words[0]) & name.masks[0]) == 0 &&
+                ((words[1] ^ name.words[1]) & name.masks[1]) == 0 &&
+                (name.size <= 16 || fields[static_cast<std::size_t>(i)].name == key))
                 return i;
         }
         return -1;
     }
 };
+
+// The dates of the last instants read, with their day numbers: the instants of a document
+// mostly fall on a few days (two kinds interleaved: a subscription's reset and its reading),
+// and a date seen before needs neither its check nor its arithmetic again.
+struct KnownDays {
+    char dates[2][10]{};
+    std::int64_t days[2]{};
+    bool known[2]{};
+    unsigned next = 0; // the one to replace
+};
+// Into `out`, or false: a returned std::optional would be built in memory a byte at a time
+// and read back whole, which stalls.
+bool readInstant(std::string_view text, KnownDays& known, Instant& out);
 
 inline std::optional<Problem> mismatchOf(const char* expected) {
     return Problem{Kind::TypeMismatch, std::string("Expected to decode ") + expected + "."};
@@ -205,7 +247,15 @@ template <class T, class Owner = void> const Ops* opsOf() {
                        .reset = &resetTo<T>,
                        .element = opsOf<E>(),
                        .append = [](void* list) -> void* {
-                           return &static_cast<T*>(list)->emplace_back();
+                           auto& l = *static_cast<T*>(list);
+                           if constexpr (std::is_class_v<E>) {
+                               // emplace_back() would value-initialize: the whole record
+                               // zeroed first (a slow `rep stos`), then constructed.
+                               E element;
+                               return &l.emplace_back(std::move(element));
+                           } else {
+                               return &l.emplace_back();
+                           }
                        },
                        .reserve = [](void* list,
                                      std::size_t count) { static_cast<T*>(list)->reserve(count); },
@@ -243,7 +293,7 @@ template <class T, class Owner = void> const Ops* opsOf() {
                                        : std::is_same_v<T, double>       ? Ops::Number
                                        : std::is_same_v<T, std::int64_t> ? Ops::Integer
                                        : std::is_same_v<T, Instant>      ? Ops::Time
-                                                                         : Ops::Other;
+                                                                         : Ops::Flag;
             return Ops{.shape = Ops::Value,
                        .expected = expected,
                        .direct = direct,
@@ -266,19 +316,21 @@ template <class R> struct Collector {
         return static_cast<const char*>(member) - reinterpret_cast<const char*>(base);
     }
     template <class T> void operator()(const char* key, T& member) {
-        info.fields.push_back({key, offset(&member), opsOf<T, R>()});
+        const Ops* ops = opsOf<T, R>();
+        info.fields.push_back({key, offset(&member), ops, nullptr, nullptr, ops->direct});
     }
     // Read in place: the value is assigned only once it is known to be a text.
     void operator()(const char* key, OptionalText& member) {
         info.fields.push_back({key, offset(&member), opsOf<OptionalText, R>(),
                                [](void* m) -> void* { return m; },
-                               [](void* m) { static_cast<OptionalText*>(m)->reset(); }});
+                               [](void* m) { static_cast<OptionalText*>(m)->reset(); }, Ops::Text});
     }
     template <class T> void operator()(const char* key, std::optional<T>& member) {
+        const Ops* ops = opsOf<T, R>();
         info.fields.push_back(
-            {key, offset(&member), opsOf<T, R>(),
+            {key, offset(&member), ops,
              [](void* m) -> void* { return &static_cast<std::optional<T>*>(m)->emplace(); },
-             [](void* m) { static_cast<std::optional<T>*>(m)->reset(); }});
+             [](void* m) { static_cast<std::optional<T>*>(m)->reset(); }, ops->direct, true});
     }
 };
 
@@ -394,6 +446,7 @@ template <class R> const RecordInfo& recordInfo() {
         for (std::size_t i = 0; i < collector.info.fields.size(); ++i)
             if (!collector.info.fields[i].emplace)
                 collector.info.required |= std::uint64_t{1} << i;
+        collector.info.index();
         return std::move(collector.info);
     }());
     return info;

@@ -124,7 +124,7 @@ private:
             break;
         case Ops::Text:
             if (type == '"') {
-                static_cast<OptionalText*>(target)->assign(tape_.string(i));
+                static_cast<OptionalText*>(target)->assignPadded(tape_.string(i));
                 return true;
             }
             break;
@@ -139,14 +139,60 @@ private:
                 return into(tape_.integer(i));
             break;
         case Ops::Time:
-            if (type == '"')
-                if (const auto instant = Wire::parseInstant(tape_.string(i)))
-                    return into(*instant);
+            return type == '"' &&
+                   readInstant(tape_.string(i), knownDays_, *static_cast<Instant*>(target));
+        case Ops::Flag:
+            if (type == 't' || type == 'f')
+                return into(type == 't');
             break;
         default:
             break;
         }
         return false;
+    }
+
+    // The same for a record's member, made present if it is optional: one switch on what the
+    // field table knows, without a call.
+    bool direct(std::size_t i, char type, void* member, const Field& field) {
+        const auto into = [member, &field]<class T>(T value) {
+            if (field.optional)
+                *static_cast<std::optional<T>*>(member) = std::move(value);
+            else
+                *static_cast<T*>(member) = std::move(value);
+            return true;
+        };
+        switch (field.direct) {
+        case Ops::String:
+            if (type != '"')
+                return false;
+            if (field.optional)
+                static_cast<std::optional<std::string>*>(member)->emplace(tape_.string(i));
+            else
+                static_cast<std::string*>(member)->assign(tape_.string(i));
+            return true;
+        case Ops::Text:
+            if (type != '"')
+                return false;
+            static_cast<OptionalText*>(member)->assignPadded(tape_.string(i));
+            return true;
+        case Ops::Number:
+            if (type == 'd')
+                return into(tape_.number(i));
+            if (type == 'l')
+                return into(static_cast<double>(tape_.integer(i)));
+            return false;
+        case Ops::Integer:
+            return type == 'l' && into(tape_.integer(i));
+        case Ops::Time: {
+            Instant instant;
+            return type == '"' && readInstant(tape_.string(i), knownDays_, instant) &&
+                   into(instant);
+        }
+        case Ops::Flag:
+            return (type == 't' || type == 'f') && into(type == 't');
+        default:
+            return false;
+        }
     }
 
     std::optional<Failure> scalar(std::size_t i, char type, void* target, const Ops* ops,
@@ -202,16 +248,17 @@ private:
                 std::erase_if(failures, [&](const auto& e) { return e.first == index; });
             const Field& field = fields[static_cast<std::size_t>(index)];
             void* member = static_cast<char*>(target) + field.offset;
-            if (tape_.type(value) == 'n') { // absent: required fields then count as missing
+            const char type = tape_.type(value);
+            if (type == 'n') { // absent: required fields then count as missing
                 if (field.clear)
                     field.clear(member);
                 continue;
             }
             seen |= bit;
+            if (direct(value, type, member, field))
+                continue;
             if (field.emplace)
                 member = field.emplace(member);
-            if (direct(value, tape_.type(value), member, field.ops))
-                continue;
             auto failure = read(value, member, field.ops,
                                 Step{.up = &at, .depth = at.depth + 1, .field = &field});
             if (failure)
@@ -235,13 +282,18 @@ private:
         if (keep_)
             ops->reserve(target, tape_.count(array));
         Step step{.up = &at, .depth = at.depth + 1, .isIndex = true};
+        // Lists mostly hold records: their field table is looked up once.
+        const RecordInfo* records =
+            ops->element->shape == Ops::Record ? &ops->element->record() : nullptr;
         std::optional<Failure> failure;
         for (std::size_t k = array + 1, end = tape_.after(array) - 1; k < end; k = tape_.after(k)) {
-            if (failure) // the outcome is known; the rest is only held to the nesting limit
+            if (failure) { // the outcome is known; the rest is only held to the nesting limit
                 document_.limit(k, step.depth);
-            else
-                failure = read(k, keep_ ? ops->append(target) : ops->replaceLast(target),
-                               ops->element, step);
+            } else {
+                void* element = keep_ ? ops->append(target) : ops->replaceLast(target);
+                failure = records && tape_.type(k) == '{' ? record(k, element, *records, step)
+                                                          : read(k, element, ops->element, step);
+            }
             ++step.index;
         }
         return failure;
@@ -278,6 +330,7 @@ private:
     const Document& document_;
     Tape tape_;
     bool keep_;
+    KnownDays knownDays_;
 };
 
 // `owned`, the text's own string if it was given away, is freed once the text is parsed.

@@ -140,7 +140,6 @@ void WidgetContent::header(QVBoxLayout* stack) {
 
 void WidgetContent::small(QVBoxLayout* stack) {
     const WidgetMetric metric = entry_.metric();
-    const std::vector<const Quota*> quotas = entry_.quotas();
     const Quota* selected = entry_.selectedQuota();
 
     if (metric == WidgetMetric::cost || metric == WidgetMetric::tokens) {
@@ -156,13 +155,13 @@ void WidgetContent::small(QVBoxLayout* stack) {
              caption2(), Tint::Secondary);
     } else if (selected) {
         const Quota& q = *selected;
-        const bool cycles = quotas.size() >= 2;
+        const bool cycles = entry_.shownCount() >= 2;
         const QString title = qs(q.title());
         auto* button = new CycleButton(title, cycles);
         button->setEnabled(cycles);
         button->setAccessibleName(title + QStringLiteral("，切换到下一个订阅"));
         const std::string key = entry_.configuration.selectionKey();
-        const auto count = std::int64_t(quotas.size());
+        const auto count = std::int64_t(entry_.shownCount());
         widget::Intent intent{QString::fromUtf8(CycleSubscriptionIntent::title),
                               {{QStringLiteral("selectionKey"), qs(key)},
                                {QStringLiteral("count"), qlonglong(count)}},
@@ -229,7 +228,7 @@ void WidgetContent::smallFooter(QVBoxLayout* stack) {
 }
 
 void WidgetContent::footer(QHBoxLayout* row) {
-    const Snapshot& s = *entry_.snapshot;
+    const Snapshot& s = entry_.status();
     const bool stale = s.stale(entry_.date);
     auto* dot = new Dot(s.issue || stale ? Tint::Orange : Tint::Mint, 4);
     row->addWidget(dot, 0, Qt::AlignVCenter);
@@ -252,7 +251,7 @@ void WidgetContent::quotaList(QVBoxLayout* stack) {
     const WidgetPreferences preferences = entry_.effectivePreferences();
     if (!preferences.showQuotas)
         return;
-    const std::vector<const Quota*> quotas = entry_.quotas();
+    const std::vector<Quota>& quotas = entry_.quotas();
     if (quotas.empty()) {
         text(stack, QStringLiteral("暂无订阅额度"), headline(), Tint::Text);
         text(stack, QStringLiteral("在应用中选择订阅"), caption(), Tint::Secondary);
@@ -262,7 +261,7 @@ void WidgetContent::quotaList(QVBoxLayout* stack) {
     auto* rows = vbox(spacious ? 10 : 6);
     const auto count = std::size_t(std::clamp<std::int64_t>(preferences.quotaCount, 1, 3));
     for (std::size_t i = 0; i < std::min(count, quotas.size()); ++i)
-        quotaRow(rows, *quotas[i], spacious);
+        quotaRow(rows, quotas[i], spacious);
     stack->addLayout(rows);
 }
 
@@ -308,9 +307,9 @@ void WidgetContent::analytics(QVBoxLayout* stack) {
         stack->addLayout(figures);
     }
 
-    if (e.showChart && usage && usage->series && !usage->series->empty()) {
+    if (e.showChart && !entry_.trend().points.empty()) {
         const bool cost = e.chartMetric == "cost";
-        auto* chart = new TrendChart(*usage->series, cost);
+        auto* chart = new TrendChart(entry_.trend());
         chart->setAccessibleName(cost ? QStringLiteral("费用趋势")
                                       : QStringLiteral("Token 用量趋势"));
         stack->addWidget(chart);

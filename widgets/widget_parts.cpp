@@ -347,60 +347,14 @@ void Divider::paintEvent(QPaintEvent*) {
 
 // ---- TrendChart ----
 
-TrendChart::TrendChart(const std::vector<UsagePoint>& series, bool cost, QWidget* parent)
-    : QWidget(parent) {
+TrendChart::TrendChart(const Trend& trend, QWidget* parent) : QWidget(parent) {
     setFixedHeight(42);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    struct Sample {
-        qint64 time;
-        double value;
-    };
-    std::vector<Sample> samples;
-    samples.reserve(series.size());
-    for (const UsagePoint& point : series) {
-        double value = cost ? point.cost.value_or(0) : double(point.tokens());
-        if (!std::isfinite(value))
-            value = 0;
-        samples.push_back(
-            {std::chrono::duration_cast<std::chrono::seconds>(point.time.time_since_epoch())
-                 .count(),
-             value});
-    }
-    if (!std::is_sorted(samples.begin(), samples.end(),
-                        [](const Sample& a, const Sample& b) { return a.time < b.time; }))
-        std::stable_sort(samples.begin(), samples.end(),
-                         [](const Sample& a, const Sample& b) { return a.time < b.time; });
-    if (samples.empty())
-        return;
-    const double first = double(samples.front().time);
-    const double span = double(samples.back().time) - first;
-    auto xOf = [&](const Sample& s) { return span > 0 ? (double(s.time) - first) / span : 0.5; };
-    // Beyond 1024 points, the lowest and the highest of each 1/1024 of the span, in time order:
-    // finer than any widget's pixels, so every peak still shows.
-    constexpr std::size_t steps = 1024;
-    if (samples.size() <= steps) {
-        for (const Sample& s : samples)
-            points_.emplace_back(xOf(s), s.value);
-    } else {
-        std::size_t i = 0;
-        while (i < samples.size()) {
-            const std::size_t step = std::min(steps - 1, std::size_t(xOf(samples[i]) * steps));
-            std::size_t low = i, high = i;
-            for (++i; i < samples.size() &&
-                      std::min(steps - 1, std::size_t(xOf(samples[i]) * steps)) == step;
-                 ++i) {
-                if (samples[i].value < samples[low].value)
-                    low = i;
-                if (samples[i].value > samples[high].value)
-                    high = i;
-            }
-            for (std::size_t k : {std::min(low, high), std::max(low, high)}) {
-                points_.emplace_back(xOf(samples[k]), samples[k].value);
-                if (low == high)
-                    break;
-            }
-        }
-    }
+    const double first = double(trend.first);
+    const double span = double(trend.last) - first;
+    points_.reserve(trend.points.size());
+    for (const Trend::Point& p : trend.points)
+        points_.emplace_back(span > 0 ? (double(p.time) - first) / span : 0.5, p.value);
     low_ = 0;
     high_ = 0;
     for (const QPointF& p : points_) {

@@ -11,6 +11,7 @@
 
 #include "model/records.h"
 #include "ui/style.h"
+#include "widgets/trend.h"
 
 class QHBoxLayout;
 class QVBoxLayout;
@@ -137,12 +138,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// Area and line over a usage series, axes hidden. Long series are reduced to the extremes of
-// each horizontal step once, so painting costs the same for 20 points or 100 000.
+// Area and line over a usage series, axes hidden, from the points `trendOf` kept: painting
+// costs the same for 20 points or 100 000.
 class TrendChart : public QWidget {
     Q_OBJECT
 public:
-    TrendChart(const std::vector<UsagePoint>& series, bool cost, QWidget* parent = nullptr);
+    explicit TrendChart(const Trend& trend, QWidget* parent = nullptr);
 
     // Points after reduction: x in 0...1 along the time span, the plotted value.
     const std::vector<QPointF>& points() const { return points_; }

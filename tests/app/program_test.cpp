@@ -194,9 +194,10 @@ protected:
             for (int attempt = 0; attempt < 20 && display.isEmpty(); ++attempt) {
                 const QString number =
                     QString::number(QRandomGenerator::global()->bounded(200, 1000));
-                if (const QString ready = firstLine(xvfb, "Xvfb",
-                                                    {":" + number, "-displayfd", "1", "-screen",
-                                                     "0", "1280x900x24", "-nolisten", "tcp"});
+                if (const QString ready =
+                        firstLine(xvfb, "Xvfb",
+                                  {":" + number, "-displayfd", "1", "-screen", "0", "1280x900x24",
+                                   "-nolisten", "tcp", "-noreset"});
                     ready == number)
                     display = ":" + number;
                 else

@@ -50,12 +50,14 @@ class DesktopTest : public ::testing::Test {
 protected:
     void SetUp() override {
         test::app();
+        // -noreset: a tool that connects and leaves before the host has connected would make
+        // the server reset, and drop the host connecting meanwhile.
         // A display from 200 on: low numbers are what every other X server of a run (sway's
         // XWayland, xvfb-run) tries first, and one once took ours.
         for (int attempt = 0; attempt < 20 && display.isEmpty(); ++attempt) {
             const QString n = QString::number(QRandomGenerator::global()->bounded(200, 1000));
             xvfb.start("Xvfb", {":" + n, "-displayfd", "1", "-screen", "0", "1280x900x24",
-                                "-nolisten", "tcp"});
+                                "-nolisten", "tcp", "-noreset"});
             if (test::spin(
                     [&] { return xvfb.canReadLine() || xvfb.state() == QProcess::NotRunning; },
                     20000) &&

@@ -69,7 +69,7 @@ handler=$(env HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/config" XDG_DATA_HOME=
 [[ ${handler%%$'\n'*} == *"$id.desktop"* ]] || fail "GIO does not find the installed handler: $handler"
 
 # The windows' class is the one their desktop entry names, and the gallery has the icon.
-Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp -noreset 3>"$tmp/display" 2>/dev/null &
 pids+=($!)
 for ((i = 0; i < 200; i++)); do [ -s "$tmp/display" ] && break; sleep 0.1; done
 [ -s "$tmp/display" ] || fail "Xvfb did not start"
