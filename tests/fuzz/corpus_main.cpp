@@ -1,5 +1,6 @@
 // Runs a fuzz target over the files of its seed corpus, for builds without libFuzzer; with
-// "--random N", over N inputs of up to 512 pseudo-random bytes (the same ones every run).
+// "--random N [SEED]", over N inputs of up to 512 pseudo-random bytes (the same ones for the
+// same seed, 1 unless given).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 int main(int argc, char** argv) {
     long files = 0;
-    if (argc == 3 && std::strcmp(argv[1], "--random") == 0) {
-        std::mt19937_64 random(1);
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--random") == 0) {
+        std::mt19937_64 random(argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 1);
         std::string bytes;
         for (long n = std::atol(argv[2]); files < n; ++files) {
             bytes.resize(random() % 513);
