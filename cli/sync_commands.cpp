@@ -6,7 +6,9 @@
 
 #include <QCoro/QCoroTask>
 
+#ifdef __GLIBC__
 #include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -56,11 +58,13 @@ int refresh(const QCommandLineParser& line, Io& io) {
     if (!line.positionalArguments().isEmpty())
         return usageError("refresh", io);
     SecretMemory::forbidCoreDumps(); // the cycle reads the key
+#ifdef __GLIBC__
     // Large buffers (the stored snapshot's text, the answers, the parsers) are mapped for
     // themselves and unmapped when freed. glibc would otherwise raise its threshold once the
     // stored file's buffers are freed, and the quotas answer's would then stay resident in the
     // worker's heap, which no trim reaches, beside the records and the save.
     mallopt(M_MMAP_THRESHOLD, 128 << 10);
+#endif
     application();
     // Nothing shows the stored snapshot before the cycle: it need not be in memory beside the
     // answers.

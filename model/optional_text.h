@@ -17,6 +17,11 @@
 
 namespace tessel {
 
+// The mask that keeps the first `bytes` of a little-endian word read at a text (all of it from 8).
+constexpr std::uint64_t keptBytes(std::size_t bytes) {
+    return bytes >= 8 ? ~std::uint64_t{0} : bytes ? ~std::uint64_t{0} >> (64 - 8 * bytes) : 0;
+}
+
 class OptionalText {
 public:
     OptionalText() noexcept = default;
@@ -114,13 +119,8 @@ public:
         }
         std::uint64_t words[2];
         std::memcpy(words, text.data(), sizeof words);
-        const auto mask = [](std::size_t bytes) {
-            return bytes >= 8 ? ~std::uint64_t{0}
-                   : bytes    ? ~std::uint64_t{0} >> (64 - 8 * bytes)
-                              : 0;
-        };
-        words[0] &= mask(text.size());
-        words[1] &= mask(text.size() > 8 ? text.size() - 8 : 0);
+        words[0] &= keptBytes(text.size());
+        words[1] &= keptBytes(text.size() > 8 ? text.size() - 8 : 0);
         words[1] |= static_cast<std::uint64_t>(text.size() + 1) << 56;
         std::memcpy(bytes_, words, sizeof bytes_);
     }

@@ -135,7 +135,7 @@ char* writeInstant(char* out, Instant instant) {
 // so few digits within half a unit in the last place of `v` (neighbouring ones are more than a
 // unit apart), so the serializer finds it too, as long as S lies inside its interval, which it
 // narrows by a few units of 2^-63 of the value (a double's unit is 2^-52): S is taken only when
-// at most 0.45 of the gap to a neighbour away, a margin of about 2^-55.
+// at most 0.45 of the gap to a neighbour away, a margin of at least 2^-57 of the value.
 char* shortDecimal(char* out, double v) {
     static constexpr std::array<std::uint64_t, 11> powers{
         1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000, 10000000000};

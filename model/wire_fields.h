@@ -89,19 +89,14 @@ struct RecordInfo {
     std::vector<Name> names;
 
     void index() {
-        const auto mask = [](std::size_t bytes) {
-            return bytes >= 8 ? ~std::uint64_t{0}
-                   : bytes    ? ~std::uint64_t{0} >> (64 - 8 * bytes)
-                              : 0;
-        };
         names.resize(fields.size());
         for (std::size_t i = 0; i < fields.size(); ++i) {
             const std::string_view name = fields[i].name;
             Name& n = names[i];
             n.size = name.size();
             std::memcpy(n.words, name.data(), std::min(name.size(), sizeof n.words));
-            n.masks[0] = mask(name.size());
-            n.masks[1] = mask(name.size() > 8 ? name.size() - 8 : 0);
+            n.masks[0] = keptBytes(name.size());
+            n.masks[1] = keptBytes(name.size() > 8 ? name.size() - 8 : 0);
         }
     }
 

@@ -108,64 +108,23 @@ public:
     }
 
 private:
-    // Well-formed values of the common types, read directly (without a step on the path);
-    // false for anything else, which `ops->scalar` then reads or refuses.
-    bool direct(std::size_t i, char type, void* target, const Ops* ops) {
-        const auto into = [target]<class T>(T value) {
-            *static_cast<T*>(target) = std::move(value);
-            return true;
-        };
-        switch (ops->direct) {
-        case Ops::String:
-            if (type == '"') {
-                static_cast<std::string*>(target)->assign(tape_.string(i));
-                return true;
-            }
-            break;
-        case Ops::Text:
-            if (type == '"') {
-                static_cast<OptionalText*>(target)->assignPadded(tape_.string(i));
-                return true;
-            }
-            break;
-        case Ops::Number:
-            if (type == 'd')
-                return into(tape_.number(i));
-            if (type == 'l')
-                return into(static_cast<double>(tape_.integer(i)));
-            break;
-        case Ops::Integer:
-            if (type == 'l')
-                return into(tape_.integer(i));
-            break;
-        case Ops::Time:
-            return type == '"' &&
-                   readInstant(tape_.string(i), knownDays_, *static_cast<Instant*>(target));
-        case Ops::Flag:
-            if (type == 't' || type == 'f')
-                return into(type == 't');
-            break;
-        default:
-            break;
-        }
-        return false;
-    }
-
-    // The same for a record's member, made present if it is optional: one switch on what the
-    // field table knows, without a call.
-    bool direct(std::size_t i, char type, void* member, const Field& field) {
-        const auto into = [member, &field]<class T>(T value) {
-            if (field.optional)
+    // Well-formed values of the common types, read directly (without a step on the path) into a
+    // member of the type `direct` names, or (`Optional`) into a std::optional of it: one switch,
+    // without a call. False for anything else, which `ops->scalar` then reads or refuses.
+    template <bool Optional>
+    bool direct(std::size_t i, char type, void* member, Ops::Direct direct) {
+        const auto into = [member]<class T>(T value) {
+            if constexpr (Optional)
                 *static_cast<std::optional<T>*>(member) = std::move(value);
             else
                 *static_cast<T*>(member) = std::move(value);
             return true;
         };
-        switch (field.direct) {
+        switch (direct) {
         case Ops::String:
             if (type != '"')
                 return false;
-            if (field.optional)
+            if constexpr (Optional)
                 static_cast<std::optional<std::string>*>(member)->emplace(tape_.string(i));
             else
                 static_cast<std::string*>(member)->assign(tape_.string(i));
@@ -183,21 +142,29 @@ private:
             return false;
         case Ops::Integer:
             return type == 'l' && into(tape_.integer(i));
-        case Ops::Time: {
-            Instant instant;
-            return type == '"' && readInstant(tape_.string(i), knownDays_, instant) &&
-                   into(instant);
-        }
+        case Ops::Time:
+            if constexpr (Optional) {
+                Instant instant;
+                return type == '"' && readInstant(tape_.string(i), knownDays_, instant) &&
+                       into(instant);
+            } else {
+                return type == '"' &&
+                       readInstant(tape_.string(i), knownDays_, *static_cast<Instant*>(member));
+            }
         case Ops::Flag:
             return (type == 't' || type == 'f') && into(type == 't');
         default:
             return false;
         }
     }
+    bool direct(std::size_t i, char type, void* member, const Field& field) {
+        return field.optional ? direct<true>(i, type, member, field.direct)
+                              : direct<false>(i, type, member, field.direct);
+    }
 
     std::optional<Failure> scalar(std::size_t i, char type, void* target, const Ops* ops,
                                   const Step& at) {
-        if (direct(i, type, target, ops))
+        if (direct<false>(i, type, target, ops->direct))
             return std::nullopt;
         Scalar v{Scalar::Null};
         switch (type) {

@@ -132,10 +132,6 @@ void releaseAfterBurst() {
         [] {
             QTimer::singleShot(burst, [] {
                 QThreadPool::globalInstance()->start([] {
-                    {
-                        const std::lock_guard lock(decodedMutex());
-                        releasePending = false;
-                    }
                     Provider::releaseSnapshot();
 #ifdef __GLIBC__
                     malloc_trim(0);
@@ -178,7 +174,10 @@ std::shared_ptr<const Snapshot> sharedSnapshot(const std::filesystem::path& dire
 void Provider::releaseSnapshot() {
     std::vector<std::shared_ptr<const Snapshot>> released;
     {
+        // In the same hold as the snapshots are taken: a burst that begins in between would
+        // otherwise keep its fresh snapshot with no release to come, or lose it to this one.
         const std::lock_guard lock(decodedMutex());
+        releasePending = false;
         for (auto& [directory, slot] : decodedSnapshots())
             if (slot.snapshot)
                 released.push_back(std::move(slot.snapshot));

@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <elf.h>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -454,7 +455,7 @@ TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBackAndBadSuitesReadZero) {
     EXPECT_EQ(e.preferences.quotaCount, -5);
     EXPECT_EQ(e.selectedQuota()->title(), "C");
     EXPECT_TRUE(Provider::placeholder().quotas().empty());
-    // Concurrent readers of one burst share one decode; a rewrite within the burst is read again.
+    // Concurrent readers of one burst share one decode; a rewrite is read again.
     std::vector<Entry> burst(4);
     std::vector<std::thread> readers;
     for (Entry& each : burst)
@@ -463,6 +464,21 @@ TEST_F(Container, ProviderReadsTheFilesAfreshAndFallsBackAndBadSuitesReadZero) {
         reader.join();
     for (const Entry& each : burst)
         EXPECT_EQ(each.selectedQuota()->title(), "C");
+    // The burst's decode is kept until the burst is over: the same file changed in place under
+    // the same identity is read again only once it is let go.
+    const fs::path file = directory() / "snapshot.json";
+    struct stat before {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    std::ifstream in(file);
+    std::string text{std::istreambuf_iterator<char>(in), {}};
+    in.close();
+    text.replace(text.find("\"name\":\"C\""), 10, "\"name\":\"E\"");
+    std::ofstream(file, std::ios::trunc) << text;
+    const timespec times[] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    EXPECT_EQ(Provider::snapshot({}).selectedQuota()->title(), "C");
+    Provider::releaseSnapshot();
+    EXPECT_EQ(Provider::snapshot({}).selectedQuota()->title(), "E");
     Snapshot renamed = threeQuotas();
     renamed.quotas[2].name = "D";
     store(renamed);
