@@ -112,7 +112,7 @@ private:
     // member of the type `direct` names, or (`Optional`) into a std::optional of it: one switch,
     // without a call. False for anything else, which `ops->scalar` then reads or refuses.
     template <bool Optional>
-    bool direct(std::size_t i, char type, void* member, Ops::Direct direct) {
+    [[gnu::always_inline]] bool direct(std::size_t i, char type, void* member, Ops::Direct direct) {
         const auto into = [member]<class T>(T value) {
             if constexpr (Optional)
                 *static_cast<std::optional<T>*>(member) = std::move(value);
