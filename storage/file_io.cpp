@@ -43,6 +43,10 @@ private:
     int fd_;
 };
 
+fs::path directoryOf(const fs::path& file) {
+    return file.has_parent_path() ? file.parent_path() : fs::path(".");
+}
+
 // Temporary names start with the target's name so that leftovers of a killed writer can be
 // found and removed by the next write.
 std::string temporaryPrefix(const fs::path& file) {
@@ -53,7 +57,7 @@ std::string temporaryPrefix(const fs::path& file) {
 void removeLeftovers(const fs::path& file, const std::optional<fs::path>& backup = std::nullopt) {
     std::error_code ec;
     std::string prefixes[] = {temporaryPrefix(file), backup ? temporaryPrefix(*backup) : ""};
-    for (fs::directory_iterator it(file.parent_path(), ec), end; !ec && it != end;
+    for (fs::directory_iterator it(directoryOf(file), ec), end; !ec && it != end;
          it.increment(ec)) {
         const std::string name = it->path().filename().string();
         for (const std::string& prefix : prefixes)
@@ -141,10 +145,6 @@ void makeDirectory(const fs::path& directory) {
 }
 
 namespace {
-
-fs::path directoryOf(const fs::path& file) {
-    return file.has_parent_path() ? file.parent_path() : fs::path(".");
-}
 
 // A complete, synced 0600 temporary file beside `file`; its name is returned.
 std::string writeTemporary(const fs::path& file, const Producer& produce, Identity* written) {
