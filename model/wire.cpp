@@ -216,30 +216,22 @@ struct Encoder {
     }
 
     template <class T> void operator()(const char* key, const T& value) {
-        const std::size_t length = std::char_traits<char>::length(key); // our own names: ASCII
         if constexpr (std::is_same_v<T, std::string>) {
-            if (plainText(value)) {
-                room(length + value.size() + 6);
-                this->key(key, length);
-                quoted(value);
-                return;
-            }
+            textField(key, value);
+        } else {
+            const std::size_t length = std::char_traits<char>::length(key); // our own: ASCII
+            room(length + scalarRoom);
+            this->key(key, length);
+            put(value);
         }
-        room(length + scalarRoom);
-        this->key(key, length);
-        put(value);
     }
     template <class T> void operator()(const char* key, const std::optional<T>& value) {
         if (value)
             (*this)(key, *value);
     }
     void operator()(const char* key, const OptionalText& value) {
-        if (!value)
-            return;
-        const std::size_t length = std::char_traits<char>::length(key);
-        room(length + (*value).size() + 6);
-        this->key(key, length);
-        put(*value);
+        if (value)
+            textField(key, *value);
     }
 
 private:
@@ -288,6 +280,13 @@ private:
         at_ += length;
         *at_++ = '"';
         *at_++ = ':';
+    }
+    // Room for a plain text is made with the key's; an escaped one makes its own.
+    void textField(const char* name, std::string_view value) {
+        const std::size_t length = std::char_traits<char>::length(name);
+        room(length + value.size() + 6);
+        key(name, length);
+        put(value);
     }
     // Room for v and its quotes is made.
     void quoted(std::string_view v) {

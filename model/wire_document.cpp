@@ -2,8 +2,11 @@
 // would: the same texts accepted, the same failure for the others.
 #include "wire_document.h"
 
-#include <charconv>
+#ifdef __GLIBC__
 #include <malloc.h>
+#endif
+
+#include <charconv>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -244,8 +247,11 @@ void Document::release() {
 namespace tessel::Wire {
 
 void releaseKeptParsers() {
-    if (wire::Pool::clear())
+    [[maybe_unused]] const bool freed = wire::Pool::clear();
+#ifdef __GLIBC__
+    if (freed)
         malloc_trim(0);
+#endif
 }
 
 } // namespace tessel::Wire

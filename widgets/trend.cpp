@@ -9,12 +9,15 @@ namespace {
 
 using Point = Trend::Point;
 
+std::int64_t secondsOf(const UsagePoint& point) {
+    return std::chrono::duration_cast<std::chrono::seconds>(point.time.time_since_epoch()).count();
+}
+
 Point pointOf(const UsagePoint& point, bool cost) {
     double value = cost ? point.cost.value_or(0) : double(point.tokens());
     if (!std::isfinite(value))
         value = 0;
-    return {std::chrono::duration_cast<std::chrono::seconds>(point.time.time_since_epoch()).count(),
-            value};
+    return {secondsOf(point), value};
 }
 
 // `count` points in time order, `at(i)` the i-th of them.
@@ -62,16 +65,12 @@ template <class At> Trend reduce(std::size_t count, At at) {
 
 Trend trendOf(const std::vector<UsagePoint>& series, bool cost) {
     const std::size_t n = series.size();
-    const auto secondsAt = [&](std::size_t i) {
-        return std::chrono::duration_cast<std::chrono::seconds>(series[i].time.time_since_epoch())
-            .count();
-    };
     // In time order already, or newest first as a gateway may list them (strictly, so that
     // reading it backwards is what a stable sort would give): no copy of the series.
     bool ascending = true, descending = true;
     for (std::size_t i = 1; i < n && (ascending || descending); ++i) {
-        ascending = ascending && secondsAt(i - 1) <= secondsAt(i);
-        descending = descending && secondsAt(i - 1) > secondsAt(i);
+        ascending = ascending && secondsOf(series[i - 1]) <= secondsOf(series[i]);
+        descending = descending && secondsOf(series[i - 1]) > secondsOf(series[i]);
     }
     if (ascending)
         return reduce(n, [&](std::size_t i) { return pointOf(series[i], cost); });

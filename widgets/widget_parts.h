@@ -138,8 +138,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// Area and line over a usage series, axes hidden, from the points `trendOf` kept: painting
-// costs the same for 20 points or 100 000.
+// Area and line over a usage series, axes hidden, from the points `trendOf` kept: never more
+// than two for each 1/1024 of the span, however long the series.
 class TrendChart : public QWidget {
     Q_OBJECT
 public:
