@@ -92,7 +92,7 @@ QVariant SubscriptionModel::data(const QModelIndex& index, int role) const {
         return quota ? QString::fromStdString(quota->id()) : QString();
     case planRole:
     case Qt::AccessibleDescriptionRole:
-        return quota && quota->plan ? QString::fromStdString(quota->plan.value_or("")) : QString();
+        return quota ? QString::fromStdString(quota->plan.value_or("")) : QString();
     case Qt::ToolTipRole: {
         const QString title = data(index, Qt::DisplayRole).toString();
         const QString plan = data(index, planRole).toString();
